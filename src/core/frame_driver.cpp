@@ -1,0 +1,171 @@
+#include "core/frame_driver.h"
+
+#include "core/live_tuning.h"
+#include "core/log.h"
+#include "core/settings.h"
+#include "input/gamepad_mapping.h"
+#include "platform/os.h"
+#include "stereo/stereo_state.h"
+
+#include <atomic>
+
+namespace corvane {
+namespace {
+
+constexpr int kVirtualKeyF3 = 0x72;
+constexpr int kVirtualKeyF4 = 0x73;
+constexpr float kConvergenceStep = 0.005f;
+
+// Render-thread state, apart from the once-only exception flag.
+struct FrameDriverState {
+    bool startupDone = false;
+    bool f3WasDown = false;
+    bool f4WasDown = false;
+    std::string rememberedError;
+    bool submissionAnnounced = false;
+};
+
+FrameDriverState g_driver;
+std::atomic<bool> g_exceptionReported{false};
+
+// Only the render thread runs frames, so a plain flag serves as the once-gate; a throw
+// leaves it unset and the next frame tries again.
+void RunStartupOnce() {
+    if (g_driver.startupDone) {
+        return;
+    }
+    StartupOnce();
+    g_driver.startupDone = true;
+}
+
+void HandleConvergenceKeys() {
+    const bool f3Down = OsIsKeyDown(kVirtualKeyF3);
+    const bool f4Down = OsIsKeyDown(kVirtualKeyF4);
+    const bool pressF3 = f3Down && !g_driver.f3WasDown;
+    const bool pressF4 = f4Down && !g_driver.f4WasDown;
+    g_driver.f3WasDown = f3Down;
+    g_driver.f4WasDown = f4Down;
+
+    if (pressF3 == pressF4 || !OsIsForegroundWindowOurs()) {
+        return;
+    }
+    StereoState& stereo = GetStereoState();
+    stereo.convergenceOffset += pressF3 ? -kConvergenceStep : kConvergenceStep;
+    const bool saved = WriteConvergenceToIni(stereo.convergenceOffset);
+    LogMessage("%s: left/right images moved %s; convergence %.4f%s", pressF3 ? "F3" : "F4",
+               pressF3 ? "closer" : "farther apart", double{stereo.convergenceOffset}, SaveSuffix(saved));
+}
+
+void RunFrameSteps() {
+    RunStartupOnce();
+    StereoState& stereo = GetStereoState();
+    const uint32_t eye = stereo.currentEye != 0 ? 1u : 0u;
+
+    const Settings& settings = GetSettings();
+    if (settings.Enabled) {
+        RunLiveTuning();
+        HandleConvergenceKeys();
+    }
+
+    if (!settings.Enabled) {
+        stereo.ResetForDisabled();
+        PublishNeutralInput();
+        return;
+    }
+
+    const StereoFrameFlags flags = stereo.TakeFrameFlags();
+    // No presenter is linked into this build yet, so no frame reaches a headset.
+    const bool submitted = false;
+    stereo.AdvanceAfterSubmit(eye, flags, submitted);
+    ReportSubmissionStatus(submitted, std::string());
+    PublishFrameInput(submitted, nullptr);
+}
+
+} // namespace
+
+void StartupOnce() {
+    LoadSettings();
+    const StartupStereoValues startup = ReadStartupStereoValues();
+    const Settings& settings = GetSettings();
+
+    StereoState& stereo = GetStereoState();
+    stereo.stereoUnitsPerMeter = startup.stereoUnitsPerMeter;
+    stereo.convergenceOffset = startup.convergenceOffset;
+    stereo.frameScale = settings.FrameScale;
+    stereo.frameHorizontalOffset = settings.FrameHorizontalOffset;
+    stereo.frameVerticalOffset = settings.FrameVerticalOffset;
+    stereo.rightFrameScale = settings.RightFrameScale;
+    stereo.rightFrameHorizontalOffset = settings.RightFrameHorizontalOffset;
+    stereo.rightFrameVerticalOffset = settings.RightFrameVerticalOffset;
+    stereo.rightFrameRollDegrees = settings.RightFrameRollDegrees;
+    stereo.hudScale = settings.HudScale;
+    stereo.hudVerticalOffset = settings.HudVerticalOffset;
+    stereo.swapEyes = startup.swapEyes;
+    stereo.fovScale = settings.FovScale;
+    stereo.currentEye = FirstEye();
+    ResetPairPoseLock();
+
+    LogMessage("CorvaneVR v0.9.5 automatic cutscene-resume prototype initialized; camera build guard=%s, render "
+               "guard scale=%.8f, separation=%.3f units/metre, convergence=%.4f, frame scale=%.3f, left "
+               "horizontal/vertical offset=%+.3f/%+.3f, right scale/offsets/roll=%.3f/%+.3f/%+.3f/%+.2f, eye "
+               "order=%s, capture order=%s-first, pair pose lock=%s",
+               stereo.cameraBuildSupported ? "supported" : "unsupported", double{settings.FovScale},
+               double{stereo.stereoUnitsPerMeter}, double{stereo.convergenceOffset}, double{settings.FrameScale},
+               double{settings.FrameHorizontalOffset}, double{settings.FrameVerticalOffset},
+               double{settings.RightFrameScale}, double{settings.RightFrameHorizontalOffset},
+               double{settings.RightFrameVerticalOffset}, double{settings.RightFrameRollDegrees},
+               stereo.swapEyes ? "swapped" : "normal", FirstEye() == 1 ? "right" : "left",
+               settings.LockHeadPoseAcrossAERPair ? "on" : "off");
+}
+
+void ReportSubmissionStatus(bool submitted, const std::string& lastError) {
+    if (!submitted) {
+        if (!lastError.empty() && lastError != g_driver.rememberedError) {
+            LogMessage("VR renderer unavailable: %s", lastError.c_str());
+            g_driver.rememberedError = lastError;
+        }
+        return;
+    }
+    if (!g_driver.submissionAnnounced || !g_driver.rememberedError.empty()) {
+        LogMessage("OpenVR eye submission is active");
+        g_driver.submissionAnnounced = true;
+        g_driver.rememberedError.clear();
+    }
+}
+
+void PublishFrameInput(bool submitted, const InputSnapshot* snapshot) {
+    const Settings& settings = GetSettings();
+    if (!submitted || snapshot == nullptr || !settings.MapMotionControllers) {
+        PublishNeutralInput();
+        return;
+    }
+    InputState state;
+    state.valid = 1;
+    state.left = MapControllerToHand(snapshot->left, settings.StickDeadzone);
+    state.right = MapControllerToHand(snapshot->right, settings.StickDeadzone);
+    PublishInput(state);
+}
+
+void RunFrame(IDXGISwapChain* /*swapChain*/) noexcept {
+    try {
+        RunFrameSteps();
+    } catch (...) {
+        try {
+            GetStereoState().ResetForDisabled();
+            PublishNeutralInput();
+            if (!g_exceptionReported.exchange(true)) {
+                LogMessage("Unexpected exception in VR Present path; VR input disabled");
+            }
+        } catch (...) {
+            // Even the recovery failed; the frame is still presented unchanged.
+        }
+    }
+}
+
+void ResetFrameDriver() {
+    g_driver = FrameDriverState{};
+    g_exceptionReported.store(false);
+    ResetLiveTuningKeys();
+}
+
+} // namespace corvane

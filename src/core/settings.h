@@ -1,0 +1,77 @@
+// The configuration record, read once from "CorvaneVR.ini" by the first frame and read
+// everywhere afterwards. Fields carry the INI key names and start at their defaults.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace corvane {
+
+struct Settings {
+    bool Enabled = true;
+    bool VisibleHands = false;
+    bool SpacewarpCompatibleAER = true;
+    bool MonoOnTransitions = true;
+    uint32_t AERFirstEye = 1;
+    bool LockHeadPoseAcrossAERPair = true;
+    uint32_t AERMaxPairIntervalMs = 50;
+    bool MapMotionControllers = true;
+    bool MapHeadLook = true;
+    bool FirstPersonDefault = true;
+    bool AutoResumeFirstPerson = true;
+    uint32_t FirstPersonStableFrames = 15;
+    uint32_t FirstPersonRetryFrames = 90;
+    bool ShowPlayerBody = false;
+    float FirstPersonForwardOffset = 0.2f;
+    float WorldScale = 1.0f;
+    float FovScale = 1.0f;
+    float FrameScale = 0.65f;
+    float FrameHorizontalOffset = 0.0f;
+    float FrameVerticalOffset = 0.0f;
+    float RightFrameScale = 0.65f;
+    float RightFrameHorizontalOffset = 0.0f;
+    float RightFrameVerticalOffset = 0.0f;
+    float RightFrameRollDegrees = 0.0f;
+    float HudScale = 0.75f;
+    float HudVerticalOffset = 0.0f;
+    float HeadYawScale = 1.0f;
+    float HeadPitchScale = 1.0f;
+    float StickDeadzone = 0.18f;
+    float HandScale = 1.0f;
+
+    bool operator==(const Settings&) const = default;
+};
+
+// The stereo values read only at startup; they seed the live copies in StereoState.
+struct StartupStereoValues {
+    bool swapEyes = false;
+    float stereoUnitsPerMeter = 1.75f;
+    float convergenceOffset = -0.095f;
+};
+
+Settings& GetSettings();
+
+// Reads every key, applies the clamps and logs the "Configuration loaded" line.
+void LoadSettings();
+
+StartupStereoValues ReadStartupStereoValues();
+
+// Path of the INI file beside the module; rebuilt on every use.
+std::wstring IniFilePath();
+
+// The key's text parsed as a float; defaultValue when the text is missing, does not
+// start with a number, or is infinite or NaN.
+float ReadIniFloat(const wchar_t* section, const wchar_t* key, float defaultValue);
+
+// Same, with a literal default text (the startup-only keys keep theirs verbatim).
+float ReadIniFloatWithDefaultText(const wchar_t* section, const wchar_t* key, const wchar_t* defaultText,
+                                  float fallback);
+
+// The key's integer as an unsigned 32-bit value (negative values wrap, overflow saturates);
+// defaultValue when the key is missing or its text does not start with an integer.
+uint32_t ReadIniUnsigned(const wchar_t* section, const wchar_t* key, uint32_t defaultValue);
+
+// Writes value with "%.6f" into section "VR"; true when the write succeeded.
+bool WriteIniFloat(const wchar_t* key, float value);
+
+} // namespace corvane

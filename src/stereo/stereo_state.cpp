@@ -1,0 +1,81 @@
+#include "stereo/stereo_state.h"
+
+#include "core/settings.h"
+
+namespace corvane {
+namespace {
+
+StereoState g_stereo;
+PairPoseLock g_pairPoseLock;
+
+} // namespace
+
+StereoState& GetStereoState() {
+    return g_stereo;
+}
+
+PairPoseLock& GetPairPoseLock() {
+    return g_pairPoseLock;
+}
+
+uint32_t FirstEye() {
+    return GetSettings().AERFirstEye != 0 ? 1u : 0u;
+}
+
+void ResetPairPoseLock() {
+    std::lock_guard<std::mutex> lock(g_pairPoseLock.mutex);
+    g_pairPoseLock.sample = HeadPoseSample{};
+}
+
+StereoFrameFlags StereoState::TakeFrameFlags() {
+    StereoFrameFlags flags;
+    flags.cameraApplied = eyeCameraApplied.exchange(false);
+    flags.projectionSeen = projectionHookSeen.exchange(false);
+    opticalProjectionApplied.exchange(false);
+    flags.pairValid =
+        flags.projectionSeen && projectionHookSeenInPair && settleFrames.load() == 0 && flags.cameraApplied;
+    return flags;
+}
+
+void StereoState::AdvanceAfterSubmit(uint32_t frameEye, StereoFrameFlags flags, bool submitted) {
+    const uint32_t firstEye = FirstEye();
+    const bool pairContinues = submitted && flags.pairValid;
+    if (!(pairContinues && frameEye == firstEye)) {
+        ResetPairPoseLock();
+    }
+    projectionHookSeenInPair = submitted && flags.projectionSeen;
+    if (submitted && flags.projectionSeen) {
+        // Decrement without ever wrapping below zero, even if a reset raced in.
+        uint32_t remaining = settleFrames.load();
+        while (remaining != 0 && !settleFrames.compare_exchange_weak(remaining, remaining - 1)) {
+        }
+    }
+    stereoActive = submitted && cameraBuildSupported && projectionHookSeenInPair && settleFrames.load() == 0;
+    currentEye = pairContinues ? 1u - (frameEye != 0 ? 1u : 0u) : firstEye;
+}
+
+void StereoState::ResetForFirstPersonChange() {
+    stereoActive = false;
+    eyeCameraApplied.store(false);
+    settleFrames.store(kSettleFramesAfterFirstPersonChange);
+    currentEye = FirstEye();
+    ResetPairPoseLock();
+    finalCameraLogMask.store(0);
+}
+
+void StereoState::ResetForDisabled() {
+    stereoActive = false;
+    eyeCameraApplied.store(false);
+    projectionHookSeen.store(false);
+    projectionHookSeenInPair = false;
+    opticalProjectionApplied.store(false);
+    settleFrames.store(0);
+    currentEye = FirstEye();
+    ResetPairPoseLock();
+}
+
+void StereoState::ResetOnSwapChainRelease() {
+    ResetForDisabled();
+}
+
+} // namespace corvane

@@ -1,0 +1,77 @@
+// Which eye the frame being rendered belongs to, the live stereo parameters, and the
+// per-frame flags through which the camera and projection detours (game threads) tell the
+// frame driver (render thread) what they did.
+#pragma once
+
+#include "vr/tracking_state.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+namespace corvane {
+
+struct StereoFrameFlags {
+    bool cameraApplied = false;
+    bool projectionSeen = false;
+    bool pairValid = false;
+};
+
+inline constexpr uint32_t kSettleFramesAfterFirstPersonChange = 8;
+
+struct StereoState {
+    uint32_t currentEye = 1;
+    bool swapEyes = false;
+    float stereoUnitsPerMeter = 1.75f;
+    float convergenceOffset = -0.095f;
+    float fovScale = 1.0f;
+    float frameScale = 0.65f;
+    float frameHorizontalOffset = 0.0f;
+    float frameVerticalOffset = 0.0f;
+    float rightFrameScale = 0.65f;
+    float rightFrameHorizontalOffset = 0.0f;
+    float rightFrameVerticalOffset = 0.0f;
+    float rightFrameRollDegrees = 0.0f;
+    float hudScale = 0.75f;
+    float hudVerticalOffset = 0.0f;
+    bool cameraBuildSupported = false;
+    bool stereoActive = false;
+    std::atomic<bool> eyeCameraApplied{false};
+    std::atomic<bool> projectionHookSeen{false};
+    bool projectionHookSeenInPair = false;
+    std::atomic<bool> opticalProjectionApplied{false};
+    std::atomic<uint32_t> settleFrames{0};
+    std::atomic<uint32_t> finalCameraLogMask{0};
+    std::atomic<uint32_t> opticalLogMask{0};
+
+    // Consumes the flags the detours set during the frame.
+    StereoFrameFlags TakeFrameFlags();
+
+    // Closes the frame after submission: keeps or drops the pair pose, arms stereo and
+    // picks the next frame's eye.
+    void AdvanceAfterSubmit(uint32_t frameEye, StereoFrameFlags flags, bool submitted);
+
+    void ResetForFirstPersonChange();
+    void ResetForDisabled();
+    void ResetOnSwapChainRelease();
+};
+
+// The head pose the first eye of the AER pair in progress was rendered with.
+struct PairPoseLock {
+    std::mutex mutex;
+    HeadPoseSample sample;
+};
+
+StereoState& GetStereoState();
+PairPoseLock& GetPairPoseLock();
+
+// The first eye of an AER pair: 1 (right) when Settings.AERFirstEye is set.
+uint32_t FirstEye();
+
+void ResetPairPoseLock();
+
+// The eye's offset from the head centre in game units; false (and out = 0) while the
+// presenter has no eye-to-head transform or the product is not finite.
+bool EyeOffsetUnits(uint32_t eye, float& out);
+
+} // namespace corvane
