@@ -44,7 +44,7 @@ struct InputReadCopy {
     int32_t changeCounter = 1;
 };
 
-// The gamepad record of XInput, field for field (the glue checks the layout).
+// The gamepad record of XInput (XINPUT_STATE), field for field.
 struct GamepadState {
     uint32_t dwPacketNumber = 0;
     uint16_t wButtons = 0;

@@ -1,0 +1,39 @@
+// The system's own XInput 1.3 library, loaded once on the first XInput call from any
+// thread and kept for the life of the process. Every entry point may be missing.
+#pragma once
+
+#include <windows.h>
+#include <xinput.h>
+
+namespace corvane {
+
+struct SystemXInput {
+    using GetStateFn = DWORD(WINAPI*)(DWORD, XINPUT_STATE*);
+    using SetStateFn = DWORD(WINAPI*)(DWORD, XINPUT_VIBRATION*);
+    using GetCapabilitiesFn = DWORD(WINAPI*)(DWORD, DWORD, XINPUT_CAPABILITIES*);
+    using EnableFn = void(WINAPI*)(BOOL);
+    using GetDSoundGuidsFn = DWORD(WINAPI*)(DWORD, GUID*, GUID*);
+    using GetBatteryFn = DWORD(WINAPI*)(DWORD, BYTE, XINPUT_BATTERY_INFORMATION*);
+    using GetKeystrokeFn = DWORD(WINAPI*)(DWORD, DWORD, PXINPUT_KEYSTROKE);
+    using WaitForGuideFn = DWORD(WINAPI*)(DWORD, DWORD, void*);
+    using UserOnlyFn = DWORD(WINAPI*)(DWORD);
+
+    HMODULE module = nullptr;
+    GetStateFn getState = nullptr;               // ordinal 2
+    SetStateFn setState = nullptr;               // ordinal 3
+    GetCapabilitiesFn getCapabilities = nullptr; // ordinal 4
+    EnableFn enable = nullptr;                   // ordinal 5
+    GetDSoundGuidsFn getDSoundGuids = nullptr;   // ordinal 6
+    GetBatteryFn getBattery = nullptr;           // ordinal 7
+    GetKeystrokeFn getKeystroke = nullptr;       // ordinal 8
+    GetStateFn getStateEx = nullptr;             // ordinal 100
+    WaitForGuideFn waitForGuide = nullptr;       // ordinal 101
+    UserOnlyFn cancelGuideWait = nullptr;        // ordinal 102
+    UserOnlyFn powerOff = nullptr;               // ordinal 103
+};
+
+// Loads the library on the first call (whether or not that succeeds) and returns what
+// was resolved.
+const SystemXInput& EnsureSystemXInput();
+
+} // namespace corvane

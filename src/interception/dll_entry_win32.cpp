@@ -1,0 +1,12 @@
+// Module entry of XINPUT1_3.dll. Runs under the loader lock: it only records the module
+// handle, which the log and the INI need to find their files beside the DLL.
+#include "platform/win32/os_win32.h"
+
+#include <windows.h>
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        corvane::RecordOwnModule(instance);
+    }
+    return TRUE;
+}
