@@ -105,17 +105,18 @@ void StartupOnce() {
     stereo.currentEye = FirstEye();
     ResetPairPoseLock();
 
-    LogMessage("CorvaneVR v0.9.5 automatic cutscene-resume prototype initialized; camera build guard=%s, render "
-               "guard scale=%.8f, separation=%.3f units/metre, convergence=%.4f, frame scale=%.3f, left "
-               "horizontal/vertical offset=%+.3f/%+.3f, right scale/offsets/roll=%.3f/%+.3f/%+.3f/%+.2f, eye "
-               "order=%s, capture order=%s-first, pair pose lock=%s",
-               stereo.cameraBuildSupported ? "supported" : "unsupported", double{settings.FovScale},
-               double{stereo.stereoUnitsPerMeter}, double{stereo.convergenceOffset}, double{settings.FrameScale},
-               double{settings.FrameHorizontalOffset}, double{settings.FrameVerticalOffset},
-               double{settings.RightFrameScale}, double{settings.RightFrameHorizontalOffset},
-               double{settings.RightFrameVerticalOffset}, double{settings.RightFrameRollDegrees},
-               stereo.swapEyes ? "swapped" : "normal", FirstEye() == 1 ? "right" : "left",
-               settings.LockHeadPoseAcrossAERPair ? "on" : "off");
+    LogMessage(
+        "CorvaneVR v0.9.5 automatic cutscene-resume prototype initialized; camera build guard=%s, render "
+        "guard scale=%.8f, separation=%.3f units/metre, convergence=%.4f, frame scale=%.3f, left "
+        "horizontal/vertical offset=%+.3f/%+.3f, right scale/offsets/roll=%.3f/%+.3f/%+.3f/%+.2f, eye "
+        "order=%s, capture order=%s-first, pair pose lock=%s",
+        stereo.cameraBuildSupported ? "supported" : "unsupported", double{settings.FovScale},
+        double{stereo.stereoUnitsPerMeter}, double{stereo.convergenceOffset}, double{settings.FrameScale},
+        double{settings.FrameHorizontalOffset}, double{settings.FrameVerticalOffset},
+        double{settings.RightFrameScale}, double{settings.RightFrameHorizontalOffset},
+        double{settings.RightFrameVerticalOffset}, double{settings.RightFrameRollDegrees},
+        stereo.swapEyes ? "swapped" : "normal", FirstEye() == 1 ? "right" : "left",
+        settings.LockHeadPoseAcrossAERPair ? "on" : "off");
 }
 
 void ReportSubmissionStatus(bool submitted, const std::string& lastError) {

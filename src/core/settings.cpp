@@ -123,7 +123,8 @@ void LoadSettings() {
     s.AERFirstEye = ReadIniUnsigned(kVr, L"AERFirstEye", defaults.AERFirstEye) != 0 ? 1u : 0u;
     s.LockHeadPoseAcrossAERPair =
         ReadIniBool(kVr, L"LockHeadPoseAcrossAERPair", defaults.LockHeadPoseAcrossAERPair);
-    const uint32_t pairInterval = ReadIniUnsigned(kVr, L"AERMaxPairIntervalMs", defaults.AERMaxPairIntervalMs);
+    const uint32_t pairInterval =
+        ReadIniUnsigned(kVr, L"AERMaxPairIntervalMs", defaults.AERMaxPairIntervalMs);
     s.AERMaxPairIntervalMs = pairInterval == 0 ? 0u : Clamp(pairInterval, 34u, 250u);
     s.WorldScale = Clamp(ReadIniFloat(kVr, L"WorldScale", defaults.WorldScale), 0.25f, 4.0f);
     s.FovScale = Clamp(ReadIniFloat(kVr, L"FovScale", defaults.FovScale), 0.5f, 2.0f);
@@ -143,32 +144,33 @@ void LoadSettings() {
     s.MapHeadLook = ReadIniBool(kInput, L"MapHeadLook", defaults.MapHeadLook);
     s.FirstPersonDefault = ReadIniBool(kInput, L"FirstPersonDefault", defaults.FirstPersonDefault);
     s.AutoResumeFirstPerson = ReadIniBool(kInput, L"AutoResumeFirstPerson", defaults.AutoResumeFirstPerson);
-    s.FirstPersonStableFrames =
-        Clamp(ReadIniUnsigned(kInput, L"FirstPersonStableFrames", defaults.FirstPersonStableFrames), 1u, 300u);
+    s.FirstPersonStableFrames = Clamp(
+        ReadIniUnsigned(kInput, L"FirstPersonStableFrames", defaults.FirstPersonStableFrames), 1u, 300u);
     s.FirstPersonRetryFrames =
         Clamp(ReadIniUnsigned(kInput, L"FirstPersonRetryFrames", defaults.FirstPersonRetryFrames), 1u, 1800u);
     s.ShowPlayerBody = ReadIniBool(kInput, L"ShowPlayerBody", defaults.ShowPlayerBody);
-    s.FirstPersonForwardOffset =
-        Clamp(ReadIniFloat(kInput, L"FirstPersonForwardOffset", defaults.FirstPersonForwardOffset), 0.0f, 0.35f);
+    s.FirstPersonForwardOffset = Clamp(
+        ReadIniFloat(kInput, L"FirstPersonForwardOffset", defaults.FirstPersonForwardOffset), 0.0f, 0.35f);
     s.HeadYawScale = Clamp(ReadIniFloat(kInput, L"HeadYawScale", defaults.HeadYawScale), -2.0f, 2.0f);
     s.HeadPitchScale = Clamp(ReadIniFloat(kInput, L"HeadPitchScale", defaults.HeadPitchScale), -2.0f, 2.0f);
     s.StickDeadzone = Clamp(ReadIniFloat(kInput, L"StickDeadzone", defaults.StickDeadzone), 0.0f, 0.9f);
 
-    LogMessage("Configuration loaded (VR=%d, debug hands=%d, paired AER=%d, transition mono=%d, AER first eye=%s, "
-               "pair pose lock=%d, max pair interval=%u ms, motion input=%d, direct head look=%d, first-person "
-               "default/resume=%d/%d, settle/retry=%u/%u frames, native body=%d, forward offset=%.3f, head "
-               "scale=%.3f/%.3f, render guard scale=%.8f, frame scale=%.3f, left frame horizontal/vertical "
-               "offset=%+.3f/%+.3f, right frame scale/offsets/roll=%.3f/%+.3f/%+.3f/%+.2f, HUD "
-               "scale/vertical=%.3f/%+.3f)",
-               int{s.Enabled}, int{s.VisibleHands}, int{s.SpacewarpCompatibleAER}, int{s.MonoOnTransitions},
-               s.AERFirstEye == 1 ? "right" : "left", int{s.LockHeadPoseAcrossAERPair}, s.AERMaxPairIntervalMs,
-               int{s.MapMotionControllers}, int{s.MapHeadLook}, int{s.FirstPersonDefault},
-               int{s.AutoResumeFirstPerson}, s.FirstPersonStableFrames, s.FirstPersonRetryFrames,
-               int{s.ShowPlayerBody}, double{s.FirstPersonForwardOffset}, double{s.HeadYawScale},
-               double{s.HeadPitchScale}, double{s.FovScale}, double{s.FrameScale}, double{s.FrameHorizontalOffset},
-               double{s.FrameVerticalOffset}, double{s.RightFrameScale}, double{s.RightFrameHorizontalOffset},
-               double{s.RightFrameVerticalOffset}, double{s.RightFrameRollDegrees}, double{s.HudScale},
-               double{s.HudVerticalOffset});
+    LogMessage(
+        "Configuration loaded (VR=%d, debug hands=%d, paired AER=%d, transition mono=%d, AER first eye=%s, "
+        "pair pose lock=%d, max pair interval=%u ms, motion input=%d, direct head look=%d, first-person "
+        "default/resume=%d/%d, settle/retry=%u/%u frames, native body=%d, forward offset=%.3f, head "
+        "scale=%.3f/%.3f, render guard scale=%.8f, frame scale=%.3f, left frame horizontal/vertical "
+        "offset=%+.3f/%+.3f, right frame scale/offsets/roll=%.3f/%+.3f/%+.3f/%+.2f, HUD "
+        "scale/vertical=%.3f/%+.3f)",
+        int{s.Enabled}, int{s.VisibleHands}, int{s.SpacewarpCompatibleAER}, int{s.MonoOnTransitions},
+        s.AERFirstEye == 1 ? "right" : "left", int{s.LockHeadPoseAcrossAERPair}, s.AERMaxPairIntervalMs,
+        int{s.MapMotionControllers}, int{s.MapHeadLook}, int{s.FirstPersonDefault},
+        int{s.AutoResumeFirstPerson}, s.FirstPersonStableFrames, s.FirstPersonRetryFrames,
+        int{s.ShowPlayerBody}, double{s.FirstPersonForwardOffset}, double{s.HeadYawScale},
+        double{s.HeadPitchScale}, double{s.FovScale}, double{s.FrameScale}, double{s.FrameHorizontalOffset},
+        double{s.FrameVerticalOffset}, double{s.RightFrameScale}, double{s.RightFrameHorizontalOffset},
+        double{s.RightFrameVerticalOffset}, double{s.RightFrameRollDegrees}, double{s.HudScale},
+        double{s.HudVerticalOffset});
 }
 
 StartupStereoValues ReadStartupStereoValues() {

@@ -15,9 +15,8 @@ struct ButtonMapping {
     uint32_t handFlag;
 };
 constexpr ButtonMapping kButtonMappings[] = {
-    {7, kHandButtonA},          {1, kHandButtonMenu},      {32, kHandButtonStickPress},
-    {4, kHandButtonDpadUp},     {6, kHandButtonDpadDown},  {3, kHandButtonDpadLeft},
-    {5, kHandButtonDpadRight},  {0, kHandButtonSystem},
+    {7, kHandButtonA},        {1, kHandButtonMenu},     {32, kHandButtonStickPress}, {4, kHandButtonDpadUp},
+    {6, kHandButtonDpadDown}, {3, kHandButtonDpadLeft}, {5, kHandButtonDpadRight},   {0, kHandButtonSystem},
 };
 
 // XInput bits driven by one flag of one hand (or of either hand).

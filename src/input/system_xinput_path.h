@@ -11,7 +11,7 @@ namespace corvane {
 inline constexpr uint32_t kSystemPathCapacity = 260;
 
 struct SystemXInputPath {
-    std::wstring path;           // full path of xinput1_3.dll when failure is null
+    std::wstring path;             // full path of xinput1_3.dll when failure is null
     const char* failure = nullptr; // the loader's report when the path cannot be built
 };
 

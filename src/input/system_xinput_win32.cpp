@@ -18,8 +18,7 @@ void ReportLoaderProblem(const char* message) {
     OutputDebugStringA("\n");
 }
 
-template <typename Function>
-Function Resolve(HMODULE module, WORD ordinal) {
+template <typename Function> Function Resolve(HMODULE module, WORD ordinal) {
     return reinterpret_cast<Function>(
         reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(ordinal))));
 }

@@ -13,11 +13,10 @@
 namespace corvane {
 namespace {
 
-constexpr DWORD kSuccess = ERROR_SUCCESS;                          // 0
-constexpr DWORD kBadArguments = ERROR_BAD_ARGUMENTS;               // 160
-constexpr DWORD kDeviceNotConnected = ERROR_DEVICE_NOT_CONNECTED;  // 1167
-constexpr DWORD kEmpty = ERROR_EMPTY;                              // 4306
-
+constexpr DWORD kSuccess = ERROR_SUCCESS;                         // 0
+constexpr DWORD kBadArguments = ERROR_BAD_ARGUMENTS;              // 160
+constexpr DWORD kDeviceNotConnected = ERROR_DEVICE_NOT_CONNECTED; // 1167
+constexpr DWORD kEmpty = ERROR_EMPTY;                             // 4306
 
 // Set by XInputEnable; read by every other export.
 std::atomic<bool> g_enabled{true};
@@ -132,7 +131,8 @@ DWORD WINAPI XInputSetState(DWORD userIndex, XINPUT_VIBRATION* vibration) {
         return kBadArguments;
     }
     const SystemXInput& system = EnsureSystemXInput();
-    const DWORD result = system.setState != nullptr ? system.setState(userIndex, vibration) : kDeviceNotConnected;
+    const DWORD result =
+        system.setState != nullptr ? system.setState(userIndex, vibration) : kDeviceNotConnected;
     if (result != kDeviceNotConnected) {
         return result;
     }
@@ -145,8 +145,8 @@ DWORD WINAPI XInputGetCapabilities(DWORD userIndex, DWORD flags, XINPUT_CAPABILI
     }
     const SystemXInput& system = EnsureSystemXInput();
     XINPUT_CAPABILITIES local{};
-    const DWORD result =
-        system.getCapabilities != nullptr ? system.getCapabilities(userIndex, flags, &local) : kDeviceNotConnected;
+    const DWORD result = system.getCapabilities != nullptr ? system.getCapabilities(userIndex, flags, &local)
+                                                           : kDeviceNotConnected;
     if (result == kSuccess) {
         *capabilities = local;
         return kSuccess;
@@ -172,7 +172,8 @@ DWORD WINAPI XInputGetDSoundAudioDeviceGuids(DWORD userIndex, GUID* renderGuid, 
                                             : kDeviceNotConnected;
 }
 
-DWORD WINAPI XInputGetBatteryInformation(DWORD userIndex, BYTE deviceType, XINPUT_BATTERY_INFORMATION* information) {
+DWORD WINAPI XInputGetBatteryInformation(DWORD userIndex, BYTE deviceType,
+                                         XINPUT_BATTERY_INFORMATION* information) {
     if (information == nullptr) {
         return kBadArguments;
     }
@@ -202,7 +203,8 @@ DWORD WINAPI XInputGetKeystroke(DWORD userIndex, DWORD reserved, PXINPUT_KEYSTRO
 
 DWORD WINAPI XInputWaitForGuideButton(DWORD userIndex, DWORD flags, void* overlapped) {
     const SystemXInput& system = EnsureSystemXInput();
-    return system.waitForGuide != nullptr ? system.waitForGuide(userIndex, flags, overlapped) : kDeviceNotConnected;
+    return system.waitForGuide != nullptr ? system.waitForGuide(userIndex, flags, overlapped)
+                                          : kDeviceNotConnected;
 }
 
 DWORD WINAPI XInputCancelGuideButtonWait(DWORD userIndex) {

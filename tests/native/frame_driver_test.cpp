@@ -48,11 +48,12 @@ TEST_F(FrameDriverTest, FirstFrameLoadsSettingsSeedsStereoAndLogsTheBannerOnce) 
     const auto messages = Messages();
     ASSERT_EQ(2u, messages.size());
     EXPECT_EQ(0u, messages[0].rfind("Configuration loaded (", 0));
-    EXPECT_EQ("CorvaneVR v0.9.5 automatic cutscene-resume prototype initialized; camera build guard=unsupported, "
-              "render guard scale=1.00000000, separation=1.750 units/metre, convergence=-0.0950, frame "
-              "scale=0.650, left horizontal/vertical offset=+0.000/+0.000, right scale/offsets/roll="
-              "0.650/+0.000/+0.000/+0.00, eye order=normal, capture order=right-first, pair pose lock=on",
-              messages[1]);
+    EXPECT_EQ(
+        "CorvaneVR v0.9.5 automatic cutscene-resume prototype initialized; camera build guard=unsupported, "
+        "render guard scale=1.00000000, separation=1.750 units/metre, convergence=-0.0950, frame "
+        "scale=0.650, left horizontal/vertical offset=+0.000/+0.000, right scale/offsets/roll="
+        "0.650/+0.000/+0.000/+0.00, eye order=normal, capture order=right-first, pair pose lock=on",
+        messages[1]);
 }
 
 TEST_F(FrameDriverTest, StartupCopiesTheIniIntoTheLiveStereoValues) {
@@ -78,7 +79,8 @@ TEST_F(FrameDriverTest, StartupCopiesTheIniIntoTheLiveStereoValues) {
     EXPECT_FLOAT_EQ(-0.05f, stereo.convergenceOffset);
     EXPECT_EQ(0u, stereo.currentEye);
     const std::string banner = Messages().at(1);
-    EXPECT_NE(std::string::npos, banner.find("eye order=swapped, capture order=left-first, pair pose lock=off"))
+    EXPECT_NE(std::string::npos,
+              banner.find("eye order=swapped, capture order=left-first, pair pose lock=off"))
         << banner;
 }
 
@@ -93,7 +95,8 @@ TEST_F(FrameDriverTest, ConvergenceKeysStepOncePerPressAndSave) {
         Frame({kF4}); // held: one step only
     }
     EXPECT_FLOAT_EQ(-0.095f, GetStereoState().convergenceOffset);
-    EXPECT_EQ(1u, CountStartingWith("F4: left/right images moved farther apart; convergence -0.0950 (saved)"));
+    EXPECT_EQ(1u,
+              CountStartingWith("F4: left/right images moved farther apart; convergence -0.0950 (saved)"));
 }
 
 TEST_F(FrameDriverTest, BothConvergenceKeysTogetherDoNothingUntilPressedAgain) {
@@ -167,7 +170,8 @@ TEST_F(FrameDriverTest, ExceptionIsReportedOnceAndStartupIsRetried) {
 
     Frame();
     Frame();
-    EXPECT_EQ(std::vector<std::string>{"Unexpected exception in VR Present path; VR input disabled"}, Messages());
+    EXPECT_EQ(std::vector<std::string>{"Unexpected exception in VR Present path; VR input disabled"},
+              Messages());
     EXPECT_EQ(0u, ReadInput().state.valid);
     EXPECT_EQ(1u, GetStereoState().currentEye);
 
@@ -188,8 +192,10 @@ TEST_F(FrameDriverTest, SubmissionStatusIsLoggedOnChangeOnly) {
     ReportSubmissionStatus(true, "");
 
     const std::vector<std::string> expected = {
-        "VR renderer unavailable: OpenVR init failed", "VR renderer unavailable: Submit failed",
-        "OpenVR eye submission is active",             "VR renderer unavailable: Submit failed",
+        "VR renderer unavailable: OpenVR init failed",
+        "VR renderer unavailable: Submit failed",
+        "OpenVR eye submission is active",
+        "VR renderer unavailable: Submit failed",
         "OpenVR eye submission is active",
     };
     EXPECT_EQ(expected, Messages());

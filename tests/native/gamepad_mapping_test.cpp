@@ -70,11 +70,16 @@ TEST_F(GamepadMappingTest, MergeMapsButtonsOntoTheGamepad) {
         uint32_t flag;
         uint16_t bit;
     } cases[] = {
-        {false, kHandButtonA, 0x1000},         {false, kHandButtonMenu, 0x2000},
-        {true, kHandButtonA, 0x4000},          {true, kHandButtonMenu, 0x8000},
-        {true, kHandButtonStickPress, 0x0020}, {false, kHandButtonStickPress, 0x0010},
-        {true, kHandButtonDpadUp, 0x0001},     {false, kHandButtonDpadDown, 0x0002},
-        {false, kHandButtonDpadLeft, 0x0004},  {true, kHandButtonDpadRight, 0x0008},
+        {false, kHandButtonA, 0x1000},
+        {false, kHandButtonMenu, 0x2000},
+        {true, kHandButtonA, 0x4000},
+        {true, kHandButtonMenu, 0x8000},
+        {true, kHandButtonStickPress, 0x0020},
+        {false, kHandButtonStickPress, 0x0010},
+        {true, kHandButtonDpadUp, 0x0001},
+        {false, kHandButtonDpadDown, 0x0002},
+        {false, kHandButtonDpadLeft, 0x0004},
+        {true, kHandButtonDpadRight, 0x0008},
         {true, 0x004, 0x0000},
     };
     for (const auto& c : cases) {

@@ -14,8 +14,8 @@ namespace {
 
 using testing_support::MessageOf;
 
-constexpr int kMinus = 0x6D, kPlus = 0x6B, kPad8 = 0x68, kPad2 = 0x62, kPad4 = 0x64, kPad6 = 0x66, kPad7 = 0x67,
-              kPad9 = 0x69, kPad5 = 0x65;
+constexpr int kMinus = 0x6D, kPlus = 0x6B, kPad8 = 0x68, kPad2 = 0x62, kPad4 = 0x64, kPad6 = 0x66,
+              kPad7 = 0x67, kPad9 = 0x69, kPad5 = 0x65;
 
 class LiveTuningTest : public testing_support::ProcessStateTest {
 protected:

@@ -19,7 +19,8 @@ using testing_support::MessageOf;
 class SettingsTest : public testing_support::ProcessStateTest {};
 
 const char* const kDefaultsLine =
-    "Configuration loaded (VR=1, debug hands=0, paired AER=1, transition mono=1, AER first eye=right, pair pose "
+    "Configuration loaded (VR=1, debug hands=0, paired AER=1, transition mono=1, AER first eye=right, pair "
+    "pose "
     "lock=1, max pair interval=50 ms, motion input=1, direct head look=1, first-person default/resume=1/1, "
     "settle/retry=15/90 frames, native body=0, forward offset=0.200, head scale=1.000/1.000, render guard "
     "scale=1.00000000, frame scale=0.650, left frame horizontal/vertical offset=+0.000/+0.000, right frame "
@@ -49,16 +50,18 @@ TEST_F(SettingsTest, ValuesAreClampedAndBadTextFallsBack) {
     const KeyCase cases[] = {
         {L"VR", L"AERMaxPairIntervalMs", L"0", [](const Settings& s) { return s.AERMaxPairIntervalMs; }, 0},
         {L"VR", L"AERMaxPairIntervalMs", L"10", [](const Settings& s) { return s.AERMaxPairIntervalMs; }, 34},
-        {L"VR", L"AERMaxPairIntervalMs", L"1000", [](const Settings& s) { return s.AERMaxPairIntervalMs; }, 250},
-        {L"VR", L"AERMaxPairIntervalMs", L"-1", [](const Settings& s) { return s.AERMaxPairIntervalMs; }, 250},
-        {L"Input", L"FirstPersonStableFrames", L"0", [](const Settings& s) { return s.FirstPersonStableFrames; },
-         1},
-        {L"Input", L"FirstPersonRetryFrames", L"5000", [](const Settings& s) { return s.FirstPersonRetryFrames; },
-         1800},
+        {L"VR", L"AERMaxPairIntervalMs", L"1000", [](const Settings& s) { return s.AERMaxPairIntervalMs; },
+         250},
+        {L"VR", L"AERMaxPairIntervalMs", L"-1", [](const Settings& s) { return s.AERMaxPairIntervalMs; },
+         250},
+        {L"Input", L"FirstPersonStableFrames", L"0",
+         [](const Settings& s) { return s.FirstPersonStableFrames; }, 1},
+        {L"Input", L"FirstPersonRetryFrames", L"5000",
+         [](const Settings& s) { return s.FirstPersonRetryFrames; }, 1800},
         {L"Input", L"FirstPersonRetryFrames", L"99999999999999",
          [](const Settings& s) { return s.FirstPersonRetryFrames; }, 1800},
-        {L"Input", L"FirstPersonRetryFrames", L"soon", [](const Settings& s) { return s.FirstPersonRetryFrames; },
-         90},
+        {L"Input", L"FirstPersonRetryFrames", L"soon",
+         [](const Settings& s) { return s.FirstPersonRetryFrames; }, 90},
         {L"VR", L"Enabled", L"yes", [](const Settings& s) { return s.Enabled; }, 1},
         {L"VR", L"Enabled", L"0", [](const Settings& s) { return s.Enabled; }, 0},
         {L"VR", L"VisibleHands", L"  2", [](const Settings& s) { return s.VisibleHands; }, 1},
@@ -116,7 +119,8 @@ TEST_F(SettingsTest, LogLineShowsClampedValuesAndLeftFirstEye) {
     EXPECT_NE(std::string::npos, line.find("AER first eye=left,")) << line;
     EXPECT_NE(std::string::npos, line.find("max pair interval=250 ms")) << line;
     EXPECT_NE(std::string::npos, line.find("left frame horizontal/vertical offset=+0.125/+0.000")) << line;
-    EXPECT_NE(std::string::npos, line.find("right frame scale/offsets/roll=0.650/+0.125/+0.000/-1.25")) << line;
+    EXPECT_NE(std::string::npos, line.find("right frame scale/offsets/roll=0.650/+0.125/+0.000/-1.25"))
+        << line;
 }
 
 TEST_F(SettingsTest, StartupStereoValuesUseTheirLiteralDefaultsAndClamp) {
@@ -124,8 +128,8 @@ TEST_F(SettingsTest, StartupStereoValuesUseTheirLiteralDefaultsAndClamp) {
         const wchar_t* text;
         float separation;
     };
-    const Case cases[] = {{nullptr, 1.75f}, {L"abc", 1.75f}, {L"nan", 1.75f}, {L"5", 2.0f}, {L"0.1", 0.25f},
-                          {L"1.2", 1.2f}};
+    const Case cases[] = {{nullptr, 1.75f}, {L"abc", 1.75f}, {L"nan", 1.75f},
+                          {L"5", 2.0f},     {L"0.1", 0.25f}, {L"1.2", 1.2f}};
     for (const Case& c : cases) {
         testing_support::ResetProcessState();
         if (c.text != nullptr) {

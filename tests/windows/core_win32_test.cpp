@@ -89,9 +89,10 @@ TEST_F(CoreWin32Test, MissingIniGivesTheDefaults) {
 
 TEST_F(CoreWin32Test, BadValuesThroughTheProfileFunctionsFallBack) {
     WriteFile(Beside(L"CorvaneVR.ini"), "[VR]\r\nEnabled=yes\r\nWorldScale=abc\r\nFovScale=1e999\r\n"
-                                         "AERMaxPairIntervalMs=1000\r\nHandScale=1.5x\r\nHudVerticalOffset=" +
-                                             std::string(62, '0') + "37\r\n[Input]\r\nStickDeadzone=-1\r\n"
-                                                                    "FirstPersonRetryFrames=-5\r\n");
+                                        "AERMaxPairIntervalMs=1000\r\nHandScale=1.5x\r\nHudVerticalOffset=" +
+                                            std::string(62, '0') +
+                                            "37\r\n[Input]\r\nStickDeadzone=-1\r\n"
+                                            "FirstPersonRetryFrames=-5\r\n");
     LoadSettings();
     const Settings& s = GetSettings();
     EXPECT_TRUE(s.Enabled);
@@ -145,7 +146,8 @@ TEST_F(CoreWin32Test, LogLinesCarryTheLocalTime) {
     LogMessage("hello %s", "log");
     const auto lines = LogLines();
     ASSERT_EQ(1u, lines.size());
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\] hello log)")))
+    EXPECT_TRUE(
+        std::regex_match(lines[0], std::regex(R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3}\] hello log)")))
         << lines[0];
 }
 

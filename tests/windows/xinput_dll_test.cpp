@@ -33,12 +33,10 @@ protected:
         system = LoadLibraryW((std::wstring(directory) + L"\\xinput1_3.dll").c_str());
     }
 
-    template <typename Function>
-    static Function Export(HMODULE module, const char* name) {
+    template <typename Function> static Function Export(HMODULE module, const char* name) {
         return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
     }
-    template <typename Function>
-    static Function Ordinal(HMODULE module, WORD ordinal) {
+    template <typename Function> static Function Ordinal(HMODULE module, WORD ordinal) {
         return Export<Function>(module, MAKEINTRESOURCEA(ordinal));
     }
 
@@ -84,7 +82,8 @@ TEST_F(XInputDllTest, NullRecordsAreRefused) {
     EXPECT_EQ(DWORD{ERROR_BAD_ARGUMENTS}, Ordinal<GetStateFn>(proxy, 100)(0, nullptr));
     EXPECT_EQ(DWORD{ERROR_BAD_ARGUMENTS}, Ordinal<SetStateFn>(proxy, 3)(0, nullptr));
     EXPECT_EQ(DWORD{ERROR_BAD_ARGUMENTS}, Ordinal<GetCapabilitiesFn>(proxy, 4)(0, 0, nullptr));
-    EXPECT_EQ(DWORD{ERROR_BAD_ARGUMENTS}, Ordinal<GetBatteryFn>(proxy, 7)(0, BATTERY_DEVTYPE_GAMEPAD, nullptr));
+    EXPECT_EQ(DWORD{ERROR_BAD_ARGUMENTS},
+              Ordinal<GetBatteryFn>(proxy, 7)(0, BATTERY_DEVTYPE_GAMEPAD, nullptr));
     EXPECT_EQ(DWORD{ERROR_BAD_ARGUMENTS}, Ordinal<GetKeystrokeFn>(proxy, 8)(0, 0, nullptr));
 }
 
@@ -94,7 +93,8 @@ TEST_F(XInputDllTest, WithoutVrInputEveryUserGetsTheSystemAnswer) {
     for (DWORD user = 0; user < 4; ++user) {
         XINPUT_STATE viaProxy{};
         XINPUT_STATE direct{};
-        EXPECT_EQ(Ordinal<GetStateFn>(system, 2)(user, &direct), Ordinal<GetStateFn>(proxy, 2)(user, &viaProxy));
+        EXPECT_EQ(Ordinal<GetStateFn>(system, 2)(user, &direct),
+                  Ordinal<GetStateFn>(proxy, 2)(user, &viaProxy));
         XINPUT_CAPABILITIES capabilities{};
         XINPUT_CAPABILITIES directCapabilities{};
         EXPECT_EQ(Ordinal<GetCapabilitiesFn>(system, 4)(user, 0, &directCapabilities),

@@ -3,6 +3,7 @@
 #include "input/gamepad_mapping.h"
 #include "input/xinput_exports_win32.h"
 #include "platform/win32/os_win32.h"
+#include "debug_output_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@ namespace {
 
 constexpr DWORD kSuccess = ERROR_SUCCESS;
 constexpr DWORD kNotConnected = ERROR_DEVICE_NOT_CONNECTED;
+constexpr DWORD kBadArguments = ERROR_BAD_ARGUMENTS;
 
 InputState LiveInput() {
     InputState state;
@@ -117,17 +119,23 @@ TEST_F(XInputExportsTest, NeutralInputLeavesTheSystemAnswer) {
 TEST(NoSystemLibrary, ExportsStillAnswerAndVrKeepsWorking) {
     RecordOwnModule(GetModuleHandleW(nullptr));
     ResetPublishedInput();
+    testing_support::DebugOutputCapture capture;
+
+    // A null record is refused before the system library is even asked for.
+    EXPECT_EQ(kBadArguments, XInputGetState(0, nullptr));
+    EXPECT_EQ("", capture.Text());
 
     XINPUT_KEYSTROKE keystroke{};
     EXPECT_EQ(DWORD{ERROR_EMPTY}, XInputGetKeystroke(0, 0, &keystroke));
+    EXPECT_EQ("[CorvaneVR/XInput] Could not load System32\\xinput1_3.dll.\n", capture.Text());
     XINPUT_VIBRATION vibration{};
     EXPECT_EQ(kNotConnected, XInputSetState(0, &vibration));
     XINPUT_STATE state{};
     EXPECT_EQ(kNotConnected, XInputGetState(0, &state));
     EXPECT_EQ(kNotConnected, XInputGetStateEx(0, &state));
     GUID render{};
-    GUID capture{};
-    EXPECT_EQ(kNotConnected, XInputGetDSoundAudioDeviceGuids(0, &render, &capture));
+    GUID captureGuid{};
+    EXPECT_EQ(kNotConnected, XInputGetDSoundAudioDeviceGuids(0, &render, &captureGuid));
     EXPECT_EQ(kNotConnected, XInputWaitForGuideButton(0, 0, nullptr));
     EXPECT_EQ(kNotConnected, XInputCancelGuideButtonWait(0));
     EXPECT_EQ(kNotConnected, XInputPowerOffController(0));
@@ -139,6 +147,8 @@ TEST(NoSystemLibrary, ExportsStillAnswerAndVrKeepsWorking) {
     ASSERT_EQ(kSuccess, XInputGetStateEx(0, &state));
     EXPECT_EQ(XINPUT_GAMEPAD_X | XINPUT_GAMEPAD_RIGHT_SHOULDER | 0x0400, state.Gamepad.wButtons);
     EXPECT_EQ(kNotConnected, XInputGetState(1, &state));
+    // The load is tried once per process only.
+    EXPECT_EQ("[CorvaneVR/XInput] Could not load System32\\xinput1_3.dll.\n", capture.Text());
     ResetPublishedInput();
 }
 

@@ -9,7 +9,8 @@ uint32_t IniReadText(const wchar_t* section, const wchar_t* key, const wchar_t* 
     return GetPrivateProfileStringW(section, key, defaultText, buffer, capacity, path.c_str());
 }
 
-bool IniWriteText(const wchar_t* section, const wchar_t* key, const wchar_t* value, const std::wstring& path) {
+bool IniWriteText(const wchar_t* section, const wchar_t* key, const wchar_t* value,
+                  const std::wstring& path) {
     return WritePrivateProfileStringW(section, key, value, path.c_str()) != FALSE;
 }
 

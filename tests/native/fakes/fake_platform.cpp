@@ -108,7 +108,8 @@ uint32_t IniReadText(const wchar_t* section, const wchar_t* key, const wchar_t* 
     return copied;
 }
 
-bool IniWriteText(const wchar_t* section, const wchar_t* key, const wchar_t* value, const std::wstring& path) {
+bool IniWriteText(const wchar_t* section, const wchar_t* key, const wchar_t* value,
+                  const std::wstring& path) {
     if (fake::g_ini.writesFail) {
         return false;
     }

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Every test: formatting, the native unit tests (plain and under ASan/UBSan), and the
+# Windows-side tests under Wine with a private X display. Fails when anything fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+jobs=$(nproc)
+
+echo "== formatting"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+echo "== native"
+cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_WERROR=ON >/dev/null
+cmake --build build/native -j "$jobs"
+ctest --test-dir build/native --output-on-failure
+
+echo "== native, ASan + UBSan"
+cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_WERROR=ON -DCORVANE_SANITIZE=ON >/dev/null
+cmake --build build/sanitize -j "$jobs"
+ctest --test-dir build/sanitize --output-on-failure
+
+echo "== windows, under Wine"
+cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DCMAKE_BUILD_TYPE=Release -DCORVANE_WERROR=ON >/dev/null
+cmake --build build/windows -j "$jobs"
+bash scripts/with-wine.sh build/windows ctest --test-dir build/windows --output-on-failure
