@@ -1,0 +1,106 @@
+#include "vr/eye_bounds.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace corvane {
+namespace {
+
+constexpr float kDefaultScale = 0.65f;
+constexpr float kDefaultConvergence = -0.095f;
+constexpr float kMinimumScale = 0.01f;
+constexpr float kMinimumWidth = 0.01f;
+constexpr float kGuardBand = 1.05f;
+constexpr float kMinimumCommonTan = 0.01f;
+constexpr float kUnchanged = 1e-7f;
+
+float Clamp(float value, float low, float high) {
+    return std::min(std::max(value, low), high);
+}
+
+float FiniteOr(float value, float fallback) {
+    return std::isfinite(value) ? value : fallback;
+}
+
+} // namespace
+
+Interval AdjustInterval(float lo, float hi, float k, float shift) {
+    const float width = Clamp(hi - lo, kMinimumWidth, 1.0f);
+    const float centre = Clamp((lo + hi) * 0.5f + shift, 0.0f, 1.0f);
+    const float roomBesideCentre = std::max(2.0f * std::min(centre, 1.0f - centre), kMinimumWidth);
+    const float half = 0.5f * std::min(roomBesideCentre, Clamp(k * width, kMinimumWidth, 1.0f));
+    const float clampedCentre = Clamp(centre, half, 1.0f - half);
+    return Interval{clampedCentre - half, clampedCentre + half};
+}
+
+float AppliedConvergence(float requested) {
+    return FiniteOr(requested, kDefaultConvergence) - kDefaultConvergence;
+}
+
+TextureBounds ComputeEyeBounds(const EyeBoundsInput& input) {
+    TextureBounds bounds;
+    if (input.commonProjection && input.eye <= 1) {
+        const float scale = Clamp(input.fovScale, 0.5f, 2.0f);
+        const float tx = input.commonTanX * kGuardBand * scale;
+        const float ty = input.commonTanY * kGuardBand * scale;
+        if (std::isfinite(tx) && std::isfinite(ty) && tx > kMinimumCommonTan && ty > kMinimumCommonTan) {
+            bounds.uMin = Clamp(0.5f + input.raw.left * 0.5f / tx, 0.0f, 1.0f);
+            bounds.uMax = Clamp(0.5f + input.raw.right * 0.5f / tx, 0.0f, 1.0f);
+            // The raw bottom tangent points up, so it gives the upper edge.
+            bounds.vMin = Clamp(0.5f - input.raw.bottom * 0.5f / ty, 0.0f, 1.0f);
+            bounds.vMax = Clamp(0.5f - input.raw.top * 0.5f / ty, 0.0f, 1.0f);
+        }
+    }
+
+    const bool rightSide = input.eye == 1;
+    const PictureParams& p = input.picture;
+    const float scale = FiniteOr(rightSide ? p.rightScale : p.leftScale, kDefaultScale);
+    const float k = kDefaultScale / std::max(kMinimumScale, scale);
+    const float convergence = FiniteOr(input.convergence, 0.0f);
+    const float horizontal = FiniteOr(rightSide ? p.rightHorizontal : p.leftHorizontal, 0.0f);
+    const float vertical = FiniteOr(rightSide ? p.rightVertical : p.leftVertical, 0.0f);
+
+    if (std::fabs(k - 1.0f) > kUnchanged || std::fabs(convergence) > kUnchanged ||
+        std::fabs(horizontal) > kUnchanged || std::fabs(vertical) > kUnchanged) {
+        const float sign = input.eye == 0 ? 1.0f : -1.0f;
+        const Interval u = AdjustInterval(bounds.uMin, bounds.uMax, k, sign * convergence - horizontal);
+        const Interval v = AdjustInterval(bounds.vMin, bounds.vMax, k, -vertical);
+        bounds.uMin = u.lo;
+        bounds.uMax = u.hi;
+        bounds.vMin = v.lo;
+        bounds.vMax = v.hi;
+    }
+    return bounds;
+}
+
+AspectCrop ComputeAspectCrop(unsigned width, unsigned height, unsigned renderTargetWidth,
+                             unsigned renderTargetHeight) {
+    AspectCrop crop;
+    if (width == 0 || height == 0 || renderTargetWidth == 0 || renderTargetHeight == 0) {
+        return crop;
+    }
+    const float source = static_cast<float>(width) / static_cast<float>(height);
+    const float headset = static_cast<float>(renderTargetWidth) / static_cast<float>(renderTargetHeight);
+    if (source > headset) {
+        const float c = (1.0f - headset / source) * 0.5f;
+        crop.u = Interval{c, 1.0f - c};
+    } else if (source < headset) {
+        const float c = (1.0f - source / headset) * 0.5f;
+        crop.v = Interval{c, 1.0f - c};
+    }
+    return crop;
+}
+
+PictureParams SanitisePictureParams(const PictureParams& requested) {
+    PictureParams p;
+    p.leftScale = std::max(kMinimumScale, FiniteOr(requested.leftScale, kDefaultScale));
+    p.leftHorizontal = FiniteOr(requested.leftHorizontal, 0.0f);
+    p.leftVertical = FiniteOr(requested.leftVertical, 0.0f);
+    p.rightScale = std::max(kMinimumScale, FiniteOr(requested.rightScale, p.leftScale));
+    p.rightHorizontal = FiniteOr(requested.rightHorizontal, p.leftHorizontal);
+    p.rightVertical = FiniteOr(requested.rightVertical, p.leftVertical);
+    p.rightRollDegrees = FiniteOr(requested.rightRollDegrees, 0.0f);
+    return p;
+}
+
+} // namespace corvane
