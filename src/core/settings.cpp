@@ -3,6 +3,7 @@
 #include "core/log.h"
 #include "platform/ini.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cwchar>
@@ -18,26 +19,6 @@ const wchar_t* const kVr = L"VR";
 const wchar_t* const kInput = L"Input";
 
 Settings g_settings;
-
-float Clamp(float value, float low, float high) {
-    if (value > high) {
-        return high;
-    }
-    if (value < low) {
-        return low;
-    }
-    return value;
-}
-
-uint32_t Clamp(uint32_t value, uint32_t low, uint32_t high) {
-    if (value > high) {
-        return high;
-    }
-    if (value < low) {
-        return low;
-    }
-    return value;
-}
 
 float AtLeast(float value, float floor) {
     return value < floor ? floor : value;
@@ -125,9 +106,9 @@ void LoadSettings() {
         ReadIniBool(kVr, L"LockHeadPoseAcrossAERPair", defaults.LockHeadPoseAcrossAERPair);
     const uint32_t pairInterval =
         ReadIniUnsigned(kVr, L"AERMaxPairIntervalMs", defaults.AERMaxPairIntervalMs);
-    s.AERMaxPairIntervalMs = pairInterval == 0 ? 0u : Clamp(pairInterval, 34u, 250u);
-    s.WorldScale = Clamp(ReadIniFloat(kVr, L"WorldScale", defaults.WorldScale), 0.25f, 4.0f);
-    s.FovScale = Clamp(ReadIniFloat(kVr, L"FovScale", defaults.FovScale), 0.5f, 2.0f);
+    s.AERMaxPairIntervalMs = pairInterval == 0 ? 0u : std::clamp(pairInterval, 34u, 250u);
+    s.WorldScale = std::clamp(ReadIniFloat(kVr, L"WorldScale", defaults.WorldScale), 0.25f, 4.0f);
+    s.FovScale = std::clamp(ReadIniFloat(kVr, L"FovScale", defaults.FovScale), 0.5f, 2.0f);
     s.FrameScale = AtLeast(ReadIniFloat(kVr, L"FrameScale", defaults.FrameScale), kScaleFloor);
     s.FrameHorizontalOffset = ReadIniFloat(kVr, L"FrameHorizontalOffset", defaults.FrameHorizontalOffset);
     s.FrameVerticalOffset = ReadIniFloat(kVr, L"FrameVerticalOffset", defaults.FrameVerticalOffset);
@@ -138,22 +119,23 @@ void LoadSettings() {
     s.RightFrameRollDegrees = ReadIniFloat(kVr, L"RightFrameRollDegrees", defaults.RightFrameRollDegrees);
     s.HudScale = AtLeast(ReadIniFloat(kVr, L"HudScale", defaults.HudScale), kScaleFloor);
     s.HudVerticalOffset = ReadIniFloat(kVr, L"HudVerticalOffset", defaults.HudVerticalOffset);
-    s.HandScale = Clamp(ReadIniFloat(kVr, L"HandScale", defaults.HandScale), 0.5f, 2.0f);
+    s.HandScale = std::clamp(ReadIniFloat(kVr, L"HandScale", defaults.HandScale), 0.5f, 2.0f);
 
     s.MapMotionControllers = ReadIniBool(kInput, L"MapMotionControllers", defaults.MapMotionControllers);
     s.MapHeadLook = ReadIniBool(kInput, L"MapHeadLook", defaults.MapHeadLook);
     s.FirstPersonDefault = ReadIniBool(kInput, L"FirstPersonDefault", defaults.FirstPersonDefault);
     s.AutoResumeFirstPerson = ReadIniBool(kInput, L"AutoResumeFirstPerson", defaults.AutoResumeFirstPerson);
-    s.FirstPersonStableFrames = Clamp(
+    s.FirstPersonStableFrames = std::clamp(
         ReadIniUnsigned(kInput, L"FirstPersonStableFrames", defaults.FirstPersonStableFrames), 1u, 300u);
-    s.FirstPersonRetryFrames =
-        Clamp(ReadIniUnsigned(kInput, L"FirstPersonRetryFrames", defaults.FirstPersonRetryFrames), 1u, 1800u);
+    s.FirstPersonRetryFrames = std::clamp(
+        ReadIniUnsigned(kInput, L"FirstPersonRetryFrames", defaults.FirstPersonRetryFrames), 1u, 1800u);
     s.ShowPlayerBody = ReadIniBool(kInput, L"ShowPlayerBody", defaults.ShowPlayerBody);
-    s.FirstPersonForwardOffset = Clamp(
+    s.FirstPersonForwardOffset = std::clamp(
         ReadIniFloat(kInput, L"FirstPersonForwardOffset", defaults.FirstPersonForwardOffset), 0.0f, 0.35f);
-    s.HeadYawScale = Clamp(ReadIniFloat(kInput, L"HeadYawScale", defaults.HeadYawScale), -2.0f, 2.0f);
-    s.HeadPitchScale = Clamp(ReadIniFloat(kInput, L"HeadPitchScale", defaults.HeadPitchScale), -2.0f, 2.0f);
-    s.StickDeadzone = Clamp(ReadIniFloat(kInput, L"StickDeadzone", defaults.StickDeadzone), 0.0f, 0.9f);
+    s.HeadYawScale = std::clamp(ReadIniFloat(kInput, L"HeadYawScale", defaults.HeadYawScale), -2.0f, 2.0f);
+    s.HeadPitchScale =
+        std::clamp(ReadIniFloat(kInput, L"HeadPitchScale", defaults.HeadPitchScale), -2.0f, 2.0f);
+    s.StickDeadzone = std::clamp(ReadIniFloat(kInput, L"StickDeadzone", defaults.StickDeadzone), 0.0f, 0.9f);
 
     LogMessage(
         "Configuration loaded (VR=%d, debug hands=%d, paired AER=%d, transition mono=%d, AER first eye=%s, "
@@ -176,7 +158,7 @@ void LoadSettings() {
 StartupStereoValues ReadStartupStereoValues() {
     StartupStereoValues values;
     values.stereoUnitsPerMeter =
-        Clamp(ReadIniFloatWithDefaultText(kVr, L"StereoUnitsPerMeter", L"1.75", 1.75f), 0.25f, 2.0f);
+        std::clamp(ReadIniFloatWithDefaultText(kVr, L"StereoUnitsPerMeter", L"1.75", 1.75f), 0.25f, 2.0f);
     values.convergenceOffset = ReadIniFloatWithDefaultText(kVr, L"ConvergenceOffset", L"-0.095", -0.095f);
     values.swapEyes = ReadIniUnsigned(kVr, L"SwapEyes", 0) != 0;
     return values;

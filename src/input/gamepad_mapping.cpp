@@ -2,6 +2,7 @@
 
 #include "platform/os.h"
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 #include <shared_mutex>
@@ -46,16 +47,6 @@ struct PublishedInput {
 
 PublishedInput g_published;
 
-float Clamp(float value, float low, float high) {
-    if (value > high) {
-        return high;
-    }
-    if (value < low) {
-        return low;
-    }
-    return value;
-}
-
 float FiniteOrZero(float value) {
     return std::isfinite(value) ? value : 0.0f;
 }
@@ -67,10 +58,10 @@ HandInput SanitiseHand(const HandInput& hand) {
     HandInput clean;
     clean.active = 1;
     clean.buttons = hand.buttons & kHandButtonMask;
-    clean.stickX = Clamp(FiniteOrZero(hand.stickX), -1.0f, 1.0f);
-    clean.stickY = Clamp(FiniteOrZero(hand.stickY), -1.0f, 1.0f);
-    clean.trigger = Clamp(FiniteOrZero(hand.trigger), 0.0f, 1.0f);
-    clean.grip = Clamp(FiniteOrZero(hand.grip), 0.0f, 1.0f);
+    clean.stickX = std::clamp(FiniteOrZero(hand.stickX), -1.0f, 1.0f);
+    clean.stickY = std::clamp(FiniteOrZero(hand.stickY), -1.0f, 1.0f);
+    clean.trigger = std::clamp(FiniteOrZero(hand.trigger), 0.0f, 1.0f);
+    clean.grip = std::clamp(FiniteOrZero(hand.grip), 0.0f, 1.0f);
     return clean;
 }
 
@@ -98,11 +89,11 @@ void StorePublication(const InputState& state) {
 }
 
 uint8_t TriggerByte(float trigger) {
-    return static_cast<uint8_t>(std::lround(Clamp(FiniteOrZero(trigger), 0.0f, 1.0f) * 255.0f));
+    return static_cast<uint8_t>(std::lround(std::clamp(FiniteOrZero(trigger), 0.0f, 1.0f) * 255.0f));
 }
 
 int16_t StickValue(float value) {
-    const float v = Clamp(FiniteOrZero(value), -1.0f, 1.0f);
+    const float v = std::clamp(FiniteOrZero(value), -1.0f, 1.0f);
     return static_cast<int16_t>(std::lround(v < 0.0f ? v * 32768.0f : v * 32767.0f));
 }
 
@@ -129,7 +120,7 @@ float ApplyDeadzone(float value, float deadzone) {
     if (deadzone >= magnitude) {
         return 0.0f;
     }
-    const float scaled = Clamp((magnitude - deadzone) / (1.0f - deadzone), 0.0f, 1.0f);
+    const float scaled = std::clamp((magnitude - deadzone) / (1.0f - deadzone), 0.0f, 1.0f);
     return value < 0.0f ? -scaled : scaled;
 }
 
@@ -138,8 +129,8 @@ HandInput MapControllerToHand(const ControllerState& controller, float deadzone)
     hand.active = (controller.connected != 0 && controller.poseValid != 0) ? 1u : 0u;
     hand.stickX = ApplyDeadzone(controller.stickX, deadzone);
     hand.stickY = ApplyDeadzone(controller.stickY, deadzone);
-    hand.trigger = Clamp(controller.trigger, 0.0f, 1.0f);
-    hand.grip = Clamp(controller.grip, 0.0f, 1.0f);
+    hand.trigger = std::clamp(controller.trigger, 0.0f, 1.0f);
+    hand.grip = std::clamp(controller.grip, 0.0f, 1.0f);
     for (const ButtonMapping& mapping : kButtonMappings) {
         if ((controller.buttonsPressed >> mapping.openVrButton) & 1u) {
             hand.buttons |= mapping.handFlag;

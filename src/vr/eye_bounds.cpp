@@ -14,10 +14,6 @@ constexpr float kGuardBand = 1.05f;
 constexpr float kMinimumCommonTan = 0.01f;
 constexpr float kUnchanged = 1e-7f;
 
-float Clamp(float value, float low, float high) {
-    return std::min(std::max(value, low), high);
-}
-
 float FiniteOr(float value, float fallback) {
     return std::isfinite(value) ? value : fallback;
 }
@@ -25,11 +21,11 @@ float FiniteOr(float value, float fallback) {
 } // namespace
 
 Interval AdjustInterval(float lo, float hi, float k, float shift) {
-    const float width = Clamp(hi - lo, kMinimumWidth, 1.0f);
-    const float centre = Clamp((lo + hi) * 0.5f + shift, 0.0f, 1.0f);
+    const float width = std::clamp(hi - lo, kMinimumWidth, 1.0f);
+    const float centre = std::clamp((lo + hi) * 0.5f + shift, 0.0f, 1.0f);
     const float roomBesideCentre = std::max(2.0f * std::min(centre, 1.0f - centre), kMinimumWidth);
-    const float half = 0.5f * std::min(roomBesideCentre, Clamp(k * width, kMinimumWidth, 1.0f));
-    const float clampedCentre = Clamp(centre, half, 1.0f - half);
+    const float half = 0.5f * std::min(roomBesideCentre, std::clamp(k * width, kMinimumWidth, 1.0f));
+    const float clampedCentre = std::clamp(centre, half, 1.0f - half);
     return Interval{clampedCentre - half, clampedCentre + half};
 }
 
@@ -40,15 +36,15 @@ float AppliedConvergence(float requested) {
 TextureBounds ComputeEyeBounds(const EyeBoundsInput& input) {
     TextureBounds bounds;
     if (input.commonProjection && input.eye <= 1) {
-        const float scale = Clamp(input.fovScale, 0.5f, 2.0f);
+        const float scale = std::clamp(input.fovScale, 0.5f, 2.0f);
         const float tx = input.commonTanX * kGuardBand * scale;
         const float ty = input.commonTanY * kGuardBand * scale;
         if (std::isfinite(tx) && std::isfinite(ty) && tx > kMinimumCommonTan && ty > kMinimumCommonTan) {
-            bounds.uMin = Clamp(0.5f + input.raw.left * 0.5f / tx, 0.0f, 1.0f);
-            bounds.uMax = Clamp(0.5f + input.raw.right * 0.5f / tx, 0.0f, 1.0f);
+            bounds.uMin = std::clamp(0.5f + input.raw.left * 0.5f / tx, 0.0f, 1.0f);
+            bounds.uMax = std::clamp(0.5f + input.raw.right * 0.5f / tx, 0.0f, 1.0f);
             // The raw bottom tangent points up, so it gives the upper edge.
-            bounds.vMin = Clamp(0.5f - input.raw.bottom * 0.5f / ty, 0.0f, 1.0f);
-            bounds.vMax = Clamp(0.5f - input.raw.top * 0.5f / ty, 0.0f, 1.0f);
+            bounds.vMin = std::clamp(0.5f - input.raw.bottom * 0.5f / ty, 0.0f, 1.0f);
+            bounds.vMax = std::clamp(0.5f - input.raw.top * 0.5f / ty, 0.0f, 1.0f);
         }
     }
 
