@@ -186,10 +186,10 @@ TEST_F(VrSimTest, SubmitRecordsBoundsFlagsAndThePose) {
 }
 
 TEST_F(VrSimTest, HeadScriptSweepsLosesTrackingAndRecentres) {
-    RunScenario("head key 1 0 1.6 0 0 0 0\n"
-                "head key 11 1 1.6 0 90 0 0\n"
-                "head lost 13..14\n"
-                "recentre 16 1 0 0 90\n");
+    RunScenario("head key 3 0 1.7 0 0 0 0\n"
+                "head key 13 1 1.7 0 90 0 0\n"
+                "head lost 15..16\n"
+                "recentre 18 1 0 0 90\n");
     ASSERT_EQ(0, Connect());
     DevicePose poses[64] = {};
     auto frameTo = [&](uint32_t frame) {
@@ -197,30 +197,35 @@ TEST_F(VrSimTest, HeadScriptSweepsLosesTrackingAndRecentres) {
             ASSERT_EQ(0, WaitGetPoses(poses));
         }
     };
-    frameTo(6); // half-way: yaw 45, x 0.5
+    const Matrix34& head = poses[0].deviceToTracking;
+    frameTo(1); // before the first key the first key holds
+    EXPECT_NEAR(1.7f, head.m[1][3], 1e-6);
+    EXPECT_NEAR(0.0f, head.m[0][3], 1e-6);
+
+    frameTo(8); // half-way: yaw 45, x 0.5
     const float half = std::sqrt(0.5f);
     EXPECT_TRUE(poses[0].poseIsValid);
-    EXPECT_NEAR(half, poses[0].deviceToTracking.m[0][0], 1e-5);
-    EXPECT_NEAR(half, poses[0].deviceToTracking.m[0][2], 1e-5);
-    EXPECT_NEAR(-half, poses[0].deviceToTracking.m[2][0], 1e-5);
-    EXPECT_NEAR(0.5f, poses[0].deviceToTracking.m[0][3], 1e-5);
-    EXPECT_NEAR(1.6f, poses[0].deviceToTracking.m[1][3], 1e-5);
+    EXPECT_NEAR(half, head.m[0][0], 1e-5);
+    EXPECT_NEAR(half, head.m[0][2], 1e-5);
+    EXPECT_NEAR(-half, head.m[2][0], 1e-5);
+    EXPECT_NEAR(0.5f, head.m[0][3], 1e-5);
+    EXPECT_NEAR(1.7f, head.m[1][3], 1e-5);
 
-    frameTo(13);
+    frameTo(15);
     EXPECT_FALSE(poses[0].poseIsValid);
     EXPECT_TRUE(poses[0].deviceIsConnected);
     EXPECT_EQ(201, poses[0].trackingResult);
-    frameTo(15);
+    frameTo(17);
     EXPECT_TRUE(poses[0].poseIsValid);
-    EXPECT_NEAR(1.0f, poses[0].deviceToTracking.m[0][3], 1e-5);
+    EXPECT_NEAR(1.0f, head.m[0][3], 1e-5);
 
     // The new origin sits where the head is, turned the same way: the head reads as home.
-    frameTo(16);
-    EXPECT_NEAR(1.0f, poses[0].deviceToTracking.m[0][0], 1e-5);
-    EXPECT_NEAR(0.0f, poses[0].deviceToTracking.m[0][2], 1e-5);
-    EXPECT_NEAR(0.0f, poses[0].deviceToTracking.m[0][3], 1e-5);
-    EXPECT_NEAR(1.6f, poses[0].deviceToTracking.m[1][3], 1e-5);
-    EXPECT_NEAR(0.0f, poses[0].deviceToTracking.m[2][3], 1e-5);
+    frameTo(18);
+    EXPECT_NEAR(1.0f, head.m[0][0], 1e-5);
+    EXPECT_NEAR(0.0f, head.m[0][2], 1e-5);
+    EXPECT_NEAR(0.0f, head.m[0][3], 1e-5);
+    EXPECT_NEAR(1.7f, head.m[1][3], 1e-5);
+    EXPECT_NEAR(0.0f, head.m[2][3], 1e-5);
 }
 
 TEST_F(VrSimTest, ControllerScriptDrivesRolesConnectionAndInput) {

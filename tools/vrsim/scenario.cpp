@@ -160,6 +160,10 @@ int32_t AxisTypeFromWord(const std::string& word) {
 }
 
 void InsertKey(PoseScript& script, const PoseKey& key) {
+    if (!script.keysFromFile) {
+        script.keys.clear();
+        script.keysFromFile = true;
+    }
     auto at = std::upper_bound(script.keys.begin(), script.keys.end(), key.frame,
                                [](uint32_t frame, const PoseKey& k) { return frame < k.frame; });
     script.keys.insert(at, key);

@@ -28,6 +28,7 @@ struct PoseKey {
 
 struct PoseScript {
     std::vector<PoseKey> keys; // sorted by frame, file order kept among equal frames
+    bool keysFromFile = false; // the first key line replaces the default key
     std::vector<FrameRange> lost;
 };
 
