@@ -375,6 +375,23 @@ TEST_F(VrSimTest, UnreadableScenarioLinesAreReportedAndSkipped) {
     EXPECT_TRUE(Logged("scenario error line=6: empty range '5..2'"));
 }
 
+TEST_F(VrSimTest, ShippedScenariosReadWithoutErrors) {
+    for (const wchar_t* name : {L"scenarios\\seated_demo.txt", L"scenarios\\unstable_runtime.txt"}) {
+        std::wstring path = BesideThisProgram(name);
+        ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str()));
+        logPath = BesideThisProgram(L"vrsim_test.log");
+        SetEnvironmentVariableW(L"VRSIM_SCENARIO", path.c_str());
+        SetEnvironmentVariableW(L"VRSIM_LOG", logPath.c_str());
+        Export<ResetFn>("VRSim_Reset")();
+        std::vector<std::string> lines = LogLines();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(0u, lines[0].rfind("scenario file=", 0)) << lines[0];
+        for (const std::string& line : lines) {
+            EXPECT_EQ(std::string::npos, line.find("scenario error")) << line;
+        }
+    }
+}
+
 TEST_F(VrSimTest, PacedWaitKeepsToTheRefreshRate) {
     RunScenario("refresh 50\npace on\n");
     ASSERT_EQ(0, Connect());

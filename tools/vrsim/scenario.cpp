@@ -55,7 +55,9 @@ public:
         }
         errno = 0;
         char* end = nullptr;
-        unsigned long long value = std::strtoull(word.c_str(), &end, 0);
+        // Decimal, or hex with 0x; a leading zero does not mean octal here.
+        bool hex = word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X');
+        unsigned long long value = std::strtoull(word.c_str(), &end, hex ? 16 : 10);
         if (end == word.c_str() || *end != '\0' || errno == ERANGE) {
             throw LineError(std::string("bad ") + what + " '" + word + "'");
         }
@@ -72,7 +74,7 @@ public:
         std::string word = Text(what);
         errno = 0;
         char* end = nullptr;
-        long long value = std::strtoll(word.c_str(), &end, 0);
+        long long value = std::strtoll(word.c_str(), &end, 10);
         if (end == word.c_str() || *end != '\0' || errno == ERANGE || value < INT32_MIN ||
             value > INT32_MAX) {
             throw LineError(std::string("bad ") + what + " '" + word + "'");
