@@ -15,7 +15,7 @@ namespace {
 
 constexpr Served kCompositor = Served::Compositor;
 
-void SetTrackingSpace(void* self, int32_t origin) {
+void SetTrackingSpace(void* self, int32_t origin) noexcept {
     RuntimeAccess access = AccessRuntime();
     RuntimeState& state = access.State();
     if (!AcceptCall(state, kCompositor, self, 0)) {
@@ -25,7 +25,7 @@ void SetTrackingSpace(void* self, int32_t origin) {
     state.log.Line("compositor.SetTrackingSpace frame=%u origin=%d", state.frame, origin);
 }
 
-int32_t GetTrackingSpace(void* self) {
+int32_t GetTrackingSpace(void* self) noexcept {
     RuntimeAccess access = AccessRuntime();
     RuntimeState& state = access.State();
     if (!AcceptCall(state, kCompositor, self, 1)) {
@@ -56,7 +56,7 @@ void PaceToRefresh(RuntimeAccess& access) {
 }
 
 int32_t WaitGetPoses(void* self, TrackedDevicePose* renderPoses, uint32_t renderCount,
-                     TrackedDevicePose* gamePoses, uint32_t gameCount) {
+                     TrackedDevicePose* gamePoses, uint32_t gameCount) noexcept {
     RuntimeAccess access = AccessRuntime();
     if (!AcceptCall(access.State(), kCompositor, self, 2)) {
         return kCompositorErrorRequestFailed;
@@ -82,7 +82,8 @@ int32_t WaitGetPoses(void* self, TrackedDevicePose* renderPoses, uint32_t render
     return result;
 }
 
-int32_t Submit(void* self, int32_t eye, const Texture* texture, const TextureBounds* bounds, uint32_t flags) {
+int32_t Submit(void* self, int32_t eye, const Texture* texture, const TextureBounds* bounds,
+               uint32_t flags) noexcept {
     RuntimeAccess access = AccessRuntime();
     RuntimeState& state = access.State();
     if (!AcceptCall(state, kCompositor, self, 6)) {
@@ -91,7 +92,7 @@ int32_t Submit(void* self, int32_t eye, const Texture* texture, const TextureBou
     return RecordSubmission(state, eye, texture, bounds, flags);
 }
 
-void PostPresentHandoff(void* self) {
+void PostPresentHandoff(void* self) noexcept {
     RuntimeAccess access = AccessRuntime();
     RuntimeState& state = access.State();
     if (!AcceptCall(state, kCompositor, self, 9)) {

@@ -37,17 +37,17 @@ void ReportUnexpectedSlot(Served served, const void* self, int slot);
 // Fallbacks for the slots the program is not expected to call. Scalar, pointer, bool and void
 // results come back in RAX (AL for bool), so one integer-returning function covers them all;
 // floats need XMM0, struct results the caller's buffer.
-template <Served Interface, int Index, uint64_t Failure = 0> uint64_t UnexpectedScalar(void* self) {
+template <Served Interface, int Index, uint64_t Failure = 0> uint64_t UnexpectedScalar(void* self) noexcept {
     ReportUnexpectedSlot(Interface, self, Index);
     return Failure;
 }
 
-template <Served Interface, int Index> float UnexpectedFloat(void* self) {
+template <Served Interface, int Index> float UnexpectedFloat(void* self) noexcept {
     ReportUnexpectedSlot(Interface, self, Index);
     return 0.0f;
 }
 
-template <Served Interface, int Index, size_t Size> void* UnexpectedStruct(void* self, void* out) {
+template <Served Interface, int Index, size_t Size> void* UnexpectedStruct(void* self, void* out) noexcept {
     ReportUnexpectedSlot(Interface, self, Index);
     if (out != nullptr && out != SystemObject() && out != CompositorObject()) {
         std::memset(out, 0, Size);

@@ -21,7 +21,7 @@ bool IsEye(int32_t eye) {
     return eye == kEyeLeft || eye == kEyeRight;
 }
 
-void GetRecommendedRenderTargetSize(void* self, uint32_t* width, uint32_t* height) {
+void GetRecommendedRenderTargetSize(void* self, uint32_t* width, uint32_t* height) noexcept {
     RuntimeAccess access = AccessRuntime();
     RuntimeState& state = access.State();
     if (!AcceptCall(state, kSystem, self, 0)) {
@@ -37,7 +37,8 @@ void GetRecommendedRenderTargetSize(void* self, uint32_t* width, uint32_t* heigh
                    state.scenario.renderWidth, state.scenario.renderHeight);
 }
 
-HmdMatrix44* GetProjectionMatrix(void* self, HmdMatrix44* out, int32_t eye, float nearZ, float farZ) {
+HmdMatrix44* GetProjectionMatrix(void* self, HmdMatrix44* out, int32_t eye, float nearZ,
+                                 float farZ) noexcept {
     RuntimeAccess access = AccessRuntime();
     RuntimeState& state = access.State();
     if (!AcceptCall(state, kSystem, self, 1) || out == nullptr) {
@@ -49,7 +50,8 @@ HmdMatrix44* GetProjectionMatrix(void* self, HmdMatrix44* out, int32_t eye, floa
     return out;
 }
 
-void GetProjectionRaw(void* self, int32_t eye, float* left, float* right, float* top, float* bottom) {
+void GetProjectionRaw(void* self, int32_t eye, float* left, float* right, float* top,
+                      float* bottom) noexcept {
     RuntimeAccess access = AccessRuntime();
     RuntimeState& state = access.State();
     if (!AcceptCall(state, kSystem, self, 2)) {
@@ -70,7 +72,7 @@ void GetProjectionRaw(void* self, int32_t eye, float* left, float* right, float*
                    static_cast<double>(raw[3]));
 }
 
-HmdMatrix34* GetEyeToHeadTransform(void* self, HmdMatrix34* out, int32_t eye) {
+HmdMatrix34* GetEyeToHeadTransform(void* self, HmdMatrix34* out, int32_t eye) noexcept {
     RuntimeAccess access = AccessRuntime();
     RuntimeState& state = access.State();
     if (!AcceptCall(state, kSystem, self, 5) || out == nullptr) {
@@ -83,7 +85,7 @@ HmdMatrix34* GetEyeToHeadTransform(void* self, HmdMatrix34* out, int32_t eye) {
     return out;
 }
 
-uint32_t GetTrackedDeviceIndexForControllerRole(void* self, int32_t role) {
+uint32_t GetTrackedDeviceIndexForControllerRole(void* self, int32_t role) noexcept {
     RuntimeAccess access = AccessRuntime();
     RuntimeState& state = access.State();
     if (!AcceptCall(state, kSystem, self, 18)) {
@@ -97,7 +99,7 @@ uint32_t GetTrackedDeviceIndexForControllerRole(void* self, int32_t role) {
     return device;
 }
 
-int32_t GetControllerRoleForTrackedDeviceIndex(void* self, uint32_t device) {
+int32_t GetControllerRoleForTrackedDeviceIndex(void* self, uint32_t device) noexcept {
     RuntimeAccess access = AccessRuntime();
     RuntimeState& state = access.State();
     if (!AcceptCall(state, kSystem, self, 19)) {
@@ -113,7 +115,7 @@ int32_t GetControllerRoleForTrackedDeviceIndex(void* self, uint32_t device) {
     return role;
 }
 
-int32_t GetTrackedDeviceClass(void* self, uint32_t device) {
+int32_t GetTrackedDeviceClass(void* self, uint32_t device) noexcept {
     RuntimeAccess access = AccessRuntime();
     RuntimeState& state = access.State();
     if (!AcceptCall(state, kSystem, self, 20)) {
@@ -127,7 +129,7 @@ int32_t GetTrackedDeviceClass(void* self, uint32_t device) {
     return deviceClass;
 }
 
-bool IsTrackedDeviceConnected(void* self, uint32_t device) {
+bool IsTrackedDeviceConnected(void* self, uint32_t device) noexcept {
     RuntimeAccess access = AccessRuntime();
     RuntimeState& state = access.State();
     if (!AcceptCall(state, kSystem, self, 21)) {
@@ -141,7 +143,7 @@ bool IsTrackedDeviceConnected(void* self, uint32_t device) {
     return connected;
 }
 
-float GetFloatTrackedDeviceProperty(void* self, uint32_t device, int32_t property, int32_t* error) {
+float GetFloatTrackedDeviceProperty(void* self, uint32_t device, int32_t property, int32_t* error) noexcept {
     RuntimeAccess access = AccessRuntime();
     RuntimeState& state = access.State();
     if (!AcceptCall(state, kSystem, self, 23)) {
@@ -165,7 +167,8 @@ float GetFloatTrackedDeviceProperty(void* self, uint32_t device, int32_t propert
     return value;
 }
 
-int32_t GetInt32TrackedDeviceProperty(void* self, uint32_t device, int32_t property, int32_t* error) {
+int32_t GetInt32TrackedDeviceProperty(void* self, uint32_t device, int32_t property,
+                                      int32_t* error) noexcept {
     RuntimeAccess access = AccessRuntime();
     RuntimeState& state = access.State();
     if (!AcceptCall(state, kSystem, self, 24)) {
@@ -198,7 +201,7 @@ int32_t GetInt32TrackedDeviceProperty(void* self, uint32_t device, int32_t prope
     return value;
 }
 
-bool GetControllerState(void* self, uint32_t device, ControllerState* out, uint32_t size) {
+bool GetControllerState(void* self, uint32_t device, ControllerState* out, uint32_t size) noexcept {
     RuntimeAccess access = AccessRuntime();
     RuntimeState& state = access.State();
     if (!AcceptCall(state, kSystem, self, 37)) {
@@ -229,7 +232,7 @@ bool GetControllerState(void* self, uint32_t device, ControllerState* out, uint3
     return true;
 }
 
-int32_t SetSDKVersion(void* self, uint32_t major, uint32_t minor, uint32_t build) {
+int32_t SetSDKVersion(void* self, uint32_t major, uint32_t minor, uint32_t build) noexcept {
     RuntimeAccess access = AccessRuntime();
     RuntimeState& state = access.State();
     if (!AcceptCall(state, kSystem, self, 50)) {
