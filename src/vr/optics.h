@@ -1,5 +1,5 @@
 // Validation of the headset optics OpenVR reports at connection: eye-to-head offsets, raw
-// projection tangents and the common frustum that covers both eyes. Pure functions.
+// projection tangents and the common frustum that covers both eyes. Pure functions, any thread.
 #pragma once
 
 namespace corvane {
