@@ -6,6 +6,7 @@
 #include "input/gamepad_mapping.h"
 #include "platform/os.h"
 #include "stereo/stereo_state.h"
+#include "vr/vr_presenter.h"
 
 #include <atomic>
 
@@ -56,7 +57,7 @@ void HandleConvergenceKeys() {
                pressF3 ? "closer" : "farther apart", double{stereo.convergenceOffset}, SaveSuffix(saved));
 }
 
-void RunFrameSteps() {
+void RunFrameSteps(IDXGISwapChain* swapChain) {
     RunStartupOnce();
     StereoState& stereo = GetStereoState();
     const uint32_t eye = stereo.currentEye != 0 ? 1u : 0u;
@@ -67,6 +68,8 @@ void RunFrameSteps() {
         HandleConvergenceKeys();
     }
 
+    VrPresenter& presenter = VrPresenter::Instance();
+
     if (!settings.Enabled) {
         stereo.ResetForDisabled();
         PublishNeutralInput();
@@ -74,11 +77,15 @@ void RunFrameSteps() {
     }
 
     const StereoFrameFlags flags = stereo.TakeFrameFlags();
-    // No presenter is linked into this build yet, so no frame reaches a headset.
-    const bool submitted = false;
+    const bool submitted = presenter.RenderFrame(
+        swapChain, eye, flags.pairValid, flags.pairValid, stereo.convergenceOffset, stereo.frameScale,
+        stereo.frameHorizontalOffset, stereo.frameVerticalOffset, stereo.rightFrameScale,
+        stereo.rightFrameHorizontalOffset, stereo.rightFrameVerticalOffset, stereo.rightFrameRollDegrees);
     stereo.AdvanceAfterSubmit(eye, flags, submitted);
-    ReportSubmissionStatus(submitted, std::string());
-    PublishFrameInput(submitted, nullptr);
+    ReportSubmissionStatus(submitted, submitted ? std::string() : presenter.LastError());
+    InputSnapshot snapshot;
+    const bool haveInput = submitted && presenter.TakeInputSnapshot(snapshot);
+    PublishFrameInput(submitted, haveInput ? &snapshot : nullptr);
 }
 
 } // namespace
@@ -147,9 +154,9 @@ void PublishFrameInput(bool submitted, const InputSnapshot* snapshot) {
     PublishInput(state);
 }
 
-void RunFrame(IDXGISwapChain* /*swapChain*/) noexcept {
+void RunFrame(IDXGISwapChain* swapChain) noexcept {
     try {
-        RunFrameSteps();
+        RunFrameSteps(swapChain);
     } catch (...) {
         try {
             GetStereoState().ResetForDisabled();

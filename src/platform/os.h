@@ -28,6 +28,9 @@ LocalTime OsLocalTime();
 // Monotonic milliseconds since an arbitrary start.
 uint64_t OsTickCountMs();
 
+// Monotonic nanoseconds since an arbitrary start; never goes backwards.
+int64_t OsSteadyClockNs();
+
 // Full path of the program's own module file with GetModuleFileNameW semantics: the
 // number of characters written, 0 on failure, `capacity` when the path was cut.
 uint32_t OsOwnModuleFileName(wchar_t* buffer, uint32_t capacity);

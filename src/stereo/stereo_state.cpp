@@ -1,6 +1,9 @@
 #include "stereo/stereo_state.h"
 
 #include "core/settings.h"
+#include "vr/vr_presenter.h"
+
+#include <cmath>
 
 namespace corvane {
 namespace {
@@ -20,6 +23,20 @@ PairPoseLock& GetPairPoseLock() {
 
 uint32_t FirstEye() {
     return GetSettings().AERFirstEye != 0 ? 1u : 0u;
+}
+
+bool EyeOffsetUnits(uint32_t eye, float& out) {
+    out = 0.0f;
+    float meters = 0.0f;
+    if (!VrPresenter::Instance().GetEyeOffset(eye, meters)) {
+        return false;
+    }
+    const float units = g_stereo.stereoUnitsPerMeter * meters;
+    if (!std::isfinite(units)) {
+        return false;
+    }
+    out = units;
+    return true;
 }
 
 void ResetPairPoseLock() {

@@ -19,6 +19,15 @@ struct HeadPoseSample {
     float referenceOrientation[4] = {0.0f, 0.0f, 0.0f, 1.0f};
 };
 
+// The head pose one eye's picture was rendered with, published by the camera code and
+// submitted with that picture.
+struct EyeRenderPose {
+    bool valid = false;
+    uint64_t referenceEpoch = 0;
+    float position[3] = {};
+    float orientation[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+};
+
 // One motion controller as the presenter last read it.
 struct ControllerState {
     uint8_t connected = 0;

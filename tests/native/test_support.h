@@ -3,9 +3,11 @@
 
 #include "core/frame_driver.h"
 #include "core/settings.h"
+#include "fakes/fake_openvr.h"
 #include "fakes/fake_platform.h"
 #include "input/gamepad_mapping.h"
 #include "stereo/stereo_state.h"
+#include "vr/vr_presenter.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +17,8 @@ namespace corvane::testing_support {
 
 inline void ResetProcessState() {
     fake::ResetPlatform();
+    VrPresenter::Instance().RestoreInitialState();
+    fake::ResetOpenVr();
     GetSettings() = Settings{};
     StereoState& stereo = GetStereoState();
     stereo.ResetForDisabled();

@@ -8,6 +8,9 @@ namespace corvane {
 namespace {
 
 std::atomic<HMODULE> g_ownModule{nullptr};
+// Lets a test program step over waits such as the OpenVR reconnection throttle; zero in
+// the game, where nothing calls AdvanceSteadyClockForTests.
+std::atomic<int64_t> g_steadyClockOffsetNs{0};
 
 constexpr SHORT kKeyDownBit = static_cast<SHORT>(0x8000);
 
@@ -33,6 +36,23 @@ LocalTime OsLocalTime() {
 
 uint64_t OsTickCountMs() {
     return GetTickCount64();
+}
+
+int64_t OsSteadyClockNs() {
+    LARGE_INTEGER frequency{};
+    LARGE_INTEGER counter{};
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    // Whole seconds and the remainder apart, so the product cannot overflow.
+    const int64_t ticksPerSecond = frequency.QuadPart;
+    const int64_t seconds = counter.QuadPart / ticksPerSecond;
+    const int64_t remainder = counter.QuadPart % ticksPerSecond;
+    const int64_t now = seconds * 1'000'000'000 + remainder * 1'000'000'000 / ticksPerSecond;
+    return now + g_steadyClockOffsetNs.load();
+}
+
+void AdvanceSteadyClockForTests(int64_t nanoseconds) {
+    g_steadyClockOffsetNs.fetch_add(nanoseconds);
 }
 
 uint32_t OsOwnModuleFileName(wchar_t* buffer, uint32_t capacity) {

@@ -4,9 +4,14 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 namespace corvane {
 
 void RecordOwnModule(HMODULE module);
 HMODULE OwnModule();
+
+// Moves OsSteadyClockNs forward, for test programs that must not sleep through a wait.
+void AdvanceSteadyClockForTests(int64_t nanoseconds);
 
 } // namespace corvane

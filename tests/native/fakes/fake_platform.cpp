@@ -68,6 +68,10 @@ uint64_t OsTickCountMs() {
     return fake::g_os.tickMs;
 }
 
+int64_t OsSteadyClockNs() {
+    return fake::g_os.steadyNs;
+}
+
 uint32_t OsOwnModuleFileName(wchar_t* buffer, uint32_t capacity) {
     const std::wstring& path = fake::g_os.modulePath;
     const uint32_t copied = static_cast<uint32_t>(std::min<size_t>(path.size(), capacity - 1));

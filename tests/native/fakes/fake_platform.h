@@ -18,6 +18,7 @@ struct FakeOs {
     uint32_t moduleFileNameResult = 0; // when nonzero, returned instead of the path length
     LocalTime localTime{2026, 12, 10, 9, 5, 7, 42};
     uint64_t tickMs = 1000;
+    int64_t steadyNs = 1'000'000'000;
     std::set<int> keysDown;
     bool foregroundOurs = true;
     bool appendFails = false;

@@ -1,0 +1,46 @@
+// The seam between the presenter and OpenVR: the client library's functions and the
+// interface methods the presenter calls, each taking the interface pointer first. Called on
+// the render thread with the presenter's lock held. The Windows build loads openvr_api.dll
+// and calls the vtable slots (openvr_port_win32.cpp); the native tests link a fake runtime.
+#pragma once
+
+#include "vr/openvr_abi.h"
+
+#include <string>
+
+namespace corvane {
+
+// Makes the client library's functions callable. False with a failure text when the library
+// or one of its functions is missing; a later call tries again.
+[[nodiscard]] bool OpenVrLoadClient(std::string& failure);
+
+// Client library functions. Only called after OpenVrLoadClient succeeded.
+bool OpenVrIsRuntimeInstalled();
+uint32_t OpenVrInitInternal2(EVRInitError* error, EVRApplicationType applicationType,
+                             const char* startupInfo);
+bool OpenVrIsInterfaceVersionValid(const char* version);
+void* OpenVrGetGenericInterface(const char* version, EVRInitError* error);
+uint32_t OpenVrGetInitToken();
+void OpenVrShutdownInternal();
+const char* OpenVrGetInitErrorAsEnglishDescription(EVRInitError error);
+
+// IVRSystem methods; `system` is the interface pointer the client library handed out.
+void OpenVrGetRecommendedRenderTargetSize(void* system, uint32_t* width, uint32_t* height);
+void OpenVrGetProjectionRaw(void* system, EVREye eye, float* left, float* right, float* top, float* bottom);
+HmdMatrix34_t OpenVrGetEyeToHeadTransform(void* system, EVREye eye);
+uint32_t OpenVrGetTrackedDeviceIndexForControllerRole(void* system, ETrackedControllerRole role);
+ETrackedControllerRole OpenVrGetControllerRoleForTrackedDeviceIndex(void* system, uint32_t device);
+ETrackedDeviceClass OpenVrGetTrackedDeviceClass(void* system, uint32_t device);
+bool OpenVrIsTrackedDeviceConnected(void* system, uint32_t device);
+int32_t OpenVrGetInt32TrackedDeviceProperty(void* system, uint32_t device, ETrackedDeviceProperty property,
+                                            ETrackedPropertyError* error);
+bool OpenVrGetControllerState(void* system, uint32_t device, VRControllerState_t* state, uint32_t stateSize);
+EVRInitError OpenVrSetSDKVersion(void* system, uint32_t major, uint32_t minor, uint32_t build);
+
+// IVRCompositor methods.
+void OpenVrSetTrackingSpace(void* compositor, ETrackingUniverseOrigin origin);
+EVRCompositorError OpenVrWaitGetPoses(void* compositor, TrackedDevicePose_t* renderPoses,
+                                      uint32_t renderCount, TrackedDevicePose_t* gamePoses,
+                                      uint32_t gameCount);
+
+} // namespace corvane

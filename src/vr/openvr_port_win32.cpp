@@ -1,0 +1,194 @@
+// OpenVR on Windows: openvr_api.dll loaded at run time (never imported at load time, so a
+// missing library cannot stop the game from starting) and the interface methods called
+// through their vtable slots. The runtime is MSVC-built: every slot goes through a plain
+// function pointer with the interface pointer first, and a struct result comes back through
+// an explicit result pointer right after it, which is how MSVC passes it. Calling them as
+// C++ virtual methods from GCC would swap that pointer with `this`.
+#include "vr/openvr_port.h"
+
+#include "core/log.h"
+
+#include <windows.h>
+
+namespace corvane {
+namespace {
+
+constexpr const wchar_t* kClientLibraryFile = L"openvr_api.dll";
+constexpr const char* kClientLibraryName = "openvr_api.dll";
+
+using IsRuntimeInstalledFn = bool (*)();
+using InitInternal2Fn = uint32_t (*)(EVRInitError*, EVRApplicationType, const char*);
+using IsInterfaceVersionValidFn = bool (*)(const char*);
+using GetGenericInterfaceFn = void* (*)(const char*, EVRInitError*);
+using GetInitTokenFn = uint32_t (*)();
+using ShutdownInternalFn = void (*)();
+using GetInitErrorAsEnglishDescriptionFn = const char* (*)(EVRInitError);
+
+struct ClientLibrary {
+    HMODULE module = nullptr;
+    IsRuntimeInstalledFn isRuntimeInstalled = nullptr;
+    InitInternal2Fn initInternal2 = nullptr;
+    IsInterfaceVersionValidFn isInterfaceVersionValid = nullptr;
+    GetGenericInterfaceFn getGenericInterface = nullptr;
+    GetInitTokenFn getInitToken = nullptr;
+    ShutdownInternalFn shutdownInternal = nullptr;
+    GetInitErrorAsEnglishDescriptionFn getInitErrorAsEnglishDescription = nullptr;
+};
+
+// Loaded once and kept for the life of the process; only the presenter, under its lock,
+// reaches it.
+ClientLibrary g_client;
+
+HMODULE LoadClientModule() {
+    // Beside the program first, so the copy shipped with it wins over any other on the path.
+    const std::wstring besideModule = GetModuleDirectory() + L"\\" + kClientLibraryFile;
+    HMODULE module = LoadLibraryExW(besideModule.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (module == nullptr) {
+        module = LoadLibraryW(kClientLibraryFile);
+    }
+    return module;
+}
+
+template <typename Fn> bool Resolve(HMODULE module, const char* name, Fn& out, std::string& failure) {
+    out = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    if (out == nullptr) {
+        failure = std::string("OpenVR client library ") + kClientLibraryName + " is missing " + name;
+        return false;
+    }
+    return true;
+}
+
+// The function in vtable slot `slot` of an interface object, typed as the caller states.
+template <typename Fn> Fn Slot(void* object, size_t slot) {
+    void* const* vtable = *static_cast<void* const* const*>(object);
+    return reinterpret_cast<Fn>(vtable[slot]);
+}
+
+} // namespace
+
+bool OpenVrLoadClient(std::string& failure) {
+    if (g_client.module != nullptr) {
+        return true;
+    }
+    ClientLibrary client;
+    client.module = LoadClientModule();
+    if (client.module == nullptr) {
+        failure = std::string("OpenVR client library ") + kClientLibraryName + " could not be loaded";
+        return false;
+    }
+    const bool resolved =
+        Resolve(client.module, "VR_IsRuntimeInstalled", client.isRuntimeInstalled, failure) &&
+        Resolve(client.module, "VR_InitInternal2", client.initInternal2, failure) &&
+        Resolve(client.module, "VR_IsInterfaceVersionValid", client.isInterfaceVersionValid, failure) &&
+        Resolve(client.module, "VR_GetGenericInterface", client.getGenericInterface, failure) &&
+        Resolve(client.module, "VR_GetInitToken", client.getInitToken, failure) &&
+        Resolve(client.module, "VR_ShutdownInternal", client.shutdownInternal, failure) &&
+        Resolve(client.module, "VR_GetVRInitErrorAsEnglishDescription",
+                client.getInitErrorAsEnglishDescription, failure);
+    if (!resolved) {
+        // Let a later attempt find a complete library instead of this one.
+        FreeLibrary(client.module);
+        return false;
+    }
+    g_client = client;
+    return true;
+}
+
+bool OpenVrIsRuntimeInstalled() {
+    return g_client.isRuntimeInstalled != nullptr && g_client.isRuntimeInstalled();
+}
+
+uint32_t OpenVrInitInternal2(EVRInitError* error, EVRApplicationType applicationType,
+                             const char* startupInfo) {
+    return g_client.initInternal2(error, applicationType, startupInfo);
+}
+
+bool OpenVrIsInterfaceVersionValid(const char* version) {
+    return g_client.isInterfaceVersionValid(version);
+}
+
+void* OpenVrGetGenericInterface(const char* version, EVRInitError* error) {
+    return g_client.getGenericInterface(version, error);
+}
+
+uint32_t OpenVrGetInitToken() {
+    return g_client.getInitToken();
+}
+
+void OpenVrShutdownInternal() {
+    g_client.shutdownInternal();
+}
+
+const char* OpenVrGetInitErrorAsEnglishDescription(EVRInitError error) {
+    return g_client.getInitErrorAsEnglishDescription(error);
+}
+
+void OpenVrGetRecommendedRenderTargetSize(void* system, uint32_t* width, uint32_t* height) {
+    using Fn = void (*)(void* self, uint32_t* width, uint32_t* height);
+    Slot<Fn>(system, system_slot::GetRecommendedRenderTargetSize)(system, width, height);
+}
+
+void OpenVrGetProjectionRaw(void* system, EVREye eye, float* left, float* right, float* top, float* bottom) {
+    using Fn = void (*)(void* self, EVREye eye, float* left, float* right, float* top, float* bottom);
+    Slot<Fn>(system, system_slot::GetProjectionRaw)(system, eye, left, right, top, bottom);
+}
+
+HmdMatrix34_t OpenVrGetEyeToHeadTransform(void* system, EVREye eye) {
+    using Fn = HmdMatrix34_t* (*)(void* self, HmdMatrix34_t* result, EVREye eye);
+    HmdMatrix34_t result{};
+    Slot<Fn>(system, system_slot::GetEyeToHeadTransform)(system, &result, eye);
+    return result;
+}
+
+uint32_t OpenVrGetTrackedDeviceIndexForControllerRole(void* system, ETrackedControllerRole role) {
+    using Fn = uint32_t (*)(void* self, ETrackedControllerRole role);
+    return Slot<Fn>(system, system_slot::GetTrackedDeviceIndexForControllerRole)(system, role);
+}
+
+ETrackedControllerRole OpenVrGetControllerRoleForTrackedDeviceIndex(void* system, uint32_t device) {
+    using Fn = ETrackedControllerRole (*)(void* self, uint32_t device);
+    return Slot<Fn>(system, system_slot::GetControllerRoleForTrackedDeviceIndex)(system, device);
+}
+
+ETrackedDeviceClass OpenVrGetTrackedDeviceClass(void* system, uint32_t device) {
+    using Fn = ETrackedDeviceClass (*)(void* self, uint32_t device);
+    return Slot<Fn>(system, system_slot::GetTrackedDeviceClass)(system, device);
+}
+
+bool OpenVrIsTrackedDeviceConnected(void* system, uint32_t device) {
+    using Fn = bool (*)(void* self, uint32_t device);
+    return Slot<Fn>(system, system_slot::IsTrackedDeviceConnected)(system, device);
+}
+
+int32_t OpenVrGetInt32TrackedDeviceProperty(void* system, uint32_t device, ETrackedDeviceProperty property,
+                                            ETrackedPropertyError* error) {
+    using Fn = int32_t (*)(void* self, uint32_t device, ETrackedDeviceProperty property,
+                           ETrackedPropertyError* error);
+    return Slot<Fn>(system, system_slot::GetInt32TrackedDeviceProperty)(system, device, property, error);
+}
+
+bool OpenVrGetControllerState(void* system, uint32_t device, VRControllerState_t* state, uint32_t stateSize) {
+    using Fn = bool (*)(void* self, uint32_t device, VRControllerState_t* state, uint32_t stateSize);
+    return Slot<Fn>(system, system_slot::GetControllerState)(system, device, state, stateSize);
+}
+
+EVRInitError OpenVrSetSDKVersion(void* system, uint32_t major, uint32_t minor, uint32_t build) {
+    using Fn = EVRInitError (*)(void* self, uint32_t major, uint32_t minor, uint32_t build);
+    return Slot<Fn>(system, system_slot::SetSDKVersion)(system, major, minor, build);
+}
+
+void OpenVrSetTrackingSpace(void* compositor, ETrackingUniverseOrigin origin) {
+    using Fn = void (*)(void* self, ETrackingUniverseOrigin origin);
+    Slot<Fn>(compositor, compositor_slot::SetTrackingSpace)(compositor, origin);
+}
+
+EVRCompositorError OpenVrWaitGetPoses(void* compositor, TrackedDevicePose_t* renderPoses,
+                                      uint32_t renderCount, TrackedDevicePose_t* gamePoses,
+                                      uint32_t gameCount) {
+    using Fn = EVRCompositorError (*)(void* self, TrackedDevicePose_t* renderPoses, uint32_t renderCount,
+                                      TrackedDevicePose_t* gamePoses, uint32_t gameCount);
+    return Slot<Fn>(compositor, compositor_slot::WaitGetPoses)(compositor, renderPoses, renderCount,
+                                                               gamePoses, gameCount);
+}
+
+} // namespace corvane

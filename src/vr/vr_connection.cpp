@@ -1,0 +1,233 @@
+// The presenter object, its OpenVR connection and the optics accessors.
+#include "core/log.h"
+#include "platform/os.h"
+#include "vr/openvr_port.h"
+#include "vr/optics.h"
+#include "vr/vr_presenter.h"
+
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace corvane {
+
+std::string FormatHresultFailure(const char* operation, int32_t hresult) {
+    char code[16];
+    std::snprintf(code, sizeof(code), "%" PRIx32, static_cast<uint32_t>(hresult));
+    return std::string(operation) + " failed (HRESULT 0x" + code + ")";
+}
+
+VrPresenter& VrPresenter::Instance() {
+    // Created on first use and never destroyed: the game's threads may still reach it while
+    // the process exits.
+    static VrPresenter* const instance = new VrPresenter();
+    return *instance;
+}
+
+void* VrPresenter::GetClientInterface(const char* version, void*& cached) {
+    // Pointers from an earlier session of the client library are worthless after a new init.
+    const uint32_t token = OpenVrGetInitToken();
+    if (clientContext.initToken != token) {
+        clientContext.system = nullptr;
+        clientContext.compositor = nullptr;
+        clientContext.initToken = token;
+    }
+    if (cached == nullptr) {
+        EVRInitError ignored = VRInitError_None;
+        cached = OpenVrGetGenericInterface(version, &ignored);
+    }
+    return cached;
+}
+
+void VrPresenter::InitializeClient(EVRInitError& error) {
+    error = VRInitError_None;
+    clientContext.initToken = OpenVrInitInternal2(&error, VRApplication_Scene, nullptr);
+    clientContext.system = nullptr;
+    clientContext.compositor = nullptr;
+    void* systemInterface = nullptr;
+    if (error == VRInitError_None) {
+        if (!OpenVrIsInterfaceVersionValid(kSystemInterfaceVersion)) {
+            error = VRInitError_Init_InterfaceNotFound;
+        } else {
+            systemInterface = GetClientInterface(kSystemInterfaceVersion, clientContext.system);
+            // A runtime that initialised but hands out no system interface is as unusable as
+            // one that does not have it; the client library must still be shut down.
+            error = systemInterface != nullptr ? OpenVrSetSDKVersion(systemInterface, kSdkVersionMajor,
+                                                                     kSdkVersionMinor, kSdkVersionBuild)
+                                               : VRInitError_Init_InterfaceNotFound;
+        }
+    }
+    if (error != VRInitError_None) {
+        OpenVrShutdownInternal();
+        systemInterface = nullptr;
+    }
+    system = systemInterface;
+}
+
+bool VrPresenter::ReadOptics() {
+    for (int eye = 0; eye < 2; ++eye) {
+        float* raw = rawProjection[eye];
+        OpenVrGetProjectionRaw(system, eye == 0 ? Eye_Left : Eye_Right, &raw[kRawLeft], &raw[kRawRight],
+                               &raw[kRawTop], &raw[kRawBottom]);
+        if (!ValidateRawProjection(raw, u0[eye])) {
+            lastErrorText = "OpenVR supplied invalid raw eye projections";
+            return false;
+        }
+    }
+    if (!ComputeCommonTan(rawProjection[0], rawProjection[1], commonTan)) {
+        lastErrorText = "OpenVR supplied invalid common projection extents";
+        return false;
+    }
+    return true;
+}
+
+bool VrPresenter::EnsureConnected() {
+    if (system != nullptr && compositor != nullptr) {
+        return true;
+    }
+    const int64_t now = OsSteadyClockNs();
+    if (now < reconnectNotBefore) {
+        return false;
+    }
+    reconnectNotBefore = now + kReconnectIntervalNs;
+
+    if (!OpenVrLoadClient(lastErrorText)) {
+        return false;
+    }
+    if (!OpenVrIsRuntimeInstalled()) {
+        lastErrorText = "No OpenVR runtime is installed";
+        return false;
+    }
+
+    EVRInitError error = VRInitError_None;
+    InitializeClient(error);
+    if (error != VRInitError_None || system == nullptr) {
+        const char* description = OpenVrGetInitErrorAsEnglishDescription(error);
+        lastErrorText = std::string("OpenVR initialization failed: ") +
+                        (description != nullptr ? description : "unknown error");
+        system = nullptr;
+        return false;
+    }
+
+    compositor = GetClientInterface(kCompositorInterfaceVersion, clientContext.compositor);
+    if (compositor == nullptr) {
+        lastErrorText = "OpenVR compositor interface is unavailable";
+        OpenVrShutdownInternal();
+        system = nullptr;
+        return false;
+    }
+
+    OpenVrSetTrackingSpace(compositor, TrackingUniverseStanding);
+
+    uint32_t width = 0;
+    uint32_t height = 0;
+    OpenVrGetRecommendedRenderTargetSize(system, &width, &height);
+    if (width == 0 || height == 0) {
+        width = 1;
+        height = 1;
+    }
+    renderTargetWidth = width;
+    renderTargetHeight = height;
+
+    eyeToHeadX[0] = OpenVrGetEyeToHeadTransform(system, Eye_Left).m[0][3];
+    eyeToHeadX[1] = OpenVrGetEyeToHeadTransform(system, Eye_Right).m[0][3];
+    if (!EyeToHeadOffsetsValid(eyeToHeadX[0], eyeToHeadX[1])) {
+        lastErrorText = "OpenVR supplied invalid eye-to-head transforms";
+        OpenVrShutdownInternal();
+        system = nullptr;
+        compositor = nullptr;
+        eyeToHeadX[0] = 0.0f;
+        eyeToHeadX[1] = 0.0f;
+        return false;
+    }
+
+    if (!ReadOptics()) {
+        Disconnect(reconnectNotBefore);
+        return false;
+    }
+
+    const float* left = rawProjection[0];
+    const float* right = rawProjection[1];
+    LogMessage(
+        "OpenVR projection: target=%ux%u; left raw=(%.6f, %.6f, %.6f, %.6f) u0=%.6f; right raw=(%.6f, %.6f, "
+        "%.6f, %.6f) u0=%.6f; common tan=(%.6f, %.6f)",
+        renderTargetWidth, renderTargetHeight, double{left[kRawLeft]}, double{left[kRawRight]},
+        double{left[kRawTop]}, double{left[kRawBottom]}, double{u0[0]}, double{right[kRawLeft]},
+        double{right[kRawRight]}, double{right[kRawTop]}, double{right[kRawBottom]}, double{u0[1]},
+        double{commonTan[0]}, double{commonTan[1]});
+    lastErrorText.clear();
+    return true;
+}
+
+void VrPresenter::Disconnect(int64_t retryAt) {
+    // Eye targets and other Direct3D objects are not created by this build; when they are,
+    // they are released here first, before the runtime that holds them goes away.
+    if (system != nullptr) {
+        OpenVrShutdownInternal();
+    }
+    u0[0] = u0[1] = 0.5f;
+    eyeToHeadX[0] = eyeToHeadX[1] = 0.0f;
+    system = nullptr;
+    compositor = nullptr;
+    std::memset(rawProjection, 0, sizeof(rawProjection));
+    renderTargetWidth = 0;
+    renderTargetHeight = 0;
+    commonTan[0] = commonTan[1] = 0.0f;
+    submittedThisFrame = false;
+    std::memset(renderPoses, 0, sizeof(renderPoses));
+    controllers[0] = ControllerState{};
+    controllers[1] = ControllerState{};
+    head = HeadState{};
+    ResetHeadTracking();
+    reconnectNotBefore = retryAt;
+}
+
+bool VrPresenter::GetProjectionInfo(ProjectionInfo& out) {
+    std::lock_guard<std::mutex> lock(presenterMutex);
+    out = ProjectionInfo{};
+    const bool usable = system != nullptr && std::isfinite(commonTan[0]) && commonTan[0] > 0.0f &&
+                        std::isfinite(commonTan[1]) && commonTan[1] > 0.0f;
+    if (!usable) {
+        return false;
+    }
+    std::memcpy(out.leftEyeRaw, rawProjection[0], sizeof(out.leftEyeRaw));
+    std::memcpy(out.rightEyeRaw, rawProjection[1], sizeof(out.rightEyeRaw));
+    out.commonTanX = commonTan[0];
+    out.commonTanY = commonTan[1];
+    return true;
+}
+
+bool VrPresenter::GetEyeOffset(uint32_t eye, float& out) {
+    std::lock_guard<std::mutex> lock(presenterMutex);
+    if (system == nullptr || eye > 1) {
+        out = 0.0f;
+        return false;
+    }
+    out = eyeToHeadX[eye];
+    if (!std::isfinite(out)) {
+        out = 0.0f;
+        return false;
+    }
+    return true;
+}
+
+std::string VrPresenter::LastError() {
+    std::lock_guard<std::mutex> lock(presenterMutex);
+    return lastErrorText;
+}
+
+void VrPresenter::RestoreInitialState() {
+    std::lock_guard<std::mutex> lock(presenterMutex);
+    Disconnect(0);
+    clientContext = ClientContext{};
+    lastErrorText.clear();
+    std::scoped_lock poseLocks(headPoseMutex, renderPoseMutex);
+    trackingEpoch.store(1);
+    headReference = HeadReference{};
+    headPoseSample = HeadPoseSample{};
+    publishedRenderPoses[0] = EyeRenderPose{};
+    publishedRenderPoses[1] = EyeRenderPose{};
+}
+
+} // namespace corvane

@@ -1,0 +1,110 @@
+// Runtime state ownership and the file locations: environment variables first, then files
+// beside this DLL.
+#include "runtime.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace vrsim {
+namespace {
+
+std::wstring EnvironmentPath(const wchar_t* name) {
+    wchar_t buffer[MAX_PATH * 2] = {};
+    DWORD length = GetEnvironmentVariableW(name, buffer, static_cast<DWORD>(std::size(buffer)));
+    if (length == 0 || length >= std::size(buffer)) {
+        return {};
+    }
+    return std::wstring(buffer, length);
+}
+
+std::wstring BesideThisDll(const wchar_t* file) {
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&BesideThisDll), &self)) {
+        return file;
+    }
+    wchar_t path[MAX_PATH * 2] = {};
+    DWORD length = GetModuleFileNameW(self, path, static_cast<DWORD>(std::size(path)));
+    if (length == 0 || length >= std::size(path)) {
+        return file;
+    }
+    std::wstring directory(path, length);
+    return directory.substr(0, directory.find_last_of(L"\\/") + 1) + file;
+}
+
+bool ReadWholeFile(const std::wstring& path, std::string& text) {
+    std::FILE* file = _wfopen(path.c_str(), L"rb");
+    if (file == nullptr) {
+        return false;
+    }
+    char chunk[4096];
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        text.append(chunk, got);
+    }
+    std::fclose(file);
+    return true;
+}
+
+std::string Narrow(const std::wstring& text) {
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
+                                   nullptr, nullptr);
+    std::string out(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size,
+                            nullptr, nullptr);
+    }
+    return out;
+}
+
+} // namespace
+
+void ReloadRuntime(RuntimeState& state) {
+    std::wstring logPath = EnvironmentPath(L"VRSIM_LOG");
+    state.log.Restart(logPath.empty() ? BesideThisDll(L"vrsim.log") : logPath);
+
+    state.frame = 0;
+    state.initAttempts = 0;
+    state.token = 0;
+    state.trackingSpace = 1;
+    state.nextVsync = {};
+
+    std::wstring scenarioPath = EnvironmentPath(L"VRSIM_SCENARIO");
+    bool named = !scenarioPath.empty();
+    if (!named) {
+        scenarioPath = BesideThisDll(L"vrsim_scenario.txt");
+    }
+    std::string text;
+    if (!ReadWholeFile(scenarioPath, text)) {
+        state.scenario = DefaultScenario();
+        if (named) {
+            // Asked for a file that is not there: say so rather than run a silent default.
+            state.log.Line("scenario error line=0: cannot read %s", Narrow(scenarioPath).c_str());
+        }
+        state.log.Line("scenario default");
+        return;
+    }
+    ParsedScenario parsed = ParseScenario(text);
+    state.scenario = std::move(parsed.scenario);
+    state.log.Line("scenario file=%s", Narrow(scenarioPath).c_str());
+    for (const ScenarioProblem& problem : parsed.problems) {
+        state.log.Line("scenario error line=%d: %s", problem.line, problem.message.c_str());
+    }
+}
+
+RuntimeAccess AccessRuntime() {
+    static std::mutex mutex;
+    static RuntimeState state;
+    static bool loaded = false;
+    RuntimeAccess access(mutex, state);
+    if (!loaded) {
+        loaded = true;
+        ReloadRuntime(state);
+    }
+    return access;
+}
+
+} // namespace vrsim

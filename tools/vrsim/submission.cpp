@@ -1,0 +1,60 @@
+// Submit checks, in the order a caller would want them reported: a scripted fault first, then
+// an unusable texture, then unusable bounds.
+#include "submission.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace vrsim {
+namespace {
+
+bool BoundsFinite(const TextureBounds& b) {
+    return std::isfinite(b.uMin) && std::isfinite(b.vMin) && std::isfinite(b.uMax) && std::isfinite(b.vMax);
+}
+
+} // namespace
+
+int32_t RecordSubmission(RuntimeState& state, int32_t eye, const Texture* texture,
+                         const TextureBounds* bounds, uint32_t flags) {
+    const bool eyeKnown = eye == kEyeLeft || eye == kEyeRight;
+    int32_t result =
+        eyeKnown ? CodeAt(state.scenario.submitErrors[eye], state.frame) : kCompositorErrorRequestFailed;
+    if (result == kCompositorErrorNone &&
+        (texture == nullptr || texture->handle == nullptr || texture->type != kTextureTypeDirectX)) {
+        result = kCompositorErrorInvalidTexture;
+    }
+    if (result == kCompositorErrorNone && bounds != nullptr && !BoundsFinite(*bounds)) {
+        result = kCompositorErrorInvalidBounds;
+    }
+
+    char boundsText[96] = "none";
+    if (bounds != nullptr) {
+        std::snprintf(boundsText, sizeof boundsText, "%.6f %.6f %.6f %.6f", static_cast<double>(bounds->uMin),
+                      static_cast<double>(bounds->vMin), static_cast<double>(bounds->uMax),
+                      static_cast<double>(bounds->vMax));
+    }
+    std::string poseText = "none";
+    if (texture != nullptr && (flags & kSubmitTextureWithPose) != 0) {
+        // With this flag the caller promises the larger record.
+        const auto* withPose = reinterpret_cast<const TextureWithPose*>(texture);
+        poseText.clear();
+        for (const auto& row : withPose->deviceToAbsoluteTracking.m) {
+            for (float value : row) {
+                char number[64];
+                std::snprintf(number, sizeof number, "%.6f", static_cast<double>(value));
+                poseText += poseText.empty() ? "" : " ";
+                poseText += number;
+            }
+        }
+    }
+    state.log.Line(
+        "compositor.Submit frame=%u eye=%d flags=0x%x texture=0x%llx type=%d bounds=%s pose=%s -> %d",
+        state.frame, eye, flags,
+        static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(texture ? texture->handle : nullptr)),
+        texture ? texture->type : -1, boundsText, poseText.c_str(), result);
+    return result;
+}
+
+} // namespace vrsim
