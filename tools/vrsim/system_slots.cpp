@@ -296,7 +296,7 @@ const SlotEntry kSystemSlots[] = {
     Unexpected<40>(),                                             // GetButtonIdNameFromEnum
     Unexpected<41>(),                                             // GetControllerAxisTypeNameFromEnum
     Unexpected<42>(),                                             // IsInputAvailable
-    Unexpected<43>(),                                             // IsSteamVRDrawingControllers
+    Unexpected<43>(),                                             // runtime-drawing-controllers query
     Unexpected<44>(),                                             // ShouldApplicationPause
     Unexpected<45>(),                                             // ShouldApplicationReduceRenderingWork
     Unexpected<46, kFirmwareErrorFail>(),                         // PerformFirmwareUpdate
