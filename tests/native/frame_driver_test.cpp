@@ -45,15 +45,18 @@ TEST_F(FrameDriverTest, FirstFrameLoadsSettingsSeedsStereoAndLogsTheBannerOnce) 
     Frame();
     Frame();
 
+    // Without a supported executable the camera channel reports why, through the log.
     const auto messages = Messages();
-    ASSERT_EQ(2u, messages.size());
+    ASSERT_EQ(4u, messages.size());
     EXPECT_EQ(0u, messages[0].rfind("Configuration loaded (", 0));
+    EXPECT_EQ("Camera: Could not read the main executable's DOS header.", messages[1]);
+    EXPECT_EQ("Camera: First-person default intent enabled; waiting for stable gameplay.", messages[3]);
     EXPECT_EQ(
         "CorvaneVR v0.9.5 automatic cutscene-resume prototype initialized; camera build guard=unsupported, "
         "render guard scale=1.00000000, separation=1.750 units/metre, convergence=-0.0950, frame "
         "scale=0.650, left horizontal/vertical offset=+0.000/+0.000, right scale/offsets/roll="
         "0.650/+0.000/+0.000/+0.00, eye order=normal, capture order=right-first, pair pose lock=on",
-        messages[1]);
+        messages[2]);
 }
 
 TEST_F(FrameDriverTest, StartupCopiesTheIniIntoTheLiveStereoValues) {
@@ -78,7 +81,7 @@ TEST_F(FrameDriverTest, StartupCopiesTheIniIntoTheLiveStereoValues) {
     EXPECT_FLOAT_EQ(1.5f, stereo.stereoUnitsPerMeter);
     EXPECT_FLOAT_EQ(-0.05f, stereo.convergenceOffset);
     EXPECT_EQ(0u, stereo.currentEye);
-    const std::string banner = Messages().at(1);
+    const std::string banner = Messages().at(2);
     EXPECT_NE(std::string::npos,
               banner.find("eye order=swapped, capture order=left-first, pair pose lock=off"))
         << banner;
