@@ -1,6 +1,8 @@
 #include "core/frame_driver.h"
 
+#include "fake_game_image.h"
 #include "fakes/fake_platform.h"
+#include "game/first_person.h"
 #include "input/gamepad_mapping.h"
 #include "stereo/stereo_state.h"
 #include "test_support.h"
@@ -225,6 +227,66 @@ TEST_F(FrameDriverTest, ControllerInputIsPublishedOnlyWhenSubmittedAndMapped) {
     GetSettings().MapMotionControllers = false;
     PublishFrameInput(true, &snapshot);
     EXPECT_EQ(0u, ReadInput().state.valid);
+}
+
+// Frames in which the game computed its gameplay camera, over a supported image.
+class FrameDriverGameTest : public FrameDriverTest {
+protected:
+    void SetUp() override {
+        FrameDriverTest::SetUp();
+        testing_support::InstallFakeHost();
+        testing_support::LayOutGameImage();
+    }
+    static void GameplayFrame() {
+        NoteGameplayCameraSeen();
+        Frame();
+    }
+};
+
+TEST_F(FrameDriverGameTest, DisabledStillRunsFirstPersonAndNative60) {
+    fake::SetIni(L"VR", L"Enabled", L"0");
+    for (int i = 0; i < 15; ++i) {
+        GameplayFrame();
+    }
+    EXPECT_TRUE(IsFirstPersonActive());
+    EXPECT_EQ(0u, testing_support::CameraState()); // flat mode never writes the camera state
+    EXPECT_EQ(1u, fake::PeekValue<uint8_t>(testing_support::kImageBase + kRequestByteARva));
+    EXPECT_EQ(0u, GetStereoState().settleFrames.load());
+    EXPECT_EQ(1u, CountStartingWith("Camera: Adaptive native 60 enabled from verified first-person state"));
+    EXPECT_NE(0u, CountStartingWith(
+                      "CorvaneVR v0.9.5 automatic cutscene-resume prototype initialized; camera build "
+                      "guard=supported"));
+}
+
+TEST_F(FrameDriverGameTest, EnteringFirstPersonWhileEnabledResetsTheStereoCycle) {
+    for (int i = 0; i < 14; ++i) {
+        GameplayFrame();
+    }
+    EXPECT_EQ(0u, GetStereoState().settleFrames.load());
+    GetStereoState().stereoActive = true;
+    GameplayFrame();
+    EXPECT_TRUE(IsFirstPersonActive());
+    EXPECT_EQ(17u, testing_support::CameraState());
+    EXPECT_EQ(kSettleFramesAfterFirstPersonChange, GetStereoState().settleFrames.load());
+    EXPECT_FALSE(GetStereoState().stereoActive);
+    EXPECT_EQ(1u, CountStartingWith("Camera: First person enabled automatically"));
+
+    GetStereoState().settleFrames = 0;
+    Frame(); // camera absent: first person ends, and the cycle settles again
+    EXPECT_FALSE(IsFirstPersonActive());
+    EXPECT_EQ(kSettleFramesAfterFirstPersonChange, GetStereoState().settleFrames.load());
+}
+
+TEST_F(FrameDriverGameTest, TheCameraNoteIsConsumedOnceAndDroppedAfterAnException) {
+    NoteGameplayCameraSeen();
+    Frame();
+    EXPECT_FALSE(TakeGameplayCameraSeen());
+
+    fake::Ini().readsThrow = true;
+    ResetFrameDriver();
+    NoteGameplayCameraSeen();
+    Frame();
+    EXPECT_FALSE(TakeGameplayCameraSeen());
 }
 
 } // namespace
