@@ -72,6 +72,7 @@ struct GameBridge {
     uintptr_t SimulationDelta = 0;
     bool LimiterPatched = false;
     bool LimiterFailureReported = false;
+    bool LimiterRejected = false; // a patch failed its verification: native 60 stays off
     bool Native60Engaged = false;
     std::atomic<bool> Native60Active{false};
     bool FallbackPending = false;

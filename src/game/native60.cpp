@@ -61,6 +61,9 @@ bool PatchAndVerify(uintptr_t site, const uint8_t* bytes, size_t size, bool& pro
 bool EnsureLimiterPatched() {
     GameBridge& bridge = GetGameBridge();
     const uintptr_t site = bridge.LimiterSite;
+    if (bridge.LimiterRejected) {
+        return false;
+    }
     if (CodeBytesEqual(site, kLimiterNops, sizeof(kLimiterNops))) {
         bridge.LimiterPatched = true;
         return true;
@@ -79,10 +82,12 @@ bool EnsureLimiterPatched() {
         return false;
     }
     // Whatever reached the site must not stay there while native 60 is off: put the
-    // game's store back so that no half-written instruction is left behind.
+    // game's store back so that no half-written instruction is left behind, and do not
+    // let a later frame take unverified NOPs for a good patch.
     bool ignored = false;
     (void)PatchAndVerify(site, kLimiterStore, sizeof(kLimiterStore), ignored);
     bridge.LimiterPatched = false;
+    bridge.LimiterRejected = true;
     ReportLimiterFailureOnce("Adaptive native 60 was not enabled: the limiter patch could not be verified.");
     return false;
 }

@@ -58,7 +58,7 @@ bool Accessible(uintptr_t address, size_t size, bool write) {
     for (size_t i = 0; i < size; ++i) {
         const FakePage* page = FindPage(address + i);
         if (page == nullptr || page->state != kMemCommit || page->faultOnAccess ||
-            !(write ? Writable(page->protect) : Readable(page->protect))) {
+            (write && page->faultOnWrite) || !(write ? Writable(page->protect) : Readable(page->protect))) {
             return false;
         }
     }
@@ -113,6 +113,10 @@ void SetProtection(uintptr_t address, size_t size, uint32_t protect) {
 
 void SetFault(uintptr_t address, bool fault) {
     ForPages(address, 1, [&](FakePage& page) { page.faultOnAccess = fault; });
+}
+
+void SetWriteFault(uintptr_t address, bool fault) {
+    ForPages(address, 1, [&](FakePage& page) { page.faultOnWrite = fault; });
 }
 
 uint32_t ProtectionAt(uintptr_t address) {

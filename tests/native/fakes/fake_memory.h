@@ -21,6 +21,7 @@ struct FakePage {
     uint32_t state = 0; // kMemCommit or 0 (reserved/free)
     uint32_t protect = kPageNoAccess;
     bool faultOnAccess = false;
+    bool faultOnWrite = false;
     std::unique_ptr<std::array<uint8_t, kPageSize>> bytes;
 };
 
@@ -57,6 +58,8 @@ void Commit(uintptr_t address, size_t size, uint32_t protect);
 void Reserve(uintptr_t address, size_t size);
 void SetProtection(uintptr_t address, size_t size, uint32_t protect);
 void SetFault(uintptr_t address, bool fault);
+// Writes to the page fault; reads still work.
+void SetWriteFault(uintptr_t address, bool fault);
 uint32_t ProtectionAt(uintptr_t address);
 
 // Direct test access, bypassing protection (pages must be committed).
