@@ -212,6 +212,17 @@ TEST_F(Native60Test, LimiterProblemsKeepNative60OffAndAreReportedOnce) {
          "Adaptive native 60 was not enabled: the limiter patch could not be verified."},
         {"write faults", [] { fake::SetWriteFault(kLimiter, true); },
          "Adaptive native 60 was not enabled: the limiter patch could not be verified."},
+        {"read-back differs",
+         [] {
+             // Only the first write lands wrong; the roll-back that follows lands as written.
+             fake::Memory().afterWrite = [](uintptr_t address, size_t) {
+                 if (address == kLimiter) {
+                     fake::PokeValue<uint8_t>(kLimiter + 3, 0xCC);
+                     fake::Memory().afterWrite = nullptr;
+                 }
+             };
+         },
+         "Adaptive native 60 was not enabled: the limiter patch could not be verified."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -265,6 +276,16 @@ TEST_F(Native60Test, NpcCorrectionFailuresLeaveTheGateIntactAndNative60Running) 
         {"gate not writable", [] { FailProtectAt(kGate); },
          "NPC correction was not armed: pedestrian gate was not writable.", false},
         {"gate protection not restored", [] { FailProtectAt(kGate, 1); },
+         "NPC correction was not armed: pedestrian detour verification failed.", true},
+        {"gate read-back differs",
+         [] {
+             fake::Memory().afterWrite = [](uintptr_t address, size_t) {
+                 if (address == kGate) {
+                     fake::PokeValue<uint8_t>(kGate + 11, 0x00);
+                     fake::Memory().afterWrite = nullptr;
+                 }
+             };
+         },
          "NPC correction was not armed: pedestrian detour verification failed.", true},
     };
     for (const Case& c : cases) {

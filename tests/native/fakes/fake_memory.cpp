@@ -213,6 +213,10 @@ bool MemoryGuardedWrite(uintptr_t destination, const void* source, size_t size) 
     }
     fake::Poke(destination, source, size);
     ++g_memory.writeCount;
+    if (g_memory.afterWrite) {
+        const auto hook = g_memory.afterWrite; // the hook may replace itself
+        hook(destination, size);
+    }
     return true;
 }
 

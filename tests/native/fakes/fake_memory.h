@@ -47,6 +47,8 @@ struct FakeMemory {
     std::map<uintptr_t, std::function<bool()>> routines;
     std::vector<uintptr_t> calls;
     size_t writeCount = 0; // successful writes of any kind into simulated memory
+    // Runs after each guarded write (address, size): lets a test change what was written.
+    std::function<void(uintptr_t, size_t)> afterWrite;
 };
 
 FakeMemory& Memory();
