@@ -65,6 +65,7 @@ std::vector<std::string>& Messages() {
 }
 
 uintptr_t g_base = 0;
+volatile uint32_t g_cleanupRuns = 0;
 uintptr_t g_objects = 0; // player object, actor and registry
 int g_foreignBreakpoints = 0;
 
@@ -127,7 +128,11 @@ void BuildImage() {
     Put<uint8_t>(kLimiterStoreRva + sizeof(kLimiterStore), kRet);
     PutBytes(kPedestrianGateRva, kPedestrianGate, sizeof(kPedestrianGate));
     PutBytes(kPedestrianGateRva + sizeof(kPedestrianGate), kPedestrianBody, sizeof(kPedestrianBody));
-    Put<uint8_t>(kState17CleanupRva, kRet);
+    // mov rax, &g_cleanupRuns; inc dword ptr [rax]; ret
+    uint8_t cleanup[13] = {0x48, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0x00, kRet};
+    const uint64_t counter = reinterpret_cast<uintptr_t>(&g_cleanupRuns);
+    std::memcpy(cleanup + 2, &counter, sizeof(counter));
+    PutBytes(kState17CleanupRva, cleanup, sizeof(cleanup));
     const uint8_t foreign[] = {0xCC, kRet};
     PutBytes(kForeignBreakpointRva, foreign, sizeof(foreign));
     // mov dword ptr [0], eax; ret
@@ -218,7 +223,9 @@ TEST_F(GameImageTest, ForeignBreakpointsPassThroughToTheirOwner) {
 }
 
 TEST_F(GameImageTest, CleanupRoutineRunsGuarded) {
+    const uint32_t before = g_cleanupRuns;
     EXPECT_TRUE(RunNativeState17Cleanup());
+    EXPECT_EQ(before + 1, g_cleanupRuns);
     EXPECT_FALSE(GuardedCall(g_base + kFaultingRoutineRva));
 }
 
@@ -279,6 +286,74 @@ TEST_F(GameImageTest, Native60PatchesTheLimiterAndCorrectsPedestrianSteps) {
     // The detour stays in place but no longer scales.
     EXPECT_FLOAT_EQ(2.25f, CallPedestrianRoutine(2.0f, 0.25f));
     GetSettings().Enabled = true;
+}
+
+// A visible window of this process in the foreground, as the game's own window would be.
+class ForegroundWindow {
+public:
+    ForegroundWindow() {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = DefWindowProcW;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"CorvaneGameImageTest";
+        RegisterClassW(&windowClass);
+        window_ = CreateWindowExW(0, windowClass.lpszClassName, L"game", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                                  0, 320, 240, nullptr, nullptr, windowClass.hInstance, nullptr);
+        SetForegroundWindow(window_);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&message);
+        }
+    }
+    ~ForegroundWindow() { DestroyWindow(window_); }
+    ForegroundWindow(const ForegroundWindow&) = delete;
+    ForegroundWindow& operator=(const ForegroundWindow&) = delete;
+
+private:
+    HWND window_ = nullptr;
+};
+
+// First person entered on real memory, the body shown, then a real writer closes the
+// control block and the next frame hands the camera back through the game's cleanup.
+TEST_F(GameImageTest, CompositeTransitionHandsFirstPersonBack) {
+    ForegroundWindow window;
+    ASSERT_TRUE(IsGameForeground());
+    Settings& settings = GetSettings();
+    settings.Enabled = true;
+    settings.ShowPlayerBody = true;
+    settings.FirstPersonStableFrames = 3;
+    DWORD old = 0;
+    VirtualProtect(reinterpret_cast<void*>(g_base + kCameraStateRva), 4, PAGE_READWRITE, &old);
+    Put<uint32_t>(kCameraStateRva, 0);
+    Put<uint32_t>(kCameraControlWordRva, 0);
+    Put<uint32_t>(kControlBlockRva, 0);
+    const uintptr_t actor = g_objects + 0x100;
+    *reinterpret_cast<float*>(actor + 0x58) = 0.25f;
+    *reinterpret_cast<uint8_t*>(actor + 0x98) = 0x01;
+
+    EXPECT_FALSE(UpdateFirstPerson(true));
+    EXPECT_FALSE(UpdateFirstPerson(true));
+    ASSERT_TRUE(UpdateFirstPerson(true));
+    EXPECT_EQ(17u, Get<uint32_t>(kCameraStateRva));
+    ASSERT_TRUE(ApplyPlayerBodyVisibility());
+    EXPECT_EQ(1.0f, *reinterpret_cast<float*>(actor + 0x58));
+    EXPECT_EQ(0x05, *reinterpret_cast<uint8_t*>(actor + 0x98));
+
+    const uint32_t cleanupBefore = g_cleanupRuns;
+    Put<uint32_t>(kCompositeKindRva, 2);
+    corvane_test_call_writer(g_base + 0x1A8C6A, 0);
+    EXPECT_TRUE(UpdateFirstPerson(true));
+    EXPECT_FALSE(IsFirstPersonActive());
+    EXPECT_EQ(
+        "NATIVE COMPOSITE HANDOFF: C6066C 0->1 + C64DC4=2 writer=+0x001A8C6A; state-17 cleanup=yes camera "
+        "restore=yes.",
+        Messages().back());
+    EXPECT_EQ(cleanupBefore + 1, g_cleanupRuns);
+    EXPECT_EQ(0u, Get<uint32_t>(kCameraStateRva));
+    EXPECT_EQ(1u, Get<uint32_t>(kCameraControlWordRva));
+    EXPECT_EQ(0.25f, *reinterpret_cast<float*>(actor + 0x58));
+    EXPECT_EQ(0x01, *reinterpret_cast<uint8_t*>(actor + 0x98));
+    settings = Settings{};
 }
 
 } // namespace
