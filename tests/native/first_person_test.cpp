@@ -377,6 +377,20 @@ TEST_F(FirstPersonTest, BodyIsLeftAloneOutsideFirstPersonOrOnUnwritableActors) {
     EXPECT_FALSE(GetGameBridge().BodyOverridden);
 }
 
+TEST_F(FirstPersonTest, AMisalignedActorIsNeverWritten) {
+    const uintptr_t actor = kActiveActor + 2;
+    fake::PokeValue<uint64_t>(kActiveSlot, actor);
+    fake::PokeValue<uint64_t>(kImageBase + kPlayerObjectRva, actor + 4);
+    fake::PokeValue<float>(actor + 0x58, 0.25f);
+    GetSettings().ShowPlayerBody = true;
+    ASSERT_EQ(15, EnterFirstPerson());
+    EXPECT_EQ(actor, GetGameBridge().EntryActiveActor);
+    const size_t writesBefore = fake::Memory().writeCount;
+    EXPECT_FALSE(ApplyPlayerBodyVisibility());
+    EXPECT_EQ(writesBefore, fake::Memory().writeCount);
+    EXPECT_EQ(0.25f, fake::PeekValue<float>(actor + 0x58));
+}
+
 TEST_F(FirstPersonTest, NothingHappensForAnUnsupportedExecutable) {
     ResetGameBridge();
     Host().digest[0] ^= 0xFF;
