@@ -19,8 +19,12 @@ LONG CALLBACK CompositeBreakpointHandler(EXCEPTION_POINTERS* info) {
     registers.rax = context->Rax;
     registers.rbp = context->Rbp;
     uintptr_t resume = 0;
-    if (!HandleCompositeBreakpoint(reinterpret_cast<uintptr_t>(info->ExceptionRecord->ExceptionAddress),
-                                   registers, resume)) {
+    // The emulated store must leave the game thread's last error as the real store would.
+    const DWORD lastError = GetLastError();
+    const bool handled = HandleCompositeBreakpoint(
+        reinterpret_cast<uintptr_t>(info->ExceptionRecord->ExceptionAddress), registers, resume);
+    SetLastError(lastError);
+    if (!handled) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
     context->Rip = resume;

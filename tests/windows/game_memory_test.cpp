@@ -126,6 +126,23 @@ TEST(GuardedCallWin32, RaisingRoutinesAreContained) {
         GuardedCall(reinterpret_cast<uintptr_t>(+[] { OutputDebugStringA("inside a guarded call\n"); })));
 }
 
+constexpr DWORD kTestException = 0xE0000002;
+
+LONG CALLBACK ContinueTestException(EXCEPTION_POINTERS* info) {
+    return info->ExceptionRecord->ExceptionCode == kTestException ? EXCEPTION_CONTINUE_EXECUTION
+                                                                  : EXCEPTION_CONTINUE_SEARCH;
+}
+
+TEST(GuardedCallWin32, ExceptionsOutsideAGuardLeaveTheLastErrorAlone) {
+    uint32_t value = 0;
+    EXPECT_FALSE(MemoryGuardedRead(&value, 0x10, 4)); // the guard handler is in place
+    PVOID handler = AddVectoredExceptionHandler(0, &ContinueTestException);
+    SetLastError(1234);
+    RaiseException(kTestException, 0, 0, nullptr);
+    EXPECT_EQ(1234u, GetLastError());
+    RemoveVectoredExceptionHandler(handler);
+}
+
 TEST(MemoryPortWin32, ExecutableBlocksRunWhatIsWrittenIntoThem) {
     const uintptr_t block = MemoryAllocateExecutable(16);
     ASSERT_NE(0u, block);

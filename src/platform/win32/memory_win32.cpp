@@ -41,8 +41,15 @@ LONG CALLBACK GuardHandler(EXCEPTION_POINTERS* info) {
     if (info == nullptr || info->ExceptionRecord == nullptr || info->ContextRecord == nullptr) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
-    if (g_guardSlot == TLS_OUT_OF_INDEXES || CurrentGuard() == nullptr ||
-        !IsFaultCode(info->ExceptionRecord->ExceptionCode)) {
+    if (g_guardSlot == TLS_OUT_OF_INDEXES || !IsFaultCode(info->ExceptionRecord->ExceptionCode)) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    // TlsGetValue clears the thread's last error; the game's thread must not notice that
+    // this handler looked at its exception.
+    const DWORD lastError = GetLastError();
+    const bool guarded = CurrentGuard() != nullptr;
+    SetLastError(lastError);
+    if (!guarded) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
     // Resume on the faulting stack, aligned as after a call, in a routine that jumps back
