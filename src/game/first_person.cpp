@@ -5,23 +5,14 @@
 #include "game/executable_validation.h"
 #include "game/game_bridge.h"
 #include "game/guarded_memory.h"
+#include "game/player_body.h"
 #include "platform/memory.h"
 
-#include <cmath>
 #include <cstdio>
-#include <cstring>
 
 namespace corvane {
 namespace {
 
-constexpr uint64_t kLowestPlausiblePointer = 0x10000;
-constexpr size_t kPlayerObjectProbeSize = 32;
-constexpr uint64_t kRegistryActiveSlotOffset = 0x70;
-constexpr uint64_t kActorPlayerOffset = 4;
-constexpr size_t kActorRecordSize = 0x99;
-constexpr uint64_t kBodyAlphaOffset = 0x58;
-constexpr uint64_t kBodyAlphaLastByteOffset = 0x5B;
-constexpr uint64_t kBodyFlagsOffset = 0x98;
 constexpr size_t kRoutineProbeSize = 32;
 
 enum WaitCode : int32_t {
@@ -227,14 +218,6 @@ void ClearEntryFields() {
     bridge.WaitReason = -1;
 }
 
-void ClearBodyFields() {
-    GameBridge& bridge = GetGameBridge();
-    bridge.BodyOverridden = false;
-    bridge.BodyActor = 0;
-    bridge.SavedBodyAlpha = 0;
-    bridge.SavedBodyFlags = 0;
-}
-
 bool SamePlayer(uint64_t player) {
     return player != 0 && player == GetGameBridge().EntryPlayerObject;
 }
@@ -242,22 +225,6 @@ bool SamePlayer(uint64_t player) {
 bool SameActor(bool samePlayer, bool actorOk, uint64_t actor) {
     const GameBridge& bridge = GetGameBridge();
     return samePlayer && actorOk && bridge.EntryActiveActor != 0 && actor == bridge.EntryActiveActor;
-}
-
-bool BodyFieldsWritable(uint64_t actor) {
-    return actor % 4 == 0 && IsAddressWritable(actor + kBodyAlphaOffset) &&
-           IsAddressWritable(actor + kBodyAlphaLastByteOffset) && IsAddressWritable(actor + kBodyFlagsOffset);
-}
-
-// Puts back the body visibility the game had before this entry first overrode it.
-void RestoreBodyOnExit(bool sameActor, uint64_t actor) {
-    GameBridge& bridge = GetGameBridge();
-    if (sameActor && bridge.BodyOverridden && actor == bridge.BodyActor && BodyFieldsWritable(actor) &&
-        RestoreBodyVisibility(actor + kBodyAlphaOffset, actor + kBodyFlagsOffset, bridge.SavedBodyAlpha,
-                              bridge.SavedBodyFlags)) {
-        CameraLog("Tesh body visibility restored while leaving first person.");
-    }
-    ClearBodyFields();
 }
 
 void BlockResumeUnlessAutomatic() {
@@ -285,9 +252,9 @@ bool LeaveFirstPerson(const FrameSample& sample, LeaveReason reason, const char*
         }
     }
     if (rule.bodyRestore && sample.cameraSeen) {
-        RestoreBodyOnExit(sameActor, sample.actor);
+        RestoreBodyVisibilityOnExit(sameActor, sample.actor);
     } else {
-        ClearBodyFields();
+        ForgetBodyOverride();
     }
     ClearEntryFields();
     bridge.RetryGuardFrames = GetSettings().FirstPersonRetryFrames;
@@ -336,7 +303,7 @@ bool RunFlatMode(const FrameSample& sample) {
     if (!bridge.FirstPersonActive.exchange(false)) {
         return false;
     }
-    ClearBodyFields();
+    ForgetBodyOverride();
     ClearEntryFields();
     bridge.RetryGuardFrames = settings.FirstPersonRetryFrames;
     return true;
@@ -381,7 +348,7 @@ bool RunAutomaticEntry(const FrameSample& sample) {
     bridge.EntryPlayerObject = sample.player;
     bridge.EntryActiveActor = sample.actorOk ? sample.actor : 0;
     bridge.CameraSeenSinceEntry = sample.cameraSeen;
-    ClearBodyFields();
+    ForgetBodyOverride();
     bridge.MaintenanceLogged = false;
     bridge.WaitReason = -1;
     bridge.FirstPersonActive.store(true);
@@ -480,36 +447,6 @@ void ClearGameplayCameraSeen() {
     GetGameBridge().GameplayCameraSeen.store(false);
 }
 
-bool ReadPlayerObject(uint64_t& pointer) {
-    uint64_t value = 0;
-    if (!ReadGameValue(kPlayerObjectRva, value) || value < kLowestPlausiblePointer ||
-        !IsRangeReadable(value, kPlayerObjectProbeSize)) {
-        return false;
-    }
-    pointer = value;
-    return true;
-}
-
-bool ReadActiveActor(uint64_t playerObject, uint64_t& actor) {
-    actor = 0;
-    uint64_t registry = 0;
-    if (!ReadGameValue(kActorRegistryRva, registry) || registry < kLowestPlausiblePointer ||
-        registry + kRegistryActiveSlotOffset < registry) {
-        return false;
-    }
-    uint64_t slot = 0;
-    if (!ReadGuarded(registry + kRegistryActiveSlotOffset, slot) || slot < kLowestPlausiblePointer) {
-        return false;
-    }
-    uint64_t active = 0;
-    if (!ReadGuarded(slot, active) || active < kLowestPlausiblePointer ||
-        active + kActorPlayerOffset != playerObject || !IsRangeReadable(active, kActorRecordSize)) {
-        return false;
-    }
-    actor = active;
-    return true;
-}
-
 bool ProcessCompositeHandoff(uint32_t kind, uint64_t writerRva, uint32_t newValue) {
     GameBridge& bridge = GetGameBridge();
     if (!bridge.FirstPersonActive.exchange(false)) {
@@ -536,7 +473,7 @@ bool ProcessCompositeHandoff(uint32_t kind, uint64_t writerRva, uint32_t newValu
             MarkCameraStateRestored();
         }
     }
-    RestoreBodyOnExit(sameActor, actor);
+    RestoreBodyVisibilityOnExit(sameActor, actor);
     ClearEntryFields();
     bridge.RetryGuardFrames = 0;
     BlockResumeUnlessAutomatic();
@@ -568,52 +505,6 @@ void MarkCameraStateRestored() {
         return;
     }
     (void)MemoryGuardedOr32(word, 1);
-}
-
-bool ApplyPlayerBodyVisibility() {
-    if (!IsExecutableValidated()) {
-        return false;
-    }
-    GameBridge& bridge = GetGameBridge();
-    if (!bridge.FirstPersonActive.load()) {
-        return false;
-    }
-    uint32_t state = 0;
-    if (!ReadCameraState(state) || state != static_cast<uint32_t>(kFirstPersonCameraState)) {
-        return false;
-    }
-    uint64_t player = 0;
-    uint64_t actor = 0;
-    if (!ReadPlayerObject(player) || player != bridge.EntryPlayerObject || player < kLowestPlausiblePointer ||
-        !ReadActiveActor(player, actor) || actor != bridge.EntryActiveActor || actor % 4 != 0) {
-        return false;
-    }
-    uint32_t alphaBits = 0;
-    uint8_t flags = 0;
-    if (!ReadGuarded(actor + kBodyAlphaOffset, alphaBits) || !ReadGuarded(actor + kBodyFlagsOffset, flags) ||
-        !BodyFieldsWritable(actor)) {
-        return false;
-    }
-    float alpha = 0.0f;
-    std::memcpy(&alpha, &alphaBits, sizeof(alpha));
-    if (!std::isfinite(alpha) || alpha < 0.0f || alpha > 1.0f) {
-        return false;
-    }
-    if (!bridge.BodyOverridden) {
-        bridge.SavedBodyFlags = flags;
-        bridge.BodyActor = actor;
-        bridge.SavedBodyAlpha = alphaBits;
-        bridge.BodyOverridden = true;
-    } else if (bridge.BodyActor != actor) {
-        return false;
-    }
-    if (!ForceBodyVisible(actor + kBodyAlphaOffset, actor + kBodyFlagsOffset)) {
-        return false;
-    }
-    if (!bridge.BodyVisibleLogged.exchange(true)) {
-        CameraLog("Native Tesh body visibility restored for first person.");
-    }
-    return true;
 }
 
 } // namespace corvane
