@@ -3,6 +3,10 @@
 #include "core/live_tuning.h"
 #include "core/log.h"
 #include "core/settings.h"
+#include "game/executable_validation.h"
+#include "game/first_person.h"
+#include "game/guarded_memory.h"
+#include "game/native60.h"
 #include "input/gamepad_mapping.h"
 #include "platform/os.h"
 #include "stereo/stereo_state.h"
@@ -62,6 +66,10 @@ void RunFrameSteps(IDXGISwapChain* swapChain) {
     StereoState& stereo = GetStereoState();
     const uint32_t eye = stereo.currentEye != 0 ? 1u : 0u;
 
+    const bool cameraSeen = TakeGameplayCameraSeen();
+    const bool transitioned = UpdateFirstPerson(cameraSeen);
+    UpdateNative60();
+
     const Settings& settings = GetSettings();
     if (settings.Enabled) {
         RunLiveTuning();
@@ -69,6 +77,10 @@ void RunFrameSteps(IDXGISwapChain* swapChain) {
     }
 
     VrPresenter& presenter = VrPresenter::Instance();
+    if (transitioned && settings.Enabled) {
+        presenter.ResetForTransition();
+        stereo.ResetForFirstPersonChange();
+    }
 
     if (!settings.Enabled) {
         stereo.ResetForDisabled();
@@ -111,6 +123,8 @@ void StartupOnce() {
     stereo.fovScale = settings.FovScale;
     stereo.currentEye = FirstEye();
     ResetPairPoseLock();
+    SetCameraLogSink(&ForwardCameraMessage);
+    stereo.cameraBuildSupported = IsExecutableValidated();
 
     LogMessage(
         "CorvaneVR v0.9.5 automatic cutscene-resume prototype initialized; camera build guard=%s, render "
@@ -159,6 +173,7 @@ void RunFrame(IDXGISwapChain* swapChain) noexcept {
         RunFrameSteps(swapChain);
     } catch (...) {
         try {
+            ClearGameplayCameraSeen();
             GetStereoState().ResetForDisabled();
             PublishNeutralInput();
             if (!g_exceptionReported.exchange(true)) {

@@ -1,5 +1,7 @@
 // Module entry of XINPUT1_3.dll. Runs under the loader lock: it only records the module
-// handle, which the log and the INI need to find their files beside the DLL.
+// handle, which the log and the INI need to find their files beside the DLL, and points the
+// game integration at the host process (plain pointer stores, nothing is loaded).
+#include "game/game_host_win32.h"
 #include "platform/win32/os_win32.h"
 
 #include <windows.h>
@@ -7,6 +9,7 @@
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
     if (reason == DLL_PROCESS_ATTACH) {
         corvane::RecordOwnModule(instance);
+        corvane::InstallGameHostWin32();
     }
     return TRUE;
 }

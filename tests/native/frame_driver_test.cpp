@@ -1,6 +1,8 @@
 #include "core/frame_driver.h"
 
+#include "fake_game_image.h"
 #include "fakes/fake_platform.h"
+#include "game/first_person.h"
 #include "input/gamepad_mapping.h"
 #include "stereo/stereo_state.h"
 #include "test_support.h"
@@ -45,15 +47,18 @@ TEST_F(FrameDriverTest, FirstFrameLoadsSettingsSeedsStereoAndLogsTheBannerOnce) 
     Frame();
     Frame();
 
+    // Without a supported executable the camera channel reports why, through the log.
     const auto messages = Messages();
-    ASSERT_EQ(2u, messages.size());
+    ASSERT_EQ(4u, messages.size());
     EXPECT_EQ(0u, messages[0].rfind("Configuration loaded (", 0));
+    EXPECT_EQ("Camera: Could not read the main executable's DOS header.", messages[1]);
+    EXPECT_EQ("Camera: First-person default intent enabled; waiting for stable gameplay.", messages[3]);
     EXPECT_EQ(
         "CorvaneVR v0.9.5 automatic cutscene-resume prototype initialized; camera build guard=unsupported, "
         "render guard scale=1.00000000, separation=1.750 units/metre, convergence=-0.0950, frame "
         "scale=0.650, left horizontal/vertical offset=+0.000/+0.000, right scale/offsets/roll="
         "0.650/+0.000/+0.000/+0.00, eye order=normal, capture order=right-first, pair pose lock=on",
-        messages[1]);
+        messages[2]);
 }
 
 TEST_F(FrameDriverTest, StartupCopiesTheIniIntoTheLiveStereoValues) {
@@ -78,7 +83,7 @@ TEST_F(FrameDriverTest, StartupCopiesTheIniIntoTheLiveStereoValues) {
     EXPECT_FLOAT_EQ(1.5f, stereo.stereoUnitsPerMeter);
     EXPECT_FLOAT_EQ(-0.05f, stereo.convergenceOffset);
     EXPECT_EQ(0u, stereo.currentEye);
-    const std::string banner = Messages().at(1);
+    const std::string banner = Messages().at(2);
     EXPECT_NE(std::string::npos,
               banner.find("eye order=swapped, capture order=left-first, pair pose lock=off"))
         << banner;
@@ -222,6 +227,66 @@ TEST_F(FrameDriverTest, ControllerInputIsPublishedOnlyWhenSubmittedAndMapped) {
     GetSettings().MapMotionControllers = false;
     PublishFrameInput(true, &snapshot);
     EXPECT_EQ(0u, ReadInput().state.valid);
+}
+
+// Frames in which the game computed its gameplay camera, over a supported image.
+class FrameDriverGameTest : public FrameDriverTest {
+protected:
+    void SetUp() override {
+        FrameDriverTest::SetUp();
+        testing_support::InstallFakeHost();
+        testing_support::LayOutGameImage();
+    }
+    static void GameplayFrame() {
+        NoteGameplayCameraSeen();
+        Frame();
+    }
+};
+
+TEST_F(FrameDriverGameTest, DisabledStillRunsFirstPersonAndNative60) {
+    fake::SetIni(L"VR", L"Enabled", L"0");
+    for (int i = 0; i < 15; ++i) {
+        GameplayFrame();
+    }
+    EXPECT_TRUE(IsFirstPersonActive());
+    EXPECT_EQ(0u, testing_support::CameraState()); // flat mode never writes the camera state
+    EXPECT_EQ(1u, fake::PeekValue<uint8_t>(testing_support::kImageBase + kRequestByteARva));
+    EXPECT_EQ(0u, GetStereoState().settleFrames.load());
+    EXPECT_EQ(1u, CountStartingWith("Camera: Adaptive native 60 enabled from verified first-person state"));
+    EXPECT_NE(0u, CountStartingWith(
+                      "CorvaneVR v0.9.5 automatic cutscene-resume prototype initialized; camera build "
+                      "guard=supported"));
+}
+
+TEST_F(FrameDriverGameTest, EnteringFirstPersonWhileEnabledResetsTheStereoCycle) {
+    for (int i = 0; i < 14; ++i) {
+        GameplayFrame();
+    }
+    EXPECT_EQ(0u, GetStereoState().settleFrames.load());
+    GetStereoState().stereoActive = true;
+    GameplayFrame();
+    EXPECT_TRUE(IsFirstPersonActive());
+    EXPECT_EQ(17u, testing_support::CameraState());
+    EXPECT_EQ(kSettleFramesAfterFirstPersonChange, GetStereoState().settleFrames.load());
+    EXPECT_FALSE(GetStereoState().stereoActive);
+    EXPECT_EQ(1u, CountStartingWith("Camera: First person enabled automatically"));
+
+    GetStereoState().settleFrames = 0;
+    Frame(); // camera absent: first person ends, and the cycle settles again
+    EXPECT_FALSE(IsFirstPersonActive());
+    EXPECT_EQ(kSettleFramesAfterFirstPersonChange, GetStereoState().settleFrames.load());
+}
+
+TEST_F(FrameDriverGameTest, TheCameraNoteIsConsumedOnceAndDroppedAfterAnException) {
+    NoteGameplayCameraSeen();
+    Frame();
+    EXPECT_FALSE(TakeGameplayCameraSeen());
+
+    fake::Ini().readsThrow = true;
+    ResetFrameDriver();
+    NoteGameplayCameraSeen();
+    Frame();
+    EXPECT_FALSE(TakeGameplayCameraSeen());
 }
 
 } // namespace

@@ -4,7 +4,10 @@
 #include "core/frame_driver.h"
 #include "core/settings.h"
 #include "fakes/fake_openvr.h"
+#include "fakes/fake_memory.h"
 #include "fakes/fake_platform.h"
+#include "game/game_bridge.h"
+#include "game/guarded_memory.h"
 #include "input/gamepad_mapping.h"
 #include "stereo/stereo_state.h"
 #include "vr/vr_presenter.h"
@@ -40,6 +43,10 @@ inline void ResetProcessState() {
     stereo.opticalLogMask.store(0);
     ResetFrameDriver();
     ResetPublishedInput();
+    fake::ResetMemory();
+    ResetGameBridge();
+    SetGameHostSeam(GameHostSeam{});
+    SetCameraLogSink(nullptr);
 }
 
 // The message part of a log line, after the "[date time] " prefix.

@@ -1,0 +1,134 @@
+#include "game/executable_validation.h"
+
+#include "game/composite_detector.h"
+#include "game/guarded_memory.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+namespace corvane {
+namespace {
+
+constexpr AcceptedExecutableDigest kAcceptedDigests[] = {
+    {{0x3b, 0x1d, 0xc7, 0x3d, 0x35, 0x12, 0x5f, 0x0a, 0xfe, 0x82, 0x79, 0xd1, 0x04, 0x4c, 0xe9, 0x80,
+      0xf6, 0x30, 0x8e, 0x42, 0x16, 0xde, 0x8c, 0xc8, 0x78, 0x90, 0xfe, 0x17, 0xeb, 0xd4, 0x4e, 0xfc},
+     true},
+    {{0x7e, 0xcd, 0x50, 0x8c, 0xd7, 0xfe, 0x65, 0xe4, 0x0b, 0x1f, 0x47, 0xa9, 0xdf, 0x94, 0xc3, 0x58,
+      0xf6, 0xf4, 0xcc, 0x48, 0x2b, 0xe1, 0xad, 0x01, 0xd1, 0x07, 0xe2, 0x75, 0x95, 0x62, 0xab, 0xb0},
+     false},
+};
+
+constexpr size_t kDosHeaderSize = 64;
+constexpr size_t kDosMagicOffset = 0x00;
+constexpr size_t kNtOffsetField = 0x3C;
+constexpr uint16_t kDosMagic = 0x5A4D;
+constexpr int32_t kLargestNtOffset = 0x100000;
+
+// IMAGE_NT_HEADERS64 and the offsets of the fields checked in it.
+constexpr size_t kNtHeadersSize = 264;
+constexpr size_t kSignatureOffset = 0;
+constexpr size_t kMachineOffset = 4;
+constexpr size_t kTimeDateStampOffset = 8;
+constexpr size_t kOptionalMagicOffset = 24;
+constexpr size_t kSizeOfImageOffset = 24 + 56;
+constexpr uint32_t kPeSignature = 0x00004550;
+constexpr uint16_t kMachineAmd64 = 0x8664;
+constexpr uint16_t kPe32PlusMagic = 0x20B;
+
+template <typename T> T FieldAt(const uint8_t* bytes, size_t offset) {
+    T value{};
+    std::memcpy(&value, bytes + offset, sizeof(T));
+    return value;
+}
+
+bool SizeCoversFields(uint32_t sizeOfImage) {
+    return sizeOfImage >= 4 && sizeOfImage - 4 >= kHighestDwordFieldRva && sizeOfImage >= 8 &&
+           sizeOfImage - 8 >= kHighestQwordFieldRva;
+}
+
+} // namespace
+
+std::span<const AcceptedExecutableDigest> AcceptedExecutableDigests() {
+    return kAcceptedDigests;
+}
+
+bool IsExecutableValidated() {
+    GameBridge& bridge = GetGameBridge();
+    std::call_once(bridge.validationOnce, ValidateExecutable);
+    return bridge.ExecutableValidated;
+}
+
+void ValidateExecutable() {
+    GameBridge& bridge = GetGameBridge();
+    const GameHostSeam& seam = GetGameHostSeam();
+    const uintptr_t base = seam.mainModuleBase != nullptr ? seam.mainModuleBase() : 0;
+    uint8_t dos[kDosHeaderSize];
+    if (base == 0 || !IsRangeReadable(base, sizeof(dos)) || !GuardedCopy(dos, base, sizeof(dos))) {
+        CameraLog("Could not read the main executable's DOS header.");
+        return;
+    }
+    const int32_t ntOffset = FieldAt<int32_t>(dos, kNtOffsetField);
+    if (FieldAt<uint16_t>(dos, kDosMagicOffset) != kDosMagic || ntOffset <= 0 ||
+        ntOffset > kLargestNtOffset) {
+        CameraLog("The main executable has an invalid PE header.");
+        return;
+    }
+    const uintptr_t ntAddress = base + static_cast<uintptr_t>(ntOffset);
+    uint8_t nt[kNtHeadersSize];
+    if (ntAddress < base || !IsRangeReadable(ntAddress, sizeof(nt)) ||
+        !GuardedCopy(nt, ntAddress, sizeof(nt))) {
+        CameraLog("Could not read the main executable's NT header.");
+        return;
+    }
+    if (FieldAt<uint32_t>(nt, kSignatureOffset) != kPeSignature ||
+        FieldAt<uint16_t>(nt, kMachineOffset) != kMachineAmd64 ||
+        FieldAt<uint16_t>(nt, kOptionalMagicOffset) != kPe32PlusMagic) {
+        CameraLog("The loaded executable is not the expected 64-bit PE image.");
+        return;
+    }
+
+    bridge.GameBase = base;
+    bridge.GameTimeDateStamp = FieldAt<uint32_t>(nt, kTimeDateStampOffset);
+    bridge.GameSizeOfImage = FieldAt<uint32_t>(nt, kSizeOfImageOffset);
+
+    const bool headerMatch = bridge.GameTimeDateStamp == kSupportedTimeDateStamp &&
+                             bridge.GameSizeOfImage == kSupportedSizeOfImage;
+    bool matchedWide = false;
+    if (headerMatch && SizeCoversFields(bridge.GameSizeOfImage) &&
+        ComputeExecutableDigestMatch(matchedWide)) {
+        bridge.ExecutableValidated = true;
+        bridge.WideAspectVariant = matchedWide;
+        bridge.DetectorInstalled = InstallCompositeDetector();
+        CameraLogFormat(
+            "Validated Corvane I v1.07 (x64) %s executable; first-person camera controls are armed; "
+            "original v0.9.5 stereo/projection hot path restored; native composite transition "
+            "detector=%s; diagnostic trace hooks=disabled.",
+            bridge.WideAspectVariant ? "16:9" : "original 4:3",
+            bridge.DetectorInstalled ? "active" : "unavailable");
+        return;
+    }
+    bridge.ExecutableValidated = false;
+    bridge.WideAspectVariant = false;
+    CameraLogFormat("Unsupported or modified executable; camera writes disabled (timestamp=0x%08X, "
+                    "SizeOfImage=0x%08X, SHA-256 match=%s).",
+                    bridge.GameTimeDateStamp, bridge.GameSizeOfImage, "no");
+}
+
+bool ComputeExecutableDigestMatch(bool& matchedWide) {
+    matchedWide = false;
+    const GameHostSeam& seam = GetGameHostSeam();
+    uint8_t digest[kSha256Size] = {};
+    if (seam.hashMainExecutable == nullptr || !seam.hashMainExecutable(digest)) {
+        return false;
+    }
+    for (const AcceptedExecutableDigest& accepted : kAcceptedDigests) {
+        if (std::equal(std::begin(digest), std::end(digest), std::begin(accepted.sha256))) {
+            matchedWide = accepted.wideAspect;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace corvane

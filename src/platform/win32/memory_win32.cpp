@@ -1,0 +1,204 @@
+// Page queries and protection through the Windows memory functions, and accesses to game
+// memory that survive a fault. MinGW has no structured exception blocks, so a guarded
+// access records a recovery point in a thread-local slot; a vectored handler that sees a
+// fault on a thread with a recovery point sends that thread back to it, and the access
+// reports false.
+#include "platform/memory.h"
+
+#include <windows.h>
+
+#include <mutex>
+
+namespace corvane {
+namespace {
+
+// The frame of one guarded access. __builtin_setjmp keeps only the frame and stack
+// pointers and the resume label, and never unwinds, which is what a fault needs.
+struct GuardFrame {
+    void* jump[5] = {};
+    GuardFrame* previous = nullptr;
+};
+
+// A raw TLS slot: reading it allocates nothing, so the handler may read it on any thread.
+DWORD g_guardSlot = TLS_OUT_OF_INDEXES;
+std::once_flag g_guardInstalled;
+
+GuardFrame* CurrentGuard() {
+    return static_cast<GuardFrame*>(TlsGetValue(g_guardSlot));
+}
+
+[[noreturn]] void ResumeAtGuard() {
+    GuardFrame* frame = CurrentGuard();
+    __builtin_longjmp(frame->jump, 1);
+}
+
+// Informational codes (debugger output, thread naming) are not faults and pass through.
+bool IsFaultCode(DWORD code) {
+    return (code & 0x80000000u) != 0;
+}
+
+LONG CALLBACK GuardHandler(EXCEPTION_POINTERS* info) {
+    if (info == nullptr || info->ExceptionRecord == nullptr || info->ContextRecord == nullptr) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    if (g_guardSlot == TLS_OUT_OF_INDEXES || !IsFaultCode(info->ExceptionRecord->ExceptionCode)) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    // TlsGetValue clears the thread's last error; the game's thread must not notice that
+    // this handler looked at its exception.
+    const DWORD lastError = GetLastError();
+    const bool guarded = CurrentGuard() != nullptr;
+    SetLastError(lastError);
+    if (!guarded) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    // Resume on the faulting stack, aligned as after a call, in a routine that jumps back
+    // to the recovery point. The faulting frames above are abandoned.
+    CONTEXT* context = info->ContextRecord;
+    context->Rsp = ((context->Rsp - 0x100) & ~DWORD64{0xF}) - 8;
+    context->Rip = reinterpret_cast<DWORD64>(&ResumeAtGuard);
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+void InstallGuard() {
+    std::call_once(g_guardInstalled, [] {
+        g_guardSlot = TlsAlloc();
+        // Last in the chain: handlers that own their exceptions (breakpoints of the composite
+        // detector) see them first.
+        AddVectoredExceptionHandler(0, &GuardHandler);
+    });
+}
+
+// Runs `body` with a recovery point. Not inlined, so the frame that __builtin_setjmp
+// records stays alive while the body runs.
+template <typename Body> [[gnu::noinline]] bool RunGuarded(Body& body) {
+    InstallGuard();
+    if (g_guardSlot == TLS_OUT_OF_INDEXES) {
+        return false;
+    }
+    GuardFrame frame;
+    frame.previous = CurrentGuard();
+    if (__builtin_setjmp(frame.jump) != 0) {
+        TlsSetValue(g_guardSlot, frame.previous);
+        return false;
+    }
+    TlsSetValue(g_guardSlot, &frame);
+    body();
+    TlsSetValue(g_guardSlot, frame.previous);
+    return true;
+}
+
+thread_local DWORD t_lastError = 0;
+
+} // namespace
+
+bool MemoryQuery(uintptr_t address, MemoryRegion& region) {
+    MEMORY_BASIC_INFORMATION info{};
+    if (VirtualQuery(reinterpret_cast<const void*>(address), &info, sizeof(info)) == 0) {
+        t_lastError = GetLastError();
+        return false;
+    }
+    region.base = reinterpret_cast<uintptr_t>(info.BaseAddress);
+    region.size = info.RegionSize;
+    region.state = info.State;
+    region.protect = info.Protect;
+    return true;
+}
+
+bool MemoryProtect(uintptr_t address, size_t size, uint32_t newProtect, uint32_t& oldProtect) {
+    DWORD old = 0;
+    if (!VirtualProtect(reinterpret_cast<void*>(address), size, newProtect, &old)) {
+        t_lastError = GetLastError();
+        return false;
+    }
+    oldProtect = old;
+    return true;
+}
+
+uint32_t MemoryLastError() {
+    return t_lastError;
+}
+
+uintptr_t MemoryAllocateExecutable(size_t size) {
+    void* block = VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
+    if (block == nullptr) {
+        t_lastError = GetLastError();
+    }
+    return reinterpret_cast<uintptr_t>(block);
+}
+
+void MemoryFreeExecutable(uintptr_t block) {
+    if (block != 0) {
+        VirtualFree(reinterpret_cast<void*>(block), 0, MEM_RELEASE);
+    }
+}
+
+void MemoryFlushInstructionCache(uintptr_t address, size_t size) {
+    FlushInstructionCache(GetCurrentProcess(), reinterpret_cast<const void*>(address), size);
+}
+
+bool MemoryGuardedRead(void* destination, uintptr_t source, size_t size) {
+    auto body = [&] {
+        const volatile uint8_t* from = reinterpret_cast<const volatile uint8_t*>(source);
+        uint8_t* to = static_cast<uint8_t*>(destination);
+        for (size_t i = 0; i < size; ++i) {
+            to[i] = from[i];
+        }
+    };
+    return RunGuarded(body);
+}
+
+bool MemoryGuardedWrite(uintptr_t destination, const void* source, size_t size) {
+    auto body = [&] {
+        volatile uint8_t* to = reinterpret_cast<volatile uint8_t*>(destination);
+        const uint8_t* from = static_cast<const uint8_t*>(source);
+        for (size_t i = 0; i < size; ++i) {
+            to[i] = from[i];
+        }
+    };
+    return RunGuarded(body);
+}
+
+bool MemoryGuardedCall(uintptr_t code) {
+    if (code == 0) {
+        return false;
+    }
+    auto body = [&] { reinterpret_cast<void (*)()>(code)(); };
+    return RunGuarded(body);
+}
+
+bool MemoryGuardedExchange32(uintptr_t address, uint32_t value, uint32_t& previous) {
+    uint32_t old = 0;
+    auto body = [&] {
+        old = __atomic_exchange_n(reinterpret_cast<uint32_t*>(address), value, __ATOMIC_SEQ_CST);
+    };
+    if (!RunGuarded(body)) {
+        return false;
+    }
+    previous = old;
+    return true;
+}
+
+bool MemoryGuardedExchange8(uintptr_t address, uint8_t value, uint8_t& previous) {
+    uint8_t old = 0;
+    auto body = [&] {
+        old = __atomic_exchange_n(reinterpret_cast<uint8_t*>(address), value, __ATOMIC_SEQ_CST);
+    };
+    if (!RunGuarded(body)) {
+        return false;
+    }
+    previous = old;
+    return true;
+}
+
+bool MemoryGuardedOr32(uintptr_t address, uint32_t bits) {
+    auto body = [&] { __atomic_fetch_or(reinterpret_cast<uint32_t*>(address), bits, __ATOMIC_SEQ_CST); };
+    return RunGuarded(body);
+}
+
+bool MemoryGuardedOr8(uintptr_t address, uint8_t bits) {
+    auto body = [&] { __atomic_fetch_or(reinterpret_cast<uint8_t*>(address), bits, __ATOMIC_SEQ_CST); };
+    return RunGuarded(body);
+}
+
+} // namespace corvane

@@ -1,0 +1,270 @@
+#include "fakes/fake_memory.h"
+
+#include <cstring>
+#include <stdexcept>
+
+namespace corvane {
+namespace fake {
+
+namespace {
+FakeMemory g_memory;
+
+uintptr_t PageOf(uintptr_t address) {
+    return address & ~(kPageSize - 1);
+}
+
+FakePage* FindPage(uintptr_t address) {
+    const auto it = g_memory.pages.find(PageOf(address));
+    return it == g_memory.pages.end() ? nullptr : &it->second;
+}
+
+bool Readable(uint32_t protect) {
+    if ((protect & (kPageNoAccess | kPageGuard)) != 0) {
+        return false;
+    }
+    switch (protect & 0xFF) {
+    case kPageReadOnly:
+    case kPageReadWrite:
+    case kPageWriteCopy:
+    case kPageExecuteRead:
+    case kPageExecuteReadWrite:
+    case kPageExecuteWriteCopy:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool Writable(uint32_t protect) {
+    if ((protect & (kPageNoAccess | kPageGuard)) != 0) {
+        return false;
+    }
+    switch (protect & 0xFF) {
+    case kPageReadWrite:
+    case kPageWriteCopy:
+    case kPageExecuteReadWrite:
+    case kPageExecuteWriteCopy:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Walks [address, address + size) a byte at a time, as a faulting instruction would.
+bool Accessible(uintptr_t address, size_t size, bool write) {
+    if (size != 0 && address + size < address) {
+        return false;
+    }
+    for (size_t i = 0; i < size; ++i) {
+        const FakePage* page = FindPage(address + i);
+        if (page == nullptr || page->state != kMemCommit || page->faultOnAccess ||
+            (write && page->faultOnWrite) || !(write ? Writable(page->protect) : Readable(page->protect))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+uint8_t& ByteAt(uintptr_t address) {
+    FakePage* page = FindPage(address);
+    if (page == nullptr || !page->bytes) {
+        throw std::logic_error("simulated byte outside committed memory");
+    }
+    return (*page->bytes)[address - PageOf(address)];
+}
+
+void ForPages(uintptr_t address, size_t size, const std::function<void(FakePage&)>& action) {
+    for (uintptr_t page = PageOf(address); page < address + size; page += kPageSize) {
+        action(g_memory.pages[page]);
+    }
+}
+
+} // namespace
+
+FakeMemory& Memory() {
+    return g_memory;
+}
+
+void ResetMemory() {
+    g_memory = FakeMemory{};
+}
+
+void Commit(uintptr_t address, size_t size, uint32_t protect) {
+    ForPages(address, size, [&](FakePage& page) {
+        page.state = kMemCommit;
+        page.protect = protect;
+        if (!page.bytes) {
+            page.bytes = std::make_unique<std::array<uint8_t, kPageSize>>();
+            page.bytes->fill(0);
+        }
+    });
+}
+
+void Reserve(uintptr_t address, size_t size) {
+    ForPages(address, size, [](FakePage& page) {
+        page.state = 0;
+        page.protect = kPageNoAccess;
+    });
+}
+
+void SetProtection(uintptr_t address, size_t size, uint32_t protect) {
+    ForPages(address, size, [&](FakePage& page) { page.protect = protect; });
+}
+
+void SetFault(uintptr_t address, bool fault) {
+    ForPages(address, 1, [&](FakePage& page) { page.faultOnAccess = fault; });
+}
+
+void SetWriteFault(uintptr_t address, bool fault) {
+    ForPages(address, 1, [&](FakePage& page) { page.faultOnWrite = fault; });
+}
+
+uint32_t ProtectionAt(uintptr_t address) {
+    const FakePage* page = FindPage(address);
+    return page == nullptr ? 0 : page->protect;
+}
+
+void Poke(uintptr_t address, const void* bytes, size_t size) {
+    for (size_t i = 0; i < size; ++i) {
+        ByteAt(address + i) = static_cast<const uint8_t*>(bytes)[i];
+    }
+}
+
+void Peek(uintptr_t address, void* bytes, size_t size) {
+    for (size_t i = 0; i < size; ++i) {
+        static_cast<uint8_t*>(bytes)[i] = ByteAt(address + i);
+    }
+}
+
+} // namespace fake
+
+using fake::g_memory;
+
+bool MemoryQuery(uintptr_t address, MemoryRegion& region) {
+    if (g_memory.queriesBeforeFailure == 0) {
+        return false;
+    }
+    if (g_memory.queriesBeforeFailure > 0) {
+        --g_memory.queriesBeforeFailure;
+    }
+    // One region per page keeps the walk honest about crossing region ends.
+    const uintptr_t base = fake::PageOf(address);
+    const fake::FakePage* page = fake::FindPage(address);
+    region.base = base;
+    region.size = fake::kPageSize;
+    region.state = page == nullptr ? 0 : page->state;
+    region.protect = page == nullptr ? 0 : page->protect;
+    return true;
+}
+
+bool MemoryProtect(uintptr_t address, size_t size, uint32_t newProtect, uint32_t& oldProtect) {
+    const fake::ProtectCall call{address, size, newProtect};
+    g_memory.protectCalls.push_back(call);
+    if (g_memory.failProtect && g_memory.failProtect(call, g_memory.protectCalls.size() - 1)) {
+        return false;
+    }
+    for (uintptr_t page = fake::PageOf(address); page < address + size; page += fake::kPageSize) {
+        const fake::FakePage* found = fake::FindPage(page);
+        if (found == nullptr || found->state != kMemCommit) {
+            return false;
+        }
+    }
+    oldProtect = fake::ProtectionAt(address);
+    fake::SetProtection(address, size, newProtect);
+    return true;
+}
+
+uint32_t MemoryLastError() {
+    return g_memory.protectError;
+}
+
+uintptr_t MemoryAllocateExecutable(size_t size) {
+    if (g_memory.allocationFails) {
+        return 0;
+    }
+    const uintptr_t block = g_memory.nextAllocation;
+    g_memory.nextAllocation += 0x10000;
+    fake::Commit(block, size, kPageExecuteReadWrite);
+    g_memory.liveAllocations.insert(block);
+    return block;
+}
+
+void MemoryFreeExecutable(uintptr_t block) {
+    g_memory.freed.push_back(block);
+    g_memory.liveAllocations.erase(block);
+    fake::Reserve(block, fake::kPageSize);
+}
+
+void MemoryFlushInstructionCache(uintptr_t address, size_t size) {
+    g_memory.flushes.emplace_back(address, size);
+}
+
+bool MemoryGuardedRead(void* destination, uintptr_t source, size_t size) {
+    if (!fake::Accessible(source, size, false)) {
+        return false;
+    }
+    fake::Peek(source, destination, size);
+    return true;
+}
+
+bool MemoryGuardedWrite(uintptr_t destination, const void* source, size_t size) {
+    if (!fake::Accessible(destination, size, true)) {
+        return false;
+    }
+    fake::Poke(destination, source, size);
+    ++g_memory.writeCount;
+    if (g_memory.afterWrite) {
+        const auto hook = g_memory.afterWrite; // the hook may replace itself
+        hook(destination, size);
+    }
+    return true;
+}
+
+bool MemoryGuardedCall(uintptr_t code) {
+    g_memory.calls.push_back(code);
+    const auto it = g_memory.routines.find(code);
+    if (code == 0 || it == g_memory.routines.end()) {
+        return false;
+    }
+    return it->second();
+}
+
+namespace {
+template <typename T> bool Exchange(uintptr_t address, T value, T& previous) {
+    if (!fake::Accessible(address, sizeof(T), true)) {
+        return false;
+    }
+    previous = fake::PeekValue<T>(address);
+    fake::PokeValue<T>(address, value);
+    ++g_memory.writeCount;
+    return true;
+}
+} // namespace
+
+bool MemoryGuardedExchange32(uintptr_t address, uint32_t value, uint32_t& previous) {
+    return Exchange<uint32_t>(address, value, previous);
+}
+
+bool MemoryGuardedExchange8(uintptr_t address, uint8_t value, uint8_t& previous) {
+    return Exchange<uint8_t>(address, value, previous);
+}
+
+bool MemoryGuardedOr32(uintptr_t address, uint32_t bits) {
+    uint32_t previous = 0;
+    if (!fake::Accessible(address, 4, true)) {
+        return false;
+    }
+    previous = fake::PeekValue<uint32_t>(address);
+    return Exchange<uint32_t>(address, previous | bits, previous);
+}
+
+bool MemoryGuardedOr8(uintptr_t address, uint8_t bits) {
+    uint8_t previous = 0;
+    if (!fake::Accessible(address, 1, true)) {
+        return false;
+    }
+    previous = fake::PeekValue<uint8_t>(address);
+    return Exchange<uint8_t>(address, static_cast<uint8_t>(previous | bits), previous);
+}
+
+} // namespace corvane

@@ -1,0 +1,175 @@
+// Guarded access on real pages: probes against real protections, faults turned into false
+// results on any thread, guarded calls of code that raises, and the camera channel.
+#include "debug_output_capture.h"
+#include "game/guarded_memory.h"
+#include "platform/memory.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstring>
+#include <thread>
+
+namespace corvane {
+namespace {
+
+constexpr size_t kPage = 0x1000;
+
+// Five pages: read-write, guard, reserved, execute-only, read-only.
+class RealPages : public ::testing::Test {
+protected:
+    void SetUp() override {
+        base_ = reinterpret_cast<uintptr_t>(VirtualAlloc(nullptr, 5 * kPage, MEM_RESERVE, PAGE_NOACCESS));
+        ASSERT_NE(0u, base_);
+        Commit(0, PAGE_READWRITE);
+        Commit(1, PAGE_READWRITE | PAGE_GUARD);
+        Commit(3, PAGE_EXECUTE);
+        Commit(4, PAGE_READONLY);
+    }
+    void TearDown() override { VirtualFree(reinterpret_cast<void*>(base_), 0, MEM_RELEASE); }
+    void Commit(size_t page, DWORD protect) {
+        ASSERT_NE(nullptr, VirtualAlloc(reinterpret_cast<void*>(Page(page)), kPage, MEM_COMMIT, protect));
+    }
+    uintptr_t Page(size_t index) const { return base_ + index * kPage; }
+
+    uintptr_t base_ = 0;
+};
+
+TEST_F(RealPages, ProbesFollowTheRealProtections) {
+    EXPECT_TRUE(IsRangeReadable(Page(0), kPage));
+    EXPECT_FALSE(IsRangeReadable(Page(0) + kPage - 4, 8)); // runs into the guard page
+    EXPECT_FALSE(IsRangeReadable(Page(1), 4));
+    EXPECT_FALSE(IsRangeReadable(Page(2), 4)); // reserved
+    EXPECT_FALSE(IsRangeReadable(Page(3), 4)); // PAGE_EXECUTE
+    EXPECT_TRUE(IsRangeReadable(Page(4), 4));
+    EXPECT_TRUE(IsRangeReadable(0, 0));
+    EXPECT_FALSE(IsRangeReadable(0, 4));
+    EXPECT_TRUE(IsAddressWritable(Page(0)));
+    EXPECT_FALSE(IsAddressWritable(Page(1)));
+    EXPECT_FALSE(IsAddressWritable(Page(2)));
+    EXPECT_FALSE(IsAddressWritable(Page(3)));
+    EXPECT_FALSE(IsAddressWritable(Page(4)));
+    // Probing never trips the guard page.
+    MEMORY_BASIC_INFORMATION info{};
+    VirtualQuery(reinterpret_cast<void*>(Page(1)), &info, sizeof(info));
+    EXPECT_EQ(static_cast<DWORD>(PAGE_READWRITE | PAGE_GUARD), info.Protect);
+}
+
+TEST_F(RealPages, FaultingCopiesAndExchangesAnswerFalse) {
+    uint8_t buffer[16] = {};
+    std::memset(reinterpret_cast<void*>(Page(0)), 0xAB, kPage);
+    EXPECT_TRUE(GuardedCopy(buffer, Page(0) + kPage - 16, sizeof(buffer)));
+    EXPECT_EQ(0xAB, buffer[15]);
+    // A guard page raises once and then loses its guard, as on Windows; that is why every
+    // game read probes first.
+    EXPECT_FALSE(GuardedCopy(buffer, Page(1), 4));
+    EXPECT_TRUE(GuardedCopy(buffer, Page(1), 4));
+    EXPECT_FALSE(GuardedCopy(buffer, Page(2) - 8, sizeof(buffer))); // faults mid-copy
+    EXPECT_FALSE(GuardedCopy(buffer, Page(2), 4));
+    EXPECT_FALSE(GuardedCopy(buffer, 0, 4));
+
+    uint32_t previous = 0;
+    EXPECT_TRUE(MemoryGuardedExchange32(Page(0), 7, previous));
+    EXPECT_EQ(0xABABABABu, previous);
+    EXPECT_FALSE(MemoryGuardedExchange32(Page(4), 7, previous)); // read-only
+    EXPECT_FALSE(MemoryGuardedOr8(Page(2), 1));
+    EXPECT_FALSE(MemoryGuardedWrite(Page(4), buffer, 4));
+    EXPECT_EQ(0u, *reinterpret_cast<const uint32_t*>(Page(4)));
+}
+
+TEST_F(RealPages, EveryThreadHasItsOwnRecoveryPoint) {
+    const uintptr_t reserved = Page(2);
+    int faults = 0;
+    std::thread worker([&] {
+        uint32_t value = 0;
+        for (int i = 0; i < 100; ++i) {
+            faults += MemoryGuardedRead(&value, reserved, 4) ? 0 : 1;
+        }
+    });
+    uint32_t value = 0;
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_FALSE(MemoryGuardedRead(&value, reserved + 4, 4));
+    }
+    worker.join();
+    EXPECT_EQ(100, faults);
+}
+
+int g_calls = 0;
+void CountCall() {
+    ++g_calls;
+}
+void WriteThroughNull() {
+    *static_cast<volatile int*>(nullptr) = 1;
+}
+void RaiseSoftwareException() {
+    RaiseException(0xE0000001, 0, 0, nullptr);
+}
+// A guarded call whose routine survives a fault of its own and returns normally.
+void NestedFault() {
+    uint32_t value = 0;
+    if (!MemoryGuardedRead(&value, 0x10, 4)) {
+        ++g_calls;
+    }
+}
+
+TEST(GuardedCallWin32, RaisingRoutinesAreContained) {
+    g_calls = 0;
+    EXPECT_TRUE(GuardedCall(reinterpret_cast<uintptr_t>(&CountCall)));
+    EXPECT_FALSE(GuardedCall(reinterpret_cast<uintptr_t>(&WriteThroughNull)));
+    EXPECT_FALSE(GuardedCall(reinterpret_cast<uintptr_t>(&RaiseSoftwareException)));
+    EXPECT_TRUE(GuardedCall(reinterpret_cast<uintptr_t>(&NestedFault)));
+    EXPECT_FALSE(GuardedCall(0));
+    EXPECT_EQ(2, g_calls);
+    // Debugger output is an informational exception and passes through a guarded call.
+    EXPECT_TRUE(
+        GuardedCall(reinterpret_cast<uintptr_t>(+[] { OutputDebugStringA("inside a guarded call\n"); })));
+}
+
+constexpr DWORD kTestException = 0xE0000002;
+
+LONG CALLBACK ContinueTestException(EXCEPTION_POINTERS* info) {
+    return info->ExceptionRecord->ExceptionCode == kTestException ? EXCEPTION_CONTINUE_EXECUTION
+                                                                  : EXCEPTION_CONTINUE_SEARCH;
+}
+
+TEST(GuardedCallWin32, ExceptionsOutsideAGuardLeaveTheLastErrorAlone) {
+    uint32_t value = 0;
+    EXPECT_FALSE(MemoryGuardedRead(&value, 0x10, 4)); // the guard handler is in place
+    PVOID handler = AddVectoredExceptionHandler(0, &ContinueTestException);
+    SetLastError(1234);
+    RaiseException(kTestException, 0, 0, nullptr);
+    EXPECT_EQ(1234u, GetLastError());
+    RemoveVectoredExceptionHandler(handler);
+}
+
+TEST(MemoryPortWin32, ExecutableBlocksRunWhatIsWrittenIntoThem) {
+    const uintptr_t block = MemoryAllocateExecutable(16);
+    ASSERT_NE(0u, block);
+    const uint8_t returnSeven[] = {0xB8, 0x07, 0x00, 0x00, 0x00, 0xC3}; // mov eax, 7; ret
+    ASSERT_TRUE(MemoryGuardedWrite(block, returnSeven, sizeof(returnSeven)));
+    MemoryFlushInstructionCache(block, sizeof(returnSeven));
+    EXPECT_EQ(7, reinterpret_cast<int (*)()>(block)());
+    MemoryRegion region;
+    ASSERT_TRUE(MemoryQuery(block, region));
+    EXPECT_EQ(kMemCommit, region.state);
+    EXPECT_EQ(kPageExecuteReadWrite, region.protect & 0xFF);
+    uint32_t old = 0;
+    EXPECT_TRUE(MemoryProtect(block, 1, kPageExecuteRead, old));
+    EXPECT_EQ(kPageExecuteReadWrite, old);
+    MemoryFreeExecutable(block);
+    ASSERT_TRUE(MemoryQuery(block, region));
+    EXPECT_NE(kMemCommit, region.state);
+    EXPECT_FALSE(MemoryProtect(block, 1, kPageReadWrite, old));
+    EXPECT_NE(0u, MemoryLastError());
+}
+
+TEST(CameraChannelWin32, MessagesReachTheDebuggerOutput) {
+    testing_support::DebugOutputCapture capture;
+    SetCameraLogSink(nullptr);
+    CameraLogFormat("state %d", 17);
+    EXPECT_NE(std::string::npos, capture.Text().find("[CorvaneVR/Camera] state 17\n"));
+}
+
+} // namespace
+} // namespace corvane
