@@ -5,6 +5,7 @@
 #include "game/first_person.h"
 #include "input/gamepad_mapping.h"
 #include "stereo/stereo_state.h"
+#include "vr/vr_presenter.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -245,11 +246,13 @@ protected:
 
 TEST_F(FrameDriverGameTest, DisabledStillRunsFirstPersonAndNative60) {
     fake::SetIni(L"VR", L"Enabled", L"0");
+    const uint64_t epoch = VrPresenter::Instance().trackingEpoch.load();
     for (int i = 0; i < 15; ++i) {
         GameplayFrame();
     }
     EXPECT_TRUE(IsFirstPersonActive());
-    EXPECT_EQ(0u, testing_support::CameraState()); // flat mode never writes the camera state
+    EXPECT_EQ(epoch, VrPresenter::Instance().trackingEpoch.load()); // the headset side is left alone
+    EXPECT_EQ(0u, testing_support::CameraState());                  // flat mode never writes the camera state
     EXPECT_EQ(1u, fake::PeekValue<uint8_t>(testing_support::kImageBase + kRequestByteARva));
     EXPECT_EQ(0u, GetStereoState().settleFrames.load());
     EXPECT_EQ(1u, CountStartingWith("Camera: Adaptive native 60 enabled from verified first-person state"));
@@ -264,8 +267,10 @@ TEST_F(FrameDriverGameTest, EnteringFirstPersonWhileEnabledResetsTheStereoCycle)
     }
     EXPECT_EQ(0u, GetStereoState().settleFrames.load());
     GetStereoState().stereoActive = true;
+    const uint64_t epoch = VrPresenter::Instance().trackingEpoch.load();
     GameplayFrame();
     EXPECT_TRUE(IsFirstPersonActive());
+    EXPECT_LT(epoch, VrPresenter::Instance().trackingEpoch.load()); // head tracking starts a new epoch
     EXPECT_EQ(17u, testing_support::CameraState());
     EXPECT_EQ(kSettleFramesAfterFirstPersonChange, GetStereoState().settleFrames.load());
     EXPECT_FALSE(GetStereoState().stereoActive);
