@@ -74,7 +74,8 @@ private:
     bool mapped_ = false;
 };
 
-D3D11_TEXTURE2D_DESC SingleTexelCopyOf(const D3D11_TEXTURE2D_DESC& source, DXGI_FORMAT format) {
+// One mip, one array slice and one sample of `source`, in `format`, for the GPU only.
+D3D11_TEXTURE2D_DESC OneImageLike(const D3D11_TEXTURE2D_DESC& source, DXGI_FORMAT format) {
     D3D11_TEXTURE2D_DESC desc{};
     desc.Width = source.Width;
     desc.Height = source.Height;
@@ -121,7 +122,7 @@ bool ReadEyeTexture(void* handle, int32_t colorSpace, RgbaImage& image, std::str
     DXGI_FORMAT format = desc.Format;
     if (desc.SampleDesc.Count > 1) {
         format = static_cast<DXGI_FORMAT>(TypedFormat(desc.Format));
-        D3D11_TEXTURE2D_DESC resolvedDesc = SingleTexelCopyOf(desc, format);
+        D3D11_TEXTURE2D_DESC resolvedDesc = OneImageLike(desc, format);
         ComPtr<ID3D11Texture2D> resolved;
         HRESULT hr = device->CreateTexture2D(&resolvedDesc, nullptr, &resolved);
         if (FAILED(hr)) {
@@ -132,7 +133,7 @@ bool ReadEyeTexture(void* handle, int32_t colorSpace, RgbaImage& image, std::str
         source = resolved;
     }
 
-    D3D11_TEXTURE2D_DESC stagingDesc = SingleTexelCopyOf(desc, format);
+    D3D11_TEXTURE2D_DESC stagingDesc = OneImageLike(desc, format);
     stagingDesc.Usage = D3D11_USAGE_STAGING;
     stagingDesc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
     ComPtr<ID3D11Texture2D> staging;
