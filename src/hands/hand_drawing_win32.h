@@ -23,6 +23,10 @@ struct HandDrawInputs {
 // view cannot be computed.
 void DrawHandsForEye(const HandDrawInputs& inputs, int eye, ID3D11RenderTargetView* renderTarget) noexcept;
 
+// Input layout, cube buffers, shaders with the constant buffer at slot 0, rasterizer and
+// depth-stencil states.
+void BindHandPipeline(ID3D11DeviceContext* context, const HandResources& resources) noexcept;
+
 // One hand's ten boxes; nothing when PlaceHand refuses the controller.
 void DrawHand(const HandDrawInputs& inputs, const ControllerState& controller,
               const Matrix44& viewProjection) noexcept;
