@@ -25,19 +25,18 @@ void LogError(RuntimeState& state, const char* eye, const std::string& text) {
     state.log.Line("capture frame=%u eye=%s -> error %s", state.frame, eye, text.c_str());
 }
 
-// Writes one picture and logs the outcome; false when nothing was written.
-bool WritePicture(RuntimeState& state, const char* eye, const char* suffix, const RgbaImage& image) {
+// Writes one picture and logs the outcome.
+void WritePicture(RuntimeState& state, const char* eye, const char* suffix, const RgbaImage& image) {
     const std::string name = FileName(state.frame, suffix);
     if (!EnsureFolder(state.capture.folder)) {
         LogError(state, eye, "cannot create the capture folder");
-        return false;
+        return;
     }
     if (!WritePng(state.capture.folder + Widen(name), image)) {
         LogError(state, eye, "cannot write " + name);
-        return false;
+        return;
     }
     state.log.Line("capture frame=%u eye=%s file=%s", state.frame, eye, name.c_str());
-    return true;
 }
 
 void Capture(RuntimeState& state, int32_t eye, const Texture& texture, const TextureBounds* bounds) {
@@ -54,7 +53,7 @@ void Capture(RuntimeState& state, int32_t eye, const Texture& texture, const Tex
         LogError(state, eyeText, error);
         return;
     }
-    (void)WritePicture(state, eyeText, left ? "left" : "right", image);
+    WritePicture(state, eyeText, left ? "left" : "right", image);
 
     RgbaImage view = CropToBounds(image, bounds);
     if (left) {
@@ -70,7 +69,7 @@ void Capture(RuntimeState& state, int32_t eye, const Texture& texture, const Tex
     } else if (capture.heldLeftView.Empty() || view.Empty()) {
         LogError(state, "both", "bounds hold no texel");
     } else {
-        (void)WritePicture(state, "both", "headset", SideBySide(capture.heldLeftView, view));
+        WritePicture(state, "both", "headset", SideBySide(capture.heldLeftView, view));
     }
     capture.heldLeftView = {};
 }
@@ -84,6 +83,9 @@ void CaptureSubmittedEye(RuntimeState& state, int32_t eye, const Texture& textur
     } catch (const std::exception& failure) {
         state.capture.heldLeftValid = false;
         LogError(state, eye == kEyeLeft ? "0" : "1", failure.what());
+    } catch (...) {
+        state.capture.heldLeftValid = false;
+        LogError(state, eye == kEyeLeft ? "0" : "1", "unexpected failure");
     }
 }
 
