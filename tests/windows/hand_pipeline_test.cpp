@@ -19,8 +19,8 @@
 namespace corvane {
 namespace {
 
-constexpr UINT kWidth = 64;
-constexpr UINT kHeight = 48;
+constexpr UINT kWidth = 128;
+constexpr UINT kHeight = 96;
 
 struct Rgba {
     int r, g, b, a;
@@ -438,7 +438,8 @@ protected:
         poses.resize(k_unMaxTrackedDeviceCount);
         poses[0].mDeviceToAbsoluteTracking = Pose(0.0f, 1.6f, 0.0f);
         poses[2].mDeviceToAbsoluteTracking = Pose(-0.12f, 1.55f, -0.35f);
-        poses[5].mDeviceToAbsoluteTracking = Pose(0.12f, 1.55f, -0.35f);
+        // Far enough to the right that its thumb reaches past the game picture's edge.
+        poses[5].mDeviceToAbsoluteTracking = Pose(0.33f, 1.55f, -0.35f);
         inputs = DrawInputs();
         HandScene& scene = inputs.scene;
         scene.headValid = true;
@@ -503,10 +504,17 @@ TEST_F(HandsInFrontTest, BothHandsAppearOnTheirSidesInsideTheCroppedViewportOnly
             }
         }
     }
-    ASSERT_GT(leftHandPixels, 10);
-    ASSERT_GT(rightHandPixels, 10);
+    ASSERT_GT(leftHandPixels, 20);
+    ASSERT_GT(rightHandPixels, 20);
     EXPECT_LT(leftHandX / leftHandPixels, kWidth / 2.0f);
     EXPECT_GT(rightHandX / rightHandPixels, kWidth / 2.0f);
+    // The right hand is cut at the picture's edge rather than drawn beyond it.
+    bool reachesEdge = false;
+    for (UINT y = 0; y < kHeight; ++y) {
+        const Rgba& p = pixels[y * kWidth + 3 * kWidth / 4 - 1];
+        reachesEdge = reachesEdge || Near(p, colours[2]) || Near(p, colours[3]);
+    }
+    EXPECT_TRUE(reachesEdge);
 }
 
 TEST_F(HandsInFrontTest, NothingIsRecordedWhenHandsCannotOrMustNotBeDrawn) {
