@@ -177,6 +177,7 @@ void VrPresenter::Disconnect(int64_t retryAt) {
     // The next connection says its stereo bounds and its once-only lines again.
     stereoBoundsLogged.requestedConvergence = std::numeric_limits<float>::quiet_NaN();
     stereoBoundsLogged.commonProjection = false;
+    stereoBoundsLogged.logged = false;
     onceLines = OnceLines{};
     submittedThisFrame = false;
     std::memset(renderPoses, 0, sizeof(renderPoses));

@@ -203,6 +203,7 @@ struct VrPresenter {
                             std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::quiet_NaN(),
                             std::numeric_limits<float>::quiet_NaN()};
         bool commonProjection = false;
+        bool logged = false; // false until the first line of a connection
     } stereoBoundsLogged;
     // Lines said once per connection.
     struct OnceLines {

@@ -17,8 +17,16 @@ namespace {
 
 constexpr float kUnchanged = 1e-7f;
 
-bool Differs(float logged, float current) {
-    return !std::isfinite(logged) || std::fabs(logged - current) > kUnchanged;
+// A value the last line already showed: equal within 1e-7, or the same non-finite value. A
+// convergence that keeps arriving as NaN is reported once, not on every frame.
+bool SameAsLogged(float logged, float current) {
+    if (std::isnan(logged) || std::isnan(current)) {
+        return std::isnan(logged) && std::isnan(current);
+    }
+    if (std::isinf(logged) || std::isinf(current)) {
+        return logged == current;
+    }
+    return std::fabs(logged - current) <= kUnchanged;
 }
 
 void ToArray(const PictureParams& p, float (&out)[7]) {
@@ -75,10 +83,11 @@ void VrPresenter::LogStereoBoundsOnChange(float requestedConvergence, float appl
                                           const TextureBounds& left, const TextureBounds& right) {
     float current[7];
     ToArray(pictureParams, current);
-    bool changed = Differs(stereoBoundsLogged.requestedConvergence, requestedConvergence) ||
+    bool changed = !stereoBoundsLogged.logged ||
+                   !SameAsLogged(stereoBoundsLogged.requestedConvergence, requestedConvergence) ||
                    stereoBoundsLogged.commonProjection != eyeTextures.eyeTexturesCommonProjection;
     for (int i = 0; i < 7; ++i) {
-        changed = changed || Differs(stereoBoundsLogged.picture[i], current[i]);
+        changed = changed || !SameAsLogged(stereoBoundsLogged.picture[i], current[i]);
     }
     if (!changed) {
         return;
@@ -96,6 +105,7 @@ void VrPresenter::LogStereoBoundsOnChange(float requestedConvergence, float appl
     stereoBoundsLogged.requestedConvergence = requestedConvergence;
     std::copy(std::begin(current), std::end(current), stereoBoundsLogged.picture);
     stereoBoundsLogged.commonProjection = eyeTextures.eyeTexturesCommonProjection;
+    stereoBoundsLogged.logged = true;
 }
 
 bool VrPresenter::UpdateEyeTextures(const GameFrameSource& frame, uint32_t eye, bool pairValid,
