@@ -438,8 +438,10 @@ TEST_F(EyeTargetsTest, TheGamesPipelineStateIsTheSameAfterTheFrame) {
 }
 
 TEST_F(EyeTargetsTest, HandsAreDrawnInsideTheGamePictureOnly) {
-    // Both controllers right in front of the eyes.
-    RunScenario("controller 1 key 1 -0.05 1.55 -0.3 0 0 0\ncontroller 2 key 1 0.05 1.55 -0.3 0 0 0\n");
+    // Both controllers right in front of the eyes; the runtime keeps a picture of the second
+    // frame as the headset shows it.
+    RunScenario("controller 1 key 1 -0.05 1.55 -0.3 0 0 0\ncontroller 2 key 1 0.05 1.55 -0.3 0 0 0\n"
+                "capture 2\n");
     game = std::make_unique<GameSwapChain>();
     ASSERT_TRUE(game->Create(256, 144)) << game->failure;
 
@@ -474,6 +476,8 @@ TEST_F(EyeTargetsTest, HandsAreDrawnInsideTheGamePictureOnly) {
         }
         EXPECT_GT(handTexels, 100u);
     }
+    EXPECT_NE(GetFileAttributesW(Beside(L"captures\\frame_000002_headset.png").c_str()),
+              INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(EyeTargetsTest, FailuresDisconnectReleaseEverythingAndLeaveTheGameFrameAlone) {
@@ -523,6 +527,16 @@ TEST_F(EyeTargetsTest, BadBackbuffersAndNonFiniteParametersAreRefusedOrMadeSafe)
         EXPECT_FALSE(presenter->EnsureEyeTargets(Game().device.Get(), BackbufferDesc{0, 36, 1, 28}));
         EXPECT_EQ(presenter->lastErrorText, "The game supplied an invalid D3D11 backbuffer");
         EXPECT_EQ(presenter->device, nullptr);
+
+        // A backbuffer Direct3D cannot make a copy of: the call that failed is named and
+        // whatever was made before it is given back.
+        ID3D11Device* device = Game().device.Get();
+        const ULONG deviceReferences = ReferenceCount(device);
+        EXPECT_FALSE(presenter->EnsureEyeTargets(device, BackbufferDesc{64, 36, 1, DXGI_FORMAT_UNKNOWN}));
+        EXPECT_EQ(presenter->lastErrorText,
+                  "ID3D11Device::CreateTexture2D (eye) failed (HRESULT 0x80070057)");
+        EXPECT_EQ(ReferenceCount(device), deviceReferences);
+        EXPECT_EQ(presenter->deferredContext, nullptr);
     }
 
     const float nan = std::nanf("");
