@@ -438,12 +438,14 @@ TEST_F(EyeTargetsTest, TheGamesPipelineStateIsTheSameAfterTheFrame) {
 }
 
 TEST_F(EyeTargetsTest, HandsAreDrawnInsideTheGamePictureOnly) {
+    constexpr uint32_t kWidth = 512;
+    constexpr uint32_t kHeight = 288;
     // Both controllers right in front of the eyes; the runtime keeps a picture of the second
     // frame as the headset shows it.
     RunScenario("controller 1 key 1 -0.05 1.55 -0.3 0 0 0\ncontroller 2 key 1 0.05 1.55 -0.3 0 0 0\n"
                 "capture 2\n");
     game = std::make_unique<GameSwapChain>();
-    ASSERT_TRUE(game->Create(256, 144)) << game->failure;
+    ASSERT_TRUE(game->Create(kWidth, kHeight)) << game->failure;
 
     GetSettings().VisibleHands = false;
     ASSERT_TRUE(Present(kBlack));
@@ -452,18 +454,18 @@ TEST_F(EyeTargetsTest, HandsAreDrawnInsideTheGamePictureOnly) {
 
     GetSettings().VisibleHands = true;
     ASSERT_TRUE(Present(kBlack)) << presenter->LastError();
-    const float cropLo = presenter->aspectCrop.u.lo * 256.0f;
-    const float cropHi = presenter->aspectCrop.u.hi * 256.0f;
+    const float cropLo = presenter->aspectCrop.u.lo * kWidth;
+    const float cropHi = presenter->aspectCrop.u.hi * kWidth;
     for (int eye = 0; eye < 2; ++eye) {
         SCOPED_TRACE("eye " + std::to_string(eye));
         const std::vector<uint32_t> texels = Texels(presenter->eyeTexture[eye]);
-        ASSERT_EQ(texels.size(), 256u * 144u);
+        ASSERT_EQ(texels.size(), size_t{kWidth} * kHeight);
         size_t handTexels = 0;
         for (size_t i = 0; i < texels.size(); ++i) {
             if (texels[i] == PackColour(kBlack)) {
                 continue;
             }
-            const float x = static_cast<float>(i % 256) + 0.5f;
+            const float x = static_cast<float>(i % kWidth) + 0.5f;
             EXPECT_GE(x, cropLo);
             EXPECT_LE(x, cropHi);
             // Skin: red above green above blue.
@@ -478,6 +480,10 @@ TEST_F(EyeTargetsTest, HandsAreDrawnInsideTheGamePictureOnly) {
     }
     EXPECT_NE(GetFileAttributesW(Beside(L"captures\\frame_000002_headset.png").c_str()),
               INVALID_FILE_ATTRIBUTES);
+    // The projection comes back through the explicit result pointer of the struct-returning slot.
+    EXPECT_EQ(RuntimeCalls("system.GetProjectionMatrix frame=2 eye=0 near=0.025000 far=30.000000 -> ok"), 1u);
+    EXPECT_EQ(RuntimeCalls("system.GetProjectionMatrix frame=2 eye=1 near=0.025000 far=30.000000 -> ok"), 1u);
+    EXPECT_TRUE(NoMisdirectedCalls());
 }
 
 TEST_F(EyeTargetsTest, FailuresDisconnectReleaseEverythingAndLeaveTheGameFrameAlone) {
