@@ -124,6 +124,17 @@ inline constexpr EVRControllerAxisType k_eControllerAxis_Trigger = 3;
 using EVRCompositorError = int32_t;
 inline constexpr EVRCompositorError VRCompositorError_None = 0;
 
+using EVRSubmitFlags = int32_t;
+inline constexpr EVRSubmitFlags Submit_Default = 0x00;
+inline constexpr EVRSubmitFlags Submit_TextureWithPose = 0x08;
+inline constexpr EVRSubmitFlags Submit_FrameDiscontinuty = 0x20;
+
+using ETextureType = int32_t;
+inline constexpr ETextureType TextureType_DirectX = 0;
+
+using EColorSpace = int32_t;
+inline constexpr EColorSpace ColorSpace_Auto = 0;
+
 inline constexpr uint32_t k_EButton_Grip = 2;
 
 inline constexpr uint32_t k_unTrackedDeviceIndex_Hmd = 0;
@@ -143,6 +154,7 @@ inline constexpr uint32_t kSdkVersionBuild = 6;
 // Vtable slots (0-based) of the methods the program calls.
 namespace system_slot {
 inline constexpr size_t GetRecommendedRenderTargetSize = 0;
+inline constexpr size_t GetProjectionMatrix = 1;
 inline constexpr size_t GetProjectionRaw = 2;
 inline constexpr size_t GetEyeToHeadTransform = 5;
 inline constexpr size_t GetTrackedDeviceIndexForControllerRole = 18;
@@ -157,6 +169,8 @@ inline constexpr size_t SetSDKVersion = 50;
 namespace compositor_slot {
 inline constexpr size_t SetTrackingSpace = 0;
 inline constexpr size_t WaitGetPoses = 2;
+inline constexpr size_t Submit = 6;
+inline constexpr size_t PostPresentHandoff = 9;
 } // namespace compositor_slot
 
 } // namespace corvane

@@ -34,6 +34,7 @@ ETrackedDeviceClass OpenVrGetTrackedDeviceClass(void* system, uint32_t device);
 bool OpenVrIsTrackedDeviceConnected(void* system, uint32_t device);
 int32_t OpenVrGetInt32TrackedDeviceProperty(void* system, uint32_t device, ETrackedDeviceProperty property,
                                             ETrackedPropertyError* error);
+HmdMatrix44_t OpenVrGetProjectionMatrix(void* system, EVREye eye, float nearZ, float farZ);
 bool OpenVrGetControllerState(void* system, uint32_t device, VRControllerState_t* state, uint32_t stateSize);
 EVRInitError OpenVrSetSDKVersion(void* system, uint32_t major, uint32_t minor, uint32_t build);
 
@@ -42,5 +43,9 @@ void OpenVrSetTrackingSpace(void* compositor, ETrackingUniverseOrigin origin);
 EVRCompositorError OpenVrWaitGetPoses(void* compositor, TrackedDevicePose_t* renderPoses,
                                       uint32_t renderCount, TrackedDevicePose_t* gamePoses,
                                       uint32_t gameCount);
+// `texture` is a Texture_t, or a VRTextureWithPose_t when flags carry Submit_TextureWithPose.
+EVRCompositorError OpenVrSubmit(void* compositor, EVREye eye, const void* texture,
+                                const VRTextureBounds_t* bounds, EVRSubmitFlags flags);
+void OpenVrPostPresentHandoff(void* compositor);
 
 } // namespace corvane

@@ -167,6 +167,13 @@ int32_t OpenVrGetInt32TrackedDeviceProperty(void* system, uint32_t device, ETrac
     return Slot<Fn>(system, system_slot::GetInt32TrackedDeviceProperty)(system, device, property, error);
 }
 
+HmdMatrix44_t OpenVrGetProjectionMatrix(void* system, EVREye eye, float nearZ, float farZ) {
+    using Fn = HmdMatrix44_t* (*)(void* self, HmdMatrix44_t* result, EVREye eye, float nearZ, float farZ);
+    HmdMatrix44_t result{};
+    Slot<Fn>(system, system_slot::GetProjectionMatrix)(system, &result, eye, nearZ, farZ);
+    return result;
+}
+
 bool OpenVrGetControllerState(void* system, uint32_t device, VRControllerState_t* state, uint32_t stateSize) {
     using Fn = bool (*)(void* self, uint32_t device, VRControllerState_t* state, uint32_t stateSize);
     return Slot<Fn>(system, system_slot::GetControllerState)(system, device, state, stateSize);
@@ -189,6 +196,18 @@ EVRCompositorError OpenVrWaitGetPoses(void* compositor, TrackedDevicePose_t* ren
                                       TrackedDevicePose_t* gamePoses, uint32_t gameCount);
     return Slot<Fn>(compositor, compositor_slot::WaitGetPoses)(compositor, renderPoses, renderCount,
                                                                gamePoses, gameCount);
+}
+
+EVRCompositorError OpenVrSubmit(void* compositor, EVREye eye, const void* texture,
+                                const VRTextureBounds_t* bounds, EVRSubmitFlags flags) {
+    using Fn = EVRCompositorError (*)(void* self, EVREye eye, const void* texture,
+                                      const VRTextureBounds_t* bounds, EVRSubmitFlags flags);
+    return Slot<Fn>(compositor, compositor_slot::Submit)(compositor, eye, texture, bounds, flags);
+}
+
+void OpenVrPostPresentHandoff(void* compositor) {
+    using Fn = void (*)(void* self);
+    Slot<Fn>(compositor, compositor_slot::PostPresentHandoff)(compositor);
 }
 
 } // namespace corvane

@@ -1,5 +1,7 @@
 #include "vr/submission_pose.h"
 
+#include "vr/pose_math.h"
+
 #include <cmath>
 #include <numbers>
 
@@ -9,6 +11,20 @@ namespace {
 constexpr float kNoRoll = 1e-7f;
 
 } // namespace
+
+bool PoseToMatrix(const EyeRenderPose& pose, HmdMatrix34_t& matrix) {
+    if (!pose.valid || pose.referenceEpoch == 0) {
+        return false;
+    }
+    const Vector3 position{pose.position[0], pose.position[1], pose.position[2]};
+    Quaternion orientation{pose.orientation[0], pose.orientation[1], pose.orientation[2],
+                           pose.orientation[3]};
+    if (!IsFinite(position) || !NormalizeQuaternion(orientation)) {
+        return false;
+    }
+    matrix = QuaternionToMatrix(orientation, position);
+    return true;
+}
 
 void ApplyRightEyeRoll(float (&pose)[3][4], float rollDegrees) {
     if (!(std::fabs(rollDegrees) > kNoRoll)) {

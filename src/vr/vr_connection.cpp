@@ -161,8 +161,8 @@ bool VrPresenter::EnsureConnected() {
 }
 
 void VrPresenter::Disconnect(int64_t retryAt) {
-    // Eye targets and other Direct3D objects are not created by this build; when they are,
-    // they are released here first, before the runtime that holds them goes away.
+    // The compositor may still hold the submitted textures: ours go before the runtime does.
+    ReleaseEyeTargets();
     if (system != nullptr) {
         OpenVrShutdownInternal();
     }
@@ -174,6 +174,11 @@ void VrPresenter::Disconnect(int64_t retryAt) {
     renderTargetWidth = 0;
     renderTargetHeight = 0;
     commonTan[0] = commonTan[1] = 0.0f;
+    // The next connection says its stereo bounds and its once-only lines again.
+    stereoBoundsLogged.requestedConvergence = std::numeric_limits<float>::quiet_NaN();
+    stereoBoundsLogged.commonProjection = false;
+    stereoBoundsLogged.logged = false;
+    onceLines = OnceLines{};
     submittedThisFrame = false;
     std::memset(renderPoses, 0, sizeof(renderPoses));
     controllers[0] = ControllerState{};
@@ -221,6 +226,8 @@ void VrPresenter::RestoreInitialState() {
     std::lock_guard<std::mutex> lock(presenterMutex);
     Disconnect(0);
     clientContext = ClientContext{};
+    pictureParams = PictureParams{};
+    stereoBoundsLogged = StereoBoundsLogMemory{};
     lastErrorText.clear();
     std::scoped_lock poseLocks(headPoseMutex, renderPoseMutex);
     trackingEpoch.store(1);

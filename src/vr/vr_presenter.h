@@ -1,7 +1,8 @@
 // The one object that links the program to the OpenVR runtime: the lazy, throttled
-// connection with its optics, the head and controller tracking read each frame, and the
-// per-eye render poses the camera code publishes. RenderFrame, EnsureConnected and
-// Disconnect run on the render thread; the accessors may be called from any thread.
+// connection with its optics, the head and controller tracking read each frame, the
+// per-eye render poses the camera code publishes, and the eye textures submitted to the
+// compositor. RenderFrame, AfterPresent, EnsureConnected and Disconnect run on the render
+// thread; the accessors may be called from any thread.
 //
 // Locks: presenterMutex guards everything not named under the other two and is always
 // taken first; headPoseMutex guards the head reference and sample, renderPoseMutex the
@@ -9,18 +10,51 @@
 // the accessors that take it.
 #pragma once
 
+#include "vr/eye_bounds.h"
+#include "vr/eye_pairing.h"
 #include "vr/openvr_abi.h"
 #include "vr/pose_math.h"
 #include "vr/tracking_state.h"
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <mutex>
 #include <string>
 
+// Direct3D objects are only named here; the glue in vr_eye_targets_win32.cpp uses them.
 struct IDXGISwapChain;
+struct ID3D11Device;
+struct ID3D11DeviceContext;
+struct ID3D11Texture2D;
+struct ID3D11RenderTargetView;
+struct ID3D11DepthStencilView;
 
 namespace corvane {
+
+struct HandResources;
+
+// Width, height, sample count and format of a backbuffer (format as a DXGI_FORMAT value).
+struct BackbufferDesc {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t sampleCount = 0;
+    uint32_t format = 0;
+    bool operator==(const BackbufferDesc&) const = default;
+};
+
+// The game's backbuffer and device for one frame, each holding a reference that is given
+// back when the frame is done with them.
+struct GameFrameSource {
+    GameFrameSource() = default;
+    GameFrameSource(const GameFrameSource&) = delete;
+    GameFrameSource& operator=(const GameFrameSource&) = delete;
+    ~GameFrameSource();
+
+    ID3D11Texture2D* backbuffer = nullptr;
+    ID3D11Device* device = nullptr;
+    BackbufferDesc desc;
+};
 
 struct ProjectionInfo {
     float leftEyeRaw[4] = {};
@@ -38,6 +72,8 @@ struct VrPresenter {
     static VrPresenter& Instance();
 
     VrPresenter() = default;
+    // Releases the Direct3D objects still held (test programs make presenters of their own).
+    ~VrPresenter();
     VrPresenter(const VrPresenter&) = delete;
     VrPresenter& operator=(const VrPresenter&) = delete;
 
@@ -51,6 +87,9 @@ struct VrPresenter {
                                    float rightFrameScale, float rightFrameHorizontalOffset,
                                    float rightFrameVerticalOffset, float rightFrameRollDegrees);
 
+    // After the game's real Present: hands the submitted frame over to the compositor.
+    void AfterPresent();
+
     // Caller holds presenterMutex. True when system and compositor are both set on return.
     [[nodiscard]] bool EnsureConnected();
     // Caller holds presenterMutex. Shuts the connection down; no attempt before retryAt.
@@ -60,6 +99,26 @@ struct VrPresenter {
     void UpdateHeadState();
     void FindControllerIndices(uint32_t& left, uint32_t& right);
     ControllerState ReadControllerState(uint32_t index, bool isLeftHand);
+
+    // ---- Eye textures (render thread, presenterMutex held) ----
+
+    // Backbuffer, device and description of the swap chain; false with the failure text.
+    [[nodiscard]] bool AcquireGameFrame(IDXGISwapChain* swapChain, GameFrameSource& frame);
+    // Makes the eye, staging and depth targets and the hand pipeline match the backbuffer.
+    [[nodiscard]] bool EnsureEyeTargets(ID3D11Device* device, const BackbufferDesc& desc);
+    void ReleaseEyeTargets();
+    // Fills the eye (or staging) textures for this frame and completes staged pairs.
+    [[nodiscard]] bool UpdateEyeTextures(const GameFrameSource& frame, uint32_t eye, bool pairValid,
+                                         bool commonProjection, const EyeRenderPose* pose, bool& published);
+    // Starts this frame's command list on the deferred context from a cleared state.
+    void BeginEyeCopies();
+    // Records the copy (or MSAA resolve) of the backbuffer into a target and the hands over it.
+    void CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture2D* target,
+                            ID3D11RenderTargetView* view, uint32_t eye);
+    // Runs the recorded commands on the game's immediate context, its state restored after.
+    [[nodiscard]] bool ExecuteEyeCopies();
+    // The texture bounds of one eye from the optics, the picture parameters and convergence.
+    TextureBounds ComputeEyeBounds(uint32_t eye, float convergence, bool commonProjection) const;
 
     // ---- Accessors (any thread) ----
 
@@ -119,12 +178,50 @@ struct VrPresenter {
     ControllerState controllers[2];
     HeadState head;
     bool submittedThisFrame = false;
+
+    // Direct3D objects, each holding one reference of its own; released by ReleaseEyeTargets.
+    ID3D11Device* device = nullptr;
+    ID3D11DeviceContext* immediateContext = nullptr;
+    ID3D11DeviceContext* deferredContext = nullptr;
+    ID3D11Texture2D* eyeTexture[2] = {};
+    ID3D11RenderTargetView* eyeTextureView[2] = {};
+    ID3D11Texture2D* stagingTexture[2] = {};
+    ID3D11RenderTargetView* stagingTextureView[2] = {};
+    ID3D11Texture2D* depthTexture = nullptr;
+    ID3D11DepthStencilView* depthView = nullptr;
+    HandResources* handResources = nullptr; // made once, its objects released with the targets
+    BackbufferDesc backbufferDescCache;
+    AspectCrop aspectCrop;
+    EyeTextureState eyeTextures;
+
+    PictureParams pictureParams;
+    // What the last "Stereo bounds" line said.
+    struct StereoBoundsLogMemory {
+        float requestedConvergence = std::numeric_limits<float>::quiet_NaN();
+        float picture[7] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::quiet_NaN(),
+                            std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::quiet_NaN(),
+                            std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::quiet_NaN(),
+                            std::numeric_limits<float>::quiet_NaN()};
+        bool commonProjection = false;
+        bool logged = false; // false until the first line of a connection
+    } stereoBoundsLogged;
+    // Lines said once per connection.
+    struct OnceLines {
+        bool poseSubmission = false;
+        bool frameDiscontinuity = false;
+        bool completedPair = false;
+        bool incoherentDrop = false;
+        bool overAgeDrop = false;
+    } onceLines;
+
     std::string lastErrorText;
 
 private:
     void* GetClientInterface(const char* version, void*& cached);
     void InitializeClient(EVRInitError& error);
     bool ReadOptics();
+    void LogStereoBoundsOnChange(float requestedConvergence, float appliedConvergence,
+                                 const TextureBounds& left, const TextureBounds& right);
 };
 
 } // namespace corvane

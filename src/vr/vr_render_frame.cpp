@@ -1,19 +1,168 @@
-// The presenter's per-frame entry: connection, the frame's poses, head and controllers.
+// The presenter's per-frame work: connection, the frame's poses, head and controllers, the
+// eye textures and their pairing, the texture bounds and the submission of both eyes.
+#include "core/log.h"
 #include "core/settings.h"
 #include "platform/os.h"
 #include "vr/openvr_port.h"
+#include "vr/submission_pose.h"
 #include "vr/vr_presenter.h"
 
 #include <algorithm>
+#include <cmath>
 #include <string>
+#include <utility>
 
 namespace corvane {
+namespace {
 
-bool VrPresenter::RenderFrame(IDXGISwapChain* swapChain, uint32_t eye, bool /*pairValid*/,
-                              bool /*commonProjection*/, float /*requestedConvergence*/, float /*frameScale*/,
-                              float /*frameHorizontalOffset*/, float /*frameVerticalOffset*/,
-                              float /*rightFrameScale*/, float /*rightFrameHorizontalOffset*/,
-                              float /*rightFrameVerticalOffset*/, float /*rightFrameRollDegrees*/) {
+constexpr float kUnchanged = 1e-7f;
+
+// A value the last line already showed: equal within 1e-7, or the same non-finite value. A
+// convergence that keeps arriving as NaN is reported once, not on every frame.
+bool SameAsLogged(float logged, float current) {
+    if (std::isnan(logged) || std::isnan(current)) {
+        return std::isnan(logged) && std::isnan(current);
+    }
+    if (std::isinf(logged) || std::isinf(current)) {
+        return logged == current;
+    }
+    return std::fabs(logged - current) <= kUnchanged;
+}
+
+void ToArray(const PictureParams& p, float (&out)[7]) {
+    out[0] = p.leftScale;
+    out[1] = p.leftHorizontal;
+    out[2] = p.leftVertical;
+    out[3] = p.rightScale;
+    out[4] = p.rightHorizontal;
+    out[5] = p.rightVertical;
+    out[6] = p.rightRollDegrees;
+}
+
+VRTextureBounds_t ToOpenVr(const TextureBounds& bounds) {
+    return VRTextureBounds_t{bounds.uMin, bounds.vMin, bounds.uMax, bounds.vMax};
+}
+
+// One eye's submission record: the texture, with the picture's head pose when it has one
+// of the current tracking epoch.
+struct EyeSubmission {
+    VRTextureWithPose_t texture{};
+    EVRSubmitFlags flags = Submit_Default;
+};
+
+EyeSubmission PrepareEyeSubmission(ID3D11Texture2D* texture, const EyeRenderPose& pose,
+                                   uint64_t currentEpoch) {
+    EyeSubmission submission;
+    submission.texture.texture = Texture_t{texture, TextureType_DirectX, ColorSpace_Auto};
+    if (currentEpoch != 0 && pose.referenceEpoch == currentEpoch &&
+        PoseToMatrix(pose, submission.texture.mDeviceToAbsoluteTracking)) {
+        submission.flags = Submit_TextureWithPose;
+    }
+    return submission;
+}
+
+} // namespace
+
+TextureBounds VrPresenter::ComputeEyeBounds(uint32_t eye, float convergence, bool commonProjection) const {
+    EyeBoundsInput input;
+    input.eye = eye;
+    input.convergence = convergence;
+    input.commonProjection = commonProjection;
+    input.fovScale = GetSettings().FovScale;
+    input.commonTanX = commonTan[0];
+    input.commonTanY = commonTan[1];
+    if (eye <= 1) {
+        const float* raw = rawProjection[eye];
+        input.raw = RawProjection{raw[0], raw[1], raw[2], raw[3]};
+    }
+    input.picture = pictureParams;
+    return corvane::ComputeEyeBounds(input);
+}
+
+void VrPresenter::LogStereoBoundsOnChange(float requestedConvergence, float appliedConvergence,
+                                          const TextureBounds& left, const TextureBounds& right) {
+    float current[7];
+    ToArray(pictureParams, current);
+    bool changed = !stereoBoundsLogged.logged ||
+                   !SameAsLogged(stereoBoundsLogged.requestedConvergence, requestedConvergence) ||
+                   stereoBoundsLogged.commonProjection != eyeTextures.eyeTexturesCommonProjection;
+    for (int i = 0; i < 7; ++i) {
+        changed = changed || !SameAsLogged(stereoBoundsLogged.picture[i], current[i]);
+    }
+    if (!changed) {
+        return;
+    }
+    const PictureParams& p = pictureParams;
+    LogMessage("Stereo bounds: left scale/offsets %.3f/%+.3f/%+.3f, right scale/offsets/roll "
+               "%.3f/%+.3f/%+.3f/%+.2f, requested convergence %.4f, applied %.4f; projection=%s; L=(%.6f, "
+               "%.6f, %.6f, %.6f) R=(%.6f, %.6f, %.6f, %.6f)",
+               double{p.leftScale}, double{p.leftHorizontal}, double{p.leftVertical}, double{p.rightScale},
+               double{p.rightHorizontal}, double{p.rightVertical}, double{p.rightRollDegrees},
+               double{requestedConvergence}, double{appliedConvergence},
+               eyeTextures.eyeTexturesCommonProjection ? "OpenVR common" : "legacy", double{left.uMin},
+               double{left.vMin}, double{left.uMax}, double{left.vMax}, double{right.uMin},
+               double{right.vMin}, double{right.uMax}, double{right.vMax});
+    stereoBoundsLogged.requestedConvergence = requestedConvergence;
+    std::copy(std::begin(current), std::end(current), stereoBoundsLogged.picture);
+    stereoBoundsLogged.commonProjection = eyeTextures.eyeTexturesCommonProjection;
+    stereoBoundsLogged.logged = true;
+}
+
+bool VrPresenter::UpdateEyeTextures(const GameFrameSource& frame, uint32_t eye, bool pairValid,
+                                    bool commonProjection, const EyeRenderPose* pose, bool& published) {
+    published = false;
+    BeginEyeCopies();
+    const Settings& settings = GetSettings();
+    EyeFrame eyeFrame;
+    eyeFrame.eye = eye;
+    eyeFrame.pairValid = pairValid;
+    eyeFrame.commonProjection = commonProjection;
+    eyeFrame.stagedAer = settings.SpacewarpCompatibleAER;
+    eyeFrame.maxPairIntervalMs = settings.AERMaxPairIntervalMs;
+    eyeFrame.nowNs = OsSteadyClockNs();
+
+    const EyeCopyPlan plan = PlanEyeCopies(eyeTextures, eyeFrame);
+    if (plan.overAgeDrop && !std::exchange(onceLines.overAgeDrop, true)) {
+        LogMessage("Dropped an over-age staged AER pair (%.1f ms; limit %u ms); submitting the current frame "
+                   "as mono",
+                   plan.pairAgeMs, eyeFrame.maxPairIntervalMs);
+    }
+    for (int i = 0; i < plan.copyCount; ++i) {
+        const EyeCopy& copy = plan.copies[i];
+        const bool toEye = copy.destination == CopyDestination::EyeTexture;
+        CopyBackbufferInto(frame, toEye ? eyeTexture[copy.eye] : stagingTexture[copy.eye],
+                           toEye ? eyeTextureView[copy.eye] : stagingTextureView[copy.eye], copy.eye);
+    }
+    if (!ExecuteEyeCopies()) {
+        return false;
+    }
+    RecordEyeCopies(eyeTextures, plan, eyeFrame, pose);
+
+    switch (CompletePair(eyeTextures, eyeFrame)) {
+    case PairOutcome::Published:
+        // The staging textures hold the pair: they become the eye textures, no pixel moves.
+        for (int i = 0; i < 2; ++i) {
+            std::swap(eyeTexture[i], stagingTexture[i]);
+            std::swap(eyeTextureView[i], stagingTextureView[i]);
+        }
+        published = true;
+        break;
+    case PairOutcome::DroppedIncoherent:
+        if (!std::exchange(onceLines.incoherentDrop, true)) {
+            LogMessage("Dropped an incoherent staged AER pair after a tracking/projection transition");
+        }
+        break;
+    case PairOutcome::None:
+        break;
+    }
+    return true;
+}
+
+bool VrPresenter::RenderFrame(IDXGISwapChain* swapChain, uint32_t eye, bool pairValid, bool commonProjection,
+                              float requestedConvergence, float frameScale, float frameHorizontalOffset,
+                              float frameVerticalOffset, float rightFrameScale,
+                              float rightFrameHorizontalOffset, float rightFrameVerticalOffset,
+                              float rightFrameRollDegrees) {
     if (swapChain == nullptr || !GetSettings().Enabled) {
         return false;
     }
@@ -23,10 +172,9 @@ bool VrPresenter::RenderFrame(IDXGISwapChain* swapChain, uint32_t eye, bool /*pa
         return false;
     }
 
-    // Taken now even though nothing is submitted with it yet: a record is meant for the
-    // picture of this frame only and must not outlive it.
+    // Taken even when this frame fails: a record is meant for this frame's picture only.
     EyeRenderPose framePose;
-    (void)TakeEyeRenderPose(std::min(eye, 1u), framePose);
+    const bool haveFramePose = TakeEyeRenderPose(std::min(eye, 1u), framePose);
 
     const EVRCompositorError waitResult =
         OpenVrWaitGetPoses(compositor, renderPoses, k_unMaxTrackedDeviceCount, nullptr, 0);
@@ -43,9 +191,78 @@ bool VrPresenter::RenderFrame(IDXGISwapChain* swapChain, uint32_t eye, bool /*pa
     controllers[0] = ReadControllerState(leftIndex, true);
     controllers[1] = ReadControllerState(rightIndex, false);
 
-    // This build has no eye textures yet, so there is nothing to hand to the compositor and
-    // the frame is not submitted; it is not a failure of the connection either.
+    GameFrameSource frame;
+    if (!AcquireGameFrame(swapChain, frame)) {
+        return false;
+    }
+    pictureParams = SanitisePictureParams(
+        PictureParams{frameScale, frameHorizontalOffset, frameVerticalOffset, rightFrameScale,
+                      rightFrameHorizontalOffset, rightFrameVerticalOffset, rightFrameRollDegrees});
+    if (!EnsureEyeTargets(frame.device, frame.desc)) {
+        return false;
+    }
+    bool published = false;
+    if (!UpdateEyeTextures(frame, eye, pairValid, commonProjection, haveFramePose ? &framePose : nullptr,
+                           published)) {
+        return false;
+    }
+
+    uint64_t currentEpoch = 0;
+    {
+        std::lock_guard<std::mutex> poseLock(headPoseMutex);
+        currentEpoch = headPoseSample.valid ? headPoseSample.referenceEpoch : 0;
+    }
+    EyeSubmission left = PrepareEyeSubmission(eyeTexture[0], eyeTextures.eyePose[0], currentEpoch);
+    EyeSubmission right = PrepareEyeSubmission(eyeTexture[1], eyeTextures.eyePose[1], currentEpoch);
+    if ((right.flags & Submit_TextureWithPose) != 0) {
+        ApplyRightEyeRoll(right.texture.mDeviceToAbsoluteTracking.m, pictureParams.rightRollDegrees);
+    }
+    if ((left.flags & right.flags & Submit_TextureWithPose) != 0 &&
+        !std::exchange(onceLines.poseSubmission, true)) {
+        LogMessage("Per-eye render-pose submission active for SteamVR reprojection");
+    }
+    if (pairValid && !GetSettings().SpacewarpCompatibleAER) {
+        left.flags |= Submit_FrameDiscontinuty;
+        right.flags |= Submit_FrameDiscontinuty;
+        if (!std::exchange(onceLines.frameDiscontinuity, true)) {
+            LogMessage(
+                "AER frame-discontinuity submission active; compositor motion extrapolation suppressed");
+        }
+    }
+    if (published && !std::exchange(onceLines.completedPair, true)) {
+        LogMessage(
+            "Spacewarp-compatible completed-pair AER submission active; left/right textures now publish "
+            "atomically");
+    }
+
+    const float applied = AppliedConvergence(requestedConvergence);
+    const TextureBounds leftBounds = ComputeEyeBounds(0, applied, eyeTextures.eyeTexturesCommonProjection);
+    const TextureBounds rightBounds = ComputeEyeBounds(1, applied, eyeTextures.eyeTexturesCommonProjection);
+    LogStereoBoundsOnChange(requestedConvergence, applied, leftBounds, rightBounds);
+
+    const VRTextureBounds_t leftSubmitBounds = ToOpenVr(leftBounds);
+    const VRTextureBounds_t rightSubmitBounds = ToOpenVr(rightBounds);
+    const EVRCompositorError leftResult =
+        OpenVrSubmit(compositor, Eye_Left, &left.texture, &leftSubmitBounds, left.flags);
+    const EVRCompositorError rightResult =
+        OpenVrSubmit(compositor, Eye_Right, &right.texture, &rightSubmitBounds, right.flags);
+    if (leftResult == VRCompositorError_None && rightResult == VRCompositorError_None) {
+        submittedThisFrame = true;
+        lastErrorText.clear();
+        return true;
+    }
+    lastErrorText = "OpenVR Submit failed (left " + std::to_string(leftResult) + ", right " +
+                    std::to_string(rightResult) + ")";
+    Disconnect(OsSteadyClockNs() + kReconnectIntervalNs);
     return false;
+}
+
+void VrPresenter::AfterPresent() {
+    std::lock_guard<std::mutex> lock(presenterMutex);
+    if (compositor != nullptr && submittedThisFrame) {
+        OpenVrPostPresentHandoff(compositor);
+    }
+    submittedThisFrame = false;
 }
 
 } // namespace corvane

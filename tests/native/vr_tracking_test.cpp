@@ -37,13 +37,11 @@ protected:
         fake::PlaceHeadset({0.0f, 1.6f, 0.0f}, Quaternion{});
     }
 
-    // One presenter frame: connection, poses, head and controllers.
-    void Frame() {
+    // One presenter frame: connection, poses, head and controllers, then a mono submission.
+    bool Frame() {
         int dummy = 0;
-        const bool submitted =
-            presenter->RenderFrame(reinterpret_cast<IDXGISwapChain*>(&dummy), 0, false, false, 0.0f, 0.65f,
-                                   0.0f, 0.0f, 0.65f, 0.0f, 0.0f, 0.0f);
-        EXPECT_FALSE(submitted) << "nothing can be submitted without eye textures";
+        return presenter->RenderFrame(reinterpret_cast<IDXGISwapChain*>(&dummy), 0, false, false, 0.0f, 0.65f,
+                                      0.0f, 0.0f, 0.65f, 0.0f, 0.0f, 0.0f);
     }
 
     bool Connect() {

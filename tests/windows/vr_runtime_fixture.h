@@ -8,6 +8,7 @@
 #include "platform/os.h"
 #include "platform/win32/os_win32.h"
 #include "vr/vr_presenter.h"
+#include "vr_game_swap_chain.h"
 
 #include <gtest/gtest.h>
 
@@ -99,10 +100,19 @@ protected:
         presenter->Disconnect(OsSteadyClockNs() + kReconnectIntervalNs);
     }
 
+    // The game's window and swap chain, made on first use.
+    GameSwapChain& Game() {
+        if (game == nullptr) {
+            game = std::make_unique<GameSwapChain>();
+            EXPECT_TRUE(game->Create(64, 36)) << game->failure;
+        }
+        return *game;
+    }
+
+    // One mono frame with the default picture parameters.
     bool Frame(uint32_t eye = 0) {
-        int standIn = 0;
-        return presenter->RenderFrame(reinterpret_cast<IDXGISwapChain*>(&standIn), eye, false, false, -0.095f,
-                                      0.65f, 0.0f, 0.0f, 0.65f, 0.0f, 0.0f, 0.0f);
+        return presenter->RenderFrame(Game().SwapChain(), eye, false, false, -0.095f, 0.65f, 0.0f, 0.0f,
+                                      0.65f, 0.0f, 0.0f, 0.0f);
     }
 
     static void AdvanceSeconds(int64_t seconds) { AdvanceSteadyClockForTests(seconds * 1'000'000'000); }
@@ -142,6 +152,7 @@ protected:
     }
 
     HMODULE runtime = nullptr;
+    std::unique_ptr<GameSwapChain> game;
     std::unique_ptr<VrPresenter> presenter;
 };
 

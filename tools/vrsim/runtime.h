@@ -3,6 +3,7 @@
 #pragma once
 
 #include "call_log.h"
+#include "eye_capture.h"
 #include "scenario.h"
 
 #include <chrono>
@@ -19,6 +20,7 @@ struct RuntimeState {
     uint32_t token = 0;        // token of the open session, 0 when none is open
     int32_t trackingSpace = 1;
     std::chrono::steady_clock::time_point nextVsync{};
+    CaptureState capture;
 
     [[nodiscard]] bool SessionOpen() const { return token != 0; }
 };

@@ -60,17 +60,48 @@ std::string Narrow(const std::wstring& text) {
     return out;
 }
 
+std::wstring Widen(const std::string& text) {
+    int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(size > 0 ? size : 0), L'\0');
+    if (size > 0) {
+        MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size);
+    }
+    return out;
+}
+
+bool IsAbsolute(const std::wstring& path) {
+    return (!path.empty() && (path[0] == L'\\' || path[0] == L'/')) || (path.size() >= 2 && path[1] == L':');
+}
+
+// The capture folder with a trailing separator: as the scenario names it, relative ones from
+// the log's folder, "captures" beside the log when the scenario names none.
+std::wstring CaptureFolder(const std::string& named, const std::wstring& logPath) {
+    std::wstring folder = named.empty() ? L"captures" : Widen(named);
+    if (!IsAbsolute(folder)) {
+        size_t slash = logPath.find_last_of(L"\\/");
+        folder = (slash == std::wstring::npos ? std::wstring() : logPath.substr(0, slash + 1)) + folder;
+    }
+    if (folder.back() != L'\\' && folder.back() != L'/') {
+        folder += L'\\';
+    }
+    return folder;
+}
+
 } // namespace
 
 void ReloadRuntime(RuntimeState& state) {
     std::wstring logPath = EnvironmentPath(L"VRSIM_LOG");
-    state.log.Restart(logPath.empty() ? BesideThisDll(L"vrsim.log") : logPath);
+    if (logPath.empty()) {
+        logPath = BesideThisDll(L"vrsim.log");
+    }
+    state.log.Restart(logPath);
 
     state.frame = 0;
     state.initAttempts = 0;
     state.token = 0;
     state.trackingSpace = 1;
     state.nextVsync = {};
+    state.capture = {};
 
     std::wstring scenarioPath = EnvironmentPath(L"VRSIM_SCENARIO");
     bool named = !scenarioPath.empty();
@@ -92,6 +123,10 @@ void ReloadRuntime(RuntimeState& state) {
     state.log.Line("scenario file=%s", Narrow(scenarioPath).c_str());
     for (const ScenarioProblem& problem : parsed.problems) {
         state.log.Line("scenario error line=%d: %s", problem.line, problem.message.c_str());
+    }
+    if (!state.scenario.captureFrames.empty()) {
+        state.capture.folder = CaptureFolder(state.scenario.captureFolder, logPath);
+        state.log.Line("capture folder=%s", Narrow(state.capture.folder).c_str());
     }
 }
 

@@ -16,7 +16,7 @@ struct LineError : std::runtime_error {
 
 class Words {
 public:
-    explicit Words(std::string_view line) {
+    explicit Words(std::string_view line) : line_(line) {
         size_t i = 0;
         while (i < line.size()) {
             while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) {
@@ -28,6 +28,7 @@ public:
             }
             if (i > start) {
                 words_.emplace_back(line.substr(start, i - start));
+                starts_.push_back(start);
             }
         }
     }
@@ -38,6 +39,16 @@ public:
             throw LineError(std::string("missing ") + what);
         }
         return words_[next_++];
+    }
+    // Everything from the next word to the end of the line, inner blanks kept (for paths).
+    [[nodiscard]] std::string Rest(const char* what) {
+        if (AtEnd()) {
+            throw LineError(std::string("missing ") + what);
+        }
+        std::string rest = line_.substr(starts_[next_]);
+        rest.erase(rest.find_last_not_of(" \t\r") + 1);
+        next_ = words_.size();
+        return rest;
     }
     [[nodiscard]] float Float(const char* what) {
         std::string word = Text(what);
@@ -115,7 +126,9 @@ private:
         return static_cast<uint32_t>(std::strtoul(word.c_str(), nullptr, 10));
     }
 
+    std::string line_;
     std::vector<std::string> words_;
+    std::vector<size_t> starts_; // where each word begins in line_
     size_t next_ = 0;
 };
 
@@ -353,6 +366,10 @@ void ApplyLine(Scenario& scenario, Words& words) {
             throw LineError("log takes only 'queries on|off'");
         }
         scenario.logQueries = OnOff(words.Text("on/off"), "on", "off");
+    } else if (keyword == "capture") {
+        scenario.captureFrames.push_back(words.Range());
+    } else if (keyword == "capture_folder") {
+        scenario.captureFolder = words.Rest("folder");
     } else {
         throw LineError("unknown setting '" + keyword + "'");
     }
@@ -402,6 +419,11 @@ ParsedScenario ParseScenario(std::string_view text) {
         start = end + 1;
     }
     return parsed;
+}
+
+bool CaptureRequested(const Scenario& scenario, uint32_t frame) {
+    return std::any_of(scenario.captureFrames.begin(), scenario.captureFrames.end(),
+                       [frame](const FrameRange& range) { return range.Contains(frame); });
 }
 
 int32_t CodeAt(const std::vector<RangedCode>& codes, uint32_t count) {

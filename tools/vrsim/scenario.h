@@ -96,6 +96,9 @@ struct Scenario {
     std::vector<ScriptedController> controllers;
 
     bool logQueries = true;
+
+    std::vector<FrameRange> captureFrames; // frames whose accepted eye submissions are written to PNG
+    std::string captureFolder;             // UTF-8; empty: "captures" beside the log
 };
 
 // The scenario used when there is no file: the defaults above plus the two standard controllers.
@@ -114,6 +117,9 @@ struct ParsedScenario {
 // Applies every readable line of `text` on top of DefaultScenario(); unreadable lines are
 // skipped and reported.
 [[nodiscard]] ParsedScenario ParseScenario(std::string_view text);
+
+// True when some `capture` line covers `frame`.
+[[nodiscard]] bool CaptureRequested(const Scenario& scenario, uint32_t frame);
 
 // The code of the last entry whose range holds `count`, or 0.
 [[nodiscard]] int32_t CodeAt(const std::vector<RangedCode>& codes, uint32_t count);

@@ -2,6 +2,8 @@
 // an unusable texture, then unusable bounds.
 #include "submission.h"
 
+#include "eye_capture.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -54,6 +56,10 @@ int32_t RecordSubmission(RuntimeState& state, int32_t eye, const Texture* textur
         state.frame, eye, flags,
         static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(texture ? texture->handle : nullptr)),
         texture ? texture->type : -1, boundsText, poseText.c_str(), result);
+    // Only what the compositor accepted reaches the headset, so only that is captured.
+    if (result == kCompositorErrorNone && CaptureRequested(state.scenario, state.frame)) {
+        CaptureSubmittedEye(state, eye, *texture, bounds);
+    }
     return result;
 }
 

@@ -1,5 +1,5 @@
-// What happens to one submitted eye: checks, scripted faults and the log line. The place where
-// eye texture capture attaches. Called by the Submit slot with the runtime lock held.
+// What happens to one submitted eye: checks, scripted faults, the log line and, when the
+// scenario asks, the capture. Called by the Submit slot with the runtime lock held.
 #pragma once
 
 #include "runtime.h"

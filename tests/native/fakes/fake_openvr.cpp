@@ -230,4 +230,34 @@ EVRCompositorError OpenVrWaitGetPoses(void* compositor, TrackedDevicePose_t* ren
     return VRCompositorError_None;
 }
 
+HmdMatrix44_t OpenVrGetProjectionMatrix(void* system, EVREye /*eye*/, float /*nearZ*/, float /*farZ*/) {
+    fake::System(system);
+    return HmdMatrix44_t{};
+}
+
+EVRCompositorError OpenVrSubmit(void* compositor, EVREye eye, const void* texture,
+                                const VRTextureBounds_t* bounds, EVRSubmitFlags flags) {
+    fake::Compositor(compositor);
+    fake::FakeSubmission submission;
+    submission.eye = eye;
+    submission.flags = flags;
+    if ((flags & Submit_TextureWithPose) != 0) {
+        const auto* withPose = static_cast<const VRTextureWithPose_t*>(texture);
+        submission.texture = withPose->texture.handle;
+        submission.pose = withPose->mDeviceToAbsoluteTracking;
+    } else {
+        submission.texture = static_cast<const Texture_t*>(texture)->handle;
+    }
+    if (bounds != nullptr) {
+        submission.bounds = *bounds;
+    }
+    g_vr.submissions.push_back(submission);
+    return g_vr.submitResult[eye == Eye_Right ? 1 : 0];
+}
+
+void OpenVrPostPresentHandoff(void* compositor) {
+    fake::Compositor(compositor);
+    ++g_vr.postPresentHandoffCalls;
+}
+
 } // namespace corvane

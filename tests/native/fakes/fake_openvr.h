@@ -22,6 +22,15 @@ struct FakeDevice {
     TrackedDevicePose_t pose{};
 };
 
+// One IVRCompositor::Submit as the presenter made it.
+struct FakeSubmission {
+    EVREye eye = 0;
+    void* texture = nullptr;
+    EVRSubmitFlags flags = 0;
+    VRTextureBounds_t bounds{};
+    HmdMatrix34_t pose{}; // only with Submit_TextureWithPose
+};
+
 struct FakeOpenVr {
     // Faults and answers.
     std::string loadFailure; // non-empty: the client library cannot be made callable
@@ -37,6 +46,7 @@ struct FakeOpenVr {
     float eyeToHeadX[2] = {-0.0315f, 0.0315f};
     float rawProjection[2][4] = {{-1.39f, 1.25f, -1.47f, 1.47f}, {-1.25f, 1.39f, -1.47f, 1.47f}};
     EVRCompositorError waitGetPosesResult = VRCompositorError_None;
+    EVRCompositorError submitResult[2] = {VRCompositorError_None, VRCompositorError_None};
     uint32_t roleDevice[3] = {k_unTrackedDeviceIndexInvalid, k_unTrackedDeviceIndexInvalid,
                               k_unTrackedDeviceIndexInvalid};
     FakeDevice devices[k_unMaxTrackedDeviceCount];
@@ -52,6 +62,8 @@ struct FakeOpenVr {
     std::vector<uint32_t> sdkVersion;
     ETrackingUniverseOrigin trackingSpace = -1;
     uint32_t controllerStateSize = 0;
+    std::vector<FakeSubmission> submissions;
+    int postPresentHandoffCalls = 0;
 };
 
 FakeOpenVr& OpenVr();

@@ -1,0 +1,39 @@
+// Records the two procedural hands into one eye texture on the presenter's deferred
+// context. Render thread, with the presenter's lock held; writes nothing but the context's
+// commands and the hand constant buffer.
+#pragma once
+
+#include "hands/hand_pipeline_win32.h"
+#include "hands/hand_scene.h"
+
+#include <d3d11.h>
+
+namespace corvane {
+
+struct HandDrawInputs {
+    ID3D11DeviceContext* context = nullptr; // the presenter's deferred context
+    ID3D11DepthStencilView* depthView = nullptr;
+    const HandResources* resources = nullptr;
+    HandScene scene;
+};
+
+// Draws both hands over the eye texture behind `renderTarget` (eye 0 left, any other value
+// right). Does nothing, not even the depth clear, when the head record is invalid, hands are
+// hidden, the render target, context, depth view or resources are missing, or the eye's
+// view cannot be computed.
+void DrawHandsForEye(const HandDrawInputs& inputs, int eye, ID3D11RenderTargetView* renderTarget) noexcept;
+
+// Input layout, cube buffers, shaders with the constant buffer at slot 0, rasterizer and
+// depth-stencil states.
+void BindHandPipeline(ID3D11DeviceContext* context, const HandResources& resources) noexcept;
+
+// One hand's ten boxes; nothing when PlaceHand refuses the controller.
+void DrawHand(const HandDrawInputs& inputs, const ControllerState& controller,
+              const Matrix44& viewProjection) noexcept;
+
+// One box: the unit cube through viewProjection x model, in one flat colour. Skipped when
+// the constant buffer cannot be mapped.
+void DrawHandPart(const HandDrawInputs& inputs, const Matrix44& model, const Matrix44& viewProjection,
+                  const HandColour& colour) noexcept;
+
+} // namespace corvane

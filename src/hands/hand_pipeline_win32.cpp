@@ -1,0 +1,211 @@
+#include "hands/hand_pipeline_win32.h"
+
+#include "vr/vr_presenter.h"
+
+#include <d3dcompiler.h>
+
+#include <cstdint>
+#include <cstring>
+
+namespace corvane {
+
+const char kHandShaderSource[] = R"(cbuffer HandConstants : register(b0)
+{
+    row_major float4x4 gModelViewProjection;
+    float4 gColor;
+};
+
+struct VertexInput
+{
+    float3 position : POSITION;
+};
+
+struct VertexOutput
+{
+    float4 position : SV_POSITION;
+};
+
+VertexOutput VSMain(VertexInput input)
+{
+    VertexOutput output;
+    output.position = mul(gModelViewProjection, float4(input.position, 1.0));
+    return output;
+}
+
+float4 PSMain(VertexOutput input) : SV_TARGET
+{
+    return gColor;
+}
+)";
+
+namespace {
+
+constexpr char kShaderSourceName[] = "CorvaneVR procedural hands";
+constexpr UINT kCompileFlags = D3DCOMPILE_OPTIMIZATION_LEVEL3;
+
+constexpr float kCubeVertices[8][3] = {
+    {-0.5f, -0.5f, -0.5f}, {-0.5f, 0.5f, -0.5f}, {0.5f, 0.5f, -0.5f}, {0.5f, -0.5f, -0.5f},
+    {-0.5f, -0.5f, 0.5f},  {-0.5f, 0.5f, 0.5f},  {0.5f, 0.5f, 0.5f},  {0.5f, -0.5f, 0.5f},
+};
+constexpr uint16_t kCubeIndices[kHandCubeIndexCount] = {0, 1, 2, 0, 2, 3, 7, 6, 5, 7, 5, 4, 4, 5, 1, 4, 1, 0,
+                                                        3, 2, 6, 3, 6, 7, 1, 5, 6, 1, 6, 2, 4, 0, 3, 4, 3, 7};
+static_assert(sizeof(kCubeVertices) == 96 && sizeof(kCubeIndices) == 72);
+static_assert(sizeof(kCubeVertices[0]) == kHandVertexStride);
+
+constexpr UINT kConstantBufferBytes = 80;
+
+struct CompiledShader {
+    ComPtr<ID3DBlob> code;
+    std::string message; // the compiler's diagnostics, or why the compiler could not run
+};
+
+// False when the stage could not be compiled; `shader.message` then says why (possibly
+// nothing, when the compiler failed without diagnostics).
+bool CompileStage(HMODULE compilerLibrary, const char* entry, const char* target, CompiledShader& shader) {
+    if (compilerLibrary == nullptr) {
+        shader.message = "d3dcompiler_47.dll is unavailable";
+        return false;
+    }
+    // Looked up for each compilation: the library stays loaded, the lookup is cheap.
+    const auto compile =
+        reinterpret_cast<pD3DCompile>(reinterpret_cast<void*>(GetProcAddress(compilerLibrary, "D3DCompile")));
+    if (compile == nullptr) {
+        shader.message = "D3DCompile is missing from d3dcompiler_47.dll";
+        return false;
+    }
+    ComPtr<ID3DBlob> errors;
+    const HRESULT result =
+        compile(kHandShaderSource, sizeof(kHandShaderSource) - 1, kShaderSourceName, nullptr, nullptr, entry,
+                target, kCompileFlags, 0, shader.code.Put(), errors.Put());
+    if (errors && errors->GetBufferSize() > 0) {
+        const auto* text = static_cast<const char*>(errors->GetBufferPointer());
+        shader.message.assign(text, strnlen(text, errors->GetBufferSize()));
+    }
+    // A success code with warnings still counts; a success without code does not.
+    return SUCCEEDED(result) && shader.code && shader.code->GetBufferSize() > 0;
+}
+
+bool Created(HRESULT result, const char* operation, std::string& errorText) {
+    if (SUCCEEDED(result)) {
+        return true;
+    }
+    errorText = FormatHresultFailure(operation, static_cast<int32_t>(result));
+    return false;
+}
+
+bool CreateBuffer(ID3D11Device* device, UINT bytes, D3D11_USAGE usage, UINT bindFlags, UINT cpuAccess,
+                  const void* initialData, ComPtr<ID3D11Buffer>& buffer, const char* operation,
+                  std::string& errorText) {
+    D3D11_BUFFER_DESC desc{};
+    desc.ByteWidth = bytes;
+    desc.Usage = usage;
+    desc.BindFlags = bindFlags;
+    desc.CPUAccessFlags = cpuAccess;
+    D3D11_SUBRESOURCE_DATA data{};
+    data.pSysMem = initialData;
+    return Created(device->CreateBuffer(&desc, initialData != nullptr ? &data : nullptr, buffer.Put()),
+                   operation, errorText);
+}
+
+bool CreateDeviceObjects(ID3D11Device* device, ID3DBlob* vertexCode, ID3DBlob* pixelCode,
+                         HandResources& resources, std::string& errorText) {
+    if (!Created(device->CreateVertexShader(vertexCode->GetBufferPointer(), vertexCode->GetBufferSize(),
+                                            nullptr, resources.vertexShader.Put()),
+                 "ID3D11Device::CreateVertexShader", errorText)) {
+        return false;
+    }
+    if (!Created(device->CreatePixelShader(pixelCode->GetBufferPointer(), pixelCode->GetBufferSize(), nullptr,
+                                           resources.pixelShader.Put()),
+                 "ID3D11Device::CreatePixelShader", errorText)) {
+        return false;
+    }
+    const D3D11_INPUT_ELEMENT_DESC position{
+        "POSITION", 0, DXGI_FORMAT_R32G32B32_FLOAT, 0, 0, D3D11_INPUT_PER_VERTEX_DATA, 0};
+    if (!Created(device->CreateInputLayout(&position, 1, vertexCode->GetBufferPointer(),
+                                           vertexCode->GetBufferSize(), resources.inputLayout.Put()),
+                 "ID3D11Device::CreateInputLayout", errorText)) {
+        return false;
+    }
+    if (!CreateBuffer(device, sizeof(kCubeVertices), D3D11_USAGE_IMMUTABLE, D3D11_BIND_VERTEX_BUFFER, 0,
+                      kCubeVertices, resources.vertexBuffer, "ID3D11Device::CreateBuffer (vertex)",
+                      errorText) ||
+        !CreateBuffer(device, sizeof(kCubeIndices), D3D11_USAGE_IMMUTABLE, D3D11_BIND_INDEX_BUFFER, 0,
+                      kCubeIndices, resources.indexBuffer, "ID3D11Device::CreateBuffer (index)", errorText) ||
+        !CreateBuffer(device, kConstantBufferBytes, D3D11_USAGE_DYNAMIC, D3D11_BIND_CONSTANT_BUFFER,
+                      D3D11_CPU_ACCESS_WRITE, nullptr, resources.constantBuffer,
+                      "ID3D11Device::CreateBuffer (constants)", errorText)) {
+        return false;
+    }
+    D3D11_RASTERIZER_DESC rasterizer{};
+    rasterizer.FillMode = D3D11_FILL_SOLID;
+    rasterizer.CullMode = D3D11_CULL_NONE;
+    rasterizer.FrontCounterClockwise = FALSE;
+    rasterizer.DepthClipEnable = TRUE;
+    if (!Created(device->CreateRasterizerState(&rasterizer, resources.rasterizerState.Put()),
+                 "ID3D11Device::CreateRasterizerState", errorText)) {
+        return false;
+    }
+    D3D11_DEPTH_STENCIL_DESC depth{};
+    depth.DepthEnable = TRUE;
+    depth.DepthWriteMask = D3D11_DEPTH_WRITE_MASK_ALL;
+    depth.DepthFunc = D3D11_COMPARISON_LESS_EQUAL;
+    depth.StencilEnable = FALSE;
+    return Created(device->CreateDepthStencilState(&depth, resources.depthStencilState.Put()),
+                   "ID3D11Device::CreateDepthStencilState", errorText);
+}
+
+} // namespace
+
+bool HandResources::Complete() const {
+    return vertexShader && pixelShader && inputLayout && vertexBuffer && indexBuffer && constantBuffer &&
+           depthStencilState && rasterizerState;
+}
+
+void HandResources::Release() {
+    rasterizerState.Reset();
+    depthStencilState.Reset();
+    constantBuffer.Reset();
+    indexBuffer.Reset();
+    vertexBuffer.Reset();
+    inputLayout.Reset();
+    pixelShader.Reset();
+    vertexShader.Reset();
+}
+
+HMODULE HandShaderCompilerLibrary() {
+    // Thread-safe one-time load; the module is never freed, so the compiler stays usable for
+    // every later re-creation of the eye targets.
+    static const HMODULE library = LoadLibraryW(L"d3dcompiler_47.dll");
+    return library;
+}
+
+bool CreateHandResources(ID3D11Device* device, HandResources& resources, std::string& errorText) {
+    return CreateHandResourcesWithCompiler(HandShaderCompilerLibrary(), device, resources, errorText);
+}
+
+bool CreateHandResourcesWithCompiler(HMODULE compilerLibrary, ID3D11Device* device, HandResources& resources,
+                                     std::string& errorText) {
+    try {
+        if (device == nullptr) {
+            errorText = "D3D11 device is unavailable for the hand pipeline";
+            return false;
+        }
+        CompiledShader vertex;
+        if (!CompileStage(compilerLibrary, "VSMain", "vs_5_0", vertex)) {
+            errorText = "Hand vertex shader compilation failed: " + vertex.message;
+            return false;
+        }
+        CompiledShader pixel;
+        if (!CompileStage(compilerLibrary, "PSMain", "ps_5_0", pixel)) {
+            errorText = "Hand pixel shader compilation failed: " + pixel.message;
+            return false;
+        }
+        return CreateDeviceObjects(device, vertex.code.Get(), pixel.code.Get(), resources, errorText) &&
+               resources.Complete();
+    } catch (...) {
+        // Only allocation can throw here; the caller sees a failed creation.
+        return false;
+    }
+}
+
+} // namespace corvane

@@ -1,0 +1,53 @@
+// The Direct3D 11 objects that draw the procedural hands: two shaders compiled at run time
+// from a source string, the unit cube's buffers, a constant buffer and two states. Created
+// and released with the presenter's eye targets on the render thread.
+#pragma once
+
+#include "platform/win32/com_ptr_win32.h"
+
+#include <d3d11.h>
+#include <windows.h>
+
+#include <string>
+
+namespace corvane {
+
+// Declared in the order that makes destruction release them as the presenter does:
+// rasterizer state first, vertex shader last.
+struct HandResources {
+    ComPtr<ID3D11VertexShader> vertexShader;
+    ComPtr<ID3D11PixelShader> pixelShader;
+    ComPtr<ID3D11InputLayout> inputLayout;
+    ComPtr<ID3D11Buffer> vertexBuffer;
+    ComPtr<ID3D11Buffer> indexBuffer;
+    ComPtr<ID3D11Buffer> constantBuffer;
+    ComPtr<ID3D11DepthStencilState> depthStencilState;
+    ComPtr<ID3D11RasterizerState> rasterizerState;
+
+    [[nodiscard]] bool Complete() const;
+    // Rasterizer state, depth-stencil state, constant, index and vertex buffers, input
+    // layout, pixel shader, vertex shader.
+    void Release();
+};
+
+inline constexpr UINT kHandCubeIndexCount = 36;
+inline constexpr UINT kHandVertexStride = 12;
+
+// The shader source, compiled once per stage.
+extern const char kHandShaderSource[];
+
+// d3dcompiler_47.dll, loaded on the first call of the process and never freed; null when
+// it could not be loaded. Any thread.
+HMODULE HandShaderCompilerLibrary();
+
+// Builds the eight objects on `device` with the compiler from HandShaderCompilerLibrary.
+// On failure `errorText` says why and the objects made before the failure stay in
+// `resources` for their owner to release; on success `errorText` is left alone.
+[[nodiscard]] bool CreateHandResources(ID3D11Device* device, HandResources& resources,
+                                       std::string& errorText);
+
+// The same with a given compiler library (null: the library is unavailable).
+[[nodiscard]] bool CreateHandResourcesWithCompiler(HMODULE compilerLibrary, ID3D11Device* device,
+                                                   HandResources& resources, std::string& errorText);
+
+} // namespace corvane

@@ -1,0 +1,97 @@
+#include "hands/hand_scene.h"
+
+#include <cmath>
+
+namespace corvane {
+namespace {
+
+Matrix44 PoseMatrix(const HmdMatrix34_t& pose) {
+    Matrix34 rows;
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 0; column < 4; ++column) {
+            rows.m[row][column] = pose.m[row][column];
+        }
+    }
+    return Matrix34To44(rows);
+}
+
+bool IsFinite(const Matrix44& matrix) {
+    for (const auto& row : matrix.m) {
+        for (float value : row) {
+            if (!std::isfinite(value)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool HasHeadsetPose(const HandScene& scene) {
+    return !scene.renderPoses.empty();
+}
+
+} // namespace
+
+HandViewport HandViewportFor(const HandScene& scene) {
+    const auto width = static_cast<float>(scene.textureWidth);
+    const auto height = static_cast<float>(scene.textureHeight);
+    return HandViewport{scene.cropUMin * width, scene.cropVMin * height,
+                        (scene.cropUMax - scene.cropUMin) * width,
+                        (scene.cropVMax - scene.cropVMin) * height};
+}
+
+bool EyeViewProjection(const HandScene& scene, int eye, Matrix44& viewProjection) {
+    if (!HasHeadsetPose(scene)) {
+        return false;
+    }
+    const int side = eye == 0 ? 0 : 1;
+    const Matrix44 headToTracking = PoseMatrix(scene.renderPoses[0].mDeviceToAbsoluteTracking);
+    const Matrix44 eyeToHead = PoseMatrix(scene.eyeToHead[side]);
+    const Matrix44 projection = Matrix44Copy(scene.projection[side].m);
+    if (!IsFinite(headToTracking) || !IsFinite(eyeToHead) || !IsFinite(projection)) {
+        return false;
+    }
+    const Matrix44 eyeToTracking = MatrixMultiply(headToTracking, eyeToHead);
+    const Matrix44 result = MatrixMultiply(projection, RigidInverse(eyeToTracking));
+    if (!IsFinite(result)) {
+        return false;
+    }
+    viewProjection = result;
+    return true;
+}
+
+bool PlaceHand(const HandScene& scene, const ControllerState& controller, HandParts& parts) {
+    if (controller.connected == 0 || controller.poseValid == 0 || !HasHeadsetPose(scene) ||
+        controller.deviceIndex >= k_unMaxTrackedDeviceCount ||
+        controller.deviceIndex >= scene.renderPoses.size()) {
+        return false;
+    }
+    const Matrix44 headset = PoseMatrix(scene.renderPoses[0].mDeviceToAbsoluteTracking);
+    const Matrix44 pose = PoseMatrix(scene.renderPoses[controller.deviceIndex].mDeviceToAbsoluteTracking);
+    if (!IsFinite(headset) || !IsFinite(pose) || !std::isfinite(controller.trigger) ||
+        !std::isfinite(controller.grip)) {
+        return false;
+    }
+    const Matrix44 hand = HandFrame(pose, headset, scene.worldScale, scene.handScale);
+    if (!IsFinite(hand)) {
+        return false;
+    }
+    parts = BuildHandParts(hand, controller.isLeftHand != 0, controller.trigger, controller.grip);
+    return true;
+}
+
+HandConstants PackHandConstants(const Matrix44& modelViewProjection, const HandColour& colour) {
+    HandConstants constants{};
+    for (int row = 0; row < 4; ++row) {
+        for (int column = 0; column < 4; ++column) {
+            constants.modelViewProjection[row * 4 + column] = modelViewProjection.m[row][column];
+        }
+    }
+    constants.colour[0] = colour.red;
+    constants.colour[1] = colour.green;
+    constants.colour[2] = colour.blue;
+    constants.colour[3] = colour.alpha;
+    return constants;
+}
+
+} // namespace corvane

@@ -1,0 +1,118 @@
+#include "vr/eye_pairing.h"
+
+#include <cmath>
+
+namespace corvane {
+namespace {
+
+constexpr double kNsPerMs = 1'000'000.0;
+
+void Add(EyeCopyPlan& plan, CopyDestination destination, uint32_t eye) {
+    plan.copies[plan.copyCount++] = EyeCopy{destination, eye};
+    if (destination == CopyDestination::EyeTexture) {
+        plan.copied[eye] = true;
+    } else {
+        plan.stagedNow[eye] = true;
+    }
+}
+
+void AddBothEyes(EyeCopyPlan& plan) {
+    Add(plan, CopyDestination::EyeTexture, 0);
+    Add(plan, CopyDestination::EyeTexture, 1);
+}
+
+bool PairIsCoherent(const EyeTextureState& state) {
+    const EyeRenderPose& left = state.stagedPose[0];
+    const EyeRenderPose& right = state.stagedPose[1];
+    if (left.valid != right.valid) {
+        return false;
+    }
+    if (left.valid && (left.referenceEpoch == 0 || left.referenceEpoch != right.referenceEpoch)) {
+        return false;
+    }
+    return state.stagedCommonProjection[0] == state.stagedCommonProjection[1];
+}
+
+} // namespace
+
+void ClearStagedPair(EyeTextureState& state) {
+    for (int eye = 0; eye < 2; ++eye) {
+        state.staged[eye] = false;
+        state.stagedPose[eye] = EyeRenderPose{};
+        state.stagedCommonProjection[eye] = false;
+        state.stagedTime[eye] = 0;
+    }
+}
+
+EyeCopyPlan PlanEyeCopies(EyeTextureState& state, const EyeFrame& frame) {
+    EyeCopyPlan plan;
+    if (!frame.pairValid || frame.eye > 1) {
+        AddBothEyes(plan);
+        ClearStagedPair(state);
+        return plan;
+    }
+    const uint32_t eye = frame.eye;
+    const uint32_t other = 1 - eye;
+    if (!frame.stagedAer) {
+        Add(plan, CopyDestination::EyeTexture, eye);
+        // The first frame fills both, so the compositor never shows an empty eye.
+        if (!state.eyeTextureValid[other]) {
+            Add(plan, CopyDestination::EyeTexture, other);
+        }
+        return plan;
+    }
+    if (frame.maxPairIntervalMs != 0 && state.staged[other]) {
+        const double age = static_cast<double>(frame.nowNs - state.stagedTime[other]) / kNsPerMs;
+        if (!std::isfinite(age) || age > static_cast<double>(frame.maxPairIntervalMs)) {
+            ClearStagedPair(state);
+            plan.overAgeDrop = true;
+            plan.pairAgeMs = age;
+            AddBothEyes(plan);
+            return plan;
+        }
+    }
+    Add(plan, CopyDestination::StagingTexture, eye);
+    if (!(state.eyeTextureValid[0] && state.eyeTextureValid[1])) {
+        AddBothEyes(plan);
+    }
+    return plan;
+}
+
+void RecordEyeCopies(EyeTextureState& state, const EyeCopyPlan& plan, const EyeFrame& frame,
+                     const EyeRenderPose* pose) {
+    const EyeRenderPose picturePose = pose != nullptr ? *pose : EyeRenderPose{};
+    for (int eye = 0; eye < 2; ++eye) {
+        if (plan.copied[eye]) {
+            state.eyeTextureValid[eye] = true;
+            state.eyePose[eye] = picturePose;
+        }
+        if (plan.stagedNow[eye]) {
+            state.staged[eye] = true;
+            state.stagedPose[eye] = picturePose;
+            state.stagedCommonProjection[eye] = frame.commonProjection;
+            state.stagedTime[eye] = frame.nowNs;
+        }
+    }
+    if (plan.copied[0] || plan.copied[1]) {
+        state.eyeTexturesCommonProjection = frame.commonProjection;
+    }
+}
+
+PairOutcome CompletePair(EyeTextureState& state, const EyeFrame& frame) {
+    if (!frame.stagedAer || !frame.pairValid || !state.staged[0] || !state.staged[1]) {
+        return PairOutcome::None;
+    }
+    if (!PairIsCoherent(state)) {
+        ClearStagedPair(state);
+        return PairOutcome::DroppedIncoherent;
+    }
+    for (int eye = 0; eye < 2; ++eye) {
+        state.eyeTextureValid[eye] = true;
+        state.eyePose[eye] = state.stagedPose[eye];
+    }
+    state.eyeTexturesCommonProjection = state.stagedCommonProjection[0] && state.stagedCommonProjection[1];
+    ClearStagedPair(state);
+    return PairOutcome::Published;
+}
+
+} // namespace corvane

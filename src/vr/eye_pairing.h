@@ -1,0 +1,69 @@
+// How one game frame's picture reaches the two eye textures: mono, direct alternate-eye
+// rendering, or staged pairs that publish left and right together (with the age and
+// coherence drops). Render thread (presenter, under its lock); pure decisions over plain
+// state, the presenter carries out the copies on Direct3D.
+#pragma once
+
+#include "vr/tracking_state.h"
+
+#include <cstdint>
+
+namespace corvane {
+
+// What the eye and staging textures hold, without the textures themselves.
+struct EyeTextureState {
+    bool eyeTextureValid[2] = {};
+    EyeRenderPose eyePose[2];
+    bool eyeTexturesCommonProjection = false;
+    bool staged[2] = {};
+    EyeRenderPose stagedPose[2];
+    bool stagedCommonProjection[2] = {};
+    int64_t stagedTime[2] = {};
+};
+
+void ClearStagedPair(EyeTextureState& state);
+
+// The frame being presented and the settings that choose the mode.
+struct EyeFrame {
+    uint32_t eye = 0;
+    bool pairValid = false;
+    bool commonProjection = false;
+    bool stagedAer = true;           // SpacewarpCompatibleAER
+    uint32_t maxPairIntervalMs = 50; // AERMaxPairIntervalMs; 0 disables the age test
+    int64_t nowNs = 0;               // steady clock
+};
+
+enum class CopyDestination : uint8_t { EyeTexture, StagingTexture };
+
+// One copy of the backbuffer; `eye` selects the texture and the eye the hands are drawn for.
+struct EyeCopy {
+    CopyDestination destination = CopyDestination::EyeTexture;
+    uint32_t eye = 0;
+};
+
+struct EyeCopyPlan {
+    EyeCopy copies[3];
+    int copyCount = 0;
+    bool copied[2] = {};    // eye textures that receive this frame
+    bool stagedNow[2] = {}; // staging textures that receive this frame
+    bool overAgeDrop = false;
+    double pairAgeMs = 0.0; // age of the dropped half pair
+};
+
+// Decides the copies for this frame. A frame that breaks up the pair in progress (mono, or a
+// second eye arriving too late) clears the staged pair here, before any copy is made, so the
+// drop stands even when the copies later fail.
+EyeCopyPlan PlanEyeCopies(EyeTextureState& state, const EyeFrame& frame);
+
+// Records what the executed copies put into the textures. `pose` may be null.
+void RecordEyeCopies(EyeTextureState& state, const EyeCopyPlan& plan, const EyeFrame& frame,
+                     const EyeRenderPose* pose);
+
+enum class PairOutcome : uint8_t { None, Published, DroppedIncoherent };
+
+// Both halves of a staged pair present: publishes them when they belong together (same
+// tracking epoch, same projection), else drops them. On Published the caller must swap each
+// eye texture with its staging texture, which now hold the pair; the state already says so.
+PairOutcome CompletePair(EyeTextureState& state, const EyeFrame& frame);
+
+} // namespace corvane

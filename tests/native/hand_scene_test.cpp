@@ -1,0 +1,196 @@
+#include "hands/hand_scene.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace corvane {
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+HmdMatrix34_t Pose(float x, float y, float z) {
+    return HmdMatrix34_t{{{1, 0, 0, x}, {0, 1, 0, y}, {0, 0, 1, z}}};
+}
+
+HmdMatrix44_t Identity44() {
+    return HmdMatrix44_t{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}};
+}
+
+// A headset at standing height, a left controller at device 3 and a right one at device 7,
+// both half a metre in front of it; identity projections so the view-projection is the view.
+struct SceneFixture {
+    std::vector<TrackedDevicePose_t> poses = std::vector<TrackedDevicePose_t>(k_unMaxTrackedDeviceCount);
+    HandScene scene;
+
+    SceneFixture() {
+        poses[0].mDeviceToAbsoluteTracking = Pose(0.0f, 1.6f, 0.0f);
+        poses[3].mDeviceToAbsoluteTracking = Pose(-0.2f, 1.4f, -0.5f);
+        poses[7].mDeviceToAbsoluteTracking = Pose(0.2f, 1.4f, -0.5f);
+        scene.headValid = true;
+        scene.visibleHands = true;
+        scene.renderPoses = poses;
+        scene.controllers[0] = Controller(3, true);
+        scene.controllers[1] = Controller(7, false);
+        scene.eyeToHead[0] = Pose(-0.03f, 0.0f, 0.0f);
+        scene.eyeToHead[1] = Pose(0.03f, 0.0f, 0.0f);
+        scene.projection[0] = Identity44();
+        scene.projection[1] = Identity44();
+    }
+
+    static ControllerState Controller(uint32_t index, bool left) {
+        ControllerState c;
+        c.connected = 1;
+        c.poseValid = 1;
+        c.isLeftHand = left ? 1 : 0;
+        c.deviceIndex = index;
+        return c;
+    }
+};
+
+// Where a tracking-space point lands under m (before the perspective divide).
+void Transform(const Matrix44& m, float x, float y, float z, float out[4]) {
+    for (int row = 0; row < 4; ++row) {
+        out[row] = m.m[row][0] * x + m.m[row][1] * y + m.m[row][2] * z + m.m[row][3];
+    }
+}
+
+TEST(HandSceneTest, ViewportCoversTheCroppedPartOfTheTexture) {
+    HandScene scene;
+    scene.textureWidth = 1000;
+    scene.textureHeight = 500;
+    scene.cropUMin = 0.25f;
+    scene.cropUMax = 0.75f;
+    scene.cropVMin = 0.1f;
+    scene.cropVMax = 0.9f;
+    const HandViewport viewport = HandViewportFor(scene);
+    EXPECT_FLOAT_EQ(250.0f, viewport.topLeftX);
+    EXPECT_FLOAT_EQ(500.0f, viewport.width);
+    EXPECT_FLOAT_EQ(50.0f, viewport.topLeftY);
+    EXPECT_FLOAT_EQ(400.0f, viewport.height);
+}
+
+TEST(HandSceneTest, ViewIsTheInverseOfTheEyePoseAndEachEyeUsesItsOwnOptics) {
+    SceneFixture f;
+    // Turn the headset a quarter to the left (about +y): its forward (-z) now points to -x.
+    f.poses[0].mDeviceToAbsoluteTracking = HmdMatrix34_t{{{0, 0, 1, 0}, {0, 1, 0, 1.6f}, {-1, 0, 0, 0}}};
+    f.scene.projection[1].m[0][0] = 2.0f; // tell the right eye's projection apart
+
+    Matrix44 left;
+    Matrix44 right;
+    ASSERT_TRUE(EyeViewProjection(f.scene, 0, left));
+    ASSERT_TRUE(EyeViewProjection(f.scene, 5, right)); // any eye but 0 is the right one
+
+    float p[4];
+    // One metre ahead of the headset: straight ahead of each eye, shifted by its offset.
+    Transform(left, -1.0f, 1.6f, 0.0f, p);
+    EXPECT_NEAR(0.03f, p[0], 1e-6f);
+    EXPECT_NEAR(0.0f, p[1], 1e-6f);
+    EXPECT_NEAR(-1.0f, p[2], 1e-6f);
+    EXPECT_NEAR(1.0f, p[3], 1e-6f);
+    Transform(right, -1.0f, 1.6f, 0.0f, p);
+    EXPECT_NEAR(2.0f * -0.03f, p[0], 1e-6f);
+    EXPECT_NEAR(-1.0f, p[2], 1e-6f);
+    // The headset's own right (+x in head space) is tracking -z.
+    Transform(left, 0.0f, 1.6f, -0.5f, p);
+    EXPECT_NEAR(0.53f, p[0], 1e-6f);
+}
+
+TEST(HandSceneTest, NonFiniteOpticsOrHeadsetPoseGiveNoView) {
+    struct Case {
+        const char* name;
+        void (*spoil)(SceneFixture&);
+    };
+    const Case cases[] = {
+        {"headset pose", [](SceneFixture& f) { f.poses[0].mDeviceToAbsoluteTracking.m[1][3] = kNaN; }},
+        {"eye to head", [](SceneFixture& f) { f.scene.eyeToHead[0].m[0][3] = kNaN; }},
+        {"projection", [](SceneFixture& f) { f.scene.projection[0].m[3][2] = INFINITY; }},
+        {"no render poses", [](SceneFixture& f) { f.scene.renderPoses = {}; }},
+    };
+    for (const Case& c : cases) {
+        SceneFixture f;
+        c.spoil(f);
+        Matrix44 viewProjection;
+        viewProjection.m[0][0] = 7.0f;
+        EXPECT_FALSE(EyeViewProjection(f.scene, 0, viewProjection)) << c.name;
+        EXPECT_EQ(7.0f, viewProjection.m[0][0]) << c.name;
+    }
+}
+
+TEST(HandSceneTest, HandsArePlacedFromTheirOwnRenderPoseAndScaledAboutTheHead) {
+    SceneFixture f;
+    f.scene.worldScale = 2.0f;
+    f.scene.controllers[0].trigger = 0.6f;
+    f.scene.controllers[0].grip = 0.3f;
+    HandParts parts;
+    ASSERT_TRUE(PlaceHand(f.scene, f.scene.controllers[0], parts));
+
+    Matrix34 controller;
+    Matrix34 headset;
+    controller.m[0][3] = -0.2f;
+    controller.m[1][3] = 1.4f;
+    controller.m[2][3] = -0.5f;
+    headset.m[1][3] = 1.6f;
+    const Matrix44 hand = HandFrame(Matrix34To44(controller), Matrix34To44(headset), 2.0f, 1.0f);
+    EXPECT_NEAR(-1.0f, hand.m[2][3], 1e-6f); // half a metre away is drawn a metre away
+    const HandParts expected = BuildHandParts(hand, true, 0.6f, 0.3f);
+    for (int part = 0; part < kHandPartCount; ++part) {
+        for (int row = 0; row < 4; ++row) {
+            for (int column = 0; column < 4; ++column) {
+                EXPECT_FLOAT_EQ(expected[part].model.m[row][column], parts[part].model.m[row][column]);
+            }
+        }
+        EXPECT_FLOAT_EQ(expected[part].colour.red, parts[part].colour.red);
+    }
+}
+
+TEST(HandSceneTest, ControllersThatCannotBeShownDrawNoHand) {
+    struct Case {
+        const char* name;
+        void (*spoil)(SceneFixture&, ControllerState&);
+    };
+    const Case cases[] = {
+        {"disconnected", [](SceneFixture&, ControllerState& c) { c.connected = 0; }},
+        {"pose invalid", [](SceneFixture&, ControllerState& c) { c.poseValid = 0; }},
+        {"index 64", [](SceneFixture&, ControllerState& c) { c.deviceIndex = 64; }},
+        {"no device", [](SceneFixture&, ControllerState& c) { c.deviceIndex = kNoTrackedDevice; }},
+        {"index past the poses given",
+         [](SceneFixture& f, ControllerState&) { f.scene.renderPoses = f.scene.renderPoses.first(5); }},
+        {"controller pose NaN",
+         [](SceneFixture& f, ControllerState&) { f.poses[7].mDeviceToAbsoluteTracking.m[0][0] = kNaN; }},
+        {"headset pose infinite",
+         [](SceneFixture& f, ControllerState&) { f.poses[0].mDeviceToAbsoluteTracking.m[2][3] = -INFINITY; }},
+        {"trigger NaN", [](SceneFixture&, ControllerState& c) { c.trigger = kNaN; }},
+        {"world scale NaN", [](SceneFixture& f, ControllerState&) { f.scene.worldScale = kNaN; }},
+    };
+    for (const Case& c : cases) {
+        SceneFixture f;
+        ControllerState controller = f.scene.controllers[1];
+        c.spoil(f, controller);
+        HandParts parts;
+        EXPECT_FALSE(PlaceHand(f.scene, controller, parts)) << c.name;
+    }
+    SceneFixture f;
+    HandParts parts;
+    EXPECT_TRUE(PlaceHand(f.scene, f.scene.controllers[1], parts));
+}
+
+TEST(HandSceneTest, ConstantsHoldTheMatrixRowByRowThenTheColour) {
+    Matrix44 m;
+    for (int row = 0; row < 4; ++row) {
+        for (int column = 0; column < 4; ++column) {
+            m.m[row][column] = static_cast<float>(10 * row + column);
+        }
+    }
+    const HandConstants constants = PackHandConstants(m, HandColour{0.1f, 0.2f, 0.3f, 0.4f});
+    EXPECT_EQ(3.0f, constants.modelViewProjection[3]);   // row 0, column 3
+    EXPECT_EQ(10.0f, constants.modelViewProjection[4]);  // row 1, column 0
+    EXPECT_EQ(32.0f, constants.modelViewProjection[14]); // row 3, column 2
+    EXPECT_FLOAT_EQ(0.1f, constants.colour[0]);
+    EXPECT_FLOAT_EQ(0.4f, constants.colour[3]);
+}
+
+} // namespace
+} // namespace corvane

@@ -1,0 +1,151 @@
+// The pairing decisions frame by frame: which textures receive the game picture, when a
+// staged left/right pair is published or dropped, and what the eye textures then hold.
+#include "vr/eye_pairing.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace corvane {
+namespace {
+
+constexpr int64_t kMs = 1'000'000;
+
+struct FrameStep {
+    uint32_t eye;
+    bool pairValid;
+    int64_t atMs;
+    uint64_t poseEpoch; // 0: no render pose for this picture
+    bool commonProjection;
+    // Expected: the copies ("E0" eye texture 0, "S1" staging texture 1 ...), the outcome
+    // ("-", "published", "incoherent", "over-age") and the epochs the eye textures then carry.
+    const char* copies;
+    const char* outcome;
+    uint64_t leftEpoch;
+    uint64_t rightEpoch;
+};
+
+struct Mode {
+    bool stagedAer;
+    uint32_t maxPairIntervalMs;
+};
+
+std::string Describe(const EyeCopyPlan& plan) {
+    std::string text;
+    for (int i = 0; i < plan.copyCount; ++i) {
+        text += text.empty() ? "" : " ";
+        text += plan.copies[i].destination == CopyDestination::EyeTexture ? "E" : "S";
+        text += std::to_string(plan.copies[i].eye);
+    }
+    return text;
+}
+
+void RunFrames(const Mode& mode, const std::vector<FrameStep>& steps) {
+    EyeTextureState state;
+    int index = 0;
+    for (const FrameStep& step : steps) {
+        SCOPED_TRACE("frame " + std::to_string(++index));
+        EyeFrame frame;
+        frame.eye = step.eye;
+        frame.pairValid = step.pairValid;
+        frame.commonProjection = step.commonProjection;
+        frame.stagedAer = mode.stagedAer;
+        frame.maxPairIntervalMs = mode.maxPairIntervalMs;
+        frame.nowNs = step.atMs * kMs;
+        EyeRenderPose pose;
+        pose.valid = step.poseEpoch != 0;
+        pose.referenceEpoch = step.poseEpoch;
+
+        const EyeCopyPlan plan = PlanEyeCopies(state, frame);
+        RecordEyeCopies(state, plan, frame, step.poseEpoch != 0 ? &pose : nullptr);
+        const PairOutcome outcome = CompletePair(state, frame);
+        std::string said = plan.overAgeDrop ? "over-age" : "-";
+        said = outcome == PairOutcome::Published           ? "published"
+               : outcome == PairOutcome::DroppedIncoherent ? "incoherent"
+                                                           : said;
+        EXPECT_EQ(Describe(plan), step.copies);
+        EXPECT_EQ(said, step.outcome);
+        EXPECT_TRUE(state.eyeTextureValid[0] && state.eyeTextureValid[1]);
+        EXPECT_EQ(state.eyePose[0].referenceEpoch, step.leftEpoch);
+        EXPECT_EQ(state.eyePose[1].referenceEpoch, step.rightEpoch);
+    }
+}
+
+TEST(EyePairingTest, StagedPairsPublishTogetherAndIncoherentOnesAreDropped) {
+    RunFrames(Mode{true, 50}, {
+                                  // A fresh start shows the first picture in both eyes at once.
+                                  {0, true, 0, 5, true, "S0 E0 E1", "-", 5, 5},
+                                  {1, true, 16, 5, true, "S1", "published", 5, 5},
+                                  // A reset between the eyes: epochs 7 and 8 never pair.
+                                  {0, true, 33, 7, true, "S0", "-", 5, 5},
+                                  {1, true, 50, 8, true, "S1", "incoherent", 5, 5},
+                                  // Same epoch, but one picture lacks a render pose.
+                                  {0, true, 66, 9, true, "S0", "-", 5, 5},
+                                  {1, true, 83, 0, true, "S1", "incoherent", 5, 5},
+                                  // Projection changed between the eyes.
+                                  {0, true, 100, 9, true, "S0", "-", 5, 5},
+                                  {1, true, 116, 9, false, "S1", "incoherent", 5, 5},
+                                  // The same eye twice: the second picture replaces the first.
+                                  {0, true, 133, 10, true, "S0", "-", 5, 5},
+                                  {0, true, 150, 11, true, "S0", "-", 5, 5},
+                                  {1, true, 166, 11, true, "S1", "published", 11, 11},
+                              });
+}
+
+TEST(EyePairingTest, ALateSecondEyeIsShownMonoAndStartsNoPair) {
+    RunFrames(Mode{true, 50}, {
+                                  {1, true, 0, 3, true, "S1 E0 E1", "-", 3, 3},
+                                  // 60 ms after the right eye: too old to pair with.
+                                  {0, true, 60, 3, true, "E0 E1", "over-age", 3, 3},
+                                  // Nothing is staged any more, so this one starts a new pair.
+                                  {1, true, 200, 3, true, "S1", "-", 3, 3},
+                                  {0, true, 250, 3, true, "S0", "published", 3, 3},
+                              });
+}
+
+TEST(EyePairingTest, WithoutAnAgeLimitAnyLatePairCompletes) {
+    RunFrames(Mode{true, 0}, {
+                                 {0, true, 0, 4, true, "S0 E0 E1", "-", 4, 4},
+                                 {1, true, 10'000, 4, true, "S1", "published", 4, 4},
+                             });
+}
+
+TEST(EyePairingTest, MonoFramesFillBothEyesAndBreakUpAStagedPair) {
+    RunFrames(Mode{true, 50}, {
+                                  {0, false, 0, 2, false, "E0 E1", "-", 2, 2},
+                                  {0, true, 16, 2, true, "S0", "-", 2, 2},
+                                  {1, false, 33, 0, false, "E0 E1", "-", 0, 0},
+                                  // The left half was thrown away by the mono frame.
+                                  {1, true, 50, 2, true, "S1", "-", 0, 0},
+                                  // An eye number beyond the right eye is treated as mono.
+                                  {2, true, 66, 2, true, "E0 E1", "-", 2, 2},
+                              });
+}
+
+TEST(EyePairingTest, DirectAerUpdatesOneEyeAfterFillingBoth) {
+    RunFrames(Mode{false, 50}, {
+                                   {1, true, 0, 6, true, "E1 E0", "-", 6, 6},
+                                   {0, true, 16, 7, true, "E0", "-", 7, 6},
+                                   {1, true, 33, 8, true, "E1", "-", 7, 8},
+                               });
+}
+
+TEST(EyePairingTest, FailedCopiesLeaveTheStateButADropStands) {
+    EyeTextureState state;
+    EyeFrame frame;
+    frame.pairValid = true;
+    frame.eye = 0;
+    RecordEyeCopies(state, PlanEyeCopies(state, frame), frame, nullptr);
+    ASSERT_TRUE(state.staged[0]);
+
+    // The right eye is mono this time and its copies never run: the half pair is gone anyway.
+    frame.eye = 1;
+    frame.pairValid = false;
+    (void)PlanEyeCopies(state, frame);
+    EXPECT_FALSE(state.staged[0]);
+    EXPECT_EQ(state.stagedTime[0], 0);
+}
+
+} // namespace
+} // namespace corvane

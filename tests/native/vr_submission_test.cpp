@@ -1,0 +1,120 @@
+// What RenderFrame hands the compositor, against the fake runtime and fake eye textures: the
+// right-eye roll on the submitted pose, the stereo-bounds line on change only, and a failed
+// command list that records nothing.
+#include "fakes/fake_eye_targets.h"
+#include "test_support.h"
+#include "vr/vr_presenter.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <numbers>
+#include <string>
+
+namespace corvane {
+namespace {
+
+using testing_support::MessageOf;
+
+class VrSubmissionTest : public testing_support::ProcessStateTest {
+protected:
+    void SetUp() override {
+        ProcessStateTest::SetUp();
+        fake::ResetEyeTargets();
+        fake::PlaceHeadset({0.0f, 1.6f, 0.0f}, Quaternion{});
+    }
+
+    bool Frame(uint32_t eye, bool pairValid, float convergence = -0.095f, float rightRoll = 0.0f) {
+        ++fake::EyeTargets().picture;
+        int swapChain = 0;
+        return presenter->RenderFrame(reinterpret_cast<IDXGISwapChain*>(&swapChain), eye, pairValid,
+                                      pairValid, convergence, 0.65f, 0.0f, 0.0f, 0.65f, 0.0f, 0.0f,
+                                      rightRoll);
+    }
+
+    // The render pose the camera code would publish for the current head sample.
+    void PublishRenderPose(uint32_t eye) {
+        HeadPoseSample sample;
+        ASSERT_TRUE(presenter->GetHeadPoseSample(sample));
+        EyeRenderPose pose;
+        pose.valid = true;
+        pose.referenceEpoch = sample.referenceEpoch;
+        pose.position[1] = 1.6f;
+        presenter->SetEyeRenderPose(eye, pose);
+    }
+
+    static size_t MessagesStartingWith(const std::string& prefix) {
+        size_t count = 0;
+        for (const std::string& line : fake::LogLines()) {
+            count += MessageOf(line).rfind(prefix, 0) == 0 ? 1 : 0;
+        }
+        return count;
+    }
+
+    std::unique_ptr<VrPresenter> presenter = std::make_unique<VrPresenter>();
+    fake::FakeOpenVr& vr = fake::OpenVr();
+};
+
+TEST_F(VrSubmissionTest, TheRightRollTurnsOnlyTheRightEyesPose) {
+    ASSERT_TRUE(Frame(0, false)) << presenter->LastError();
+    PublishRenderPose(0);
+    ASSERT_TRUE(Frame(0, false, -0.095f, 2.0f));
+    ASSERT_EQ(vr.submissions.size(), 4u);
+    const fake::FakeSubmission& left = vr.submissions[2];
+    const fake::FakeSubmission& right = vr.submissions[3];
+    ASSERT_EQ(left.flags, Submit_TextureWithPose);
+    ASSERT_EQ(right.flags, Submit_TextureWithPose);
+
+    const float angle = 2.0f * std::numbers::pi_v<float> / 180.0f;
+    EXPECT_FLOAT_EQ(left.pose.m[0][0], 1.0f);
+    EXPECT_FLOAT_EQ(left.pose.m[0][1], 0.0f);
+    EXPECT_NEAR(right.pose.m[0][0], std::cos(angle), 1e-6f);
+    EXPECT_NEAR(right.pose.m[0][1], -std::sin(angle), 1e-6f);
+    EXPECT_NEAR(right.pose.m[1][0], std::sin(angle), 1e-6f);
+    EXPECT_NEAR(right.pose.m[1][1], std::cos(angle), 1e-6f);
+    EXPECT_FLOAT_EQ(right.pose.m[2][2], 1.0f) << "the forward axis stays";
+    EXPECT_FLOAT_EQ(right.pose.m[1][3], 1.6f) << "the position stays";
+    EXPECT_EQ(MessagesStartingWith("Per-eye render-pose submission active"), 1u);
+}
+
+TEST_F(VrSubmissionTest, StereoBoundsAreLoggedOnChangeEvenForANonFiniteConvergence) {
+    const float nan = std::nanf("");
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(Frame(0, false, nan));
+    }
+    EXPECT_EQ(MessagesStartingWith("Stereo bounds:"), 1u)
+        << "a NaN convergence is said once, not every frame";
+    ASSERT_TRUE(Frame(0, false, -0.09f));
+    ASSERT_TRUE(Frame(0, false, -0.09f));
+    EXPECT_EQ(MessagesStartingWith("Stereo bounds:"), 2u);
+    ASSERT_TRUE(Frame(0, false, -0.09f, 1.0f));
+    EXPECT_EQ(MessagesStartingWith("Stereo bounds:"), 3u) << "the roll is one of the picture parameters";
+
+    // A new connection says its bounds again, whatever they are.
+    vr.waitGetPosesResult = 101;
+    EXPECT_FALSE(Frame(0, false, nan));
+    vr.waitGetPosesResult = VRCompositorError_None;
+    fake::Os().steadyNs += kReconnectIntervalNs;
+    ASSERT_TRUE(Frame(0, false, -0.09f, 1.0f));
+    EXPECT_EQ(MessagesStartingWith("Stereo bounds:"), 4u);
+}
+
+TEST_F(VrSubmissionTest, AFailedCommandListRecordsNoPictureAndSubmitsNothing) {
+    fake::EyeTargets().executeFails = true;
+    EXPECT_FALSE(Frame(0, true));
+    EXPECT_EQ(presenter->LastError(), "ID3D11DeviceContext::FinishCommandList failed (HRESULT 0x8007000e)");
+    EXPECT_TRUE(vr.submissions.empty());
+    EXPECT_FALSE(presenter->eyeTextures.eyeTextureValid[0]);
+    EXPECT_FALSE(presenter->eyeTextures.staged[0]);
+
+    fake::EyeTargets().executeFails = false;
+    ASSERT_TRUE(Frame(1, true));
+    const uint32_t picture = fake::EyeTargets().picture;
+    EXPECT_EQ(fake::PictureIn(presenter->eyeTexture[0]), picture) << "the next frame still fills both eyes";
+    EXPECT_EQ(fake::PictureIn(presenter->eyeTexture[1]), picture);
+    EXPECT_EQ(fake::PictureIn(presenter->stagingTexture[1]), picture);
+}
+
+} // namespace
+} // namespace corvane

@@ -1,0 +1,570 @@
+// The hand pipeline and hand drawing on a real Direct3D 11 device: shaders compiled by the
+// system's d3dcompiler_47.dll (or the stand-in beside this program), objects created and
+// released, and hands recorded on a deferred context and read back from the texture.
+#include "hand_fake_compiler.h"
+#include "hands/hand_drawing_win32.h"
+#include "hands/hand_pipeline_win32.h"
+
+#include <gtest/gtest.h>
+
+#include <d3d11.h>
+#include <windows.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace corvane {
+namespace {
+
+constexpr UINT kWidth = 128;
+constexpr UINT kHeight = 96;
+
+struct Rgba {
+    int r, g, b, a;
+};
+
+constexpr Rgba kClear{0, 0, 255, 255};
+
+Rgba ToRgba(const HandColour& c) {
+    auto unorm = [](float v) { return static_cast<int>(std::lround(v * 255.0f)); };
+    return Rgba{unorm(c.red), unorm(c.green), unorm(c.blue), unorm(c.alpha)};
+}
+
+bool Near(const Rgba& a, const Rgba& b) {
+    return std::abs(a.r - b.r) <= 1 && std::abs(a.g - b.g) <= 1 && std::abs(a.b - b.b) <= 1 &&
+           std::abs(a.a - b.a) <= 1;
+}
+
+ULONG References(IUnknown* object) {
+    object->AddRef();
+    return object->Release();
+}
+
+// A real device with one colour target, its depth target and a read-back copy.
+class HandDeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const D3D_FEATURE_LEVEL level = D3D_FEATURE_LEVEL_11_0;
+        ASSERT_HRESULT_SUCCEEDED(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, &level, 1,
+                                                   D3D11_SDK_VERSION, device.Put(), nullptr,
+                                                   immediate.Put()));
+        D3D11_TEXTURE2D_DESC desc{};
+        desc.Width = kWidth;
+        desc.Height = kHeight;
+        desc.MipLevels = 1;
+        desc.ArraySize = 1;
+        desc.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
+        desc.SampleDesc.Count = 1;
+        desc.Usage = D3D11_USAGE_DEFAULT;
+        desc.BindFlags = D3D11_BIND_RENDER_TARGET | D3D11_BIND_SHADER_RESOURCE;
+        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&desc, nullptr, eyeTexture.Put()));
+        ASSERT_HRESULT_SUCCEEDED(device->CreateRenderTargetView(eyeTexture.Get(), nullptr, eyeView.Put()));
+        desc.Usage = D3D11_USAGE_STAGING;
+        desc.BindFlags = 0;
+        desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&desc, nullptr, readBack.Put()));
+        desc.Format = DXGI_FORMAT_D24_UNORM_S8_UINT;
+        desc.Usage = D3D11_USAGE_DEFAULT;
+        desc.BindFlags = D3D11_BIND_DEPTH_STENCIL;
+        desc.CPUAccessFlags = 0;
+        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&desc, nullptr, depthTexture.Put()));
+        ASSERT_HRESULT_SUCCEEDED(
+            device->CreateDepthStencilView(depthTexture.Get(), nullptr, depthView.Put()));
+        ASSERT_HRESULT_SUCCEEDED(device->CreateDeferredContext(0, deferred.Put()));
+    }
+
+    void ClearTargets(float depth) {
+        const float clear[4] = {kClear.r / 255.0f, kClear.g / 255.0f, kClear.b / 255.0f, kClear.a / 255.0f};
+        immediate->ClearRenderTargetView(eyeView.Get(), clear);
+        immediate->ClearDepthStencilView(depthView.Get(), D3D11_CLEAR_DEPTH | D3D11_CLEAR_STENCIL, depth, 0);
+    }
+
+    // Plays what was recorded on the deferred context, as the presenter does after each eye.
+    void Execute() {
+        ComPtr<ID3D11CommandList> commands;
+        ASSERT_HRESULT_SUCCEEDED(deferred->FinishCommandList(FALSE, commands.Put()));
+        immediate->ExecuteCommandList(commands.Get(), FALSE);
+    }
+
+    std::vector<Rgba> Pixels() {
+        std::vector<Rgba> pixels;
+        immediate->CopyResource(readBack.Get(), eyeTexture.Get());
+        D3D11_MAPPED_SUBRESOURCE mapped{};
+        EXPECT_HRESULT_SUCCEEDED(immediate->Map(readBack.Get(), 0, D3D11_MAP_READ, 0, &mapped));
+        if (mapped.pData == nullptr) {
+            return pixels;
+        }
+        for (UINT y = 0; y < kHeight; ++y) {
+            const auto* row = static_cast<const uint8_t*>(mapped.pData) + y * mapped.RowPitch;
+            for (UINT x = 0; x < kWidth; ++x) {
+                pixels.push_back(Rgba{row[4 * x], row[4 * x + 1], row[4 * x + 2], row[4 * x + 3]});
+            }
+        }
+        immediate->Unmap(readBack.Get(), 0);
+        return pixels;
+    }
+
+    // Records the whole texture as viewport and target, with the hand pipeline bound.
+    void BindWholeTexture() {
+        ID3D11RenderTargetView* target = eyeView.Get();
+        deferred->OMSetRenderTargets(1, &target, depthView.Get());
+        const D3D11_VIEWPORT viewport{0.0f, 0.0f, kWidth, kHeight, 0.0f, 1.0f};
+        deferred->RSSetViewports(1, &viewport);
+        BindHandPipeline(deferred.Get(), resources);
+    }
+
+    HandDrawInputs DrawInputs() {
+        HandDrawInputs inputs;
+        inputs.context = deferred.Get();
+        inputs.depthView = depthView.Get();
+        inputs.resources = &resources;
+        return inputs;
+    }
+
+    ComPtr<ID3D11Device> device;
+    ComPtr<ID3D11DeviceContext> immediate;
+    ComPtr<ID3D11DeviceContext> deferred;
+    ComPtr<ID3D11Texture2D> eyeTexture;
+    ComPtr<ID3D11RenderTargetView> eyeView;
+    ComPtr<ID3D11Texture2D> readBack;
+    ComPtr<ID3D11Texture2D> depthTexture;
+    ComPtr<ID3D11DepthStencilView> depthView;
+    HandResources resources;
+};
+
+int CreatedObjects(const HandResources& r) {
+    return !!r.vertexShader + !!r.pixelShader + !!r.inputLayout + !!r.vertexBuffer + !!r.indexBuffer +
+           !!r.constantBuffer + !!r.rasterizerState + !!r.depthStencilState;
+}
+
+// ---- Creation ----
+
+using HandPipelineTest = HandDeviceTest;
+
+TEST_F(HandPipelineTest, SystemCompilerBuildsAllEightObjectsAndTheyAreReleasedWithTheirOwner) {
+    ASSERT_NE(HandShaderCompilerLibrary(), nullptr);
+    EXPECT_EQ(HandShaderCompilerLibrary(), HandShaderCompilerLibrary());
+
+    const ULONG before = References(device.Get());
+    std::string errorText = "earlier text";
+    ASSERT_TRUE(CreateHandResources(device.Get(), resources, errorText)) << errorText;
+    EXPECT_TRUE(resources.Complete());
+    EXPECT_EQ("earlier text", errorText);
+
+    D3D11_BUFFER_DESC desc{};
+    resources.constantBuffer->GetDesc(&desc);
+    EXPECT_EQ(80u, desc.ByteWidth);
+    EXPECT_EQ(D3D11_USAGE_DYNAMIC, desc.Usage);
+    resources.vertexBuffer->GetDesc(&desc);
+    EXPECT_EQ(96u, desc.ByteWidth);
+    resources.indexBuffer->GetDesc(&desc);
+    EXPECT_EQ(72u, desc.ByteWidth);
+    D3D11_RASTERIZER_DESC rasterizer{};
+    resources.rasterizerState->GetDesc(&rasterizer);
+    EXPECT_EQ(D3D11_CULL_NONE, rasterizer.CullMode);
+    D3D11_DEPTH_STENCIL_DESC depth{};
+    resources.depthStencilState->GetDesc(&depth);
+    EXPECT_EQ(D3D11_COMPARISON_LESS_EQUAL, depth.DepthFunc);
+    EXPECT_FALSE(depth.StencilEnable);
+
+    resources.Release();
+    EXPECT_EQ(0, CreatedObjects(resources));
+    EXPECT_EQ(before, References(device.Get()));
+}
+
+class HandCompilerStandInTest : public HandDeviceTest {
+protected:
+    void SetUp() override {
+        HandDeviceTest::SetUp();
+        wchar_t path[MAX_PATH];
+        const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+        std::wstring folder(path, length);
+        folder.resize(folder.find_last_of(L'\\') + 1);
+        compiler = LoadLibraryW((folder + L"hand_fake_compiler.dll").c_str());
+        ASSERT_NE(compiler, nullptr);
+        setMode = reinterpret_cast<HandFakeCompilerSetModeFn>(
+            reinterpret_cast<void*>(GetProcAddress(compiler, "HandFakeCompiler_SetMode")));
+        record = reinterpret_cast<HandFakeCompilerRecordFn>(
+            reinterpret_cast<void*>(GetProcAddress(compiler, "HandFakeCompiler_Record")));
+        ASSERT_NE(setMode, nullptr);
+        ASSERT_NE(record, nullptr);
+    }
+
+    HMODULE compiler = nullptr;
+    HandFakeCompilerSetModeFn setMode = nullptr;
+    HandFakeCompilerRecordFn record = nullptr;
+};
+
+TEST_F(HandCompilerStandInTest, BothStagesAreCompiledFromTheOneSourceAndWarningsAreAccepted) {
+    setMode(HandFakeCompilerMode::Warnings);
+    std::string errorText;
+    ASSERT_TRUE(CreateHandResourcesWithCompiler(compiler, device.Get(), resources, errorText)) << errorText;
+    EXPECT_TRUE(resources.Complete());
+    EXPECT_EQ("", errorText);
+
+    const HandFakeCompilerRecord& calls = *record();
+    EXPECT_EQ(2, calls.calls);
+    EXPECT_EQ(std::strlen(kHandShaderSource), calls.sourceSize);
+    EXPECT_STREQ("CorvaneVR procedural hands", calls.sourceName);
+    EXPECT_EQ(0x8000u, calls.flags1);
+    EXPECT_EQ(0u, calls.flags2);
+    EXPECT_FALSE(calls.hadDefinesOrInclude);
+    EXPECT_STREQ("PSMain", calls.lastEntry);
+    EXPECT_STREQ("ps_5_0", calls.lastTarget);
+}
+
+TEST_F(HandCompilerStandInTest, CompilationFailuresNameTheStageAndCreateNothing) {
+    struct Case {
+        const char* name;
+        bool useStandIn;
+        HMODULE library;
+        HandFakeCompilerMode mode;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"no compiler library", false, nullptr, HandFakeCompilerMode::Warnings,
+         "Hand vertex shader compilation failed: d3dcompiler_47.dll is unavailable"},
+        {"library without D3DCompile", false, GetModuleHandleW(L"kernel32.dll"),
+         HandFakeCompilerMode::Warnings,
+         "Hand vertex shader compilation failed: D3DCompile is missing from d3dcompiler_47.dll"},
+        {"silent failure", true, nullptr, HandFakeCompilerMode::SilentFailure,
+         "Hand vertex shader compilation failed: "},
+        {"pixel diagnostics", true, nullptr, HandFakeCompilerMode::PixelDiagnostics,
+         std::string("Hand pixel shader compilation failed: ") + kHandFakePixelDiagnostic},
+    };
+    for (const Case& c : cases) {
+        setMode(c.mode);
+        const ULONG before = References(device.Get());
+        HandResources created;
+        std::string errorText;
+        EXPECT_FALSE(CreateHandResourcesWithCompiler(c.useStandIn ? compiler : c.library, device.Get(),
+                                                     created, errorText))
+            << c.name;
+        EXPECT_EQ(c.expected, errorText) << c.name;
+        EXPECT_EQ(0, CreatedObjects(created)) << c.name;
+        EXPECT_EQ(before, References(device.Get())) << c.name;
+    }
+}
+
+// Replaces one method of the device's table while it lives, so one creation step fails the
+// way a device that ran out of memory would.
+class DeviceSlotOverride {
+public:
+    DeviceSlotOverride(ID3D11Device* device, int slot, void* replacement) {
+        entry_ = *reinterpret_cast<void***>(device) + slot;
+        original_ = Swap(replacement);
+    }
+    ~DeviceSlotOverride() { Swap(original_); }
+    DeviceSlotOverride(const DeviceSlotOverride&) = delete;
+    DeviceSlotOverride& operator=(const DeviceSlotOverride&) = delete;
+
+    void* Original() const { return original_; }
+
+private:
+    void* Swap(void* value) {
+        DWORD old = 0;
+        VirtualProtect(entry_, sizeof(void*), PAGE_EXECUTE_READWRITE, &old);
+        void* previous = *entry_;
+        *entry_ = value;
+        VirtualProtect(entry_, sizeof(void*), old, &old);
+        FlushInstructionCache(GetCurrentProcess(), entry_, sizeof(void*));
+        return previous;
+    }
+
+    void** entry_ = nullptr;
+    void* original_ = nullptr;
+};
+
+constexpr HRESULT kInjected = static_cast<HRESULT>(0x8007000E); // E_OUTOFMEMORY
+
+using CreateBufferFn = HRESULT(STDMETHODCALLTYPE*)(ID3D11Device*, const D3D11_BUFFER_DESC*,
+                                                   const D3D11_SUBRESOURCE_DATA*, ID3D11Buffer**);
+CreateBufferFn realCreateBuffer = nullptr;
+UINT failingBindFlags = 0;
+
+HRESULT STDMETHODCALLTYPE CreateBufferFailingOneKind(ID3D11Device* device, const D3D11_BUFFER_DESC* desc,
+                                                     const D3D11_SUBRESOURCE_DATA* data,
+                                                     ID3D11Buffer** buffer) {
+    if (desc->BindFlags == failingBindFlags) {
+        return kInjected;
+    }
+    return realCreateBuffer(device, desc, data, buffer);
+}
+
+HRESULT STDMETHODCALLTYPE FailShader(ID3D11Device*, const void*, SIZE_T, ID3D11ClassLinkage*, void**) {
+    return kInjected;
+}
+HRESULT STDMETHODCALLTYPE FailInputLayout(ID3D11Device*, const D3D11_INPUT_ELEMENT_DESC*, UINT, const void*,
+                                          SIZE_T, ID3D11InputLayout**) {
+    return kInjected;
+}
+HRESULT STDMETHODCALLTYPE FailState(ID3D11Device*, const void*, void**) {
+    return kInjected;
+}
+
+TEST_F(HandPipelineTest, AFailedCreationIsReportedAndEarlierObjectsStayWithTheOwner) {
+    // Device method slots: 3 CreateBuffer, 11 CreateInputLayout, 12 CreateVertexShader,
+    // 15 CreatePixelShader, 21 CreateDepthStencilState, 22 CreateRasterizerState.
+    struct Case {
+        int slot;
+        void* replacement;
+        UINT bindFlags;
+        const char* label;
+        int createdBefore;
+    };
+    const Case cases[] = {
+        {12, reinterpret_cast<void*>(&FailShader), 0, "ID3D11Device::CreateVertexShader", 0},
+        {15, reinterpret_cast<void*>(&FailShader), 0, "ID3D11Device::CreatePixelShader", 1},
+        {11, reinterpret_cast<void*>(&FailInputLayout), 0, "ID3D11Device::CreateInputLayout", 2},
+        {3, reinterpret_cast<void*>(&CreateBufferFailingOneKind), D3D11_BIND_VERTEX_BUFFER,
+         "ID3D11Device::CreateBuffer (vertex)", 3},
+        {3, reinterpret_cast<void*>(&CreateBufferFailingOneKind), D3D11_BIND_INDEX_BUFFER,
+         "ID3D11Device::CreateBuffer (index)", 4},
+        {3, reinterpret_cast<void*>(&CreateBufferFailingOneKind), D3D11_BIND_CONSTANT_BUFFER,
+         "ID3D11Device::CreateBuffer (constants)", 5},
+        {22, reinterpret_cast<void*>(&FailState), 0, "ID3D11Device::CreateRasterizerState", 6},
+        {21, reinterpret_cast<void*>(&FailState), 0, "ID3D11Device::CreateDepthStencilState", 7},
+    };
+    for (const Case& c : cases) {
+        const ULONG before = References(device.Get());
+        HandResources created;
+        std::string errorText;
+        {
+            DeviceSlotOverride override(device.Get(), c.slot, c.replacement);
+            realCreateBuffer = reinterpret_cast<CreateBufferFn>(override.Original());
+            failingBindFlags = c.bindFlags;
+            EXPECT_FALSE(CreateHandResources(device.Get(), created, errorText)) << c.label;
+        }
+        EXPECT_EQ(std::string(c.label) + " failed (HRESULT 0x8007000e)", errorText);
+        EXPECT_EQ(c.createdBefore, CreatedObjects(created)) << c.label;
+        EXPECT_FALSE(created.Complete()) << c.label;
+        created.Release();
+        EXPECT_EQ(before, References(device.Get())) << c.label;
+    }
+}
+
+// Run with the system compiler library switched off.
+using NoCompilerTest = HandDeviceTest;
+
+TEST_F(NoCompilerTest, AMissingCompilerLibraryFailsTheVertexStageAndCreatesNothing) {
+    EXPECT_EQ(nullptr, HandShaderCompilerLibrary());
+    const ULONG before = References(device.Get());
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::string errorText;
+        EXPECT_FALSE(CreateHandResources(device.Get(), resources, errorText));
+        EXPECT_EQ("Hand vertex shader compilation failed: d3dcompiler_47.dll is unavailable", errorText);
+        EXPECT_EQ(0, CreatedObjects(resources));
+        EXPECT_EQ(before, References(device.Get()));
+    }
+}
+
+// ---- Drawing ----
+
+class HandDrawingTest : public HandDeviceTest {
+protected:
+    void SetUp() override {
+        HandDeviceTest::SetUp();
+        std::string errorText;
+        ASSERT_TRUE(CreateHandResources(device.Get(), resources, errorText)) << errorText;
+    }
+};
+
+// Which pixels of the texture have the given colour, column by column.
+std::vector<bool> ColumnsWith(const std::vector<Rgba>& pixels, const Rgba& colour) {
+    std::vector<bool> columns(kWidth, false);
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        if (Near(pixels[i], colour)) {
+            columns[i % kWidth] = true;
+        }
+    }
+    return columns;
+}
+
+TEST_F(HandDrawingTest, IdentityCubeShowsItsFarFaceOverTheMiddleOfTheViewportDespiteItsWinding) {
+    ClearTargets(1.0f);
+    BindWholeTexture();
+    const HandColour colour{1.0f, 0.0f, 0.5f, 1.0f}; // distinct channels show their order
+    HandDrawInputs inputs = DrawInputs();
+    // Only the face at z = +0.5 survives the depth clip, and it is wound counter-clockwise
+    // on screen: without culling off it would vanish.
+    DrawHandPart(inputs, Matrix44{}, Matrix44{}, colour);
+    Execute();
+
+    const std::vector<Rgba> pixels = Pixels();
+    ASSERT_EQ(kWidth * kHeight, pixels.size());
+    for (UINT y = 0; y < kHeight; ++y) {
+        for (UINT x = 0; x < kWidth; ++x) {
+            const bool inside =
+                x >= kWidth / 4 && x < 3 * kWidth / 4 && y >= kHeight / 4 && y < 3 * kHeight / 4;
+            const Rgba& p = pixels[y * kWidth + x];
+            EXPECT_TRUE(Near(p, inside ? ToRgba(colour) : kClear))
+                << x << "," << y << " = " << p.r << " " << p.g << " " << p.b << " " << p.a;
+        }
+    }
+}
+
+TEST_F(HandDrawingTest, TheMatrixReachesTheShaderRowByRow) {
+    ClearTargets(1.0f);
+    BindWholeTexture();
+    // Half the clip-space width to the right, in the last column: read column by column it
+    // would land in w instead and stretch the box around the centre.
+    DrawHandPart(DrawInputs(), Matrix44{}, Translation(0.5f, 0.0f, 0.0f), HandColour{0.0f, 1.0f, 0.0f, 1.0f});
+    Execute();
+
+    const std::vector<bool> columns = ColumnsWith(Pixels(), Rgba{0, 255, 0, 255});
+    for (UINT x = 0; x < kWidth; ++x) {
+        EXPECT_EQ(x >= kWidth / 2, static_cast<bool>(columns[x])) << "column " << x;
+    }
+}
+
+HmdMatrix34_t Pose(float x, float y, float z) {
+    return HmdMatrix34_t{{{1, 0, 0, x}, {0, 1, 0, y}, {0, 0, 1, z}}};
+}
+
+// A symmetric perspective of 90 degrees both ways, depth 0 at the near plane and 1 at far.
+HmdMatrix44_t Perspective() {
+    const float n = kHandNearZ;
+    const float f = kHandFarZ;
+    return HmdMatrix44_t{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, f / (n - f), n * f / (n - f)}, {0, 0, -1, 0}}};
+}
+
+class HandsInFrontTest : public HandDrawingTest {
+protected:
+    void SetUp() override {
+        HandDrawingTest::SetUp();
+        poses.resize(k_unMaxTrackedDeviceCount);
+        poses[0].mDeviceToAbsoluteTracking = Pose(0.0f, 1.6f, 0.0f);
+        poses[2].mDeviceToAbsoluteTracking = Pose(-0.12f, 1.55f, -0.35f);
+        // Far enough to the right that its thumb reaches past the game picture's edge.
+        poses[5].mDeviceToAbsoluteTracking = Pose(0.33f, 1.55f, -0.35f);
+        inputs = DrawInputs();
+        HandScene& scene = inputs.scene;
+        scene.headValid = true;
+        scene.visibleHands = true;
+        scene.renderPoses = poses;
+        scene.controllers[0] = Controller(2, true);
+        scene.controllers[1] = Controller(5, false);
+        scene.eyeToHead[0] = Pose(-0.03f, 0.0f, 0.0f);
+        scene.eyeToHead[1] = Pose(0.03f, 0.0f, 0.0f);
+        scene.projection[0] = Perspective();
+        scene.projection[1] = Perspective();
+        scene.textureWidth = kWidth;
+        scene.textureHeight = kHeight;
+        scene.cropUMin = 0.25f;
+        scene.cropUMax = 0.75f;
+    }
+
+    static ControllerState Controller(uint32_t index, bool left) {
+        ControllerState c;
+        c.connected = 1;
+        c.poseValid = 1;
+        c.isLeftHand = left ? 1 : 0;
+        c.deviceIndex = index;
+        c.grip = 0.5f;
+        return c;
+    }
+
+    std::vector<TrackedDevicePose_t> poses;
+    HandDrawInputs inputs;
+};
+
+TEST_F(HandsInFrontTest, BothHandsAppearOnTheirSidesInsideTheCroppedViewportOnly) {
+    ClearTargets(1.0f);
+    DrawHandsForEye(inputs, 0, eyeView.Get());
+    Execute();
+
+    const std::vector<Rgba> pixels = Pixels();
+    ASSERT_EQ(kWidth * kHeight, pixels.size());
+    const Rgba colours[4] = {ToRgba(FingerColour(true)), ToRgba(PalmColour(true)),
+                             ToRgba(FingerColour(false)), ToRgba(PalmColour(false))};
+    int leftHandPixels = 0;
+    int rightHandPixels = 0;
+    float leftHandX = 0.0f;
+    float rightHandX = 0.0f;
+    for (UINT y = 0; y < kHeight; ++y) {
+        for (UINT x = 0; x < kWidth; ++x) {
+            const Rgba& p = pixels[y * kWidth + x];
+            if (Near(p, kClear)) {
+                continue;
+            }
+            EXPECT_TRUE(x >= kWidth / 4 && x < 3 * kWidth / 4)
+                << "hand outside the crop at " << x << "," << y;
+            if (Near(p, colours[0]) || Near(p, colours[1])) {
+                ++leftHandPixels;
+                leftHandX += static_cast<float>(x);
+            } else if (Near(p, colours[2]) || Near(p, colours[3])) {
+                ++rightHandPixels;
+                rightHandX += static_cast<float>(x);
+            } else {
+                ADD_FAILURE() << "unexpected colour " << p.r << " " << p.g << " " << p.b << " at " << x << ","
+                              << y;
+            }
+        }
+    }
+    ASSERT_GT(leftHandPixels, 20);
+    ASSERT_GT(rightHandPixels, 20);
+    EXPECT_LT(leftHandX / leftHandPixels, kWidth / 2.0f);
+    EXPECT_GT(rightHandX / rightHandPixels, kWidth / 2.0f);
+    // The right hand is cut at the picture's edge rather than drawn beyond it.
+    bool reachesEdge = false;
+    for (UINT y = 0; y < kHeight; ++y) {
+        const Rgba& p = pixels[y * kWidth + 3 * kWidth / 4 - 1];
+        reachesEdge = reachesEdge || Near(p, colours[2]) || Near(p, colours[3]);
+    }
+    EXPECT_TRUE(reachesEdge);
+}
+
+TEST_F(HandsInFrontTest, NothingIsRecordedWhenHandsCannotOrMustNotBeDrawn) {
+    using Spoil = void (*)(HandDrawInputs&, std::vector<TrackedDevicePose_t>&, ID3D11RenderTargetView*&);
+    struct Case {
+        const char* name;
+        Spoil spoil;
+    };
+    const Case cases[] = {
+        {"hands hidden", [](HandDrawInputs& in, auto&, auto&) { in.scene.visibleHands = false; }},
+        {"no render target",
+         [](HandDrawInputs&, auto&, ID3D11RenderTargetView*& target) { target = nullptr; }},
+        {"head record invalid", [](HandDrawInputs& in, auto&, auto&) { in.scene.headValid = false; }},
+        {"headset pose not finite", [](HandDrawInputs&, std::vector<TrackedDevicePose_t>& p,
+                                       auto&) { p[0].mDeviceToAbsoluteTracking.m[0][3] = NAN; }},
+        {"no resources", [](HandDrawInputs& in, auto&, auto&) { in.resources = nullptr; }},
+    };
+    for (const Case& c : cases) {
+        // Depth at 0 hides anything drawn later, unless the hand drawing cleared it.
+        ClearTargets(0.0f);
+        std::vector<TrackedDevicePose_t> spoiltPoses = poses;
+        HandDrawInputs spoilt = inputs;
+        spoilt.scene.renderPoses = spoiltPoses;
+        ID3D11RenderTargetView* target = eyeView.Get();
+        c.spoil(spoilt, spoiltPoses, target);
+        DrawHandsForEye(spoilt, 1, target);
+        BindWholeTexture();
+        DrawHandPart(DrawInputs(), Matrix44{}, Matrix44{}, HandColour{1.0f, 1.0f, 1.0f, 1.0f});
+        Execute();
+
+        const std::vector<Rgba> pixels = Pixels();
+        ASSERT_EQ(kWidth * kHeight, pixels.size()) << c.name;
+        int touched = 0;
+        for (const Rgba& p : pixels) {
+            touched += Near(p, kClear) ? 0 : 1;
+        }
+        EXPECT_EQ(0, touched) << c.name;
+    }
+    // The same check passes a picture through when the depth was cleared: the check can see.
+    ClearTargets(0.0f);
+    DrawHandsForEye(inputs, 1, eyeView.Get());
+    BindWholeTexture();
+    DrawHandPart(DrawInputs(), Matrix44{}, Matrix44{}, HandColour{1.0f, 1.0f, 1.0f, 1.0f});
+    Execute();
+    int white = 0;
+    for (const Rgba& p : Pixels()) {
+        white += Near(p, Rgba{255, 255, 255, 255}) ? 1 : 0;
+    }
+    EXPECT_GT(white, 0);
+}
+
+} // namespace
+} // namespace corvane

@@ -1,0 +1,582 @@
+// The presenter's eye textures with a real Direct3D 11 device and swap chain and the
+// stand-in runtime: the game's picture reaching the eye textures (copied, resolved, staged,
+// published as pairs or dropped), the bounds and flags the compositor receives, the hands
+// drawn over the picture, the game's pipeline state left alone, and failures that release
+// everything.
+#include "core/settings.h"
+#include "hands/hand_pipeline_win32.h"
+#include "vr_runtime_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <regex>
+
+namespace corvane::vr_test {
+namespace {
+
+const float kRed[4] = {1.0f, 0.0f, 0.0f, 1.0f};
+const float kGreen[4] = {0.0f, 1.0f, 0.0f, 1.0f};
+const float kBlue[4] = {0.0f, 0.0f, 1.0f, 1.0f};
+const float kYellow[4] = {1.0f, 1.0f, 0.0f, 1.0f};
+const float kBlack[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+
+constexpr int64_t kMs = 1'000'000;
+
+// One compositor.Submit line of the runtime's call log.
+struct Submission {
+    uint32_t frame = 0;
+    int eye = -1;
+    uint32_t flags = 0;
+    unsigned long long texture = 0;
+    float bounds[4] = {};
+    bool withPose = false;
+};
+
+struct FrameParams {
+    uint32_t eye = 0;
+    bool pairValid = false;
+    bool commonProjection = false;
+    float convergence = -0.095f;
+    PictureParams picture;
+};
+
+class EyeTargetsTest : public VrRuntimeTest {
+protected:
+    void SetUp() override {
+        VrRuntimeTest::SetUp();
+        GetSettings().SpacewarpCompatibleAER = true;
+    }
+
+    // The game draws a frame in one colour; the presenter submits it; the game presents.
+    bool Present(const float (&colour)[4], const FrameParams& p = FrameParams{}) {
+        Game().DrawFrame(colour);
+        const PictureParams& q = p.picture;
+        const bool submitted =
+            presenter->RenderFrame(Game().SwapChain(), p.eye, p.pairValid, p.commonProjection, p.convergence,
+                                   q.leftScale, q.leftHorizontal, q.leftVertical, q.rightScale,
+                                   q.rightHorizontal, q.rightVertical, q.rightRollDegrees);
+        Game().Present();
+        presenter->AfterPresent();
+        return submitted;
+    }
+
+    bool PresentEye(uint32_t eye, const float (&colour)[4]) {
+        FrameParams p;
+        p.eye = eye;
+        p.pairValid = true;
+        p.commonProjection = true;
+        return Present(colour, p);
+    }
+
+    // The head sample of the current epoch, as the first valid headset pose would make it, so
+    // the camera code can publish render poses for the very first frame.
+    uint64_t SeedHeadSample() {
+        presenter->UpdateHeadRelativePose(Quaternion{}, Vector3{0.0f, 1.6f, 0.0f});
+        HeadPoseSample sample;
+        EXPECT_TRUE(presenter->GetHeadPoseSample(sample));
+        return sample.referenceEpoch;
+    }
+
+    void PublishRenderPose(uint32_t eye, uint64_t epoch) {
+        EyeRenderPose pose;
+        pose.valid = true;
+        pose.referenceEpoch = epoch;
+        pose.position[1] = 1.6f;
+        presenter->SetEyeRenderPose(eye, pose);
+    }
+
+    std::vector<uint32_t> Texels(ID3D11Texture2D* texture) {
+        return ReadTexels(Game().device.Get(), Game().context.Get(), texture);
+    }
+
+    // True when every texel of the eye texture has this colour.
+    ::testing::AssertionResult Holds(int eye, const float (&colour)[4]) {
+        const uint32_t expected = PackColour(colour);
+        const std::vector<uint32_t> texels = Texels(presenter->eyeTexture[eye]);
+        if (texels.empty()) {
+            return ::testing::AssertionFailure() << "eye " << eye << " cannot be read";
+        }
+        for (size_t i = 0; i < texels.size(); ++i) {
+            if (texels[i] != expected) {
+                char text[96];
+                std::snprintf(text, sizeof text, "eye %d texel %zu is 0x%08x, not 0x%08x", eye, i, texels[i],
+                              expected);
+                return ::testing::AssertionFailure() << text;
+            }
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    std::vector<Submission> Submissions() const {
+        std::vector<Submission> submissions;
+        for (const std::string& line : RuntimeLog()) {
+            Submission s;
+            if (std::sscanf(
+                    line.c_str(),
+                    "compositor.Submit frame=%u eye=%d flags=0x%x texture=0x%llx type=%*d bounds=%f %f %f %f",
+                    &s.frame, &s.eye, &s.flags, &s.texture, &s.bounds[0], &s.bounds[1], &s.bounds[2],
+                    &s.bounds[3]) == 8) {
+                s.withPose = line.find("pose=none") == std::string::npos;
+                submissions.push_back(s);
+            }
+        }
+        return submissions;
+    }
+
+    size_t MessageCount(const std::string& message) const {
+        size_t count = 0;
+        for (const std::string& m : Messages()) {
+            count += m == message ? 1 : 0;
+        }
+        return count;
+    }
+
+    size_t MessagesStartingWith(const std::string& prefix) const {
+        size_t count = 0;
+        for (const std::string& m : Messages()) {
+            count += m.rfind(prefix, 0) == 0 ? 1 : 0;
+        }
+        return count;
+    }
+};
+
+void ExpectBounds(const Submission& s, const TextureBounds& expected) {
+    SCOPED_TRACE("eye " + std::to_string(s.eye));
+    EXPECT_NEAR(s.bounds[0], expected.uMin, 2e-6f);
+    EXPECT_NEAR(s.bounds[1], expected.vMin, 2e-6f);
+    EXPECT_NEAR(s.bounds[2], expected.uMax, 2e-6f);
+    EXPECT_NEAR(s.bounds[3], expected.vMax, 2e-6f);
+}
+
+TEST_F(EyeTargetsTest, AMonoFrameReachesBothEyeTexturesMadeLikeTheBackbuffer) {
+    RunScenario("");
+    ASSERT_TRUE(Present(kRed)) << presenter->LastError();
+
+    EXPECT_TRUE(Holds(0, kRed));
+    EXPECT_TRUE(Holds(1, kRed));
+    for (ID3D11Texture2D* texture : {presenter->eyeTexture[0], presenter->eyeTexture[1],
+                                     presenter->stagingTexture[0], presenter->stagingTexture[1]}) {
+        D3D11_TEXTURE2D_DESC desc{};
+        texture->GetDesc(&desc);
+        EXPECT_EQ(desc.Width, 64u);
+        EXPECT_EQ(desc.Height, 36u);
+        EXPECT_EQ(desc.Format, DXGI_FORMAT_R8G8B8A8_UNORM);
+        EXPECT_EQ(desc.SampleDesc.Count, 1u);
+        EXPECT_EQ(desc.BindFlags, static_cast<UINT>(D3D11_BIND_RENDER_TARGET | D3D11_BIND_SHADER_RESOURCE));
+    }
+    D3D11_TEXTURE2D_DESC depth{};
+    presenter->depthTexture->GetDesc(&depth);
+    EXPECT_EQ(depth.Format, DXGI_FORMAT_D24_UNORM_S8_UINT);
+
+    EXPECT_EQ(
+        MessageCount("D3D source=64x36; aspect crop U=(0.246875, 0.753125) V=(0.000000, 1.000000); optical "
+                     "bounds L=(0.190000, 1.000000) R=(0.000000, 0.810000)"),
+        1u);
+    EXPECT_EQ(
+        MessageCount("Stereo bounds: left scale/offsets 0.650/+0.000/+0.000, right scale/offsets/roll "
+                     "0.650/+0.000/+0.000/+0.00, requested convergence -0.0950, applied 0.0000; "
+                     "projection=legacy; L=(0.000000, 0.000000, 1.000000, 1.000000) R=(0.000000, 0.000000, "
+                     "1.000000, 1.000000)"),
+        1u);
+    const std::vector<Submission> submissions = Submissions();
+    ASSERT_EQ(submissions.size(), 2u);
+    EXPECT_EQ(submissions[0].eye, 0);
+    EXPECT_EQ(submissions[1].eye, 1);
+    EXPECT_EQ(submissions[0].texture, reinterpret_cast<uintptr_t>(presenter->eyeTexture[0]));
+    EXPECT_EQ(submissions[1].texture, reinterpret_cast<uintptr_t>(presenter->eyeTexture[1]));
+    EXPECT_EQ(submissions[0].flags, 0u) << "no render pose was published";
+    EXPECT_EQ(RuntimeCalls("compositor.PostPresentHandoff frame=1"), 1u);
+
+    // Nothing changed: the targets are kept and the bounds are not logged again.
+    ASSERT_TRUE(Present(kGreen));
+    EXPECT_TRUE(Holds(1, kGreen));
+    EXPECT_EQ(MessagesStartingWith("D3D source="), 1u);
+    EXPECT_EQ(MessagesStartingWith("Stereo bounds:"), 1u);
+    EXPECT_TRUE(NoMisdirectedCalls());
+}
+
+TEST_F(EyeTargetsTest, SubmittedBoundsFollowTheOpticsThePictureAndTheConvergence) {
+    struct Case {
+        const char* name;
+        bool commonProjection;
+        float convergence;
+        float leftScale;
+        TextureBounds left;
+        TextureBounds right;
+    };
+    const Case cases[] = {
+        {"common projection",
+         true,
+         -0.095f,
+         0.65f,
+         {0.023810f, 0.023809f, 0.928229f, 0.976191f},
+         {0.071771f, 0.023809f, 0.976190f, 0.976191f}},
+        {"legacy, left scale 1.3",
+         false,
+         -0.095f,
+         1.3f,
+         {0.25f, 0.25f, 0.75f, 0.75f},
+         {0.0f, 0.0f, 1.0f, 1.0f}},
+        {"legacy, convergence 0.095",
+         false,
+         0.0f,
+         0.65f,
+         {0.19f, 0.0f, 1.0f, 1.0f},
+         {0.0f, 0.0f, 0.81f, 1.0f}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        presenter = std::make_unique<VrPresenter>();
+        RunScenario("");
+        FrameParams p;
+        p.commonProjection = c.commonProjection;
+        p.convergence = c.convergence;
+        p.picture.leftScale = c.leftScale;
+        ASSERT_TRUE(Present(kRed, p)) << presenter->LastError();
+        const std::vector<Submission> submissions = Submissions();
+        ASSERT_EQ(submissions.size(), 2u);
+        ExpectBounds(submissions[0], c.left);
+        ExpectBounds(submissions[1], c.right);
+    }
+}
+
+TEST_F(EyeTargetsTest, StagedPairsPublishTogetherOrNotAtAll) {
+    // No age limit: the machine's speed must not decide which pairs complete.
+    GetSettings().AERMaxPairIntervalMs = 0;
+    RunScenario("");
+    ASSERT_TRUE(Connect());
+    const uint64_t epoch = SeedHeadSample();
+
+    PublishRenderPose(0, epoch);
+    ASSERT_TRUE(PresentEye(0, kRed)) << presenter->LastError();
+    EXPECT_TRUE(Holds(0, kRed)) << "the first picture fills both eyes";
+    EXPECT_TRUE(Holds(1, kRed));
+    EXPECT_EQ(MessagesStartingWith("Spacewarp-compatible"), 0u);
+
+    PublishRenderPose(1, epoch);
+    ASSERT_TRUE(PresentEye(1, kGreen));
+    EXPECT_TRUE(Holds(0, kRed)) << "the pair is published";
+    EXPECT_TRUE(Holds(1, kGreen));
+
+    PublishRenderPose(0, epoch);
+    ASSERT_TRUE(PresentEye(0, kBlue));
+    EXPECT_TRUE(Holds(0, kRed)) << "half a pair is not shown";
+    EXPECT_TRUE(Holds(1, kGreen));
+    PublishRenderPose(1, epoch);
+    ASSERT_TRUE(PresentEye(1, kYellow));
+    EXPECT_TRUE(Holds(0, kBlue));
+    EXPECT_TRUE(Holds(1, kYellow));
+
+    // A tracking reset between the eyes: the halves belong to different epochs.
+    PublishRenderPose(0, epoch);
+    ASSERT_TRUE(PresentEye(0, kRed));
+    presenter->ResetForTransition();
+    const uint64_t nextEpoch = SeedHeadSample();
+    ASSERT_NE(nextEpoch, epoch);
+    PublishRenderPose(1, nextEpoch);
+    ASSERT_TRUE(PresentEye(1, kGreen));
+    EXPECT_TRUE(Holds(0, kBlue)) << "the previous pair stays";
+    EXPECT_TRUE(Holds(1, kYellow));
+
+    EXPECT_EQ(
+        MessageCount("Spacewarp-compatible completed-pair AER submission active; left/right textures now "
+                     "publish atomically"),
+        1u);
+    EXPECT_EQ(MessageCount("Dropped an incoherent staged AER pair after a tracking/projection transition"),
+              1u);
+    EXPECT_EQ(MessageCount("Per-eye render-pose submission active for SteamVR reprojection"), 1u);
+
+    const std::vector<Submission> submissions = Submissions();
+    ASSERT_EQ(submissions.size(), 12u);
+    for (const Submission& s : submissions) {
+        EXPECT_EQ(s.flags & Submit_FrameDiscontinuty, 0u) << "frame " << s.frame;
+    }
+    EXPECT_EQ(submissions[0].flags, static_cast<uint32_t>(Submit_TextureWithPose));
+    EXPECT_EQ(submissions[1].flags, static_cast<uint32_t>(Submit_TextureWithPose));
+    // Publication swaps the textures' roles instead of copying.
+    EXPECT_NE(submissions[2].texture, submissions[0].texture);
+    EXPECT_NE(submissions[3].texture, submissions[1].texture);
+    EXPECT_EQ(submissions[4].texture, submissions[2].texture);
+    EXPECT_TRUE(NoMisdirectedCalls());
+}
+
+TEST_F(EyeTargetsTest, ASecondEyeArrivingTooLateIsShownMono) {
+    RunScenario("");
+    ASSERT_TRUE(PresentEye(0, kRed));
+    AdvanceSteadyClockForTests(60 * kMs);
+    ASSERT_TRUE(PresentEye(1, kYellow));
+    EXPECT_TRUE(Holds(0, kYellow));
+    EXPECT_TRUE(Holds(1, kYellow));
+
+    const std::regex line(
+        R"(Dropped an over-age staged AER pair \((\d+\.\d) ms; limit 50 ms\); submitting the )"
+        R"(current frame as mono)");
+    size_t lines = 0;
+    for (const std::string& message : Messages()) {
+        std::smatch match;
+        if (std::regex_match(message, match, line)) {
+            ++lines;
+            EXPECT_GE(std::stod(match[1].str()), 60.0);
+        }
+    }
+    EXPECT_EQ(lines, 1u);
+}
+
+TEST_F(EyeTargetsTest, DirectAerSubmitsBothEyesAsADiscontinuity) {
+    GetSettings().SpacewarpCompatibleAER = false;
+    RunScenario("");
+    ASSERT_TRUE(PresentEye(1, kRed));
+    EXPECT_TRUE(Holds(0, kRed)) << "the first frame fills both";
+    EXPECT_TRUE(Holds(1, kRed));
+    ASSERT_TRUE(PresentEye(0, kGreen));
+    EXPECT_TRUE(Holds(0, kGreen));
+    EXPECT_TRUE(Holds(1, kRed));
+    ASSERT_TRUE(PresentEye(1, kBlue));
+    EXPECT_TRUE(Holds(0, kGreen));
+    EXPECT_TRUE(Holds(1, kBlue));
+
+    const std::vector<Submission> submissions = Submissions();
+    ASSERT_EQ(submissions.size(), 6u);
+    for (const Submission& s : submissions) {
+        EXPECT_EQ(s.flags, static_cast<uint32_t>(Submit_FrameDiscontinuty)) << "frame " << s.frame;
+    }
+    EXPECT_EQ(MessageCount("AER frame-discontinuity submission active; compositor motion extrapolation "
+                           "suppressed"),
+              1u);
+}
+
+TEST_F(EyeTargetsTest, AMultisampledBackbufferIsResolved) {
+    RunScenario("");
+    game = std::make_unique<GameSwapChain>();
+    ASSERT_TRUE(game->Create(64, 36, DXGI_FORMAT_R8G8B8A8_UNORM, 4)) << game->failure;
+    ASSERT_TRUE(Present(kBlue)) << presenter->LastError();
+    EXPECT_TRUE(Holds(0, kBlue));
+    EXPECT_TRUE(Holds(1, kBlue));
+    D3D11_TEXTURE2D_DESC desc{};
+    presenter->eyeTexture[0]->GetDesc(&desc);
+    EXPECT_EQ(desc.SampleDesc.Count, 1u);
+}
+
+TEST_F(EyeTargetsTest, AFormatChangeMakesEveryTargetAgainAndReleasingGivesEverythingBack) {
+    RunScenario("");
+    ID3D11Device* device = Game().device.Get();
+    const ULONG deviceReferences = ReferenceCount(device);
+    ASSERT_TRUE(Present(kRed));
+    EXPECT_GT(ReferenceCount(device), deviceReferences);
+
+    ASSERT_TRUE(SUCCEEDED(Game().swapChain->ResizeBuffers(1, 64, 36, DXGI_FORMAT_B8G8R8A8_UNORM, 0)));
+    ASSERT_TRUE(Present(kRed)) << presenter->LastError();
+    EXPECT_EQ(MessagesStartingWith("D3D source=64x36;"), 2u);
+    for (ID3D11Texture2D* texture : {presenter->eyeTexture[0], presenter->eyeTexture[1],
+                                     presenter->stagingTexture[0], presenter->stagingTexture[1]}) {
+        D3D11_TEXTURE2D_DESC desc{};
+        texture->GetDesc(&desc);
+        EXPECT_EQ(desc.Format, DXGI_FORMAT_B8G8R8A8_UNORM);
+    }
+    const std::vector<uint32_t> texels = Texels(presenter->eyeTexture[1]);
+    ASSERT_FALSE(texels.empty());
+    EXPECT_EQ(texels[0], SwapRedBlue(PackColour(kRed)));
+
+    {
+        std::lock_guard<std::mutex> lock(presenter->presenterMutex);
+        presenter->ReleaseEyeTargets();
+    }
+    EXPECT_EQ(ReferenceCount(device), deviceReferences);
+    EXPECT_EQ(presenter->device, nullptr);
+    EXPECT_EQ(presenter->deferredContext, nullptr);
+    EXPECT_EQ(presenter->eyeTexture[0], nullptr);
+}
+
+TEST_F(EyeTargetsTest, TheGamesPipelineStateIsTheSameAfterTheFrame) {
+    GetSettings().VisibleHands = true;
+    RunScenario("controller 1 key 1 -0.05 1.6 -0.3 0 0 0\ncontroller 2 key 1 0.05 1.6 -0.3 0 0 0\n");
+    ASSERT_TRUE(Present(kBlack));
+
+    // The game's own pipeline: shaders, a target, a viewport, a rasterizer state.
+    HandResources gameObjects;
+    std::string failure;
+    ASSERT_TRUE(CreateHandResources(Game().device.Get(), gameObjects, failure)) << failure;
+    ComPtr<ID3D11Texture2D> backbuffer;
+    Game().swapChain->GetBuffer(0, __uuidof(ID3D11Texture2D), reinterpret_cast<void**>(backbuffer.Put()));
+    ComPtr<ID3D11RenderTargetView> target;
+    ASSERT_TRUE(SUCCEEDED(Game().device->CreateRenderTargetView(backbuffer.Get(), nullptr, target.Put())));
+    ID3D11DeviceContext* context = Game().context.Get();
+    ID3D11RenderTargetView* targets[1] = {target.Get()};
+    context->OMSetRenderTargets(1, targets, nullptr);
+    const D3D11_VIEWPORT viewport{3.0f, 4.0f, 20.0f, 10.0f, 0.1f, 0.9f};
+    context->RSSetViewports(1, &viewport);
+    context->VSSetShader(gameObjects.vertexShader.Get(), nullptr, 0);
+    context->PSSetShader(gameObjects.pixelShader.Get(), nullptr, 0);
+    context->RSSetState(gameObjects.rasterizerState.Get());
+
+    ASSERT_TRUE(presenter->RenderFrame(Game().SwapChain(), 0, false, false, -0.095f, 0.65f, 0.0f, 0.0f, 0.65f,
+                                       0.0f, 0.0f, 0.0f))
+        << presenter->LastError();
+
+    ComPtr<ID3D11RenderTargetView> boundTarget;
+    context->OMGetRenderTargets(1, boundTarget.Put(), nullptr);
+    EXPECT_EQ(boundTarget.Get(), target.Get());
+    UINT viewports = 1;
+    D3D11_VIEWPORT boundViewport{};
+    context->RSGetViewports(&viewports, &boundViewport);
+    ASSERT_EQ(viewports, 1u);
+    EXPECT_EQ(boundViewport.TopLeftX, viewport.TopLeftX);
+    EXPECT_EQ(boundViewport.Width, viewport.Width);
+    EXPECT_EQ(boundViewport.MaxDepth, viewport.MaxDepth);
+    ComPtr<ID3D11VertexShader> vertexShader;
+    context->VSGetShader(vertexShader.Put(), nullptr, nullptr);
+    EXPECT_EQ(vertexShader.Get(), gameObjects.vertexShader.Get());
+    ComPtr<ID3D11PixelShader> pixelShader;
+    context->PSGetShader(pixelShader.Put(), nullptr, nullptr);
+    EXPECT_EQ(pixelShader.Get(), gameObjects.pixelShader.Get());
+    ComPtr<ID3D11RasterizerState> rasterizer;
+    context->RSGetState(rasterizer.Put());
+    EXPECT_EQ(rasterizer.Get(), gameObjects.rasterizerState.Get());
+    context->ClearState();
+}
+
+TEST_F(EyeTargetsTest, HandsAreDrawnInsideTheGamePictureOnly) {
+    constexpr uint32_t kWidth = 512;
+    constexpr uint32_t kHeight = 288;
+    // The controllers in front, far enough apart that a hand drawn over the whole texture would
+    // land outside the game picture; the runtime keeps a picture of the second frame as the
+    // headset shows it.
+    RunScenario("controller 1 key 1 -0.3 1.55 -0.3 0 0 0\ncontroller 2 key 1 0.3 1.55 -0.3 0 0 0\n"
+                "capture 2\n");
+    game = std::make_unique<GameSwapChain>();
+    ASSERT_TRUE(game->Create(kWidth, kHeight)) << game->failure;
+
+    GetSettings().VisibleHands = false;
+    ASSERT_TRUE(Present(kBlack));
+    EXPECT_TRUE(Holds(0, kBlack)) << "without hands the eye shows the game frame";
+    EXPECT_TRUE(Holds(1, kBlack));
+
+    GetSettings().VisibleHands = true;
+    ASSERT_TRUE(Present(kBlack)) << presenter->LastError();
+    const float cropLo = presenter->aspectCrop.u.lo * kWidth;
+    const float cropHi = presenter->aspectCrop.u.hi * kWidth;
+    for (int eye = 0; eye < 2; ++eye) {
+        SCOPED_TRACE("eye " + std::to_string(eye));
+        const std::vector<uint32_t> texels = Texels(presenter->eyeTexture[eye]);
+        ASSERT_EQ(texels.size(), size_t{kWidth} * kHeight);
+        size_t handTexels = 0;
+        size_t outsideTheCrop = 0;
+        size_t notSkin = 0;
+        for (size_t i = 0; i < texels.size(); ++i) {
+            if (texels[i] == PackColour(kBlack)) {
+                continue;
+            }
+            ++handTexels;
+            const float x = static_cast<float>(i % kWidth) + 0.5f;
+            outsideTheCrop += x < cropLo || x > cropHi ? 1 : 0;
+            // Skin: red above green above blue.
+            const uint32_t red = texels[i] & 0xFF;
+            const uint32_t green = (texels[i] >> 8) & 0xFF;
+            const uint32_t blue = (texels[i] >> 16) & 0xFF;
+            notSkin += red > green && green > blue ? 0 : 1;
+        }
+        EXPECT_GT(handTexels, 100u);
+        EXPECT_EQ(outsideTheCrop, 0u);
+        EXPECT_EQ(notSkin, 0u);
+    }
+    EXPECT_NE(GetFileAttributesW(Beside(L"captures\\frame_000002_headset.png").c_str()),
+              INVALID_FILE_ATTRIBUTES);
+    // The projection comes back through the explicit result pointer of the struct-returning slot.
+    EXPECT_EQ(RuntimeCalls("system.GetProjectionMatrix frame=2 eye=0 near=0.025000 far=30.000000 -> ok"), 1u);
+    EXPECT_EQ(RuntimeCalls("system.GetProjectionMatrix frame=2 eye=1 near=0.025000 far=30.000000 -> ok"), 1u);
+    EXPECT_TRUE(NoMisdirectedCalls());
+}
+
+TEST_F(EyeTargetsTest, FailuresDisconnectReleaseEverythingAndLeaveTheGameFrameAlone) {
+    struct Case {
+        const char* scenario;
+        const char* text;
+        size_t submitsOfTheFailingFrame;
+    };
+    const Case cases[] = {
+        {"submit_error right 102 2", "OpenVR Submit failed (left 0, right 102)", 2},
+        {"wait_error 101 2", "OpenVR WaitGetPoses failed (101)", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        presenter = std::make_unique<VrPresenter>();
+        RunScenario(c.scenario);
+        ID3D11Device* device = Game().device.Get();
+        const ULONG deviceReferences = ReferenceCount(device);
+        ASSERT_TRUE(Present(kRed));
+        Game().DrawFrame(kGreen);
+        EXPECT_FALSE(presenter->RenderFrame(Game().SwapChain(), 0, false, false, -0.095f, 0.65f, 0.0f, 0.0f,
+                                            0.65f, 0.0f, 0.0f, 0.0f));
+        // The game's own frame is untouched and can be presented.
+        ComPtr<ID3D11Texture2D> backbuffer;
+        Game().swapChain->GetBuffer(0, __uuidof(ID3D11Texture2D), reinterpret_cast<void**>(backbuffer.Put()));
+        EXPECT_EQ(Texels(backbuffer.Get())[0], PackColour(kGreen));
+        backbuffer.Reset();
+        Game().Present();
+        presenter->AfterPresent();
+
+        EXPECT_EQ(presenter->LastError(), c.text);
+        EXPECT_EQ(RuntimeCalls("compositor.Submit frame=2 "), c.submitsOfTheFailingFrame);
+        EXPECT_EQ(RuntimeCalls("VR_ShutdownInternal"), 1u);
+        EXPECT_EQ(presenter->eyeTexture[0], nullptr);
+        EXPECT_EQ(ReferenceCount(device), deviceReferences);
+        EXPECT_EQ(RuntimeCalls("compositor.PostPresentHandoff"), 1u)
+            << "only the submitted frame is handed off";
+    }
+}
+
+TEST_F(EyeTargetsTest, BadBackbuffersAndNonFiniteParametersAreRefusedOrMadeSafe) {
+    RunScenario("");
+    {
+        std::lock_guard<std::mutex> lock(presenter->presenterMutex);
+        EXPECT_FALSE(presenter->EnsureEyeTargets(nullptr, BackbufferDesc{64, 36, 1, 28}));
+        EXPECT_EQ(presenter->lastErrorText, "The game supplied an invalid D3D11 backbuffer");
+        EXPECT_FALSE(presenter->EnsureEyeTargets(Game().device.Get(), BackbufferDesc{0, 36, 1, 28}));
+        EXPECT_EQ(presenter->lastErrorText, "The game supplied an invalid D3D11 backbuffer");
+        EXPECT_EQ(presenter->device, nullptr);
+
+        // A backbuffer Direct3D cannot make a copy of: the call that failed is named and
+        // whatever was made before it is given back.
+        ID3D11Device* device = Game().device.Get();
+        const ULONG deviceReferences = ReferenceCount(device);
+        EXPECT_FALSE(presenter->EnsureEyeTargets(device, BackbufferDesc{64, 36, 1, DXGI_FORMAT_UNKNOWN}));
+        EXPECT_EQ(presenter->lastErrorText,
+                  "ID3D11Device::CreateTexture2D (eye) failed (HRESULT 0x80070057)");
+        EXPECT_EQ(ReferenceCount(device), deviceReferences);
+        EXPECT_EQ(presenter->deferredContext, nullptr);
+    }
+
+    const float nan = std::nanf("");
+    FrameParams p;
+    p.convergence = nan;
+    p.picture = PictureParams{nan, nan, nan, nan, nan, nan, nan};
+    ASSERT_TRUE(Present(kRed, p)) << presenter->LastError();
+    const std::vector<Submission> submissions = Submissions();
+    ASSERT_EQ(submissions.size(), 2u);
+    ExpectBounds(submissions[0], TextureBounds{});
+    ExpectBounds(submissions[1], TextureBounds{});
+    EXPECT_EQ(MessagesStartingWith(
+                  "Stereo bounds: left scale/offsets 0.650/+0.000/+0.000, right scale/offsets/roll "
+                  "0.650/+0.000/+0.000/+0.00, requested convergence nan, applied 0.0000;"),
+              1u);
+}
+
+using NoCompiler = VrRuntimeTest;
+
+TEST_F(NoCompiler, WithoutTheShaderCompilerThereAreNoEyeTargets) {
+    RunScenario("");
+    ID3D11Device* device = Game().device.Get();
+    const ULONG deviceReferences = ReferenceCount(device);
+    EXPECT_FALSE(Frame());
+    EXPECT_EQ(presenter->LastError(),
+              "Hand vertex shader compilation failed: d3dcompiler_47.dll is unavailable");
+    EXPECT_EQ(presenter->eyeTexture[0], nullptr);
+    EXPECT_EQ(presenter->deferredContext, nullptr);
+    EXPECT_EQ(ReferenceCount(device), deviceReferences);
+    EXPECT_EQ(RuntimeCalls("compositor.Submit"), 0u);
+}
+
+} // namespace
+} // namespace corvane::vr_test
