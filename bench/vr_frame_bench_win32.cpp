@@ -200,7 +200,7 @@ void Report(const char* name, const Samples& s, double gameFrame, double gameCal
     const double presenter = Median(s.presenterSeconds);
     std::printf(
         "%-20s frame %7.3f ms (+%5.1f%% of the game's)  in presenter calls %6.3f ms (%5.1f%% of the game's "
-        "calls)  allocations %.2f/frame in %d frames  submitted %d/%zu\n",
+        "calls)  allocations %.2f/frame (%d frames allocated)  submitted %d/%zu\n",
         name, frame * 1e3, gameFrame > 0.0 ? (frame - gameFrame) / gameFrame * 100.0 : 0.0, presenter * 1e3,
         gameCalls > 0.0 ? presenter / gameCalls * 100.0 : 0.0,
         s.frameSeconds.empty() ? 0.0 : static_cast<double>(s.allocations) / s.frameSeconds.size(),
