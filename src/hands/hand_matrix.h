@@ -2,20 +2,18 @@
 // convention (translation in the last column). Render thread, pure arithmetic.
 #pragma once
 
+#include "vr/openvr_abi.h"
+
 namespace corvane {
 
 struct Matrix44 {
     float m[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
 };
 
-// A 3x4 row-major pose (the layout of HmdMatrix34_t).
-struct Matrix34 {
-    float m[3][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}};
-};
-
 Matrix44 MatrixMultiply(const Matrix44& a, const Matrix44& b);
-Matrix44 Matrix34To44(const Matrix34& pose);
-Matrix44 Matrix44Copy(const float (&m)[4][4]);
+// An OpenVR pose with the row (0, 0, 0, 1) appended; an OpenVR 4x4 matrix as it is.
+Matrix44 Matrix34To44(const HmdMatrix34_t& pose);
+Matrix44 Matrix44Copy(const HmdMatrix44_t& matrix);
 
 Matrix44 Translation(float x, float y, float z);
 Matrix44 Scaling(float x, float y, float z);

@@ -5,16 +5,6 @@
 namespace corvane {
 namespace {
 
-Matrix44 PoseMatrix(const HmdMatrix34_t& pose) {
-    Matrix34 rows;
-    for (int row = 0; row < 3; ++row) {
-        for (int column = 0; column < 4; ++column) {
-            rows.m[row][column] = pose.m[row][column];
-        }
-    }
-    return Matrix34To44(rows);
-}
-
 bool IsFinite(const Matrix44& matrix) {
     for (const auto& row : matrix.m) {
         for (float value : row) {
@@ -45,9 +35,9 @@ bool EyeViewProjection(const HandScene& scene, int eye, Matrix44& viewProjection
         return false;
     }
     const int side = eye == 0 ? 0 : 1;
-    const Matrix44 headToTracking = PoseMatrix(scene.renderPoses[0].mDeviceToAbsoluteTracking);
-    const Matrix44 eyeToHead = PoseMatrix(scene.eyeToHead[side]);
-    const Matrix44 projection = Matrix44Copy(scene.projection[side].m);
+    const Matrix44 headToTracking = Matrix34To44(scene.renderPoses[0].mDeviceToAbsoluteTracking);
+    const Matrix44 eyeToHead = Matrix34To44(scene.eyeToHead[side]);
+    const Matrix44 projection = Matrix44Copy(scene.projection[side]);
     if (!IsFinite(headToTracking) || !IsFinite(eyeToHead) || !IsFinite(projection)) {
         return false;
     }
@@ -66,8 +56,8 @@ bool PlaceHand(const HandScene& scene, const ControllerState& controller, HandPa
         controller.deviceIndex >= scene.renderPoses.size()) {
         return false;
     }
-    const Matrix44 headset = PoseMatrix(scene.renderPoses[0].mDeviceToAbsoluteTracking);
-    const Matrix44 pose = PoseMatrix(scene.renderPoses[controller.deviceIndex].mDeviceToAbsoluteTracking);
+    const Matrix44 headset = Matrix34To44(scene.renderPoses[0].mDeviceToAbsoluteTracking);
+    const Matrix44 pose = Matrix34To44(scene.renderPoses[controller.deviceIndex].mDeviceToAbsoluteTracking);
     if (!IsFinite(headset) || !IsFinite(pose) || !std::isfinite(controller.trigger) ||
         !std::isfinite(controller.grip)) {
         return false;

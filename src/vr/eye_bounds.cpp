@@ -33,8 +33,8 @@ float AppliedConvergence(float requested) {
     return FiniteOr(requested, kDefaultConvergence) - kDefaultConvergence;
 }
 
-TextureBounds ComputeEyeBounds(const EyeBoundsInput& input) {
-    TextureBounds bounds;
+VRTextureBounds_t ComputeEyeBounds(const EyeBoundsInput& input) {
+    VRTextureBounds_t bounds = kWholeTexture;
     if (input.commonProjection && input.eye <= 1) {
         const float scale = std::clamp(input.fovScale, 0.5f, 2.0f);
         const float tx = input.commonTanX * kGuardBand * scale;

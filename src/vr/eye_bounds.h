@@ -3,15 +3,13 @@
 // parameters and the convergence. Render thread (presenter), pure arithmetic.
 #pragma once
 
+#include "vr/openvr_abi.h"
+
 namespace corvane {
 
-// A texture window in normalised coordinates (the layout of VRTextureBounds_t).
-struct TextureBounds {
-    float uMin = 0.0f;
-    float vMin = 0.0f;
-    float uMax = 1.0f;
-    float vMax = 1.0f;
-};
+// The whole texture: what an eye shows before its own field and the picture parameters cut
+// into it.
+inline constexpr VRTextureBounds_t kWholeTexture{0.0f, 0.0f, 1.0f, 1.0f};
 
 // Raw projection tangents of one eye as the runtime reports them.
 struct RawProjection {
@@ -56,7 +54,7 @@ Interval AdjustInterval(float lo, float hi, float k, float shift);
 // The requested convergence (or the default when not finite) relative to the default.
 float AppliedConvergence(float requested);
 
-TextureBounds ComputeEyeBounds(const EyeBoundsInput& input);
+VRTextureBounds_t ComputeEyeBounds(const EyeBoundsInput& input);
 
 struct AspectCrop {
     Interval u;

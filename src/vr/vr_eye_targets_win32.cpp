@@ -165,8 +165,8 @@ bool VrPresenter::EnsureEyeTargets(ID3D11Device* gameDevice, const BackbufferDes
 
     backbufferDescCache = desc;
     aspectCrop = ComputeAspectCrop(desc.width, desc.height, renderTargetWidth, renderTargetHeight);
-    const TextureBounds left = ComputeEyeBounds(0, kOpticalBoundsConvergence, false);
-    const TextureBounds right = ComputeEyeBounds(1, kOpticalBoundsConvergence, false);
+    const VRTextureBounds_t left = ComputeEyeBounds(0, kOpticalBoundsConvergence, false);
+    const VRTextureBounds_t right = ComputeEyeBounds(1, kOpticalBoundsConvergence, false);
     LogMessage(
         "D3D source=%ux%u; aspect crop U=(%.6f, %.6f) V=(%.6f, %.6f); optical bounds L=(%.6f, %.6f) R=(%.6f, "
         "%.6f)",

@@ -118,7 +118,7 @@ struct VrPresenter {
     // Runs the recorded commands on the game's immediate context, its state restored after.
     [[nodiscard]] bool ExecuteEyeCopies();
     // The texture bounds of one eye from the optics, the picture parameters and convergence.
-    TextureBounds ComputeEyeBounds(uint32_t eye, float convergence, bool commonProjection) const;
+    VRTextureBounds_t ComputeEyeBounds(uint32_t eye, float convergence, bool commonProjection) const;
 
     // ---- Accessors (any thread) ----
 
@@ -221,7 +221,7 @@ private:
     void InitializeClient(EVRInitError& error);
     bool ReadOptics();
     void LogStereoBoundsOnChange(float requestedConvergence, float appliedConvergence,
-                                 const TextureBounds& left, const TextureBounds& right);
+                                 const VRTextureBounds_t& left, const VRTextureBounds_t& right);
 };
 
 } // namespace corvane

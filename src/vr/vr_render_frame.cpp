@@ -39,10 +39,6 @@ void ToArray(const PictureParams& p, float (&out)[7]) {
     out[6] = p.rightRollDegrees;
 }
 
-VRTextureBounds_t ToOpenVr(const TextureBounds& bounds) {
-    return VRTextureBounds_t{bounds.uMin, bounds.vMin, bounds.uMax, bounds.vMax};
-}
-
 // One eye's submission record: the texture, with the picture's head pose when it has one
 // of the current tracking epoch.
 struct EyeSubmission {
@@ -63,7 +59,8 @@ EyeSubmission PrepareEyeSubmission(ID3D11Texture2D* texture, const EyeRenderPose
 
 } // namespace
 
-TextureBounds VrPresenter::ComputeEyeBounds(uint32_t eye, float convergence, bool commonProjection) const {
+VRTextureBounds_t VrPresenter::ComputeEyeBounds(uint32_t eye, float convergence,
+                                                bool commonProjection) const {
     EyeBoundsInput input;
     input.eye = eye;
     input.convergence = convergence;
@@ -80,7 +77,7 @@ TextureBounds VrPresenter::ComputeEyeBounds(uint32_t eye, float convergence, boo
 }
 
 void VrPresenter::LogStereoBoundsOnChange(float requestedConvergence, float appliedConvergence,
-                                          const TextureBounds& left, const TextureBounds& right) {
+                                          const VRTextureBounds_t& left, const VRTextureBounds_t& right) {
     float current[7];
     ToArray(pictureParams, current);
     bool changed = !stereoBoundsLogged.logged ||
@@ -236,16 +233,16 @@ bool VrPresenter::RenderFrame(IDXGISwapChain* swapChain, uint32_t eye, bool pair
     }
 
     const float applied = AppliedConvergence(requestedConvergence);
-    const TextureBounds leftBounds = ComputeEyeBounds(0, applied, eyeTextures.eyeTexturesCommonProjection);
-    const TextureBounds rightBounds = ComputeEyeBounds(1, applied, eyeTextures.eyeTexturesCommonProjection);
+    const VRTextureBounds_t leftBounds =
+        ComputeEyeBounds(0, applied, eyeTextures.eyeTexturesCommonProjection);
+    const VRTextureBounds_t rightBounds =
+        ComputeEyeBounds(1, applied, eyeTextures.eyeTexturesCommonProjection);
     LogStereoBoundsOnChange(requestedConvergence, applied, leftBounds, rightBounds);
 
-    const VRTextureBounds_t leftSubmitBounds = ToOpenVr(leftBounds);
-    const VRTextureBounds_t rightSubmitBounds = ToOpenVr(rightBounds);
     const EVRCompositorError leftResult =
-        OpenVrSubmit(compositor, Eye_Left, &left.texture, &leftSubmitBounds, left.flags);
+        OpenVrSubmit(compositor, Eye_Left, &left.texture, &leftBounds, left.flags);
     const EVRCompositorError rightResult =
-        OpenVrSubmit(compositor, Eye_Right, &right.texture, &rightSubmitBounds, right.flags);
+        OpenVrSubmit(compositor, Eye_Right, &right.texture, &rightBounds, right.flags);
     if (leftResult == VRCompositorError_None && rightResult == VRCompositorError_None) {
         submittedThisFrame = true;
         lastErrorText.clear();

@@ -22,7 +22,7 @@ EyeBoundsInput DefaultOptics(unsigned eye, bool commonProjection) {
     return input;
 }
 
-void ExpectBounds(const TextureBounds& expected, const TextureBounds& actual, const char* label) {
+void ExpectBounds(const VRTextureBounds_t& expected, const VRTextureBounds_t& actual, const char* label) {
     EXPECT_NEAR(expected.uMin, actual.uMin, 1e-5f) << label;
     EXPECT_NEAR(expected.vMin, actual.vMin, 1e-5f) << label;
     EXPECT_NEAR(expected.uMax, actual.uMax, 1e-5f) << label;
@@ -33,7 +33,7 @@ TEST(EyeBoundsTest, WorkedExamples) {
     struct Case {
         const char* label;
         EyeBoundsInput input;
-        TextureBounds expected;
+        VRTextureBounds_t expected;
     };
     EyeBoundsInput legacyScaled = DefaultOptics(0, false);
     legacyScaled.picture.leftScale = 1.3f;

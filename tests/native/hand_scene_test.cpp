@@ -127,12 +127,8 @@ TEST(HandSceneTest, HandsArePlacedFromTheirOwnRenderPoseAndScaledAboutTheHead) {
     HandParts parts;
     ASSERT_TRUE(PlaceHand(f.scene, f.scene.controllers[0], parts));
 
-    Matrix34 controller;
-    Matrix34 headset;
-    controller.m[0][3] = -0.2f;
-    controller.m[1][3] = 1.4f;
-    controller.m[2][3] = -0.5f;
-    headset.m[1][3] = 1.6f;
+    const HmdMatrix34_t controller = Pose(-0.2f, 1.4f, -0.5f);
+    const HmdMatrix34_t headset = Pose(0.0f, 1.6f, 0.0f);
     const Matrix44 hand = HandFrame(Matrix34To44(controller), Matrix34To44(headset), 2.0f, 1.0f);
     EXPECT_NEAR(-1.0f, hand.m[2][3], 1e-6f); // half a metre away is drawn a metre away
     const HandParts expected = BuildHandParts(hand, true, 0.6f, 0.3f);

@@ -142,7 +142,7 @@ protected:
     }
 };
 
-void ExpectBounds(const Submission& s, const TextureBounds& expected) {
+void ExpectBounds(const Submission& s, const VRTextureBounds_t& expected) {
     SCOPED_TRACE("eye " + std::to_string(s.eye));
     EXPECT_NEAR(s.bounds[0], expected.uMin, 2e-6f);
     EXPECT_NEAR(s.bounds[1], expected.vMin, 2e-6f);
@@ -203,8 +203,8 @@ TEST_F(EyeTargetsTest, SubmittedBoundsFollowTheOpticsThePictureAndTheConvergence
         bool commonProjection;
         float convergence;
         float leftScale;
-        TextureBounds left;
-        TextureBounds right;
+        VRTextureBounds_t left;
+        VRTextureBounds_t right;
     };
     const Case cases[] = {
         {"common projection",
@@ -555,8 +555,8 @@ TEST_F(EyeTargetsTest, BadBackbuffersAndNonFiniteParametersAreRefusedOrMadeSafe)
     ASSERT_TRUE(Present(kRed, p)) << presenter->LastError();
     const std::vector<Submission> submissions = Submissions();
     ASSERT_EQ(submissions.size(), 2u);
-    ExpectBounds(submissions[0], TextureBounds{});
-    ExpectBounds(submissions[1], TextureBounds{});
+    ExpectBounds(submissions[0], kWholeTexture);
+    ExpectBounds(submissions[1], kWholeTexture);
     EXPECT_EQ(MessagesStartingWith(
                   "Stereo bounds: left scale/offsets 0.650/+0.000/+0.000, right scale/offsets/roll "
                   "0.650/+0.000/+0.000/+0.00, requested convergence nan, applied 0.0000;"),
