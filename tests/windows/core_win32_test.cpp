@@ -4,6 +4,7 @@
 #include "core/log.h"
 #include "core/settings.h"
 #include "platform/win32/os_win32.h"
+#include "test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -19,16 +20,8 @@
 namespace corvane {
 namespace {
 
-std::wstring Beside(const wchar_t* file) {
-    return GetModuleDirectory() + L"\\" + file;
-}
-
-std::string ReadFile(const std::wstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testing_support::Beside;
+using testing_support::ReadFileText;
 
 void WriteFile(const std::wstring& path, const std::string& text) {
     std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
@@ -37,7 +30,7 @@ void WriteFile(const std::wstring& path, const std::string& text) {
 
 std::vector<std::string> LogLines() {
     std::vector<std::string> lines;
-    std::string text = ReadFile(Beside(L"CorvaneVR.log"));
+    std::string text = ReadFileText(Beside(L"CorvaneVR.log"));
     size_t start = 0;
     for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
         lines.push_back(text.substr(start, end - start));
@@ -107,13 +100,13 @@ TEST_F(CoreWin32Test, BadValuesThroughTheProfileFunctionsFallBack) {
 
 TEST_F(CoreWin32Test, WriteBackKeepsCommentsAndOtherKeys) {
     UseShippedIni();
-    const std::string before = ReadFile(Beside(L"CorvaneVR.ini"));
+    const std::string before = ReadFileText(Beside(L"CorvaneVR.ini"));
 
     EXPECT_TRUE(WriteConvergenceToIni(-0.1f));
     EXPECT_TRUE(WriteRightFrameScaleToIni(0.7f));
     EXPECT_TRUE(WriteRightFrameRollDegreesToIni(-0.3f));
 
-    const std::string after = ReadFile(Beside(L"CorvaneVR.ini"));
+    const std::string after = ReadFileText(Beside(L"CorvaneVR.ini"));
     EXPECT_NE(std::string::npos, after.find("ConvergenceOffset=-0.100000"));
     EXPECT_NE(std::string::npos, after.find("RightFrameScale=0.700000"));
     EXPECT_NE(std::string::npos, after.find("; Thumbstick dead zone: 0.0 to 0.9. Default 0.18."));

@@ -6,6 +6,7 @@
 #include "input/gamepad_mapping.h"
 #include "platform/os.h"
 #include "platform/win32/os_win32.h"
+#include "test_files.h"
 #include "vr/vr_presenter.h"
 
 #include <gtest/gtest.h>
@@ -23,18 +24,7 @@ namespace corvane {
 namespace {
 
 std::string ReadLog() {
-    std::string text;
-    std::FILE* file = _wfopen((GetModuleDirectory() + L"\\CorvaneVR.log").c_str(), L"rb");
-    if (file == nullptr) {
-        return text;
-    }
-    char chunk[4096];
-    size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        text.append(chunk, got);
-    }
-    std::fclose(file);
-    return text;
+    return testing_support::ReadFileText(testing_support::Beside(L"CorvaneVR.log"));
 }
 
 size_t Count(const std::string& text, const std::string& part) {

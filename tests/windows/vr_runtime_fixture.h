@@ -8,6 +8,7 @@
 #include "platform/os.h"
 #include "platform/win32/os_win32.h"
 #include "vr/vr_presenter.h"
+#include "test_files.h"
 #include "vr_game_swap_chain.h"
 
 #include <gtest/gtest.h>
@@ -21,24 +22,8 @@
 
 namespace corvane::vr_test {
 
-inline std::wstring Beside(const wchar_t* file) {
-    return GetModuleDirectory() + L"\\" + file;
-}
-
-inline std::string ReadText(const std::wstring& path) {
-    std::string text;
-    std::FILE* file = _wfopen(path.c_str(), L"rb");
-    if (file == nullptr) {
-        return text;
-    }
-    char chunk[4096];
-    size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        text.append(chunk, got);
-    }
-    std::fclose(file);
-    return text;
-}
+using testing_support::Beside;
+using testing_support::ReadFileText;
 
 inline std::vector<std::string> SplitLines(const std::string& text, const std::string& ending) {
     std::vector<std::string> lines;
@@ -118,7 +103,7 @@ protected:
     static void AdvanceSeconds(int64_t seconds) { AdvanceSteadyClockForTests(seconds * 1'000'000'000); }
 
     std::vector<std::string> RuntimeLog() const {
-        return SplitLines(ReadText(Beside(L"vr_runtime.log")), "\n");
+        return SplitLines(ReadFileText(Beside(L"vr_runtime.log")), "\n");
     }
 
     size_t RuntimeCalls(const std::string& prefix) const {
@@ -132,7 +117,7 @@ protected:
     // The program's log messages without their time stamps.
     static std::vector<std::string> Messages() {
         std::vector<std::string> messages;
-        for (const std::string& line : SplitLines(ReadText(Beside(L"CorvaneVR.log")), "\r\n")) {
+        for (const std::string& line : SplitLines(ReadFileText(Beside(L"CorvaneVR.log")), "\r\n")) {
             const size_t close = line.find("] ");
             messages.push_back(close == std::string::npos ? line : line.substr(close + 2));
         }
