@@ -1,0 +1,129 @@
+#include "interception/import_hook.h"
+
+#include <cstring>
+
+namespace corvane {
+namespace {
+
+constexpr uint16_t kDosMagic = 0x5A4D;
+constexpr uint32_t kNtSignature = 0x00004550;
+constexpr uint16_t kMachineX64 = 0x8664;
+constexpr uint16_t kPe32PlusMagic = 0x020B;
+
+// Offsets inside IMAGE_DOS_HEADER and IMAGE_NT_HEADERS64.
+constexpr uint32_t kDosLfanew = 0x3C;
+constexpr uint32_t kNtMachine = 4;
+constexpr uint32_t kNtTimeDateStamp = 8;
+constexpr uint32_t kNtOptionalMagic = 24;
+constexpr uint32_t kNtSizeOfImage = 24 + 56;
+constexpr uint32_t kNtImportDirectory = 24 + 112 + 8; // data directory entry 1
+constexpr uint32_t kNtHeadersSize = 24 + 240;
+
+constexpr uint32_t kImportDescriptorSize = 20;
+constexpr uint32_t kDescriptorNameOffset = 12;
+constexpr uint32_t kDescriptorAddressTableOffset = 16;
+constexpr uint64_t kImportByOrdinal = 0x8000000000000000ull;
+constexpr uint32_t kHintSize = 2;
+
+template <typename T> T ReadAt(uintptr_t base, uint64_t offset) noexcept {
+    T value;
+    std::memcpy(&value, reinterpret_cast<const void*>(base + offset), sizeof(value));
+    return value;
+}
+
+bool EqualsIgnoringCase(uintptr_t base, uint64_t rva, const char* expected) noexcept {
+    for (uint64_t i = 0;; ++i) {
+        if (rva + i >= kSupportedSizeOfImage) {
+            return false;
+        }
+        char actual = ReadAt<char>(base, rva + i);
+        char wanted = expected[i];
+        if (actual >= 'A' && actual <= 'Z') {
+            actual = static_cast<char>(actual - 'A' + 'a');
+        }
+        if (wanted >= 'A' && wanted <= 'Z') {
+            wanted = static_cast<char>(wanted - 'A' + 'a');
+        }
+        if (actual != wanted) {
+            return false;
+        }
+        if (actual == '\0') {
+            return true;
+        }
+    }
+}
+
+bool EqualsExactly(uintptr_t base, uint64_t rva, const char* expected) noexcept {
+    const size_t length = std::strlen(expected) + 1;
+    if (rva >= kSupportedSizeOfImage || length > kSupportedSizeOfImage - rva) {
+        return false;
+    }
+    return std::memcmp(reinterpret_cast<const void*>(base + rva), expected, length) == 0;
+}
+
+uint32_t NtHeadersOffset(uintptr_t base) noexcept {
+    return ReadAt<uint32_t>(base, kDosLfanew);
+}
+
+} // namespace
+
+bool IsSupportedHostImage(uintptr_t base) noexcept {
+    if (base == 0 || ReadAt<uint16_t>(base, 0) != kDosMagic) {
+        return false;
+    }
+    const uint32_t nt = NtHeadersOffset(base);
+    // The header must lie inside the first page the loader always maps.
+    if (nt < 1 || nt > 0x1000 - kNtHeadersSize) {
+        return false;
+    }
+    const uint32_t importRva = ReadAt<uint32_t>(base, nt + kNtImportDirectory);
+    const uint32_t importSize = ReadAt<uint32_t>(base, nt + kNtImportDirectory + 4);
+    if (ReadAt<uint32_t>(base, nt) != kNtSignature ||
+        ReadAt<uint16_t>(base, nt + kNtMachine) != kMachineX64 ||
+        ReadAt<uint32_t>(base, nt + kNtTimeDateStamp) != kSupportedTimeDateStamp ||
+        ReadAt<uint32_t>(base, nt + kNtSizeOfImage) != kSupportedSizeOfImage ||
+        ReadAt<uint16_t>(base, nt + kNtOptionalMagic) != kPe32PlusMagic) {
+        return false;
+    }
+    if (importRva == 0 || importSize == 0 || importRva >= kSupportedSizeOfImage ||
+        kSupportedSizeOfImage - importRva < kImportDescriptorSize) {
+        return false;
+    }
+    return ReadAt<uint32_t>(base, importRva + kDescriptorNameOffset) != 0;
+}
+
+uint64_t* FindNamedImportSlot(uintptr_t base, const char* libraryName, const char* functionName) noexcept {
+    const uint32_t nt = NtHeadersOffset(base);
+    uint64_t descriptor = ReadAt<uint32_t>(base, nt + kNtImportDirectory);
+    for (; descriptor + kImportDescriptorSize <= kSupportedSizeOfImage; descriptor += kImportDescriptorSize) {
+        const uint32_t nameRva = ReadAt<uint32_t>(base, descriptor + kDescriptorNameOffset);
+        if (nameRva == 0) {
+            return nullptr;
+        }
+        const uint32_t lookupRva = ReadAt<uint32_t>(base, descriptor);
+        const uint32_t addressRva = ReadAt<uint32_t>(base, descriptor + kDescriptorAddressTableOffset);
+        if (lookupRva == 0 || addressRva == 0 || !EqualsIgnoringCase(base, nameRva, libraryName)) {
+            continue;
+        }
+        for (uint64_t index = 0;; ++index) {
+            const uint64_t lookupEntry = lookupRva + index * 8;
+            const uint64_t addressEntry = addressRva + index * 8;
+            if (lookupEntry + 8 > kSupportedSizeOfImage || addressEntry + 8 > kSupportedSizeOfImage) {
+                break;
+            }
+            const uint64_t lookup = ReadAt<uint64_t>(base, lookupEntry);
+            if (lookup == 0) {
+                break;
+            }
+            if ((lookup & kImportByOrdinal) != 0 || lookup >= kSupportedSizeOfImage) {
+                continue;
+            }
+            if (EqualsExactly(base, lookup + kHintSize, functionName)) {
+                return reinterpret_cast<uint64_t*>(base + addressEntry);
+            }
+        }
+    }
+    return nullptr;
+}
+
+} // namespace corvane
