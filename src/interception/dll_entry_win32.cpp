@@ -1,7 +1,9 @@
 // Module entry of XINPUT1_3.dll. Runs under the loader lock: it only records the module
-// handle, which the log and the INI need to find their files beside the DLL, and points the
-// game integration at the host process (plain pointer stores, nothing is loaded).
+// handle, which the log and the INI need to find their files beside the DLL, points the
+// game integration at the host process (plain pointer stores, nothing is loaded) and
+// redirects the game's Direct3D 11 import (header reads and one pointer exchange).
 #include "game/game_host_win32.h"
+#include "interception/device_creation_win32.h"
 #include "platform/win32/os_win32.h"
 
 #include <windows.h>
@@ -10,6 +12,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserv
     if (reason == DLL_PROCESS_ATTACH) {
         corvane::RecordOwnModule(instance);
         corvane::InstallGameHostWin32();
+        static_cast<void>(corvane::InstallImportHook());
     }
     return TRUE;
 }

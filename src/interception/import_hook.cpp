@@ -1,5 +1,7 @@
 #include "interception/import_hook.h"
 
+#include "game/executable_validation.h"
+
 #include <cstring>
 
 namespace corvane {

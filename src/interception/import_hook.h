@@ -7,9 +7,6 @@
 
 namespace corvane {
 
-inline constexpr uint32_t kSupportedTimeDateStamp = 0x5BE4DE30;
-inline constexpr uint32_t kSupportedSizeOfImage = 0x0A01B000;
-
 // True when the mapped image at `base` is the supported build of the game: the DOS and NT
 // signatures, x64, the build's time stamp and image size, PE32+ and a usable import directory.
 [[nodiscard]] bool IsSupportedHostImage(uintptr_t base) noexcept;
