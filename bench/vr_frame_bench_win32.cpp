@@ -166,8 +166,7 @@ void RunFrames(GameFrame& game, VrPresenter* presenter, ID3D11Query* idle, int c
         bool submitted = false;
         if (presenter != nullptr) {
             const uint32_t eye = static_cast<uint32_t>(frame % 2);
-            submitted = presenter->RenderFrame(game.game.SwapChain(), eye, true, true, -0.095f, 0.65f, 0.0f,
-                                               0.0f, 0.65f, 0.0f, 0.0f, 0.0f);
+            submitted = presenter->RenderFrame(game.game.SwapChain(), FrameRequest{eye, true, true});
         }
         uint64_t allocations = g_allocations.load() - allocationsBefore;
         const Clock::time_point rendered = Clock::now();

@@ -61,6 +61,24 @@ void HandleConvergenceKeys() {
                pressF3 ? "closer" : "farther apart", double{stereo.convergenceOffset}, SaveSuffix(saved));
 }
 
+// The frame's eye and pairing with the live convergence and picture values. A pair-valid
+// frame was also rendered with the common projection.
+FrameRequest LiveFrameRequest(const StereoState& stereo, uint32_t eye, bool pairValid) {
+    FrameRequest request;
+    request.eye = eye;
+    request.pairValid = pairValid;
+    request.commonProjection = pairValid;
+    request.requestedConvergence = stereo.convergenceOffset;
+    request.picture.leftScale = stereo.frameScale;
+    request.picture.leftHorizontal = stereo.frameHorizontalOffset;
+    request.picture.leftVertical = stereo.frameVerticalOffset;
+    request.picture.rightScale = stereo.rightFrameScale;
+    request.picture.rightHorizontal = stereo.rightFrameHorizontalOffset;
+    request.picture.rightVertical = stereo.rightFrameVerticalOffset;
+    request.picture.rightRollDegrees = stereo.rightFrameRollDegrees;
+    return request;
+}
+
 void RunFrameSteps(IDXGISwapChain* swapChain) {
     RunStartupOnce();
     StereoState& stereo = GetStereoState();
@@ -89,12 +107,9 @@ void RunFrameSteps(IDXGISwapChain* swapChain) {
     }
 
     const StereoFrameFlags flags = stereo.TakeFrameFlags();
-    const bool submitted = presenter.RenderFrame(
-        swapChain, eye, flags.pairValid, flags.pairValid, stereo.convergenceOffset, stereo.frameScale,
-        stereo.frameHorizontalOffset, stereo.frameVerticalOffset, stereo.rightFrameScale,
-        stereo.rightFrameHorizontalOffset, stereo.rightFrameVerticalOffset, stereo.rightFrameRollDegrees);
+    const bool submitted = presenter.RenderFrame(swapChain, LiveFrameRequest(stereo, eye, flags.pairValid));
     stereo.AdvanceAfterSubmit(eye, flags, submitted);
-    ReportSubmissionStatus(submitted, submitted ? std::string() : presenter.LastError());
+    ReportSubmissionStatus(submitted, presenter);
     InputSnapshot snapshot;
     const bool haveInput = submitted && presenter.TakeInputSnapshot(snapshot);
     PublishFrameInput(submitted, haveInput ? &snapshot : nullptr);
@@ -140,11 +155,10 @@ void StartupOnce() {
         settings.LockHeadPoseAcrossAERPair ? "on" : "off");
 }
 
-void ReportSubmissionStatus(bool submitted, const std::string& lastError) {
+void ReportSubmissionStatus(bool submitted, VrPresenter& presenter) {
     if (!submitted) {
-        if (!lastError.empty() && lastError != g_driver.rememberedError) {
-            LogMessage("VR renderer unavailable: %s", lastError.c_str());
-            g_driver.rememberedError = lastError;
+        if (presenter.CopyLastErrorIfChanged(g_driver.rememberedError)) {
+            LogMessage("VR renderer unavailable: %s", g_driver.rememberedError.c_str());
         }
         return;
     }

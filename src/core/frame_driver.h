@@ -11,14 +11,17 @@ struct IDXGISwapChain;
 
 namespace corvane {
 
+struct VrPresenter;
+
 // Never lets an exception escape; the game's frame is presented whatever happens here.
 void RunFrame(IDXGISwapChain* swapChain) noexcept;
 
 // Reads the INI, seeds the live stereo values and logs the startup banner.
 void StartupOnce();
 
-// Logs VR availability changes: an error text once per change, and the recovery line.
-void ReportSubmissionStatus(bool submitted, const std::string& lastError);
+// Logs VR availability changes: the presenter's failure text once per change, and the
+// recovery line. Allocates only when the text changes.
+void ReportSubmissionStatus(bool submitted, VrPresenter& presenter);
 
 // Publishes the mapped controllers when the frame was submitted and controller data
 // exist (snapshot not null) and mapping is on; the neutral input otherwise.

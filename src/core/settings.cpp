@@ -145,14 +145,14 @@ void LoadSettings() {
         "offset=%+.3f/%+.3f, right frame scale/offsets/roll=%.3f/%+.3f/%+.3f/%+.2f, HUD "
         "scale/vertical=%.3f/%+.3f)",
         int{s.Enabled}, int{s.VisibleHands}, int{s.SpacewarpCompatibleAER}, int{s.MonoOnTransitions},
-        s.AERFirstEye == 1 ? "right" : "left", int{s.LockHeadPoseAcrossAERPair}, s.AERMaxPairIntervalMs,
-        int{s.MapMotionControllers}, int{s.MapHeadLook}, int{s.FirstPersonDefault},
-        int{s.AutoResumeFirstPerson}, s.FirstPersonStableFrames, s.FirstPersonRetryFrames,
-        int{s.ShowPlayerBody}, double{s.FirstPersonForwardOffset}, double{s.HeadYawScale},
-        double{s.HeadPitchScale}, double{s.FovScale}, double{s.FrameScale}, double{s.FrameHorizontalOffset},
-        double{s.FrameVerticalOffset}, double{s.RightFrameScale}, double{s.RightFrameHorizontalOffset},
-        double{s.RightFrameVerticalOffset}, double{s.RightFrameRollDegrees}, double{s.HudScale},
-        double{s.HudVerticalOffset});
+        s.AERFirstEye == 1 ? "right" : "left", int{s.LockHeadPoseAcrossAERPair},
+        unsigned{s.AERMaxPairIntervalMs}, int{s.MapMotionControllers}, int{s.MapHeadLook},
+        int{s.FirstPersonDefault}, int{s.AutoResumeFirstPerson}, unsigned{s.FirstPersonStableFrames},
+        unsigned{s.FirstPersonRetryFrames}, int{s.ShowPlayerBody}, double{s.FirstPersonForwardOffset},
+        double{s.HeadYawScale}, double{s.HeadPitchScale}, double{s.FovScale}, double{s.FrameScale},
+        double{s.FrameHorizontalOffset}, double{s.FrameVerticalOffset}, double{s.RightFrameScale},
+        double{s.RightFrameHorizontalOffset}, double{s.RightFrameVerticalOffset},
+        double{s.RightFrameRollDegrees}, double{s.HudScale}, double{s.HudVerticalOffset});
 }
 
 StartupStereoValues ReadStartupStereoValues() {

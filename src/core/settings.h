@@ -1,6 +1,10 @@
 // The configuration record, read once from "CorvaneVR.ini" by the first frame and read
-// everywhere afterwards. Fields carry the INI key names and start at their defaults.
+// everywhere afterwards. Fields carry the INI key names and start at their defaults. The
+// detours read them on game threads, possibly while the first frame loads them: each field
+// is a relaxed atomic, so a reader sees the default or the loaded value, never a torn one.
 #pragma once
+
+#include "core/relaxed_atomic.h"
 
 #include <cstdint>
 #include <string>
@@ -8,36 +12,36 @@
 namespace corvane {
 
 struct Settings {
-    bool Enabled = true;
-    bool VisibleHands = false;
-    bool SpacewarpCompatibleAER = true;
-    bool MonoOnTransitions = true;
-    uint32_t AERFirstEye = 1;
-    bool LockHeadPoseAcrossAERPair = true;
-    uint32_t AERMaxPairIntervalMs = 50;
-    bool MapMotionControllers = true;
-    bool MapHeadLook = true;
-    bool FirstPersonDefault = true;
-    bool AutoResumeFirstPerson = true;
-    uint32_t FirstPersonStableFrames = 15;
-    uint32_t FirstPersonRetryFrames = 90;
-    bool ShowPlayerBody = false;
-    float FirstPersonForwardOffset = 0.2f;
-    float WorldScale = 1.0f;
-    float FovScale = 1.0f;
-    float FrameScale = 0.65f;
-    float FrameHorizontalOffset = 0.0f;
-    float FrameVerticalOffset = 0.0f;
-    float RightFrameScale = 0.65f;
-    float RightFrameHorizontalOffset = 0.0f;
-    float RightFrameVerticalOffset = 0.0f;
-    float RightFrameRollDegrees = 0.0f;
-    float HudScale = 0.75f;
-    float HudVerticalOffset = 0.0f;
-    float HeadYawScale = 1.0f;
-    float HeadPitchScale = 1.0f;
-    float StickDeadzone = 0.18f;
-    float HandScale = 1.0f;
+    RelaxedAtomic<bool> Enabled = true;
+    RelaxedAtomic<bool> VisibleHands = false;
+    RelaxedAtomic<bool> SpacewarpCompatibleAER = true;
+    RelaxedAtomic<bool> MonoOnTransitions = true;
+    RelaxedAtomic<uint32_t> AERFirstEye = 1;
+    RelaxedAtomic<bool> LockHeadPoseAcrossAERPair = true;
+    RelaxedAtomic<uint32_t> AERMaxPairIntervalMs = 50;
+    RelaxedAtomic<bool> MapMotionControllers = true;
+    RelaxedAtomic<bool> MapHeadLook = true;
+    RelaxedAtomic<bool> FirstPersonDefault = true;
+    RelaxedAtomic<bool> AutoResumeFirstPerson = true;
+    RelaxedAtomic<uint32_t> FirstPersonStableFrames = 15;
+    RelaxedAtomic<uint32_t> FirstPersonRetryFrames = 90;
+    RelaxedAtomic<bool> ShowPlayerBody = false;
+    RelaxedAtomic<float> FirstPersonForwardOffset = 0.2f;
+    RelaxedAtomic<float> WorldScale = 1.0f;
+    RelaxedAtomic<float> FovScale = 1.0f;
+    RelaxedAtomic<float> FrameScale = 0.65f;
+    RelaxedAtomic<float> FrameHorizontalOffset = 0.0f;
+    RelaxedAtomic<float> FrameVerticalOffset = 0.0f;
+    RelaxedAtomic<float> RightFrameScale = 0.65f;
+    RelaxedAtomic<float> RightFrameHorizontalOffset = 0.0f;
+    RelaxedAtomic<float> RightFrameVerticalOffset = 0.0f;
+    RelaxedAtomic<float> RightFrameRollDegrees = 0.0f;
+    RelaxedAtomic<float> HudScale = 0.75f;
+    RelaxedAtomic<float> HudVerticalOffset = 0.0f;
+    RelaxedAtomic<float> HeadYawScale = 1.0f;
+    RelaxedAtomic<float> HeadPitchScale = 1.0f;
+    RelaxedAtomic<float> StickDeadzone = 0.18f;
+    RelaxedAtomic<float> HandScale = 1.0f;
 
     bool operator==(const Settings&) const = default;
 };

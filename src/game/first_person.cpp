@@ -353,7 +353,7 @@ bool RunAutomaticEntry(const FrameSample& sample) {
     bridge.WaitReason = -1;
     bridge.FirstPersonActive.store(true);
     CameraLogFormat("First person enabled automatically after %u consecutive native gameplay-state-0 frames.",
-                    settings.FirstPersonStableFrames);
+                    unsigned{settings.FirstPersonStableFrames});
     return true;
 }
 

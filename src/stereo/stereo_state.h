@@ -1,8 +1,14 @@
 // Which eye the frame being rendered belongs to, the live stereo parameters, and the
 // per-frame flags through which the camera and projection detours (game threads) tell the
 // frame driver (render thread) what they did.
+//
+// Threads: the render thread alone writes the eye, the engagement flags and the live
+// parameters; game threads read them at any time through relaxed atomics (a value from the
+// neighbouring frame is fine, a torn one never happens). The per-frame flags go the other
+// way and are consumed with atomic exchanges.
 #pragma once
 
+#include "core/relaxed_atomic.h"
 #include "vr/tracking_state.h"
 
 #include <atomic>
@@ -20,22 +26,22 @@ struct StereoFrameFlags {
 inline constexpr uint32_t kSettleFramesAfterFirstPersonChange = 8;
 
 struct StereoState {
-    uint32_t currentEye = 1;
-    bool swapEyes = false;
-    float stereoUnitsPerMeter = 1.75f;
-    float convergenceOffset = -0.095f;
-    float fovScale = 1.0f;
-    float frameScale = 0.65f;
-    float frameHorizontalOffset = 0.0f;
-    float frameVerticalOffset = 0.0f;
-    float rightFrameScale = 0.65f;
-    float rightFrameHorizontalOffset = 0.0f;
-    float rightFrameVerticalOffset = 0.0f;
-    float rightFrameRollDegrees = 0.0f;
-    float hudScale = 0.75f;
-    float hudVerticalOffset = 0.0f;
-    bool cameraBuildSupported = false;
-    bool stereoActive = false;
+    RelaxedAtomic<uint32_t> currentEye = 1;
+    RelaxedAtomic<bool> swapEyes = false;
+    RelaxedAtomic<float> stereoUnitsPerMeter = 1.75f;
+    RelaxedAtomic<float> convergenceOffset = -0.095f;
+    RelaxedAtomic<float> fovScale = 1.0f;
+    RelaxedAtomic<float> frameScale = 0.65f;
+    RelaxedAtomic<float> frameHorizontalOffset = 0.0f;
+    RelaxedAtomic<float> frameVerticalOffset = 0.0f;
+    RelaxedAtomic<float> rightFrameScale = 0.65f;
+    RelaxedAtomic<float> rightFrameHorizontalOffset = 0.0f;
+    RelaxedAtomic<float> rightFrameVerticalOffset = 0.0f;
+    RelaxedAtomic<float> rightFrameRollDegrees = 0.0f;
+    RelaxedAtomic<float> hudScale = 0.75f;
+    RelaxedAtomic<float> hudVerticalOffset = 0.0f;
+    RelaxedAtomic<bool> cameraBuildSupported = false;
+    RelaxedAtomic<bool> stereoActive = false;
     std::atomic<bool> eyeCameraApplied{false};
     std::atomic<bool> projectionHookSeen{false};
     bool projectionHookSeenInPair = false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 namespace corvane {
 namespace {
@@ -50,6 +51,77 @@ bool ComputeCommonTan(const float leftRaw[4], const float rightRaw[4], float com
     commonTan[0] = x;
     commonTan[1] = y;
     return std::isfinite(x) && x > 0.0f && std::isfinite(y) && y > 0.0f;
+}
+
+namespace {
+
+// The published values in a fixed order: eye-to-head x of both eyes, both raw projections,
+// the common tangents.
+void Flatten(const OpticsValues& values, float (&flat)[12]) {
+    flat[0] = values.eyeToHeadX[0];
+    flat[1] = values.eyeToHeadX[1];
+    std::copy_n(values.rawProjection[0], 4, flat + 2);
+    std::copy_n(values.rawProjection[1], 4, flat + 6);
+    flat[10] = values.commonTan[0];
+    flat[11] = values.commonTan[1];
+}
+
+void Unflatten(const float (&flat)[12], OpticsValues& values) {
+    values.eyeToHeadX[0] = flat[0];
+    values.eyeToHeadX[1] = flat[1];
+    std::copy_n(flat + 2, 4, values.rawProjection[0]);
+    std::copy_n(flat + 6, 4, values.rawProjection[1]);
+    values.commonTan[0] = flat[10];
+    values.commonTan[1] = flat[11];
+}
+
+} // namespace
+
+void PublishedOptics::Write(bool valid, const OpticsValues& values) noexcept {
+    float flat[kValueCount];
+    Flatten(values, flat);
+    const uint32_t start = sequence_.load(std::memory_order_relaxed);
+    sequence_.store(start + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    valid_.store(valid, std::memory_order_relaxed);
+    for (int i = 0; i < kValueCount; ++i) {
+        values_[i].store(flat[i], std::memory_order_relaxed);
+    }
+    sequence_.store(start + 2, std::memory_order_release);
+}
+
+void PublishedOptics::Publish(const OpticsValues& values) noexcept {
+    Write(true, values);
+}
+
+void PublishedOptics::Clear() noexcept {
+    Write(false, OpticsValues{});
+}
+
+bool PublishedOptics::Read(OpticsValues& out) const noexcept {
+    float flat[kValueCount];
+    bool valid = false;
+    for (;;) {
+        const uint32_t before = sequence_.load(std::memory_order_acquire);
+        if ((before & 1u) == 0) {
+            valid = valid_.load(std::memory_order_relaxed);
+            for (int i = 0; i < kValueCount; ++i) {
+                flat[i] = values_[i].load(std::memory_order_relaxed);
+            }
+            std::atomic_thread_fence(std::memory_order_acquire);
+            if (sequence_.load(std::memory_order_relaxed) == before) {
+                break;
+            }
+        }
+        // A publication is being written (a few stores, never a wait): let it finish.
+        std::this_thread::yield();
+    }
+    out = OpticsValues{};
+    if (!valid) {
+        return false;
+    }
+    Unflatten(flat, out);
+    return true;
 }
 
 } // namespace corvane

@@ -5,6 +5,7 @@
 #include "vr/optics.h"
 #include "vr/vr_presenter.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -156,6 +157,12 @@ bool VrPresenter::EnsureConnected() {
         double{left[kRawTop]}, double{left[kRawBottom]}, double{u0[0]}, double{right[kRawLeft]},
         double{right[kRawRight]}, double{right[kRawTop]}, double{right[kRawBottom]}, double{u0[1]},
         double{commonTan[0]}, double{commonTan[1]});
+
+    OpticsValues optics;
+    std::copy_n(eyeToHeadX, 2, optics.eyeToHeadX);
+    std::memcpy(optics.rawProjection, rawProjection, sizeof(optics.rawProjection));
+    std::copy_n(commonTan, 2, optics.commonTan);
+    publishedOptics.Publish(optics);
     lastErrorText.clear();
     return true;
 }
@@ -163,6 +170,7 @@ bool VrPresenter::EnsureConnected() {
 void VrPresenter::Disconnect(int64_t retryAt) {
     // The compositor may still hold the submitted textures: ours go before the runtime does.
     ReleaseEyeTargets();
+    publishedOptics.Clear();
     if (system != nullptr) {
         OpenVrShutdownInternal();
     }
@@ -189,37 +197,45 @@ void VrPresenter::Disconnect(int64_t retryAt) {
 }
 
 bool VrPresenter::GetProjectionInfo(ProjectionInfo& out) {
-    std::lock_guard<std::mutex> lock(presenterMutex);
     out = ProjectionInfo{};
-    const bool usable = system != nullptr && std::isfinite(commonTan[0]) && commonTan[0] > 0.0f &&
-                        std::isfinite(commonTan[1]) && commonTan[1] > 0.0f;
+    OpticsValues optics;
+    if (!publishedOptics.Read(optics)) {
+        return false;
+    }
+    const bool usable = std::isfinite(optics.commonTan[0]) && optics.commonTan[0] > 0.0f &&
+                        std::isfinite(optics.commonTan[1]) && optics.commonTan[1] > 0.0f;
     if (!usable) {
         return false;
     }
-    std::memcpy(out.leftEyeRaw, rawProjection[0], sizeof(out.leftEyeRaw));
-    std::memcpy(out.rightEyeRaw, rawProjection[1], sizeof(out.rightEyeRaw));
-    out.commonTanX = commonTan[0];
-    out.commonTanY = commonTan[1];
+    std::copy_n(optics.rawProjection[0], 4, out.leftEyeRaw);
+    std::copy_n(optics.rawProjection[1], 4, out.rightEyeRaw);
+    out.commonTanX = optics.commonTan[0];
+    out.commonTanY = optics.commonTan[1];
     return true;
 }
 
 bool VrPresenter::GetEyeOffset(uint32_t eye, float& out) {
-    std::lock_guard<std::mutex> lock(presenterMutex);
-    if (system == nullptr || eye > 1) {
-        out = 0.0f;
+    out = 0.0f;
+    OpticsValues optics;
+    if (eye > 1 || !publishedOptics.Read(optics) || !std::isfinite(optics.eyeToHeadX[eye])) {
         return false;
     }
-    out = eyeToHeadX[eye];
-    if (!std::isfinite(out)) {
-        out = 0.0f;
-        return false;
-    }
+    out = optics.eyeToHeadX[eye];
     return true;
 }
 
 std::string VrPresenter::LastError() {
     std::lock_guard<std::mutex> lock(presenterMutex);
     return lastErrorText;
+}
+
+bool VrPresenter::CopyLastErrorIfChanged(std::string& remembered) {
+    std::lock_guard<std::mutex> lock(presenterMutex);
+    if (lastErrorText.empty() || lastErrorText == remembered) {
+        return false;
+    }
+    remembered = lastErrorText;
+    return true;
 }
 
 void VrPresenter::RestoreInitialState() {

@@ -13,6 +13,7 @@
 #include "vr/eye_bounds.h"
 #include "vr/eye_pairing.h"
 #include "vr/openvr_abi.h"
+#include "vr/optics.h"
 #include "vr/pose_math.h"
 #include "vr/tracking_state.h"
 
@@ -63,6 +64,15 @@ struct ProjectionInfo {
     float commonTanY = 0.0f;
 };
 
+// What the frame driver hands the presenter for one frame.
+struct FrameRequest {
+    uint32_t eye = 0; // the eye the game rendered: 0 left, 1 right
+    bool pairValid = false;
+    bool commonProjection = false; // the picture was rendered with the common projection
+    float requestedConvergence = -0.095f;
+    PictureParams picture; // the live values; RenderFrame sanitises them
+};
+
 inline constexpr int64_t kReconnectIntervalNs = 10'000'000'000;
 
 // "<operation> failed (HRESULT 0x<lowercase hex>)" for a Direct3D or DXGI failure.
@@ -81,11 +91,7 @@ struct VrPresenter {
 
     // Connects when needed, waits for the frame's poses and updates head and controllers.
     // True only when both eyes were submitted in this call.
-    [[nodiscard]] bool RenderFrame(IDXGISwapChain* swapChain, uint32_t eye, bool pairValid,
-                                   bool commonProjection, float requestedConvergence, float frameScale,
-                                   float frameHorizontalOffset, float frameVerticalOffset,
-                                   float rightFrameScale, float rightFrameHorizontalOffset,
-                                   float rightFrameVerticalOffset, float rightFrameRollDegrees);
+    [[nodiscard]] bool RenderFrame(IDXGISwapChain* swapChain, const FrameRequest& request);
 
     // After the game's real Present: hands the submitted frame over to the compositor.
     void AfterPresent();
@@ -122,9 +128,14 @@ struct VrPresenter {
 
     // ---- Accessors (any thread) ----
 
+    // These two take no lock: game threads call them while RenderFrame waits for poses.
     [[nodiscard]] bool GetProjectionInfo(ProjectionInfo& out);
     [[nodiscard]] bool GetEyeOffset(uint32_t eye, float& out);
     std::string LastError();
+    // The render thread's change detection for the failure text, without a copy on every
+    // failed frame: true, with the text copied into `remembered`, when the text is set and
+    // differs from it.
+    [[nodiscard]] bool CopyLastErrorIfChanged(std::string& remembered);
     [[nodiscard]] bool TakeInputSnapshot(InputSnapshot& out);
     [[nodiscard]] bool GetHeadPoseSample(HeadPoseSample& out);
     void SetEyeRenderPose(uint32_t eye, const EyeRenderPose& pose);
@@ -156,6 +167,9 @@ struct VrPresenter {
 
     // Under renderPoseMutex.
     EyeRenderPose publishedRenderPoses[2];
+
+    // Lock-free: the optics of the live connection, for the camera code.
+    PublishedOptics publishedOptics;
 
     // Under presenterMutex from here on.
     void* system = nullptr;

@@ -155,11 +155,10 @@ bool VrPresenter::UpdateEyeTextures(const GameFrameSource& frame, uint32_t eye, 
     return true;
 }
 
-bool VrPresenter::RenderFrame(IDXGISwapChain* swapChain, uint32_t eye, bool pairValid, bool commonProjection,
-                              float requestedConvergence, float frameScale, float frameHorizontalOffset,
-                              float frameVerticalOffset, float rightFrameScale,
-                              float rightFrameHorizontalOffset, float rightFrameVerticalOffset,
-                              float rightFrameRollDegrees) {
+bool VrPresenter::RenderFrame(IDXGISwapChain* swapChain, const FrameRequest& request) {
+    const uint32_t eye = request.eye;
+    const bool pairValid = request.pairValid;
+    const float requestedConvergence = request.requestedConvergence;
     if (swapChain == nullptr || !GetSettings().Enabled) {
         return false;
     }
@@ -192,15 +191,13 @@ bool VrPresenter::RenderFrame(IDXGISwapChain* swapChain, uint32_t eye, bool pair
     if (!AcquireGameFrame(swapChain, frame)) {
         return false;
     }
-    pictureParams = SanitisePictureParams(
-        PictureParams{frameScale, frameHorizontalOffset, frameVerticalOffset, rightFrameScale,
-                      rightFrameHorizontalOffset, rightFrameVerticalOffset, rightFrameRollDegrees});
+    pictureParams = SanitisePictureParams(request.picture);
     if (!EnsureEyeTargets(frame.device, frame.desc)) {
         return false;
     }
     bool published = false;
-    if (!UpdateEyeTextures(frame, eye, pairValid, commonProjection, haveFramePose ? &framePose : nullptr,
-                           published)) {
+    if (!UpdateEyeTextures(frame, eye, pairValid, request.commonProjection,
+                           haveFramePose ? &framePose : nullptr, published)) {
         return false;
     }
 

@@ -188,14 +188,19 @@ TEST_F(FrameDriverTest, ExceptionIsReportedOnceAndStartupIsRetried) {
 }
 
 TEST_F(FrameDriverTest, SubmissionStatusIsLoggedOnChangeOnly) {
-    ReportSubmissionStatus(false, "");
-    ReportSubmissionStatus(false, "OpenVR init failed");
-    ReportSubmissionStatus(false, "OpenVR init failed");
-    ReportSubmissionStatus(false, "Submit failed");
-    ReportSubmissionStatus(true, "");
-    ReportSubmissionStatus(true, "");
-    ReportSubmissionStatus(false, "Submit failed");
-    ReportSubmissionStatus(true, "");
+    VrPresenter presenter;
+    const auto report = [&presenter](bool submitted, const char* error) {
+        presenter.lastErrorText = error;
+        ReportSubmissionStatus(submitted, presenter);
+    };
+    report(false, "");
+    report(false, "OpenVR init failed");
+    report(false, "OpenVR init failed");
+    report(false, "Submit failed");
+    report(true, "");
+    report(true, "");
+    report(false, "Submit failed");
+    report(true, "");
 
     const std::vector<std::string> expected = {
         "VR renderer unavailable: OpenVR init failed",

@@ -32,7 +32,7 @@ protected:
 TEST_F(LiveTuningTest, EachKeyMovesTheRightPictureAndSavesIt) {
     struct Case {
         int key;
-        float StereoState::*field;
+        RelaxedAtomic<float> StereoState::*field;
         float expected;
         const wchar_t* iniKey;
         const wchar_t* iniText;

@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <future>
 #include <limits>
 #include <memory>
+#include <thread>
 
 namespace corvane {
 namespace {
@@ -232,6 +235,73 @@ TEST_F(VrConnectionTest, EyeOffsetUnitsScaleThePresentersOffsetByTheStereoUnits)
     GetStereoState().stereoUnitsPerMeter = std::numeric_limits<float>::infinity();
     EXPECT_FALSE(EyeOffsetUnits(1, units));
     EXPECT_EQ(units, 0.0f);
+}
+
+// The camera code asks for the optics on game threads while the render thread waits for the
+// compositor with the presenter locked; the answers must not wait for that frame.
+TEST_F(VrConnectionTest, OpticsAnswerWhileAFrameWaitsForPosesAndAreGoneAfterItFails) {
+    VrPresenter& instance = VrPresenter::Instance();
+    std::promise<void> waiting;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    vr.duringWaitGetPoses = [&] {
+        waiting.set_value();
+        released.wait();
+    };
+    vr.waitGetPosesResult = 101; // the held frame then fails and disconnects
+    int swapChainStandIn = 0;
+    std::thread render([&] {
+        (void)instance.RenderFrame(reinterpret_cast<IDXGISwapChain*>(&swapChainStandIn), FrameRequest{});
+    });
+    waiting.get_future().wait();
+
+    struct Answers {
+        bool projection = false;
+        ProjectionInfo info;
+        bool offset = false;
+        float offsetMeters = 0.0f;
+        bool units = false;
+        float offsetUnits = 0.0f;
+    };
+    // Asked on a third thread, so that waiting for the presenter lock fails the test instead
+    // of hanging it.
+    std::future<Answers> asked = std::async(std::launch::async, [&] {
+        Answers a;
+        a.projection = instance.GetProjectionInfo(a.info);
+        a.offset = instance.GetEyeOffset(1, a.offsetMeters);
+        a.units = EyeOffsetUnits(0, a.offsetUnits);
+        return a;
+    });
+    const bool answered = asked.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    release.set_value();
+    render.join();
+    ASSERT_TRUE(answered) << "the optics waited for the frame holding the presenter lock";
+
+    const Answers a = asked.get();
+    ASSERT_TRUE(a.projection);
+    const float leftRaw[4] = {-1.39f, 1.25f, -1.47f, 1.47f};
+    const float rightRaw[4] = {-1.25f, 1.39f, -1.47f, 1.47f};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(a.info.leftEyeRaw[i], leftRaw[i]) << i;
+        EXPECT_EQ(a.info.rightEyeRaw[i], rightRaw[i]) << i;
+    }
+    EXPECT_EQ(a.info.commonTanX, 1.39f);
+    EXPECT_EQ(a.info.commonTanY, 1.47f);
+    ASSERT_TRUE(a.offset);
+    EXPECT_EQ(a.offsetMeters, 0.0315f);
+    ASSERT_TRUE(a.units);
+    EXPECT_FLOAT_EQ(a.offsetUnits, -0.0315f * 1.75f);
+
+    // The failed wait dropped the connection, and its optics with it.
+    ASSERT_EQ(instance.LastError(), "OpenVR WaitGetPoses failed (101)");
+    ProjectionInfo after;
+    EXPECT_FALSE(instance.GetProjectionInfo(after));
+    EXPECT_EQ(after.commonTanX, 0.0f);
+    float meters = 1.0f;
+    EXPECT_FALSE(instance.GetEyeOffset(1, meters));
+    EXPECT_EQ(meters, 0.0f);
+    float units = 1.0f;
+    EXPECT_FALSE(EyeOffsetUnits(0, units));
 }
 
 } // namespace

@@ -28,9 +28,13 @@ protected:
     bool Frame(uint32_t eye, bool pairValid, float convergence = -0.095f, float rightRoll = 0.0f) {
         ++fake::EyeTargets().picture;
         int swapChain = 0;
-        return presenter->RenderFrame(reinterpret_cast<IDXGISwapChain*>(&swapChain), eye, pairValid,
-                                      pairValid, convergence, 0.65f, 0.0f, 0.0f, 0.65f, 0.0f, 0.0f,
-                                      rightRoll);
+        FrameRequest request;
+        request.eye = eye;
+        request.pairValid = pairValid;
+        request.commonProjection = pairValid;
+        request.requestedConvergence = convergence;
+        request.picture.rightRollDegrees = rightRoll;
+        return presenter->RenderFrame(reinterpret_cast<IDXGISwapChain*>(&swapChain), request);
     }
 
     // The render pose the camera code would publish for the current head sample.

@@ -40,8 +40,9 @@ protected:
     // One presenter frame: connection, poses, head and controllers, then a mono submission.
     bool Frame() {
         int dummy = 0;
-        return presenter->RenderFrame(reinterpret_cast<IDXGISwapChain*>(&dummy), 0, false, false, 0.0f, 0.65f,
-                                      0.0f, 0.0f, 0.65f, 0.0f, 0.0f, 0.0f);
+        FrameRequest request;
+        request.requestedConvergence = 0.0f;
+        return presenter->RenderFrame(reinterpret_cast<IDXGISwapChain*>(&dummy), request);
     }
 
     bool Connect() {
@@ -353,11 +354,10 @@ TEST_F(VrTrackingTest, WaitGetPosesFailureDisconnectsAndRetriesAfterTenSeconds) 
 }
 
 TEST_F(VrTrackingTest, DisabledOrWithoutSwapChainNothingIsTouched) {
-    EXPECT_FALSE(presenter->RenderFrame(nullptr, 0, false, false, 0, 0, 0, 0, 0, 0, 0, 0));
+    EXPECT_FALSE(presenter->RenderFrame(nullptr, FrameRequest{}));
     GetSettings().Enabled = false;
     int dummy = 0;
-    EXPECT_FALSE(presenter->RenderFrame(reinterpret_cast<IDXGISwapChain*>(&dummy), 0, false, false, 0, 0, 0,
-                                        0, 0, 0, 0, 0));
+    EXPECT_FALSE(presenter->RenderFrame(reinterpret_cast<IDXGISwapChain*>(&dummy), FrameRequest{}));
     EXPECT_EQ(vr.loadCalls, 0);
 }
 

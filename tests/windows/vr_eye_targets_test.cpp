@@ -52,11 +52,9 @@ protected:
     // The game draws a frame in one colour; the presenter submits it; the game presents.
     bool Present(const float (&colour)[4], const FrameParams& p = FrameParams{}) {
         Game().DrawFrame(colour);
-        const PictureParams& q = p.picture;
         const bool submitted =
-            presenter->RenderFrame(Game().SwapChain(), p.eye, p.pairValid, p.commonProjection, p.convergence,
-                                   q.leftScale, q.leftHorizontal, q.leftVertical, q.rightScale,
-                                   q.rightHorizontal, q.rightVertical, q.rightRollDegrees);
+            presenter->RenderFrame(Game().SwapChain(), FrameRequest{p.eye, p.pairValid, p.commonProjection,
+                                                                    p.convergence, p.picture});
         Game().Present();
         presenter->AfterPresent();
         return submitted;
@@ -411,9 +409,7 @@ TEST_F(EyeTargetsTest, TheGamesPipelineStateIsTheSameAfterTheFrame) {
     context->PSSetShader(gameObjects.pixelShader.Get(), nullptr, 0);
     context->RSSetState(gameObjects.rasterizerState.Get());
 
-    ASSERT_TRUE(presenter->RenderFrame(Game().SwapChain(), 0, false, false, -0.095f, 0.65f, 0.0f, 0.0f, 0.65f,
-                                       0.0f, 0.0f, 0.0f))
-        << presenter->LastError();
+    ASSERT_TRUE(presenter->RenderFrame(Game().SwapChain(), FrameRequest{})) << presenter->LastError();
 
     ComPtr<ID3D11RenderTargetView> boundTarget;
     context->OMGetRenderTargets(1, boundTarget.Put(), nullptr);
@@ -507,8 +503,7 @@ TEST_F(EyeTargetsTest, FailuresDisconnectReleaseEverythingAndLeaveTheGameFrameAl
         const ULONG deviceReferences = ReferenceCount(device);
         ASSERT_TRUE(Present(kRed));
         Game().DrawFrame(kGreen);
-        EXPECT_FALSE(presenter->RenderFrame(Game().SwapChain(), 0, false, false, -0.095f, 0.65f, 0.0f, 0.0f,
-                                            0.65f, 0.0f, 0.0f, 0.0f));
+        EXPECT_FALSE(presenter->RenderFrame(Game().SwapChain(), FrameRequest{}));
         // The game's own frame is untouched and can be presented.
         ComPtr<ID3D11Texture2D> backbuffer;
         Game().swapChain->GetBuffer(0, __uuidof(ID3D11Texture2D), reinterpret_cast<void**>(backbuffer.Put()));

@@ -96,8 +96,9 @@ protected:
 
     // One mono frame with the default picture parameters.
     bool Frame(uint32_t eye = 0) {
-        return presenter->RenderFrame(Game().SwapChain(), eye, false, false, -0.095f, 0.65f, 0.0f, 0.0f,
-                                      0.65f, 0.0f, 0.0f, 0.0f);
+        FrameRequest request;
+        request.eye = eye;
+        return presenter->RenderFrame(Game().SwapChain(), request);
     }
 
     static void AdvanceSeconds(int64_t seconds) { AdvanceSteadyClockForTests(seconds * 1'000'000'000); }

@@ -221,6 +221,9 @@ EVRCompositorError OpenVrWaitGetPoses(void* compositor, TrackedDevicePose_t* ren
                                       uint32_t /*gameCount*/) {
     fake::Compositor(compositor);
     ++g_vr.waitGetPosesCalls;
+    if (g_vr.duringWaitGetPoses) {
+        g_vr.duringWaitGetPoses();
+    }
     if (g_vr.waitGetPosesResult != VRCompositorError_None) {
         return g_vr.waitGetPosesResult;
     }

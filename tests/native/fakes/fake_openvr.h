@@ -5,6 +5,7 @@
 #include "vr/openvr_abi.h"
 #include "vr/pose_math.h"
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -46,6 +47,8 @@ struct FakeOpenVr {
     float eyeToHeadX[2] = {-0.0315f, 0.0315f};
     float rawProjection[2][4] = {{-1.39f, 1.25f, -1.47f, 1.47f}, {-1.25f, 1.39f, -1.47f, 1.47f}};
     EVRCompositorError waitGetPosesResult = VRCompositorError_None;
+    // Runs inside WaitGetPoses, before its result: lets a test hold the compositor's wait.
+    std::function<void()> duringWaitGetPoses;
     EVRCompositorError submitResult[2] = {VRCompositorError_None, VRCompositorError_None};
     uint32_t roleDevice[3] = {k_unTrackedDeviceIndexInvalid, k_unTrackedDeviceIndexInvalid,
                               k_unTrackedDeviceIndexInvalid};
