@@ -59,6 +59,9 @@ StartupStereoValues ReadStartupStereoValues();
 // Path of the INI file beside the module; rebuilt on every use.
 std::wstring IniFilePath();
 
+// Text the readers cannot use (other than an empty value) keeps the default and is named in
+// one log line: Configuration: [section] key="text" is not <what it must be>; using <value>.
+
 // The key's text parsed as a float; defaultValue when the text is missing, does not
 // start with a number, or is infinite or NaN.
 float ReadIniFloat(const wchar_t* section, const wchar_t* key, float defaultValue);
@@ -74,9 +77,6 @@ uint32_t ReadIniUnsigned(const wchar_t* section, const wchar_t* key, uint32_t de
 // A switch: true/false, yes/no, on/off in any case, or an integer read as ReadIniUnsigned
 // reads it (nonzero is true); defaultValue when the key is missing or holds other text.
 bool ReadIniBool(const wchar_t* section, const wchar_t* key, bool defaultValue);
-
-// Text the readers cannot use (other than an empty value) keeps the default and is named in
-// one log line: Configuration: [section] key="text" is not <what it must be>; using <value>.
 
 // Writes value into section "VR" as text that reads back as exactly value: six decimals when
 // they do, else the shortest exact text. False, and nothing written, when the value is not
