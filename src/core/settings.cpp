@@ -4,9 +4,12 @@
 #include "platform/ini.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cwchar>
+#include <cwctype>
+#include <iterator>
 
 namespace corvane {
 namespace {
@@ -14,6 +17,7 @@ namespace {
 constexpr uint32_t kIniTextCapacity = 64;
 constexpr size_t kNumberTextCapacity = 32;
 constexpr float kScaleFloor = 0.01f;
+constexpr int kWriteBackDecimals = 6;
 
 const wchar_t* const kVr = L"VR";
 const wchar_t* const kInput = L"Input";
@@ -24,12 +28,154 @@ float AtLeast(float value, float floor) {
     return value < floor ? floor : value;
 }
 
-bool ReadIniBool(const wchar_t* section, const wchar_t* key, bool defaultValue) {
-    return ReadIniUnsigned(section, key, defaultValue ? 1u : 0u) != 0;
-}
-
 bool IsBlank(wchar_t c) {
     return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f';
+}
+
+// A key's text as the profile function returns it (at most 63 characters).
+struct KeyText {
+    wchar_t text[kIniTextCapacity] = {};
+
+    KeyText(const wchar_t* section, const wchar_t* key, const wchar_t* defaultText) {
+        IniReadText(section, key, defaultText, text, kIniTextCapacity, IniFilePath());
+    }
+    // An empty or blank value says as little as a missing key: the default, silently.
+    [[nodiscard]] bool IsBlank() const {
+        const wchar_t* p = text;
+        while (corvane::IsBlank(*p)) {
+            ++p;
+        }
+        return *p == L'\0';
+    }
+};
+
+// The log holds narrow text; anything outside printable ASCII shows as '?'.
+void Narrow(const wchar_t* text, char* out, size_t capacity) {
+    size_t i = 0;
+    for (; text[i] != L'\0' && i + 1 < capacity; ++i) {
+        out[i] = text[i] >= 0x20 && text[i] < 0x7F ? static_cast<char>(text[i]) : '?';
+    }
+    out[i] = '\0';
+}
+
+// Shortest text that reads back as exactly this float; false for infinity and NaN.
+bool FormatFloatShortest(float value, char (&text)[kNumberTextCapacity]) {
+    if (!std::isfinite(value)) {
+        return false;
+    }
+    const std::to_chars_result result = std::to_chars(std::begin(text), std::end(text) - 1, value);
+    if (result.ec != std::errc{}) {
+        return false;
+    }
+    *result.ptr = '\0';
+    return true;
+}
+
+// A value the file holds but the program cannot use is named in the log with what is used
+// instead, so a player sees why a setting did not take.
+void ReportIgnoredValue(const wchar_t* section, const wchar_t* key, const KeyText& read, const char* expected,
+                        const char* used) {
+    char sectionText[kIniTextCapacity];
+    char keyText[kIniTextCapacity];
+    char valueText[kIniTextCapacity];
+    Narrow(section, sectionText, sizeof sectionText);
+    Narrow(key, keyText, sizeof keyText);
+    Narrow(read.text, valueText, sizeof valueText);
+    LogMessage("Configuration: [%s] %s=\"%s\" is not %s; using %s", sectionText, keyText, valueText, expected,
+               used);
+}
+
+void ReportIgnoredUnsigned(const wchar_t* section, const wchar_t* key, const KeyText& read,
+                           const char* expected, uint32_t used) {
+    char usedText[kNumberTextCapacity];
+    std::snprintf(usedText, sizeof usedText, "%u", used);
+    ReportIgnoredValue(section, key, read, expected, usedText);
+}
+
+// The integer at the start of the text (blanks, an optional sign, digits), as the profile
+// function reads it: negative values wrap, overflow saturates. False when no digit follows.
+bool ParseUnsigned(const wchar_t* text, uint32_t& value) {
+    const wchar_t* p = text;
+    while (IsBlank(*p)) {
+        ++p;
+    }
+    const bool negative = *p == L'-';
+    if (*p == L'-' || *p == L'+') {
+        ++p;
+    }
+    if (*p < L'0' || *p > L'9') {
+        return false;
+    }
+    uint64_t magnitude = 0;
+    for (; *p >= L'0' && *p <= L'9'; ++p) {
+        magnitude = magnitude * 10 + static_cast<uint64_t>(*p - L'0');
+        if (magnitude > UINT32_MAX) {
+            magnitude = UINT32_MAX;
+        }
+    }
+    const uint32_t parsed = static_cast<uint32_t>(magnitude);
+    value = negative ? 0u - parsed : parsed;
+    return true;
+}
+
+// The switch words players write, in any case, surrounded by any blanks.
+bool ParseSwitchWord(const wchar_t* text, bool& value) {
+    struct Word {
+        const wchar_t* text;
+        bool value;
+    };
+    static constexpr Word kWords[] = {{L"true", true}, {L"false", false}, {L"yes", true},
+                                      {L"no", false},  {L"on", true},     {L"off", false}};
+    const wchar_t* begin = text;
+    while (IsBlank(*begin)) {
+        ++begin;
+    }
+    const wchar_t* end = begin + std::wcslen(begin);
+    while (end > begin && IsBlank(end[-1])) {
+        --end;
+    }
+    for (const Word& word : kWords) {
+        const size_t length = std::wcslen(word.text);
+        if (static_cast<size_t>(end - begin) != length) {
+            continue;
+        }
+        bool same = true;
+        for (size_t i = 0; i < length && same; ++i) {
+            same = std::towlower(static_cast<wint_t>(begin[i])) == static_cast<wint_t>(word.text[i]);
+        }
+        if (same) {
+            value = word.value;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The text written back for a live value; false when no text reads back as exactly the value.
+bool FormatFloatForIni(float value, wchar_t (&text)[kNumberTextCapacity]) {
+    if (!std::isfinite(value)) {
+        return false;
+    }
+    auto widen = [&text, value](const char* narrow) {
+        size_t i = 0;
+        for (; narrow[i] != '\0'; ++i) {
+            text[i] = static_cast<wchar_t>(narrow[i]);
+        }
+        text[i] = L'\0';
+        return std::wcstof(text, nullptr) == value;
+    };
+    // Six decimals, as the file has always held them, whenever that text gives the value back;
+    // otherwise the shortest text that does (large, tiny or finely tuned values).
+    char narrow[kNumberTextCapacity] = {};
+    const std::to_chars_result fixed = std::to_chars(std::begin(narrow), std::end(narrow) - 1, value,
+                                                     std::chars_format::fixed, kWriteBackDecimals);
+    if (fixed.ec == std::errc{}) {
+        *fixed.ptr = '\0';
+        if (widen(narrow)) {
+            return true;
+        }
+    }
+    return FormatFloatShortest(value, narrow) && widen(narrow);
 }
 
 } // namespace
@@ -44,14 +190,18 @@ std::wstring IniFilePath() {
 
 float ReadIniFloatWithDefaultText(const wchar_t* section, const wchar_t* key, const wchar_t* defaultText,
                                   float fallback) {
-    wchar_t text[kIniTextCapacity] = {};
-    IniReadText(section, key, defaultText, text, kIniTextCapacity, IniFilePath());
+    const KeyText read(section, key, defaultText);
     wchar_t* end = nullptr;
-    const float value = std::wcstof(text, &end);
-    if (end == text || !std::isfinite(value)) {
-        return fallback;
+    const float value = std::wcstof(read.text, &end);
+    if (end != read.text && std::isfinite(value)) {
+        return value;
     }
-    return value;
+    if (!read.IsBlank()) {
+        char used[kNumberTextCapacity] = "?";
+        (void)FormatFloatShortest(fallback, used);
+        ReportIgnoredValue(section, key, read, "a finite number", used);
+    }
+    return fallback;
 }
 
 float ReadIniFloat(const wchar_t* section, const wchar_t* key, float defaultValue) {
@@ -61,35 +211,40 @@ float ReadIniFloat(const wchar_t* section, const wchar_t* key, float defaultValu
 }
 
 uint32_t ReadIniUnsigned(const wchar_t* section, const wchar_t* key, uint32_t defaultValue) {
-    wchar_t text[kIniTextCapacity] = {};
-    IniReadText(section, key, L"", text, kIniTextCapacity, IniFilePath());
+    const KeyText read(section, key, L"");
+    uint32_t value = 0;
+    if (ParseUnsigned(read.text, value)) {
+        return value;
+    }
+    // A typo must not silently switch a feature off: the default, and a line saying so.
+    if (!read.IsBlank()) {
+        ReportIgnoredUnsigned(section, key, read, "a number", defaultValue);
+    }
+    return defaultValue;
+}
 
-    const wchar_t* p = text;
-    while (IsBlank(*p)) {
-        ++p;
+bool ReadIniBool(const wchar_t* section, const wchar_t* key, bool defaultValue) {
+    const KeyText read(section, key, L"");
+    bool value = false;
+    if (ParseSwitchWord(read.text, value)) {
+        return value;
     }
-    const bool negative = *p == L'-';
-    if (*p == L'-' || *p == L'+') {
-        ++p;
+    uint32_t number = 0;
+    if (ParseUnsigned(read.text, number)) {
+        return number != 0;
     }
-    if (*p < L'0' || *p > L'9') {
-        // Missing, empty or not a number: a typo must not silently switch a feature off.
-        return defaultValue;
+    if (!read.IsBlank()) {
+        ReportIgnoredUnsigned(section, key, read, "a number or true/false, yes/no, on/off",
+                              defaultValue ? 1u : 0u);
     }
-    uint64_t magnitude = 0;
-    for (; *p >= L'0' && *p <= L'9'; ++p) {
-        magnitude = magnitude * 10 + static_cast<uint64_t>(*p - L'0');
-        if (magnitude > UINT32_MAX) {
-            magnitude = UINT32_MAX;
-        }
-    }
-    const uint32_t value = static_cast<uint32_t>(magnitude);
-    return negative ? 0u - value : value;
+    return defaultValue;
 }
 
 bool WriteIniFloat(const wchar_t* key, float value) {
     wchar_t text[kNumberTextCapacity] = {};
-    std::swprintf(text, kNumberTextCapacity, L"%.6f", static_cast<double>(value));
+    if (!FormatFloatForIni(value, text)) {
+        return false;
+    }
     return IniWriteText(kVr, key, text, IniFilePath());
 }
 
@@ -160,7 +315,7 @@ StartupStereoValues ReadStartupStereoValues() {
     values.stereoUnitsPerMeter =
         std::clamp(ReadIniFloatWithDefaultText(kVr, L"StereoUnitsPerMeter", L"1.75", 1.75f), 0.25f, 2.0f);
     values.convergenceOffset = ReadIniFloatWithDefaultText(kVr, L"ConvergenceOffset", L"-0.095", -0.095f);
-    values.swapEyes = ReadIniUnsigned(kVr, L"SwapEyes", 0) != 0;
+    values.swapEyes = ReadIniBool(kVr, L"SwapEyes", false);
     return values;
 }
 

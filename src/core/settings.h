@@ -63,6 +63,9 @@ StartupStereoValues ReadStartupStereoValues();
 // Path of the INI file beside the module; rebuilt on every use.
 std::wstring IniFilePath();
 
+// Text the readers cannot use (other than an empty value) keeps the default and is named in
+// one log line: Configuration: [section] key="text" is not <what it must be>; using <value>.
+
 // The key's text parsed as a float; defaultValue when the text is missing, does not
 // start with a number, or is infinite or NaN.
 float ReadIniFloat(const wchar_t* section, const wchar_t* key, float defaultValue);
@@ -75,7 +78,13 @@ float ReadIniFloatWithDefaultText(const wchar_t* section, const wchar_t* key, co
 // defaultValue when the key is missing or its text does not start with an integer.
 uint32_t ReadIniUnsigned(const wchar_t* section, const wchar_t* key, uint32_t defaultValue);
 
-// Writes value with "%.6f" into section "VR"; true when the write succeeded.
+// A switch: true/false, yes/no, on/off in any case, or an integer read as ReadIniUnsigned
+// reads it (nonzero is true); defaultValue when the key is missing or holds other text.
+bool ReadIniBool(const wchar_t* section, const wchar_t* key, bool defaultValue);
+
+// Writes value into section "VR" as text that reads back as exactly value: six decimals when
+// they do, else the shortest exact text. False, and nothing written, when the value is not
+// finite or the write failed.
 bool WriteIniFloat(const wchar_t* key, float value);
 
 } // namespace corvane

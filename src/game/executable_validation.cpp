@@ -10,13 +10,42 @@
 namespace corvane {
 namespace {
 
+constexpr size_t kSha256HexLength = 2 * kSha256Size;
+
+// Not a constant expression for anything but a hex digit, so a mistyped digest stops the build.
+consteval uint8_t HexDigitValue(char digit) {
+    if (digit >= '0' && digit <= '9') {
+        return static_cast<uint8_t>(digit - '0');
+    }
+    if (digit >= 'a' && digit <= 'f') {
+        return static_cast<uint8_t>(digit - 'a' + 10);
+    }
+    if (digit >= 'A' && digit <= 'F') {
+        return static_cast<uint8_t>(digit - 'A' + 10);
+    }
+    throw "a SHA-256 digest is written with hexadecimal digits only";
+}
+
+// The digest as it is usually printed (64 hex digits, BCryptFinishHash byte order); the
+// parameter's type rejects any other length at compile time.
+consteval AcceptedExecutableDigest DigestFromHex(const char (&hex)[kSha256HexLength + 1], bool wideAspect) {
+    AcceptedExecutableDigest accepted{};
+    for (size_t i = 0; i < kSha256Size; ++i) {
+        accepted.sha256[i] =
+            static_cast<uint8_t>(HexDigitValue(hex[2 * i]) << 4 | HexDigitValue(hex[2 * i + 1]));
+    }
+    accepted.wideAspect = wideAspect;
+    return accepted;
+}
+
 constexpr AcceptedExecutableDigest kAcceptedDigests[] = {
-    {{0x3b, 0x1d, 0xc7, 0x3d, 0x35, 0x12, 0x5f, 0x0a, 0xfe, 0x82, 0x79, 0xd1, 0x04, 0x4c, 0xe9, 0x80,
-      0xf6, 0x30, 0x8e, 0x42, 0x16, 0xde, 0x8c, 0xc8, 0x78, 0x90, 0xfe, 0x17, 0xeb, 0xd4, 0x4e, 0xfc},
-     true},
-    {{0x7e, 0xcd, 0x50, 0x8c, 0xd7, 0xfe, 0x65, 0xe4, 0x0b, 0x1f, 0x47, 0xa9, 0xdf, 0x94, 0xc3, 0x58,
-      0xf6, 0xf4, 0xcc, 0x48, 0x2b, 0xe1, 0xad, 0x01, 0xd1, 0x07, 0xe2, 0x75, 0x95, 0x62, 0xab, 0xb0},
-     false},
+    DigestFromHex("3b1dc73d35125f0afe8279d1044ce980f6308e4216de8cc87890fe17ebd44efc", true),
+    DigestFromHex("7ecd508cd7fe65e40b1f47a9dfb94c358f4f6cc482be1ad01d107e2759562ab0", false),
+#ifdef CORVANE_EXTRA_SUPPORTED_SHA256
+    // A build option for test and demo builds (never the release): one more accepted file,
+    // treated like the 16:9 build.
+    DigestFromHex(CORVANE_EXTRA_SUPPORTED_SHA256, true),
+#endif
 };
 
 constexpr size_t kDosHeaderSize = 64;

@@ -104,12 +104,21 @@ TEST_F(ExecutableValidationTest, DigestDecidesTheVariantAndTheResult) {
         "SizeOfImage=0x0A01B000, SHA-256 match=no).";
     const std::vector<Case> cases = {
         {"16:9 digest", [] {}, true, true, kValidatedWide},
-        {"4:3 digest", [] { std::copy_n(AcceptedExecutableDigests()[1].sha256, kSha256Size, Host().digest); },
+        {"4:3 digest",
+         [] {
+             DigestFromHex("7ecd508cd7fe65e40b1f47a9dfb94c358f4f6cc482be1ad01d107e2759562ab0", Host().digest);
+         },
          true, false,
          "Validated Corvane I v1.07 (x64) original 4:3 executable; first-person camera controls are armed; "
          "original v0.9.5 stereo/projection hot path restored; native composite transition detector=active; "
          "diagnostic trace hooks=disabled."},
         {"one byte off", [] { Host().digest[31] ^= 1; }, false, false, rejected},
+        // Accepted only by builds given it as their extra digest.
+        {"a test build's extra digest",
+         [] {
+             DigestFromHex("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad", Host().digest);
+         },
+         false, false, rejected},
         {"file not hashable", [] { Host().hashFails = true; }, false, false, rejected},
     };
     for (const Case& c : cases) {
@@ -126,6 +135,62 @@ TEST_F(ExecutableValidationTest, DigestDecidesTheVariantAndTheResult) {
         // Header values are kept whatever the outcome.
         EXPECT_EQ(kImageBase, GetGameBridge().GameBase);
         EXPECT_EQ(kSupportedSizeOfImage, GetGameBridge().GameSizeOfImage);
+    }
+}
+
+// The supported builds' contract, every value typed from the build's documentation: a header
+// written from these literals and a file with either digest must validate, with its variant.
+TEST_F(ExecutableValidationTest, TheSupportedBuildsAreExactlyTheDocumentedOnes) {
+    struct Constant {
+        const char* name;
+        uint32_t code;
+        uint32_t documented;
+    };
+    const Constant constants[] = {
+        {"TimeDateStamp", kSupportedTimeDateStamp, 0x5BE4DE30},
+        {"SizeOfImage", kSupportedSizeOfImage, 0x0A01B000},
+        {"highest 4-byte field", kHighestDwordFieldRva, 0x5E151F4},
+        {"highest 8-byte field", kHighestQwordFieldRva, 0x9F50EB8},
+    };
+    for (const Constant& c : constants) {
+        EXPECT_EQ(c.documented, c.code) << c.name;
+    }
+
+    struct Build {
+        const char* sha256;
+        bool wide;
+        const char* variant;
+    };
+    const Build builds[] = {
+        {"3b1dc73d35125f0afe8279d1044ce980f6308e4216de8cc87890fe17ebd44efc", true, "16:9"},
+        {"7ecd508cd7fe65e40b1f47a9dfb94c358f4f6cc482be1ad01d107e2759562ab0", false, "original 4:3"},
+    };
+    for (const Build& build : builds) {
+        SCOPED_TRACE(build.variant);
+        ResetProcessState();
+        InstallFakeHost();
+        RecordCameraMessages();
+        LayOutGameImage();
+        const uintptr_t nt = kImageBase + 0x80;
+        fake::PokeValue<uint16_t>(kImageBase, 0x5A4D); // "MZ"
+        fake::PokeValue<int32_t>(kImageBase + 0x3C, 0x80);
+        fake::PokeValue<uint32_t>(nt, 0x00004550);      // "PE\0\0"
+        fake::PokeValue<uint16_t>(nt + 4, 0x8664);      // FileHeader.Machine: x64
+        fake::PokeValue<uint32_t>(nt + 8, 0x5BE4DE30);  // FileHeader.TimeDateStamp
+        fake::PokeValue<uint16_t>(nt + 24, 0x20B);      // OptionalHeader.Magic: PE32+
+        fake::PokeValue<uint32_t>(nt + 80, 0x0A01B000); // OptionalHeader.SizeOfImage
+        DigestFromHex(build.sha256, Host().digest);
+
+        EXPECT_EQ(
+            std::string("Validated Corvane I v1.07 (x64) ") + build.variant +
+                " executable; first-person camera controls are armed; original v0.9.5 stereo/projection "
+                "hot path restored; native composite transition detector=active; diagnostic trace "
+                "hooks=disabled.",
+            ValidateOnce());
+        EXPECT_TRUE(GetGameBridge().ExecutableValidated);
+        EXPECT_EQ(build.wide, GetGameBridge().WideAspectVariant);
+        EXPECT_EQ(0x5BE4DE30u, GetGameBridge().GameTimeDateStamp);
+        EXPECT_EQ(0x0A01B000u, GetGameBridge().GameSizeOfImage);
     }
 }
 

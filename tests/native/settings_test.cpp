@@ -9,6 +9,8 @@
 #include <cwchar>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace corvane {
 namespace {
@@ -153,6 +155,181 @@ TEST_F(SettingsTest, WriteBackFormatsWithSixDecimalsAndReportsFailure) {
     fake::Ini().writesFail = true;
     EXPECT_FALSE(WriteIniFloat(L"RightFrameScale", 0.7f));
     EXPECT_EQ(L"0.675000", fake::GetIni(L"VR", L"RightFrameScale"));
+}
+
+TEST_F(SettingsTest, WriteBackTextReadsBackAsExactlyTheValue) {
+    struct Case {
+        float value;
+        const wchar_t* text; // nullptr: any text that reads back exactly
+    };
+    const Case cases[] = {
+        {-0.1f, L"-0.100000"},
+        {0.0f, L"0.000000"},
+        {0.65f + 0.025f, L"0.67499995"}, // six decimals would read back as 0.675f, one step away
+        {-1e30f, nullptr},               // 31 digits before the point in fixed notation
+        {3.4028235e38f, nullptr},        // the largest float
+        {1e-7f, nullptr},                // six decimals would say 0
+        {1.4e-45f, nullptr},             // the smallest denormal
+        {-123456.789f, nullptr},
+        {0.0123456789f, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        ASSERT_TRUE(WriteIniFloat(L"RightFrameScale", c.value));
+        const std::wstring text = fake::GetIni(L"VR", L"RightFrameScale");
+        EXPECT_LT(text.size(), 32u);
+        if (c.text != nullptr) {
+            EXPECT_EQ(c.text, text);
+        }
+        EXPECT_EQ(c.value, ReadIniFloat(L"VR", L"RightFrameScale", 99.0f))
+            << std::string(text.begin(), text.end());
+    }
+    EXPECT_TRUE(fake::LogLines().empty());
+
+    // A value no text can hold is not saved, and the file keeps what it had.
+    fake::SetIni(L"VR", L"RightFrameScale", L"0.5");
+    const int writes = fake::Ini().writeAttempts;
+    for (float unsaveable : {INFINITY, -INFINITY, NAN}) {
+        EXPECT_FALSE(WriteIniFloat(L"RightFrameScale", unsaveable));
+    }
+    EXPECT_EQ(writes, fake::Ini().writeAttempts);
+    EXPECT_EQ(L"0.5", fake::GetIni(L"VR", L"RightFrameScale"));
+}
+
+TEST_F(SettingsTest, SwitchWordsAreReadAndUnusableTextIsLoggedWithTheValueUsed) {
+    struct Case {
+        const wchar_t* section;
+        const wchar_t* key;
+        std::wstring text;
+        std::function<double(const Settings&)> field;
+        double expected;
+        const char* logged; // nullptr: nothing logged
+    };
+    const auto enabled = [](const Settings& s) { return s.Enabled; };
+    const auto hands = [](const Settings& s) { return s.VisibleHands; };
+    const Case cases[] = {
+        {L"VR", L"Enabled", L"false", enabled, 0, nullptr},
+        {L"VR", L"Enabled", L"OFF", enabled, 0, nullptr},
+        {L"VR", L"Enabled", L" No\t", enabled, 0, nullptr},
+        {L"VR", L"Enabled", L"0", enabled, 0, nullptr},
+        {L"VR", L"Enabled", L"", enabled, 1, nullptr},
+        {L"VR", L"Enabled", L"   ", enabled, 1, nullptr},
+        {L"VR", L"Enabled", L"maybe", enabled, 1,
+         "Configuration: [VR] Enabled=\"maybe\" is not a number or true/false, yes/no, on/off; using 1"},
+        {L"VR", L"Enabled", L"nope", enabled, 1,
+         "Configuration: [VR] Enabled=\"nope\" is not a number or true/false, yes/no, on/off; using 1"},
+        {L"VR", L"VisibleHands", L"True", hands, 1, nullptr},
+        {L"VR", L"VisibleHands", L"yEs", hands, 1, nullptr},
+        {L"VR", L"VisibleHands", L"on", hands, 1, nullptr},
+        {L"VR", L"VisibleHands", L"2", hands, 1, nullptr},
+        {L"VR", L"VisibleHands", L"-1", hands, 1, nullptr},
+        {L"VR", L"VisibleHands", L"1 (draw them)", hands, 1, nullptr},
+        {L"VR", L"VisibleHands", L"onn", hands, 0,
+         "Configuration: [VR] VisibleHands=\"onn\" is not a number or true/false, yes/no, on/off; using 0"},
+        {L"Input", L"MapMotionControllers", L"Off", [](const Settings& s) { return s.MapMotionControllers; },
+         0, nullptr},
+        {L"Input", L"ShowPlayerBody", L"visible", [](const Settings& s) { return s.ShowPlayerBody; }, 0,
+         "Configuration: [Input] ShowPlayerBody=\"visible\" is not a number or true/false, yes/no, on/off; "
+         "using 0"},
+        {L"Input", L"FirstPersonRetryFrames", L"soon",
+         [](const Settings& s) { return s.FirstPersonRetryFrames; }, 90,
+         "Configuration: [Input] FirstPersonRetryFrames=\"soon\" is not a number; using 90"},
+        {L"VR", L"AERMaxPairIntervalMs", L"fast", [](const Settings& s) { return s.AERMaxPairIntervalMs; },
+         50, "Configuration: [VR] AERMaxPairIntervalMs=\"fast\" is not a number; using 50"},
+        {L"VR", L"AERFirstEye", L"left", [](const Settings& s) { return s.AERFirstEye; }, 1,
+         "Configuration: [VR] AERFirstEye=\"left\" is not a number; using 1"},
+        {L"VR", L"WorldScale", L"abc", [](const Settings& s) { return s.WorldScale; }, 1.0f,
+         "Configuration: [VR] WorldScale=\"abc\" is not a finite number; using 1"},
+        {L"VR", L"FrameScale", L"inf", [](const Settings& s) { return s.FrameScale; }, 0.65f,
+         "Configuration: [VR] FrameScale=\"inf\" is not a finite number; using 0.65"},
+        {L"Input", L"StickDeadzone", L"\u00e9t\u00e9", [](const Settings& s) { return s.StickDeadzone; },
+         0.18f, "Configuration: [Input] StickDeadzone=\"?t?\" is not a finite number; using 0.18"},
+        {L"VR", L"HandScale", L"1.5x", [](const Settings& s) { return s.HandScale; }, 1.5f, nullptr},
+        {L"VR", L"HudScale", L"", [](const Settings& s) { return s.HudScale; }, 0.75f, nullptr},
+    };
+    for (const Case& c : cases) {
+        testing_support::ResetProcessState();
+        SetIni(c.section, c.key, c.text);
+        LoadSettings();
+        const std::string name =
+            std::string(c.key, c.key + std::wcslen(c.key)) + "=" + std::string(c.text.begin(), c.text.end());
+        EXPECT_DOUBLE_EQ(c.expected, c.field(GetSettings())) << name;
+        const auto lines = fake::LogLines();
+        ASSERT_EQ(c.logged != nullptr ? 2u : 1u, lines.size()) << name;
+        if (c.logged != nullptr) {
+            EXPECT_EQ(c.logged, MessageOf(lines[0])) << name;
+        }
+        EXPECT_EQ(0u, MessageOf(lines.back()).rfind("Configuration loaded (", 0)) << name;
+    }
+}
+
+TEST_F(SettingsTest, UnusableTextOfTheStartupKeysNamesTheValueUsed) {
+    SetIni(L"VR", L"SwapEyes", L"Yes");
+    SetIni(L"VR", L"StereoUnitsPerMeter", L"far");
+    SetIni(L"VR", L"ConvergenceOffset", L"nan");
+    const StartupStereoValues values = ReadStartupStereoValues();
+    EXPECT_TRUE(values.swapEyes);
+    EXPECT_FLOAT_EQ(1.75f, values.stereoUnitsPerMeter);
+    EXPECT_FLOAT_EQ(-0.095f, values.convergenceOffset);
+    const auto lines = fake::LogLines();
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ("Configuration: [VR] StereoUnitsPerMeter=\"far\" is not a finite number; using 1.75",
+              MessageOf(lines[0]));
+    EXPECT_EQ("Configuration: [VR] ConvergenceOffset=\"nan\" is not a finite number; using -0.095",
+              MessageOf(lines[1]));
+
+    // A right-frame key falls back to the left value just loaded, and says so.
+    testing_support::ResetProcessState();
+    SetIni(L"VR", L"FrameVerticalOffset", L"-0.02");
+    SetIni(L"VR", L"RightFrameVerticalOffset", L"garbage");
+    LoadSettings();
+    EXPECT_EQ("Configuration: [VR] RightFrameVerticalOffset=\"garbage\" is not a finite number; using -0.02",
+              MessageOf(fake::LogLines().at(0)));
+}
+
+TEST_F(SettingsTest, EveryKeyIsReadFromItsSectionInTableOrder) {
+    using Key = std::pair<std::wstring, std::wstring>;
+    const std::vector<Key> settingsKeys = {
+        {L"VR", L"Enabled"},
+        {L"VR", L"VisibleHands"},
+        {L"VR", L"SpacewarpCompatibleAER"},
+        {L"VR", L"MonoOnTransitions"},
+        {L"VR", L"AERFirstEye"},
+        {L"VR", L"LockHeadPoseAcrossAERPair"},
+        {L"VR", L"AERMaxPairIntervalMs"},
+        {L"VR", L"WorldScale"},
+        {L"VR", L"FovScale"},
+        {L"VR", L"FrameScale"},
+        {L"VR", L"FrameHorizontalOffset"},
+        {L"VR", L"FrameVerticalOffset"},
+        {L"VR", L"RightFrameScale"},
+        {L"VR", L"RightFrameHorizontalOffset"},
+        {L"VR", L"RightFrameVerticalOffset"},
+        {L"VR", L"RightFrameRollDegrees"},
+        {L"VR", L"HudScale"},
+        {L"VR", L"HudVerticalOffset"},
+        {L"VR", L"HandScale"},
+        {L"Input", L"MapMotionControllers"},
+        {L"Input", L"MapHeadLook"},
+        {L"Input", L"FirstPersonDefault"},
+        {L"Input", L"AutoResumeFirstPerson"},
+        {L"Input", L"FirstPersonStableFrames"},
+        {L"Input", L"FirstPersonRetryFrames"},
+        {L"Input", L"ShowPlayerBody"},
+        {L"Input", L"FirstPersonForwardOffset"},
+        {L"Input", L"HeadYawScale"},
+        {L"Input", L"HeadPitchScale"},
+        {L"Input", L"StickDeadzone"},
+    };
+    LoadSettings();
+    EXPECT_EQ(settingsKeys, fake::Ini().reads);
+
+    // The startup step reads the separation and convergence, then the eye swap.
+    fake::Ini().reads.clear();
+    (void)ReadStartupStereoValues();
+    const std::vector<Key> startupKeys = {
+        {L"VR", L"StereoUnitsPerMeter"}, {L"VR", L"ConvergenceOffset"}, {L"VR", L"SwapEyes"}};
+    EXPECT_EQ(startupKeys, fake::Ini().reads);
 }
 
 } // namespace

@@ -10,11 +10,16 @@
 
 #include <windows.h>
 
+#include <cmath>
+#include <cwchar>
 #include <fstream>
+#include <functional>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace corvane {
@@ -96,6 +101,175 @@ TEST_F(CoreWin32Test, BadValuesThroughTheProfileFunctionsFallBack) {
     EXPECT_FLOAT_EQ(3.0f, s.HudVerticalOffset); // cut to 63 characters before parsing
     EXPECT_FLOAT_EQ(0.0f, s.StickDeadzone);
     EXPECT_EQ(1800u, s.FirstPersonRetryFrames);
+}
+
+// Every key of the file, typed from the configuration's documentation, with a value that is
+// not its default (and, for floats, distinct from every other float) and the field it sets.
+struct KeyRow {
+    const wchar_t* section;
+    const wchar_t* key;
+    const char* text;
+    std::function<void(Settings&)> expect;
+};
+
+const std::vector<KeyRow>& SettingsKeyRows() {
+    static const std::vector<KeyRow> rows = {
+        {L"VR", L"Enabled", "0", [](Settings& s) { s.Enabled = false; }},
+        {L"VR", L"VisibleHands", "1", [](Settings& s) { s.VisibleHands = true; }},
+        {L"VR", L"SpacewarpCompatibleAER", "0", [](Settings& s) { s.SpacewarpCompatibleAER = false; }},
+        {L"VR", L"MonoOnTransitions", "0", [](Settings& s) { s.MonoOnTransitions = false; }},
+        {L"VR", L"AERFirstEye", "0", [](Settings& s) { s.AERFirstEye = 0; }},
+        {L"VR", L"LockHeadPoseAcrossAERPair", "0", [](Settings& s) { s.LockHeadPoseAcrossAERPair = false; }},
+        {L"VR", L"AERMaxPairIntervalMs", "77", [](Settings& s) { s.AERMaxPairIntervalMs = 77; }},
+        {L"VR", L"WorldScale", "1.5", [](Settings& s) { s.WorldScale = 1.5f; }},
+        {L"VR", L"FovScale", "1.25", [](Settings& s) { s.FovScale = 1.25f; }},
+        // The right picture follows the left one unless its own key is set.
+        {L"VR", L"FrameScale", "0.8",
+         [](Settings& s) {
+             s.FrameScale = 0.8f;
+             s.RightFrameScale = 0.8f;
+         }},
+        {L"VR", L"FrameHorizontalOffset", "0.03",
+         [](Settings& s) {
+             s.FrameHorizontalOffset = 0.03f;
+             s.RightFrameHorizontalOffset = 0.03f;
+         }},
+        {L"VR", L"FrameVerticalOffset", "-0.04",
+         [](Settings& s) {
+             s.FrameVerticalOffset = -0.04f;
+             s.RightFrameVerticalOffset = -0.04f;
+         }},
+        {L"VR", L"RightFrameScale", "0.7", [](Settings& s) { s.RightFrameScale = 0.7f; }},
+        {L"VR", L"RightFrameHorizontalOffset", "0.05",
+         [](Settings& s) { s.RightFrameHorizontalOffset = 0.05f; }},
+        {L"VR", L"RightFrameVerticalOffset", "-0.06",
+         [](Settings& s) { s.RightFrameVerticalOffset = -0.06f; }},
+        {L"VR", L"RightFrameRollDegrees", "0.9", [](Settings& s) { s.RightFrameRollDegrees = 0.9f; }},
+        {L"VR", L"HudScale", "0.6", [](Settings& s) { s.HudScale = 0.6f; }},
+        {L"VR", L"HudVerticalOffset", "0.11", [](Settings& s) { s.HudVerticalOffset = 0.11f; }},
+        {L"VR", L"HandScale", "1.75", [](Settings& s) { s.HandScale = 1.75f; }},
+        {L"Input", L"MapMotionControllers", "0", [](Settings& s) { s.MapMotionControllers = false; }},
+        {L"Input", L"MapHeadLook", "0", [](Settings& s) { s.MapHeadLook = false; }},
+        {L"Input", L"FirstPersonDefault", "0", [](Settings& s) { s.FirstPersonDefault = false; }},
+        {L"Input", L"AutoResumeFirstPerson", "0", [](Settings& s) { s.AutoResumeFirstPerson = false; }},
+        {L"Input", L"FirstPersonStableFrames", "21", [](Settings& s) { s.FirstPersonStableFrames = 21; }},
+        {L"Input", L"FirstPersonRetryFrames", "123", [](Settings& s) { s.FirstPersonRetryFrames = 123; }},
+        {L"Input", L"ShowPlayerBody", "1", [](Settings& s) { s.ShowPlayerBody = true; }},
+        {L"Input", L"FirstPersonForwardOffset", "0.3",
+         [](Settings& s) { s.FirstPersonForwardOffset = 0.3f; }},
+        {L"Input", L"HeadYawScale", "-1.5", [](Settings& s) { s.HeadYawScale = -1.5f; }},
+        {L"Input", L"HeadPitchScale", "0.45", [](Settings& s) { s.HeadPitchScale = 0.45f; }},
+        {L"Input", L"StickDeadzone", "0.35", [](Settings& s) { s.StickDeadzone = 0.35f; }},
+    };
+    return rows;
+}
+
+std::string Narrow(const wchar_t* text) {
+    return std::string(text, text + std::wcslen(text));
+}
+
+// Appended piece by piece: GCC 12 warns falsely about concatenations that start at a literal.
+std::string SectionLine(const wchar_t* section) {
+    std::string line(1, '[');
+    line.append(Narrow(section)).append("]\r\n");
+    return line;
+}
+std::string KeyLine(const KeyRow& row) {
+    std::string line = Narrow(row.key);
+    line.append("=").append(row.text).append("\r\n");
+    return line;
+}
+
+TEST_F(CoreWin32Test, EveryKeyReachesItsOwnFieldThroughTheProfileFunctions) {
+    // One key at a time: only its own field (and what follows it) changes.
+    for (const KeyRow& row : SettingsKeyRows()) {
+        SCOPED_TRACE(Narrow(row.key));
+        WriteFile(Beside(L"CorvaneVR.ini"), SectionLine(row.section) + KeyLine(row));
+        GetSettings() = Settings{};
+        LoadSettings();
+        Settings expected;
+        row.expect(expected);
+        EXPECT_TRUE(GetSettings() == expected);
+    }
+
+    // All keys together, each section written once.
+    std::string file;
+    for (const wchar_t* section : {L"VR", L"Input"}) {
+        file += SectionLine(section);
+        for (const KeyRow& row : SettingsKeyRows()) {
+            if (std::wcscmp(row.section, section) == 0) {
+                file += KeyLine(row);
+            }
+        }
+        if (std::wcscmp(section, L"VR") == 0) {
+            file += "SwapEyes=1\r\nStereoUnitsPerMeter=1.2\r\nConvergenceOffset=-0.07\r\n";
+        }
+    }
+    WriteFile(Beside(L"CorvaneVR.ini"), file);
+    GetSettings() = Settings{};
+    LoadSettings();
+    Settings expected;
+    for (const KeyRow& row : SettingsKeyRows()) {
+        row.expect(expected);
+    }
+    EXPECT_TRUE(GetSettings() == expected);
+    const StartupStereoValues startup = ReadStartupStereoValues();
+    EXPECT_TRUE(startup.swapEyes);
+    EXPECT_FLOAT_EQ(1.2f, startup.stereoUnitsPerMeter);
+    EXPECT_FLOAT_EQ(-0.07f, startup.convergenceOffset);
+}
+
+TEST_F(CoreWin32Test, ShippedIniHoldsExactlyTheKeysOfTheCode) {
+    UseShippedIni();
+    const std::wstring path = Beside(L"CorvaneVR.ini");
+    std::set<std::pair<std::wstring, std::wstring>> shipped;
+    std::vector<wchar_t> sections(4096);
+    GetPrivateProfileSectionNamesW(sections.data(), static_cast<DWORD>(sections.size()), path.c_str());
+    for (const wchar_t* section = sections.data(); *section != L'\0'; section += std::wcslen(section) + 1) {
+        std::vector<wchar_t> keys(16384);
+        GetPrivateProfileStringW(section, nullptr, L"", keys.data(), static_cast<DWORD>(keys.size()),
+                                 path.c_str());
+        for (const wchar_t* key = keys.data(); *key != L'\0'; key += std::wcslen(key) + 1) {
+            shipped.emplace(section, key);
+        }
+    }
+    std::set<std::pair<std::wstring, std::wstring>> documented = {
+        {L"VR", L"SwapEyes"}, {L"VR", L"StereoUnitsPerMeter"}, {L"VR", L"ConvergenceOffset"}};
+    for (const KeyRow& row : SettingsKeyRows()) {
+        documented.emplace(row.section, row.key);
+    }
+    EXPECT_EQ(33u, documented.size());
+    EXPECT_EQ(documented, shipped);
+}
+
+TEST_F(CoreWin32Test, SwitchWordsAndUnusableTextThroughTheProfileFunctions) {
+    WriteFile(Beside(L"CorvaneVR.ini"),
+              "[VR]\r\nEnabled=False\r\nVisibleHands= on \r\nSpacewarpCompatibleAER=perhaps\r\n[Input]\r\n"
+              "MapHeadLook=NO\r\n");
+    LoadSettings();
+    EXPECT_FALSE(GetSettings().Enabled);
+    EXPECT_TRUE(GetSettings().VisibleHands);
+    EXPECT_TRUE(GetSettings().SpacewarpCompatibleAER);
+    EXPECT_FALSE(GetSettings().MapHeadLook);
+    const auto lines = LogLines();
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_NE(std::string::npos,
+              lines[0].find("] Configuration: [VR] SpacewarpCompatibleAER=\"perhaps\" is not a "
+                            "number or true/false, yes/no, on/off; using 1"))
+        << lines[0];
+}
+
+TEST_F(CoreWin32Test, WrittenValuesReadBackExactly) {
+    UseShippedIni();
+    for (float value : {-1e30f, 3.4028235e38f, 1e-7f, 1.4e-45f, 0.65f + 0.025f, -0.1f, -123456.789f}) {
+        SCOPED_TRACE(value);
+        ASSERT_TRUE(WriteRightFrameHorizontalOffsetToIni(value));
+        EXPECT_EQ(value, ReadIniFloat(L"VR", L"RightFrameHorizontalOffset", 99.0f));
+    }
+    EXPECT_NE(std::string::npos,
+              ReadFileText(Beside(L"CorvaneVR.ini")).find("RightFrameHorizontalOffset=-123456.789"));
+    EXPECT_FALSE(WriteRightFrameHorizontalOffsetToIni(INFINITY));
+    EXPECT_EQ(-123456.789f, ReadIniFloat(L"VR", L"RightFrameHorizontalOffset", 99.0f));
 }
 
 TEST_F(CoreWin32Test, WriteBackKeepsCommentsAndOtherKeys) {

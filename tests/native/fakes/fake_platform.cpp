@@ -104,6 +104,7 @@ uint32_t IniReadText(const wchar_t* section, const wchar_t* key, const wchar_t* 
     if (fake::g_ini.readsThrow) {
         throw std::runtime_error("INI read failed");
     }
+    fake::g_ini.reads.emplace_back(section, key);
     const auto it = fake::g_ini.values.find({path, section, key});
     const std::wstring text = it == fake::g_ini.values.end() ? std::wstring(defaultText) : it->second;
     const uint32_t copied = static_cast<uint32_t>(std::min<size_t>(text.size(), capacity - 1));
@@ -114,7 +115,8 @@ uint32_t IniReadText(const wchar_t* section, const wchar_t* key, const wchar_t* 
 
 bool IniWriteText(const wchar_t* section, const wchar_t* key, const wchar_t* value,
                   const std::wstring& path) {
-    if (fake::g_ini.writesFail) {
+    ++fake::g_ini.writeAttempts;
+    if (fake::g_ini.writesFail || fake::g_ini.writeAttempts == fake::g_ini.failingWrite) {
         return false;
     }
     ++fake::g_ini.writeCount;

@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace corvane::fake {
@@ -30,8 +31,12 @@ struct FakeIni {
     // (path, section, key) -> text
     std::map<std::tuple<std::wstring, std::wstring, std::wstring>, std::wstring> values;
     bool writesFail = false;
+    int failingWrite = 0; // when nonzero, the write attempt with this number (from 1) fails
     bool readsThrow = false;
-    int writeCount = 0;
+    int writeAttempts = 0;
+    int writeCount = 0; // successful writes
+    // (section, key) of every read, in order
+    std::vector<std::pair<std::wstring, std::wstring>> reads;
 };
 
 FakeOs& Os();
