@@ -117,8 +117,9 @@ bool ComputeEyeRemap(const float (&raw)[4], float tanXr, float tanYr, EyeRemap& 
     }
     remap.sx = 2.0f * tanXr / width;
     remap.sy = 2.0f * tanYr / height;
-    remap.cx = -(right + left) / width;
-    remap.cy = -(top + bottom) / height;
+    // -(right + left), written so that a centred eye gives +0 rather than -0.
+    remap.cx = (-right - left) / width;
+    remap.cy = (-top - bottom) / height;
     return true;
 }
 
