@@ -11,12 +11,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <functional>
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace corvane {
@@ -65,6 +67,16 @@ void RecordCall(float* eye, float* target, uint32_t arg3) {
 
 void GameCameraRoutine(float* eye, float* target, uint32_t arg3) {
     RecordCall(eye, target, arg3);
+}
+
+// Thread-safe stand-in for the concurrent calls: counts calls and displaced eyes.
+std::atomic<int> g_concurrentCalls{0};
+std::atomic<int> g_concurrentDisplaced{0};
+void CountingCameraRoutine(float* eye, float*, uint32_t) {
+    ++g_concurrentCalls;
+    if (eye[0] > 0.05f) {
+        ++g_concurrentDisplaced;
+    }
 }
 
 void ThrowingCameraRoutine(float* eye, float* target, uint32_t arg3) {
@@ -421,6 +433,32 @@ TEST_F(FinalCameraTest, BothEyesOfAPairRenderWithTheFirstEyesHeadPose) {
     call = Call(kGameEye, GameTarget(0.0f));
     direction = Minus(call.target, call.eye);
     EXPECT_NEAR(30.0f, Degrees(std::atan2(direction.x, -direction.z)), 2e-3f);
+}
+
+TEST_F(FinalCameraTest, ConcurrentCallsEachRunTheRoutineOnceAndLogTheEyeOnce) {
+    Stereo(true, 1);
+    PublishDetour(GameDetour::FinalCamera, reinterpret_cast<uintptr_t>(&CountingCameraRoutine),
+                  kCameraReturn);
+    g_concurrentCalls = 0;
+    g_concurrentDisplaced = 0;
+    constexpr int kThreads = 4;
+    constexpr int kCallsPerThread = 200;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([] {
+            for (int i = 0; i < kCallsPerThread; ++i) {
+                float eye[3] = {0.0f, 1.0f, 0.0f};
+                float target[3] = {0.0f, 1.0f, -10.0f};
+                HandleFinalGameplayCamera(kCameraReturn, eye, target, kArg3);
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(kThreads * kCallsPerThread, g_concurrentCalls.load());
+    EXPECT_EQ(kThreads * kCallsPerThread, g_concurrentDisplaced.load());
+    EXPECT_EQ(1u, LogMessages().size());
 }
 
 class FinalCameraBodyTest : public FinalCameraTest {
