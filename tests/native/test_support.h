@@ -9,6 +9,10 @@
 #include "game/game_bridge.h"
 #include "game/guarded_memory.h"
 #include "input/gamepad_mapping.h"
+#include "interception/game_detours.h"
+#include "stereo/final_camera.h"
+#include "stereo/head_look.h"
+#include "stereo/projection_override.h"
 #include "stereo/stereo_state.h"
 #include "vr/vr_presenter.h"
 
@@ -47,6 +51,13 @@ inline void ResetProcessState() {
     ResetGameBridge();
     SetGameHostSeam(GameHostSeam{});
     SetCameraLogSink(nullptr);
+    for (GameDetour detour :
+         {GameDetour::FinalCamera, GameDetour::Projection, GameDetour::AllocatorFallback}) {
+        PublishDetour(detour, 0, 0);
+    }
+    ResetFinalCameraOnceLines();
+    ResetHeadLookOnceLines();
+    ResetProjectionOverrideOnceLine();
 }
 
 // The message part of a log line, after the "[date time] " prefix.
