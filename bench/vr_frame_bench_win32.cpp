@@ -4,9 +4,10 @@
 // it), the time inside those calls against the time inside the game's own calls (clear,
 // draws, Present), with hands hidden and shown; and the heap allocations per frame of that
 // work in steady state and on the failure paths a player can sit in for minutes: VR
-// unavailable, WaitGetPoses failing, eye-target creation failing every frame. Run under
-// Wine; prints a table.
+// unavailable, WaitGetPoses failing, eye-target creation failing every frame; and those of a
+// log line. Run under Wine; prints a table.
 #include "core/frame_driver.h"
+#include "core/log.h"
 #include "core/settings.h"
 #include "hands/hand_pipeline_win32.h"
 #include "platform/win32/os_win32.h"
@@ -386,6 +387,16 @@ int Main() {
         "frames that retry the connection after the 10 s wait (not per frame: one such frame every 10 s)\n");
     ReportAllocations("  VR unavailable", unavailableRetry);
     ReportAllocations("  WaitGetPoses failing", waitFailingRetry);
+
+    // A line logged on a change of state, by any thread; the first line of the process has
+    // already looked the log file up.
+    constexpr int kLogLines = 100;
+    const uint64_t logAllocationsBefore = g_allocations.load();
+    for (int line = 0; line < kLogLines; ++line) {
+        LogMessage("Benchmark line %d of %d: %s %.4f", line, kLogLines, "text", 0.5 * line);
+    }
+    std::printf("log line                     allocations %.2f/line\n",
+                static_cast<double>(g_allocations.load() - logAllocationsBefore) / kLogLines);
     const std::string error = VrPresenter::Instance().LastError();
     if (!error.empty()) {
         std::printf("last presenter error: %s\n", error.c_str());
