@@ -107,12 +107,12 @@ protected:
         SetSystemDirectorySourceForTests(&StandInDirectory);
         // The same module the exports load later (same full path), so the test can script it.
         library = LoadLibraryW((g_systemDirectory + L"\\xinput1_3.dll").c_str());
-        setPad = Helper<XInputStandInSetPadFn>(200);
-        record = Helper<XInputStandInRecordFn>(201);
-        reset = Helper<XInputStandInResetFn>(202);
+        setPad = StandInExport<XInputStandInSetPadFn>(200);
+        record = StandInExport<XInputStandInRecordFn>(201);
+        reset = StandInExport<XInputStandInResetFn>(202);
     }
 
-    template <typename Fn> static Fn Helper(WORD ordinal) {
+    template <typename Fn> static Fn StandInExport(WORD ordinal) {
         return reinterpret_cast<Fn>(
             reinterpret_cast<void*>(GetProcAddress(library, MAKEINTRESOURCEA(ordinal))));
     }
