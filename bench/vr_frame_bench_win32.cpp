@@ -1,12 +1,19 @@
-// What the presenter adds to a game frame at 1920 x 1080 on a real Direct3D 11 device and the
+// What the program adds to a game frame at 1920 x 1080 on a real Direct3D 11 device and the
 // stand-in OpenVR runtime, measured in one run: the whole frame (device idle at its end) with
-// and without RenderFrame + AfterPresent, the time inside those calls against the time inside
-// the game's own calls (clear, draws, Present), with hands hidden and shown, and the heap
-// allocations of a steady-state frame. Run under Wine; prints a table.
+// and without the Present hook's work (RunFrame before the real Present, AfterPresent after
+// it), the time inside those calls against the time inside the game's own calls (clear,
+// draws, Present), with hands hidden and shown; and the heap allocations per frame of that
+// work in steady state and on the failure paths a player can sit in for minutes: VR
+// unavailable, WaitGetPoses failing, eye-target creation failing every frame; and those of a
+// log line. Run under Wine; prints a table.
+#include "core/frame_driver.h"
+#include "core/log.h"
 #include "core/settings.h"
 #include "hands/hand_pipeline_win32.h"
 #include "platform/win32/os_win32.h"
+#include "stereo/stereo_state.h"
 #include "vr/vr_presenter.h"
+#include "device_slot_override.h"
 #include "vr_game_swap_chain.h"
 
 #include <windows.h>
@@ -60,6 +67,10 @@ constexpr int kGameDraws = 200;
 constexpr int kWarmUpFrames = 10;
 constexpr int kRounds = 8;
 constexpr int kFramesPerRound = 20;
+constexpr int kFailureFrames = 40;
+constexpr int kRetryFrames = 3;
+// ID3D11Device::CreateTexture2D.
+constexpr int kDeviceCreateTexture2DSlot = 5;
 
 double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
@@ -136,12 +147,12 @@ public:
     ComPtr<ID3D11RenderTargetView> target;
 };
 
-// One presenter configuration's frames.
+// One configuration's frames.
 struct Samples {
-    std::vector<double> frameSeconds;     // whole frame, the device idle again at its end
-    std::vector<double> gameCallSeconds;  // inside the game's calls: clear, draws, Present
-    std::vector<double> presenterSeconds; // inside RenderFrame + AfterPresent
-    uint64_t allocations = 0;             // operator new calls inside RenderFrame + AfterPresent
+    std::vector<double> frameSeconds;    // whole frame, the device idle again at its end
+    std::vector<double> gameCallSeconds; // inside the game's calls: clear, draws, Present
+    std::vector<double> programSeconds;  // inside RunFrame + AfterPresent
+    uint64_t allocations = 0;            // operator new calls inside RunFrame + AfterPresent
     int framesWithAllocations = 0;
     int submitted = 0;
 };
@@ -154,31 +165,44 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-// Frames of one configuration; each ends with the device idle, so the GPU work the presenter
-// queues (copies, hands) is paid inside the frame that queued it.
-void RunFrames(GameFrame& game, VrPresenter* presenter, ID3D11Query* idle, int count, bool measured,
+// What the game's camera and projection detours report on every gameplay frame, so the
+// frame driver runs AER pairs as in the game.
+void ReportGameplayFrame() {
+    StereoState& stereo = GetStereoState();
+    stereo.eyeCameraApplied.store(true);
+    stereo.projectionHookSeen.store(true);
+}
+
+bool SubmittedThisFrame() {
+    VrPresenter& presenter = VrPresenter::Instance();
+    std::lock_guard<std::mutex> lock(presenter.presenterMutex);
+    return presenter.submittedThisFrame;
+}
+
+// Frames of one configuration, each as the Present hook runs it; each ends with the device
+// idle, so the GPU work the program queues (copies, hands) is paid inside the frame that
+// queued it.
+void RunFrames(GameFrame& game, bool withProgram, ID3D11Query* idle, int count, bool measured,
                Samples& samples) {
     for (int frame = 0; frame < count; ++frame) {
         const Clock::time_point start = Clock::now();
         game.Draw();
+        if (withProgram) {
+            ReportGameplayFrame();
+        }
         const Clock::time_point drawn = Clock::now();
         uint64_t allocationsBefore = g_allocations.load();
-        bool submitted = false;
-        if (presenter != nullptr) {
-            const uint32_t eye = static_cast<uint32_t>(frame % 2);
-            FrameRequest request;
-            request.eye = eye;
-            request.pairValid = true;
-            request.commonProjection = true;
-            submitted = presenter->RenderFrame(game.game.SwapChain(), request);
+        if (withProgram) {
+            RunFrame(game.game.SwapChain());
         }
         uint64_t allocations = g_allocations.load() - allocationsBefore;
         const Clock::time_point rendered = Clock::now();
+        const bool submitted = withProgram && SubmittedThisFrame();
         game.Present();
         const Clock::time_point presented = Clock::now();
         allocationsBefore = g_allocations.load();
-        if (presenter != nullptr) {
-            presenter->AfterPresent();
+        if (withProgram) {
+            VrPresenter::Instance().AfterPresent();
         }
         allocations += g_allocations.load() - allocationsBefore;
         const Clock::time_point handedOff = Clock::now();
@@ -190,7 +214,7 @@ void RunFrames(GameFrame& game, VrPresenter* presenter, ID3D11Query* idle, int c
         if (measured) {
             samples.frameSeconds.push_back(Seconds(end - start));
             samples.gameCallSeconds.push_back(Seconds(drawn - start) + Seconds(presented - rendered));
-            samples.presenterSeconds.push_back(Seconds(rendered - drawn) + Seconds(handedOff - presented));
+            samples.programSeconds.push_back(Seconds(rendered - drawn) + Seconds(handedOff - presented));
             samples.allocations += allocations;
             samples.framesWithAllocations += allocations != 0 ? 1 : 0;
             samples.submitted += submitted ? 1 : 0;
@@ -198,27 +222,80 @@ void RunFrames(GameFrame& game, VrPresenter* presenter, ID3D11Query* idle, int c
     }
 }
 
-void Report(const char* name, const Samples& s, double gameFrame, double gameCalls) {
+double PerFrame(const Samples& s) {
+    return s.frameSeconds.empty() ? 0.0 : static_cast<double>(s.allocations) / s.frameSeconds.size();
+}
+
+void ReportTiming(const char* name, const Samples& s, double gameFrame, double gameCalls) {
     const double frame = Median(s.frameSeconds);
-    const double presenter = Median(s.presenterSeconds);
+    const double program = Median(s.programSeconds);
     std::printf(
-        "%-20s frame %7.3f ms (+%5.1f%% of the game's)  in presenter calls %6.3f ms (%5.1f%% of the game's "
-        "calls)  allocations %.2f/frame (%d frames allocated)  submitted %d/%zu\n",
-        name, frame * 1e3, gameFrame > 0.0 ? (frame - gameFrame) / gameFrame * 100.0 : 0.0, presenter * 1e3,
-        gameCalls > 0.0 ? presenter / gameCalls * 100.0 : 0.0,
-        s.frameSeconds.empty() ? 0.0 : static_cast<double>(s.allocations) / s.frameSeconds.size(),
-        s.framesWithAllocations, s.submitted, s.frameSeconds.size());
+        "%-28s frame %7.3f ms (+%5.1f%% of the game's)  in the program's calls %6.3f ms (%5.1f%% of the "
+        "game's calls)  submitted %d/%zu\n",
+        name, frame * 1e3, gameFrame > 0.0 ? (frame - gameFrame) / gameFrame * 100.0 : 0.0, program * 1e3,
+        gameCalls > 0.0 ? program / gameCalls * 100.0 : 0.0, s.submitted, s.frameSeconds.size());
+}
+
+void ReportAllocations(const char* name, const Samples& s) {
+    std::printf("%-28s allocations %.2f/frame (%d of %zu frames allocated)  submitted %d  median %.3f ms in "
+                "the program's calls\n",
+                name, PerFrame(s), s.framesWithAllocations, s.frameSeconds.size(), s.submitted,
+                Median(s.programSeconds) * 1e3);
+}
+
+// Points the stand-in runtime at a new scenario and drops the program's connection, so the
+// next frame connects to the runtime as that scenario describes it.
+void UseScenario(const std::wstring& path, const char* text) {
+    if (std::FILE* file = _wfopen(path.c_str(), L"wb")) {
+        std::fputs(text, file);
+        std::fclose(file);
+    }
+    SetEnvironmentVariableW(L"VRSIM_SCENARIO", path.c_str());
+    if (const HMODULE runtime = GetModuleHandleW(L"openvr_api.dll")) {
+        if (const auto reset = reinterpret_cast<void (*)()>(
+                reinterpret_cast<void*>(GetProcAddress(runtime, "VRSim_Reset")))) {
+            reset();
+        }
+    }
+    VrPresenter& presenter = VrPresenter::Instance();
+    std::lock_guard<std::mutex> lock(presenter.presenterMutex);
+    presenter.Disconnect(0);
+}
+
+// A failure path: a few frames to get into it (the first attempt fails and starts the
+// reconnection wait), then measured frames as the player sits in it, then frames that reach
+// the runtime again because the wait is over.
+void RunFailure(GameFrame& game, ID3D11Query* idle, Samples& sitting, Samples& retrying) {
+    RunFrames(game, true, idle, kWarmUpFrames, false, sitting);
+    RunFrames(game, true, idle, kFailureFrames, true, sitting);
+    for (int i = 0; i < kRetryFrames; ++i) {
+        AdvanceSteadyClockForTests(kReconnectIntervalNs);
+        RunFrames(game, true, idle, 1, true, retrying);
+    }
+}
+
+HRESULT STDMETHODCALLTYPE FailCreateTexture2D(ID3D11Device*, const D3D11_TEXTURE2D_DESC*,
+                                              const D3D11_SUBRESOURCE_DATA*, ID3D11Texture2D**) {
+    return E_OUTOFMEMORY;
 }
 
 int Main() {
     RecordOwnModule(GetModuleHandleW(nullptr));
+    // No pair-age limit: this machine renders far below headset rates, and a late eye would
+    // turn the steady state into a stream of dropped pairs.
+    const std::wstring ini = Beside(L"CorvaneVR.ini");
+    if (std::FILE* file = _wfopen(ini.c_str(), L"wb")) {
+        std::fputs("[VR]\r\nAERMaxPairIntervalMs=0\r\n", file);
+        std::fclose(file);
+    }
     // Controllers in front of the headset so the hands are in view; the runtime's call log
-    // goes nowhere, so its file writes do not count against the presenter.
+    // goes nowhere, so its file writes do not count against the program.
     const std::wstring scenario = Beside(L"bench_scenario.txt");
+    const char* const steady =
+        "log queries off\ncontroller 1 key 1 -0.1 1.5 -0.35 0 0 0\ncontroller 2 key 1 0.1 "
+        "1.5 -0.35 0 0 0\n";
     if (std::FILE* file = _wfopen(scenario.c_str(), L"wb")) {
-        std::fputs("log queries off\ncontroller 1 key 1 -0.1 1.5 -0.35 0 0 0\ncontroller 2 key 1 0.1 1.5 "
-                   "-0.35 0 0 0\n",
-                   file);
+        std::fputs(steady, file);
         std::fclose(file);
     }
     SetEnvironmentVariableW(L"VRSIM_SCENARIO", scenario.c_str());
@@ -234,39 +311,97 @@ int Main() {
         std::fprintf(stderr, "ID3D11Device::CreateQuery failed\n");
         return 1;
     }
-    GetSettings() = Settings{};
-    // No pair-age limit: this machine renders far below headset rates, and a late eye would
-    // turn the steady state into a stream of dropped pairs.
-    GetSettings().AERMaxPairIntervalMs = 0;
-    VrPresenter presenter;
+    // The first frame reads the INI and connects; everything after it is measured as set here.
+    Samples startup;
+    RunFrames(game, true, idle.Get(), 1, false, startup);
+    if (GetSettings().AERMaxPairIntervalMs != 0) {
+        std::fprintf(stderr, "the bench INI was not read\n");
+        return 1;
+    }
 
-    // The three configurations take turns, so a slow stretch of the machine hits all of them.
+    // Steady state: the three configurations take turns, so a slow stretch of the machine hits
+    // all of them.
     Samples alone;
     Samples withoutHands;
     Samples withHands;
     const auto runRound = [&](int frames, bool measured) {
-        RunFrames(game, nullptr, idle.Get(), frames, measured, alone);
+        RunFrames(game, false, idle.Get(), frames, measured, alone);
         GetSettings().VisibleHands = false;
-        RunFrames(game, &presenter, idle.Get(), frames, measured, withoutHands);
+        RunFrames(game, true, idle.Get(), frames, measured, withoutHands);
         GetSettings().VisibleHands = true;
-        RunFrames(game, &presenter, idle.Get(), frames, measured, withHands);
+        RunFrames(game, true, idle.Get(), frames, measured, withHands);
     };
     runRound(kWarmUpFrames, false);
     for (int round = 0; round < kRounds; ++round) {
         runRound(kFramesPerRound, true);
     }
 
-    std::printf("%u x %u, %d game draws per frame, staged AER, %d frames per configuration\n", kWidth,
+    // Failure paths, hands shown.
+    Samples unavailable;
+    Samples unavailableRetry;
+    UseScenario(Beside(L"bench_unavailable.txt"), "runtime_installed no\n");
+    RunFailure(game, idle.Get(), unavailable, unavailableRetry);
+
+    Samples waitFailing;
+    Samples waitFailingRetry;
+    UseScenario(Beside(L"bench_wait_failing.txt"), "log queries off\nwait_error 101 1..\n");
+    RunFailure(game, idle.Get(), waitFailing, waitFailingRetry);
+
+    UseScenario(scenario, steady);
+    RunFrames(game, true, idle.Get(), kWarmUpFrames, false, startup);
+    Samples targetsFailing;
+    {
+        // Eye textures cannot be made any more: every frame tries again and fails.
+        testing_support::DeviceSlotOverride failing(game.game.device.Get(), kDeviceCreateTexture2DSlot,
+                                                    reinterpret_cast<void*>(&FailCreateTexture2D));
+        {
+            VrPresenter& presenter = VrPresenter::Instance();
+            std::lock_guard<std::mutex> lock(presenter.presenterMutex);
+            presenter.ReleaseEyeTargets();
+        }
+        RunFrames(game, true, idle.Get(), kWarmUpFrames, false, targetsFailing);
+        RunFrames(game, true, idle.Get(), kFailureFrames, true, targetsFailing);
+    }
+
+    std::printf("%u x %u, %d game draws per frame, staged AER, %d frames per steady configuration\n", kWidth,
                 kHeight, kGameDraws, kRounds * kFramesPerRound);
     const double gameFrame = Median(alone.frameSeconds);
     const double gameCalls = Median(alone.gameCallSeconds);
-    Report("game alone", alone, gameFrame, gameCalls);
-    Report("presenter, no hands", withoutHands, gameFrame, gameCalls);
-    Report("presenter, hands", withHands, gameFrame, gameCalls);
-    const std::string error = presenter.LastError();
+    ReportTiming("game alone", alone, gameFrame, gameCalls);
+    ReportTiming("program, no hands", withoutHands, gameFrame, gameCalls);
+    ReportTiming("program, hands", withHands, gameFrame, gameCalls);
+    std::printf("\nheap allocations inside RunFrame + AfterPresent\n");
+    Samples steadyState = withoutHands;
+    steadyState.frameSeconds.insert(steadyState.frameSeconds.end(), withHands.frameSeconds.begin(),
+                                    withHands.frameSeconds.end());
+    steadyState.programSeconds.insert(steadyState.programSeconds.end(), withHands.programSeconds.begin(),
+                                      withHands.programSeconds.end());
+    steadyState.allocations += withHands.allocations;
+    steadyState.framesWithAllocations += withHands.framesWithAllocations;
+    steadyState.submitted += withHands.submitted;
+    ReportAllocations("steady state", steadyState);
+    ReportAllocations("VR unavailable", unavailable);
+    ReportAllocations("WaitGetPoses failing", waitFailing);
+    ReportAllocations("eye targets failing", targetsFailing);
+    std::printf(
+        "frames that retry the connection after the 10 s wait (not per frame: one such frame every 10 s)\n");
+    ReportAllocations("  VR unavailable", unavailableRetry);
+    ReportAllocations("  WaitGetPoses failing", waitFailingRetry);
+
+    // A line logged on a change of state, by any thread; the first line of the process has
+    // already looked the log file up.
+    constexpr int kLogLines = 100;
+    const uint64_t logAllocationsBefore = g_allocations.load();
+    for (int line = 0; line < kLogLines; ++line) {
+        LogMessage("Benchmark line %d of %d: %s %.4f", line, kLogLines, "text", 0.5 * line);
+    }
+    std::printf("log line                     allocations %.2f/line\n",
+                static_cast<double>(g_allocations.load() - logAllocationsBefore) / kLogLines);
+    const std::string error = VrPresenter::Instance().LastError();
     if (!error.empty()) {
         std::printf("last presenter error: %s\n", error.c_str());
     }
+    VrPresenter& presenter = VrPresenter::Instance();
     std::lock_guard<std::mutex> lock(presenter.presenterMutex);
     presenter.Disconnect(0);
     return 0;

@@ -1,5 +1,6 @@
 #include "core/log.h"
 
+#include "core/game_thread_boundary.h"
 #include "platform/os.h"
 
 #include <cstdarg>
@@ -13,36 +14,56 @@ namespace {
 
 constexpr size_t kLogLineCapacity = 2300;
 constexpr uint32_t kModulePathCapacity = 32768;
+constexpr wchar_t kLogFileName[] = L"\\CorvaneVR.log";
 
-// Serialises file appends so lines from different threads never interleave.
-std::mutex& LogFileMutex() {
-    static std::mutex mutex;
-    return mutex;
+BoundarySite g_logSite{"[CorvaneVR] A log line was lost to an exception.\n"};
+
+// Serialises file appends so lines from different threads never interleave, and guards the
+// remembered path: looking it up takes a 32768-character buffer, too much for every line.
+struct LogFile {
+    std::mutex mutex;
+    std::wstring path;
+    bool pathKnown = false;
+};
+
+LogFile& TheLogFile() {
+    static LogFile file;
+    return file;
 }
 
-} // namespace
-
-std::wstring GetModuleDirectory() {
+// False when the platform could not name the module (not recorded yet, or the call failed).
+bool LookUpModuleDirectory(std::wstring& directory) {
     std::vector<wchar_t> path(kModulePathCapacity, L'\0');
     const uint32_t length = OsOwnModuleFileName(path.data(), kModulePathCapacity);
     if (length == 0 || length > kModulePathCapacity - 1) {
-        return L".";
+        return false;
     }
+    directory = L".";
     for (uint32_t i = length; i > 0; --i) {
         const wchar_t c = path[i - 1];
         if (c == L'\\' || c == L'/') {
-            return std::wstring(path.data(), i - 1);
+            directory.assign(path.data(), i - 1);
+            break;
         }
     }
-    return L".";
+    return true;
 }
 
-void LogMessage(const char* format, ...) {
+// Caller holds the log mutex. A failed lookup is not remembered, so a line logged before the
+// module was recorded does not send every later line to the working directory.
+const std::wstring& LogFilePath(LogFile& file) {
+    if (!file.pathKnown) {
+        std::wstring directory;
+        const bool found = LookUpModuleDirectory(directory);
+        file.path = (found ? directory : std::wstring(L".")) + kLogFileName;
+        file.pathKnown = found;
+    }
+    return file.path;
+}
+
+void WriteLine(const char* format, va_list args) {
     char message[kLogMessageCapacity];
-    va_list args;
-    va_start(args, format);
     const int written = std::vsnprintf(message, sizeof message, format, args);
-    va_end(args);
     if (written < 0) {
         message[0] = '\0';
     }
@@ -57,13 +78,37 @@ void LogMessage(const char* format, ...) {
     // cannot be opened.
     OsDebugOutput(line);
 
-    std::lock_guard<std::mutex> lock(LogFileMutex());
-    const std::wstring path = GetModuleDirectory() + L"\\CorvaneVR.log";
-    OsAppendToFile(path, line, std::strlen(line));
+    LogFile& file = TheLogFile();
+    std::lock_guard<std::mutex> lock(file.mutex);
+    OsAppendToFile(LogFilePath(file), line, std::strlen(line));
 }
 
-void ForwardCameraMessage(const char* text) {
+} // namespace
+
+std::wstring GetModuleDirectory() {
+    std::wstring directory;
+    return LookUpModuleDirectory(directory) ? directory : std::wstring(L".");
+}
+
+void LogMessage(const char* format, ...) noexcept {
+    va_list args;
+    va_start(args, format);
+    CallAtBoundary(g_logSite, [&] { WriteLine(format, args); });
+    va_end(args);
+}
+
+void ForwardCameraMessage(const char* text) noexcept {
     LogMessage("Camera: %s", text != nullptr ? text : "");
+}
+
+void ForgetLogFilePath() noexcept {
+    LogFile& file = TheLogFile();
+    try {
+        std::lock_guard<std::mutex> lock(file.mutex);
+        file.pathKnown = false;
+    } catch (...) {
+        // Only a test program calls this; a lock that cannot be taken leaves the path as it was.
+    }
 }
 
 } // namespace corvane

@@ -1,5 +1,6 @@
 // The process-wide log: every line goes to the debugger output and is appended to
-// "CorvaneVR.log" beside the module. Any thread may log; file appends are serialised.
+// "CorvaneVR.log" beside the module. Any thread may log, game threads included: a line never
+// throws and never allocates once the file's path is known; file appends are serialised.
 #pragma once
 
 #include <string>
@@ -9,12 +10,16 @@ namespace corvane {
 // Maximum message length kept before the time stamp is added; longer messages are cut.
 inline constexpr size_t kLogMessageCapacity = 2048;
 
-void LogMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void LogMessage(const char* format, ...) noexcept __attribute__((format(printf, 1, 2)));
 
 // Directory of the program's own module without a trailing separator; "." when unknown.
 std::wstring GetModuleDirectory();
 
 // Logs a message of the game-integration module as "Camera: <text>".
-void ForwardCameraMessage(const char* text);
+void ForwardCameraMessage(const char* text) noexcept;
+
+// Makes the next line look the log file's path up again. The module never moves in the
+// game; test programs that change what the module path reports call this.
+void ForgetLogFilePath() noexcept;
 
 } // namespace corvane

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <utility>
 
 namespace corvane {
 
@@ -54,35 +56,45 @@ static_assert(sizeof(kCubeVertices[0]) == kHandVertexStride);
 
 constexpr UINT kConstantBufferBytes = 80;
 
-struct CompiledShader {
-    ComPtr<ID3DBlob> code;
-    std::string message; // the compiler's diagnostics, or why the compiler could not run
-};
+constexpr char kCompilerUnavailable[] = "d3dcompiler_47.dll is unavailable";
+constexpr char kCompileMissing[] = "D3DCompile is missing from d3dcompiler_47.dll";
+constexpr char kVertexFailure[] = "Hand vertex shader compilation failed: ";
+constexpr char kPixelFailure[] = "Hand pixel shader compilation failed: ";
 
-// False when the stage could not be compiled; `shader.message` then says why (possibly
-// nothing, when the compiler failed without diagnostics).
-bool CompileStage(HMODULE compilerLibrary, const char* entry, const char* target, CompiledShader& shader) {
-    if (compilerLibrary == nullptr) {
-        shader.message = "d3dcompiler_47.dll is unavailable";
+// Compiles one stage into `code`. On failure `errorText` becomes `failurePrefix` followed by
+// why (nothing more when the compiler failed without diagnostics), written in place so a
+// failure that repeats every frame reuses the text's storage.
+bool CompileStage(HMODULE compilerLibrary, const char* entry, const char* target, const char* failurePrefix,
+                  ComPtr<ID3DBlob>& code, std::string& errorText) {
+    const auto fail = [&](const char* why, size_t length) {
+        errorText.assign(failurePrefix);
+        errorText.append(why, length);
         return false;
+    };
+    if (compilerLibrary == nullptr) {
+        return fail(kCompilerUnavailable, sizeof(kCompilerUnavailable) - 1);
     }
     // Looked up for each compilation: the library stays loaded, the lookup is cheap.
     const auto compile =
         reinterpret_cast<pD3DCompile>(reinterpret_cast<void*>(GetProcAddress(compilerLibrary, "D3DCompile")));
     if (compile == nullptr) {
-        shader.message = "D3DCompile is missing from d3dcompiler_47.dll";
-        return false;
+        return fail(kCompileMissing, sizeof(kCompileMissing) - 1);
     }
+    ComPtr<ID3DBlob> compiled;
     ComPtr<ID3DBlob> errors;
     const HRESULT result =
         compile(kHandShaderSource, sizeof(kHandShaderSource) - 1, kShaderSourceName, nullptr, nullptr, entry,
-                target, kCompileFlags, 0, shader.code.Put(), errors.Put());
+                target, kCompileFlags, 0, compiled.Put(), errors.Put());
+    // A success code with warnings still counts; a success without code does not.
+    if (SUCCEEDED(result) && compiled && compiled->GetBufferSize() > 0) {
+        code = std::move(compiled);
+        return true;
+    }
     if (errors && errors->GetBufferSize() > 0) {
         const auto* text = static_cast<const char*>(errors->GetBufferPointer());
-        shader.message.assign(text, strnlen(text, errors->GetBufferSize()));
+        return fail(text, strnlen(text, errors->GetBufferSize()));
     }
-    // A success code with warnings still counts; a success without code does not.
-    return SUCCEEDED(result) && shader.code && shader.code->GetBufferSize() > 0;
+    return fail("", 0);
 }
 
 bool Created(HRESULT result, const char* operation, std::string& errorText) {
@@ -179,28 +191,61 @@ HMODULE HandShaderCompilerLibrary() {
     return library;
 }
 
-bool CreateHandResources(ID3D11Device* device, HandResources& resources, std::string& errorText) {
-    return CreateHandResourcesWithCompiler(HandShaderCompilerLibrary(), device, resources, errorText);
+bool HandShaderCode::Complete() const {
+    return vertex && pixel;
 }
 
-bool CreateHandResourcesWithCompiler(HMODULE compilerLibrary, ID3D11Device* device, HandResources& resources,
-                                     std::string& errorText) {
+namespace {
+
+// The code CreateHandResources keeps for the process, with the lock that lets any thread
+// create hand resources.
+struct ProcessShaderCode {
+    std::mutex mutex;
+    HandShaderCode code;
+};
+
+ProcessShaderCode& TheProcessShaderCode() {
+    static ProcessShaderCode shared;
+    return shared;
+}
+
+} // namespace
+
+const HandShaderCode& ProcessHandShaderCode() {
+    return TheProcessShaderCode().code;
+}
+
+bool CreateHandResources(ID3D11Device* device, HandResources& resources, std::string& errorText) {
+    ProcessShaderCode& shared = TheProcessShaderCode();
+    try {
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        return CreateHandResourcesWithCompiler(HandShaderCompilerLibrary(), shared.code, device, resources,
+                                               errorText);
+    } catch (...) {
+        // Only the lock can throw here; the caller sees a failed creation.
+        return false;
+    }
+}
+
+bool CreateHandResourcesWithCompiler(HMODULE compilerLibrary, HandShaderCode& code, ID3D11Device* device,
+                                     HandResources& resources, std::string& errorText) {
     try {
         if (device == nullptr) {
             errorText = "D3D11 device is unavailable for the hand pipeline";
             return false;
         }
-        CompiledShader vertex;
-        if (!CompileStage(compilerLibrary, "VSMain", "vs_5_0", vertex)) {
-            errorText = "Hand vertex shader compilation failed: " + vertex.message;
+        // Compiled at most once per holder: the objects made from the code go with the eye
+        // targets, the code itself stays, so targets re-created after a failure do not pay
+        // for the compiler again.
+        if (!code.vertex &&
+            !CompileStage(compilerLibrary, "VSMain", "vs_5_0", kVertexFailure, code.vertex, errorText)) {
             return false;
         }
-        CompiledShader pixel;
-        if (!CompileStage(compilerLibrary, "PSMain", "ps_5_0", pixel)) {
-            errorText = "Hand pixel shader compilation failed: " + pixel.message;
+        if (!code.pixel &&
+            !CompileStage(compilerLibrary, "PSMain", "ps_5_0", kPixelFailure, code.pixel, errorText)) {
             return false;
         }
-        return CreateDeviceObjects(device, vertex.code.Get(), pixel.code.Get(), resources, errorText) &&
+        return CreateDeviceObjects(device, code.vertex.Get(), code.pixel.Get(), resources, errorText) &&
                resources.Complete();
     } catch (...) {
         // Only allocation can throw here; the caller sees a failed creation.

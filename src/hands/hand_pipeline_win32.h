@@ -6,6 +6,7 @@
 #include "platform/win32/com_ptr_win32.h"
 
 #include <d3d11.h>
+#include <d3dcommon.h>
 #include <windows.h>
 
 #include <string>
@@ -40,14 +41,29 @@ extern const char kHandShaderSource[];
 // it could not be loaded. Any thread.
 HMODULE HandShaderCompilerLibrary();
 
-// Builds the eight objects on `device` with the compiler from HandShaderCompilerLibrary.
+// The compiled code of both stages. Kept for the life of its holder once compiled: a
+// stage is compiled again only while its code is missing.
+struct HandShaderCode {
+    ComPtr<ID3DBlob> vertex;
+    ComPtr<ID3DBlob> pixel;
+
+    [[nodiscard]] bool Complete() const;
+};
+
+// Builds the eight objects on `device` with the compiler from HandShaderCompilerLibrary and
+// the process's one copy of the shader code (compiled by the first call that gets that far).
 // On failure `errorText` says why and the objects made before the failure stay in
-// `resources` for their owner to release; on success `errorText` is left alone.
+// `resources` for their owner to release; on success `errorText` is left alone. Any thread.
 [[nodiscard]] bool CreateHandResources(ID3D11Device* device, HandResources& resources,
                                        std::string& errorText);
 
-// The same with a given compiler library (null: the library is unavailable).
-[[nodiscard]] bool CreateHandResourcesWithCompiler(HMODULE compilerLibrary, ID3D11Device* device,
-                                                   HandResources& resources, std::string& errorText);
+// The code CreateHandResources keeps for the process; read it only while nothing creates.
+const HandShaderCode& ProcessHandShaderCode();
+
+// The same with a given compiler library (null: the library is unavailable) and a given
+// holder of the code, which the caller does not share between threads.
+[[nodiscard]] bool CreateHandResourcesWithCompiler(HMODULE compilerLibrary, HandShaderCode& code,
+                                                   ID3D11Device* device, HandResources& resources,
+                                                   std::string& errorText);
 
 } // namespace corvane

@@ -3,16 +3,18 @@
 #include "input/system_xinput_path.h"
 #include "platform/win32/os_win32.h"
 
-#include <mutex>
+#include <atomic>
 
 namespace corvane {
 namespace {
 
 SystemXInput g_system;
-std::once_flag g_loadOnce;
+const SystemXInput kAbsent{};
+INIT_ONCE g_loadOnce = INIT_ONCE_STATIC_INIT;
+std::atomic<SystemDirectorySource> g_systemDirectorySource{&GetSystemDirectoryW};
 
 // Loader reports go to the debugger only: the log beside the game is for the VR side.
-void ReportLoaderProblem(const char* message) {
+void ReportLoaderProblem(const char* message) noexcept {
     OutputDebugStringA("[CorvaneVR/XInput] ");
     OutputDebugStringA(message);
     OutputDebugStringA("\n");
@@ -37,9 +39,10 @@ HMODULE LoadFromSystemDirectory(const std::wstring& path) {
     return module;
 }
 
-void LoadSystemXInput() {
+// Fills `loaded` only when the library was found; the caller publishes it.
+void LoadSystemXInput(SystemXInput& loaded) {
     wchar_t directory[kSystemPathCapacity] = {};
-    const UINT length = GetSystemDirectoryW(directory, kSystemPathCapacity);
+    const UINT length = g_systemDirectorySource.load()(directory, kSystemPathCapacity);
     const SystemXInputPath path = BuildSystemXInputPath(directory, length);
     if (path.failure != nullptr) {
         ReportLoaderProblem(path.failure);
@@ -50,28 +53,48 @@ void LoadSystemXInput() {
         ReportLoaderProblem("Could not load System32\\xinput1_3.dll.");
         return;
     }
-    g_system.module = module;
-    g_system.getState = Resolve<SystemXInput::GetStateFn>(module, 2);
-    g_system.setState = Resolve<SystemXInput::SetStateFn>(module, 3);
-    g_system.getCapabilities = Resolve<SystemXInput::GetCapabilitiesFn>(module, 4);
-    g_system.enable = Resolve<SystemXInput::EnableFn>(module, 5);
-    g_system.getDSoundGuids = Resolve<SystemXInput::GetDSoundGuidsFn>(module, 6);
-    g_system.getBattery = Resolve<SystemXInput::GetBatteryFn>(module, 7);
-    g_system.getKeystroke = Resolve<SystemXInput::GetKeystrokeFn>(module, 8);
-    g_system.getStateEx = Resolve<SystemXInput::GetStateFn>(module, 100);
-    g_system.waitForGuide = Resolve<SystemXInput::WaitForGuideFn>(module, 101);
-    g_system.cancelGuideWait = Resolve<SystemXInput::UserOnlyFn>(module, 102);
-    g_system.powerOff = Resolve<SystemXInput::UserOnlyFn>(module, 103);
-    if (g_system.getState == nullptr) {
+    loaded.module = module;
+    loaded.getState = Resolve<SystemXInput::GetStateFn>(module, 2);
+    loaded.setState = Resolve<SystemXInput::SetStateFn>(module, 3);
+    loaded.getCapabilities = Resolve<SystemXInput::GetCapabilitiesFn>(module, 4);
+    loaded.enable = Resolve<SystemXInput::EnableFn>(module, 5);
+    loaded.getDSoundGuids = Resolve<SystemXInput::GetDSoundGuidsFn>(module, 6);
+    loaded.getBattery = Resolve<SystemXInput::GetBatteryFn>(module, 7);
+    loaded.getKeystroke = Resolve<SystemXInput::GetKeystrokeFn>(module, 8);
+    loaded.getStateEx = Resolve<SystemXInput::GetStateFn>(module, 100);
+    loaded.waitForGuide = Resolve<SystemXInput::WaitForGuideFn>(module, 101);
+    loaded.cancelGuideWait = Resolve<SystemXInput::UserOnlyFn>(module, 102);
+    loaded.powerOff = Resolve<SystemXInput::UserOnlyFn>(module, 103);
+    if (loaded.getState == nullptr) {
         ReportLoaderProblem("System XInputGetState export is missing.");
     }
 }
 
+// Runs once per process under the platform's one-time initialisation, which cannot throw
+// itself. Whatever happens inside, the attempt counts as made: an exception (the path text
+// is allocated) leaves the library absent, exactly as a file that is not there.
+BOOL CALLBACK LoadSystemXInputOnce(PINIT_ONCE, PVOID, PVOID*) noexcept {
+    try {
+        SystemXInput loaded;
+        LoadSystemXInput(loaded);
+        g_system = loaded;
+    } catch (...) {
+        ReportLoaderProblem("Could not load System32\\xinput1_3.dll.");
+    }
+    return TRUE;
+}
+
 } // namespace
 
-const SystemXInput& EnsureSystemXInput() {
-    std::call_once(g_loadOnce, LoadSystemXInput);
+const SystemXInput& EnsureSystemXInput() noexcept {
+    if (!InitOnceExecuteOnce(&g_loadOnce, &LoadSystemXInputOnce, nullptr, nullptr)) {
+        return kAbsent;
+    }
     return g_system;
+}
+
+void SetSystemDirectorySourceForTests(SystemDirectorySource source) noexcept {
+    g_systemDirectorySource.store(source != nullptr ? source : &GetSystemDirectoryW);
 }
 
 } // namespace corvane

@@ -33,7 +33,14 @@ struct SystemXInput {
 };
 
 // Loads the library on the first call (whether or not that succeeds) and returns what
-// was resolved.
-const SystemXInput& EnsureSystemXInput();
+// was resolved. A load that fails in any way, an exception included, leaves every entry
+// point missing and is not tried again.
+const SystemXInput& EnsureSystemXInput() noexcept;
+
+// Test seam: where the loader takes the system directory from, with the contract of
+// GetSystemDirectoryW (its default). Lets a test program put a stand-in system library in
+// front of the exports, or make the load fail; it must be set before the first XInput call.
+using SystemDirectorySource = UINT(WINAPI*)(LPWSTR buffer, UINT capacity);
+void SetSystemDirectorySourceForTests(SystemDirectorySource source) noexcept;
 
 } // namespace corvane

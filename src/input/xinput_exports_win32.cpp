@@ -1,6 +1,7 @@
 // The XInput 1.3 export surface. Each export forwards to the system library and, for
 // user 0 while VR input is live, merges in (or stands in with) the motion controllers.
 // Called by the game on any thread; nothing may throw out of here.
+#include "core/game_thread_boundary.h"
 #include "input/gamepad_mapping.h"
 #include "input/system_xinput_win32.h"
 #include "input/xinput_exports_win32.h"
@@ -72,7 +73,7 @@ bool IsVrLive(DWORD userIndex) noexcept {
     return ReadLiveInput(userIndex, copy);
 }
 
-DWORD GetStateWithVr(DWORD userIndex, XINPUT_STATE* state, bool extendedQuery) noexcept {
+DWORD GetStateWithVr(DWORD userIndex, XINPUT_STATE* state, bool extendedQuery) {
     if (state == nullptr) {
         return kBadArguments;
     }
@@ -115,106 +116,145 @@ void FillVrCapabilities(XINPUT_CAPABILITIES& capabilities) {
 
 using namespace corvane;
 
+// Each export is one boundary: whatever escapes its body is stopped there and the game gets
+// the answer it would get without a system library.
+namespace {
+
+BoundarySite g_getStateSite{"[CorvaneVR/XInput] XInputGetState stopped an exception.\n"};
+BoundarySite g_getStateExSite{"[CorvaneVR/XInput] Extended state query stopped an exception.\n"};
+BoundarySite g_setStateSite{"[CorvaneVR/XInput] XInputSetState stopped an exception.\n"};
+BoundarySite g_capabilitiesSite{"[CorvaneVR/XInput] XInputGetCapabilities stopped an exception.\n"};
+BoundarySite g_enableSite{"[CorvaneVR/XInput] XInputEnable stopped an exception.\n"};
+BoundarySite g_dsoundSite{"[CorvaneVR/XInput] XInputGetDSoundAudioDeviceGuids stopped an exception.\n"};
+BoundarySite g_batterySite{"[CorvaneVR/XInput] XInputGetBatteryInformation stopped an exception.\n"};
+BoundarySite g_keystrokeSite{"[CorvaneVR/XInput] XInputGetKeystroke stopped an exception.\n"};
+BoundarySite g_waitForGuideSite{"[CorvaneVR/XInput] Ordinal 101 stopped an exception.\n"};
+BoundarySite g_cancelGuideWaitSite{"[CorvaneVR/XInput] Ordinal 102 stopped an exception.\n"};
+BoundarySite g_powerOffSite{"[CorvaneVR/XInput] Ordinal 103 stopped an exception.\n"};
+
+} // namespace
+
 extern "C" {
 
-DWORD WINAPI XInputGetState(DWORD userIndex, XINPUT_STATE* state) {
-    return GetStateWithVr(userIndex, state, false);
+DWORD WINAPI XInputGetState(DWORD userIndex, XINPUT_STATE* state) noexcept {
+    return CallAtBoundary(g_getStateSite, kDeviceNotConnected,
+                          [&] { return GetStateWithVr(userIndex, state, false); });
 }
 
-DWORD WINAPI XInputGetStateEx(DWORD userIndex, XINPUT_STATE* state) {
-    return GetStateWithVr(userIndex, state, true);
+DWORD WINAPI XInputGetStateEx(DWORD userIndex, XINPUT_STATE* state) noexcept {
+    return CallAtBoundary(g_getStateExSite, kDeviceNotConnected,
+                          [&] { return GetStateWithVr(userIndex, state, true); });
 }
 
-DWORD WINAPI XInputSetState(DWORD userIndex, XINPUT_VIBRATION* vibration) {
-    // The system library is not guaranteed to survive a null record; refuse it up front.
-    if (vibration == nullptr) {
-        return kBadArguments;
-    }
-    const SystemXInput& system = EnsureSystemXInput();
-    const DWORD result =
-        system.setState != nullptr ? system.setState(userIndex, vibration) : kDeviceNotConnected;
-    if (result != kDeviceNotConnected) {
+DWORD WINAPI XInputSetState(DWORD userIndex, XINPUT_VIBRATION* vibration) noexcept {
+    return CallAtBoundary(g_setStateSite, kDeviceNotConnected, [&] {
+        // The system library is not guaranteed to survive a null record; refuse it up front.
+        if (vibration == nullptr) {
+            return kBadArguments;
+        }
+        const SystemXInput& system = EnsureSystemXInput();
+        const DWORD result =
+            system.setState != nullptr ? system.setState(userIndex, vibration) : kDeviceNotConnected;
+        if (result != kDeviceNotConnected) {
+            return result;
+        }
+        return IsVrLive(userIndex) ? kSuccess : kDeviceNotConnected;
+    });
+}
+
+DWORD WINAPI XInputGetCapabilities(DWORD userIndex, DWORD flags, XINPUT_CAPABILITIES* capabilities) noexcept {
+    return CallAtBoundary(g_capabilitiesSite, kDeviceNotConnected, [&] {
+        if (capabilities == nullptr) {
+            return kBadArguments;
+        }
+        const SystemXInput& system = EnsureSystemXInput();
+        XINPUT_CAPABILITIES local{};
+        const DWORD result = system.getCapabilities != nullptr
+                                 ? system.getCapabilities(userIndex, flags, &local)
+                                 : kDeviceNotConnected;
+        if (result == kSuccess) {
+            *capabilities = local;
+            return kSuccess;
+        }
+        if (IsVrLive(userIndex)) {
+            FillVrCapabilities(*capabilities);
+            return kSuccess;
+        }
         return result;
-    }
-    return IsVrLive(userIndex) ? kSuccess : kDeviceNotConnected;
+    });
 }
 
-DWORD WINAPI XInputGetCapabilities(DWORD userIndex, DWORD flags, XINPUT_CAPABILITIES* capabilities) {
-    if (capabilities == nullptr) {
-        return kBadArguments;
-    }
-    const SystemXInput& system = EnsureSystemXInput();
-    XINPUT_CAPABILITIES local{};
-    const DWORD result = system.getCapabilities != nullptr ? system.getCapabilities(userIndex, flags, &local)
-                                                           : kDeviceNotConnected;
-    if (result == kSuccess) {
-        *capabilities = local;
-        return kSuccess;
-    }
-    if (IsVrLive(userIndex)) {
-        FillVrCapabilities(*capabilities);
-        return kSuccess;
-    }
-    return result;
-}
-
-void WINAPI XInputEnable(BOOL enable) {
+void WINAPI XInputEnable(BOOL enable) noexcept {
     g_enabled.store(enable != FALSE, std::memory_order_relaxed);
-    const SystemXInput& system = EnsureSystemXInput();
-    if (system.enable != nullptr) {
-        system.enable(enable);
-    }
+    CallAtBoundary(g_enableSite, [&] {
+        const SystemXInput& system = EnsureSystemXInput();
+        if (system.enable != nullptr) {
+            system.enable(enable);
+        }
+    });
 }
 
-DWORD WINAPI XInputGetDSoundAudioDeviceGuids(DWORD userIndex, GUID* renderGuid, GUID* captureGuid) {
-    const SystemXInput& system = EnsureSystemXInput();
-    return system.getDSoundGuids != nullptr ? system.getDSoundGuids(userIndex, renderGuid, captureGuid)
-                                            : kDeviceNotConnected;
+DWORD WINAPI XInputGetDSoundAudioDeviceGuids(DWORD userIndex, GUID* renderGuid, GUID* captureGuid) noexcept {
+    return CallAtBoundary(g_dsoundSite, kDeviceNotConnected, [&] {
+        const SystemXInput& system = EnsureSystemXInput();
+        return system.getDSoundGuids != nullptr ? system.getDSoundGuids(userIndex, renderGuid, captureGuid)
+                                                : kDeviceNotConnected;
+    });
 }
 
 DWORD WINAPI XInputGetBatteryInformation(DWORD userIndex, BYTE deviceType,
-                                         XINPUT_BATTERY_INFORMATION* information) {
-    if (information == nullptr) {
-        return kBadArguments;
-    }
-    const SystemXInput& system = EnsureSystemXInput();
-    XINPUT_BATTERY_INFORMATION local{};
-    const DWORD result =
-        system.getBattery != nullptr ? system.getBattery(userIndex, deviceType, &local) : kDeviceNotConnected;
-    if (result == kSuccess) {
-        *information = local;
-        return kSuccess;
-    }
-    if (IsVrLive(userIndex)) {
-        information->BatteryType = BATTERY_TYPE_WIRED;
-        information->BatteryLevel = BATTERY_LEVEL_FULL;
-        return kSuccess;
-    }
-    return result;
+                                         XINPUT_BATTERY_INFORMATION* information) noexcept {
+    return CallAtBoundary(g_batterySite, kDeviceNotConnected, [&] {
+        if (information == nullptr) {
+            return kBadArguments;
+        }
+        const SystemXInput& system = EnsureSystemXInput();
+        XINPUT_BATTERY_INFORMATION local{};
+        const DWORD result = system.getBattery != nullptr ? system.getBattery(userIndex, deviceType, &local)
+                                                          : kDeviceNotConnected;
+        if (result == kSuccess) {
+            *information = local;
+            return kSuccess;
+        }
+        if (IsVrLive(userIndex)) {
+            information->BatteryType = BATTERY_TYPE_WIRED;
+            information->BatteryLevel = BATTERY_LEVEL_FULL;
+            return kSuccess;
+        }
+        return result;
+    });
 }
 
-DWORD WINAPI XInputGetKeystroke(DWORD userIndex, DWORD reserved, PXINPUT_KEYSTROKE keystroke) {
-    if (keystroke == nullptr) {
-        return kBadArguments;
-    }
-    const SystemXInput& system = EnsureSystemXInput();
-    return system.getKeystroke != nullptr ? system.getKeystroke(userIndex, reserved, keystroke) : kEmpty;
+DWORD WINAPI XInputGetKeystroke(DWORD userIndex, DWORD reserved, PXINPUT_KEYSTROKE keystroke) noexcept {
+    return CallAtBoundary(g_keystrokeSite, kEmpty, [&] {
+        if (keystroke == nullptr) {
+            return kBadArguments;
+        }
+        const SystemXInput& system = EnsureSystemXInput();
+        return system.getKeystroke != nullptr ? system.getKeystroke(userIndex, reserved, keystroke) : kEmpty;
+    });
 }
 
-DWORD WINAPI XInputWaitForGuideButton(DWORD userIndex, DWORD flags, void* overlapped) {
-    const SystemXInput& system = EnsureSystemXInput();
-    return system.waitForGuide != nullptr ? system.waitForGuide(userIndex, flags, overlapped)
-                                          : kDeviceNotConnected;
+DWORD WINAPI XInputWaitForGuideButton(DWORD userIndex, DWORD flags, void* overlapped) noexcept {
+    return CallAtBoundary(g_waitForGuideSite, kDeviceNotConnected, [&] {
+        const SystemXInput& system = EnsureSystemXInput();
+        return system.waitForGuide != nullptr ? system.waitForGuide(userIndex, flags, overlapped)
+                                              : kDeviceNotConnected;
+    });
 }
 
-DWORD WINAPI XInputCancelGuideButtonWait(DWORD userIndex) {
-    const SystemXInput& system = EnsureSystemXInput();
-    return system.cancelGuideWait != nullptr ? system.cancelGuideWait(userIndex) : kDeviceNotConnected;
+DWORD WINAPI XInputCancelGuideButtonWait(DWORD userIndex) noexcept {
+    return CallAtBoundary(g_cancelGuideWaitSite, kDeviceNotConnected, [&] {
+        const SystemXInput& system = EnsureSystemXInput();
+        return system.cancelGuideWait != nullptr ? system.cancelGuideWait(userIndex) : kDeviceNotConnected;
+    });
 }
 
-DWORD WINAPI XInputPowerOffController(DWORD userIndex) {
-    const SystemXInput& system = EnsureSystemXInput();
-    return system.powerOff != nullptr ? system.powerOff(userIndex) : kDeviceNotConnected;
+DWORD WINAPI XInputPowerOffController(DWORD userIndex) noexcept {
+    return CallAtBoundary(g_powerOffSite, kDeviceNotConnected, [&] {
+        const SystemXInput& system = EnsureSystemXInput();
+        return system.powerOff != nullptr ? system.powerOff(userIndex) : kDeviceNotConnected;
+    });
 }
 
 } // extern "C"

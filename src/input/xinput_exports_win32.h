@@ -5,7 +5,7 @@
 #include <windows.h>
 
 extern "C" {
-DWORD WINAPI XInputWaitForGuideButton(DWORD userIndex, DWORD flags, void* overlapped);
-DWORD WINAPI XInputCancelGuideButtonWait(DWORD userIndex);
-DWORD WINAPI XInputPowerOffController(DWORD userIndex);
+DWORD WINAPI XInputWaitForGuideButton(DWORD userIndex, DWORD flags, void* overlapped) noexcept;
+DWORD WINAPI XInputCancelGuideButtonWait(DWORD userIndex) noexcept;
+DWORD WINAPI XInputPowerOffController(DWORD userIndex) noexcept;
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 namespace corvane {
@@ -69,6 +70,66 @@ TEST_F(LogTest, LogFileFollowsTheModuleDirectory) {
     fake::Os().modulePath = L"XINPUT1_3.dll";
     LogMessage("here");
     EXPECT_EQ(1u, fake::Os().files.count(L".\\CorvaneVR.log"));
+}
+
+TEST_F(LogTest, TheModulePathIsLookedUpOnceForAllLines) {
+    LogMessage("one");
+    LogMessage("two");
+    ForwardCameraMessage("three");
+    EXPECT_EQ(1, fake::Os().modulePathLookups);
+    EXPECT_EQ(3u, fake::LogLines().size());
+}
+
+TEST_F(LogTest, AFailedModuleLookupIsNotRemembered) {
+    // Before the module is recorded the platform cannot name it.
+    fake::Os().moduleFileNameResult = 0;
+    fake::Os().modulePath = L"";
+    LogMessage("too early");
+    EXPECT_NE(std::string::npos, fake::Os().files[L".\\CorvaneVR.log"].find("] too early\r\n"));
+
+    fake::Os().modulePath = L"C:\\Games\\Corvane\\XINPUT1_3.dll";
+    LogMessage("recorded");
+    LogMessage("again");
+    const auto lines = fake::LogLines();
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ("recorded", testing_support::MessageOf(lines[0]));
+    EXPECT_EQ(2, fake::Os().modulePathLookups);
+}
+
+// Any thread may log, game threads included: whatever fails inside, the caller goes on and
+// the next line is written normally.
+TEST_F(LogTest, AFailureInsideALineNeverReachesTheCaller) {
+    struct Case {
+        const char* name;
+        bool fake::FakeOs::*throwing;
+        bool debuggerCopySent; // the failure comes after the debugger copy went out
+    };
+    const Case cases[] = {
+        {"clock", &fake::FakeOs::localTimeThrows, false},
+        {"debugger output", &fake::FakeOs::debugOutputThrows, false},
+        {"module path", &fake::FakeOs::modulePathThrows, true},
+        {"file append", &fake::FakeOs::appendThrows, true},
+    };
+    for (const Case& c : cases) {
+        testing_support::ResetProcessState();
+        fake::Os().*c.throwing = true;
+        LogMessage("lost %s", c.name);
+        ForwardCameraMessage(c.name);
+        EXPECT_TRUE(fake::LogLines().empty()) << c.name;
+        const auto sent = [&](const std::string& message) {
+            return std::any_of(
+                fake::Os().debugOutput.begin(), fake::Os().debugOutput.end(),
+                [&](const std::string& line) { return line.find(message) != std::string::npos; });
+        };
+        EXPECT_EQ(c.debuggerCopySent, sent(std::string("] lost ") + c.name)) << c.name;
+        EXPECT_EQ(c.debuggerCopySent, sent(std::string("] Camera: ") + c.name)) << c.name;
+
+        fake::Os().*c.throwing = false;
+        LogMessage("after %s", c.name);
+        const auto lines = fake::LogLines();
+        ASSERT_EQ(1u, lines.size()) << c.name;
+        EXPECT_EQ(std::string("after ") + c.name, testing_support::MessageOf(lines[0]));
+    }
 }
 
 TEST_F(LogTest, CameraMessagesAreForwardedWithPrefix) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/frame_driver.h"
+#include "core/log.h"
 #include "core/settings.h"
 #include "fakes/fake_openvr.h"
 #include "fakes/fake_memory.h"
@@ -24,6 +25,7 @@ namespace corvane::testing_support {
 
 inline void ResetProcessState() {
     fake::ResetPlatform();
+    ForgetLogFilePath();
     VrPresenter::Instance().RestoreInitialState();
     fake::ResetOpenVr();
     GetSettings() = Settings{};

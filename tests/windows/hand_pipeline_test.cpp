@@ -1,6 +1,7 @@
 // The hand pipeline and hand drawing on a real Direct3D 11 device: shaders compiled by the
 // system's d3dcompiler_47.dll (or the stand-in beside this program), objects created and
 // released, and hands recorded on a deferred context and read back from the texture.
+#include "device_slot_override.h"
 #include "hand_fake_compiler.h"
 #include "hands/hand_drawing_win32.h"
 #include "hands/hand_pipeline_win32.h"
@@ -201,7 +202,9 @@ protected:
 TEST_F(HandCompilerStandInTest, BothStagesAreCompiledFromTheOneSourceAndWarningsAreAccepted) {
     setMode(HandFakeCompilerMode::Warnings);
     std::string errorText;
-    ASSERT_TRUE(CreateHandResourcesWithCompiler(compiler, device.Get(), resources, errorText)) << errorText;
+    HandShaderCode code;
+    ASSERT_TRUE(CreateHandResourcesWithCompiler(compiler, code, device.Get(), resources, errorText))
+        << errorText;
     EXPECT_TRUE(resources.Complete());
     EXPECT_EQ("", errorText);
 
@@ -239,8 +242,9 @@ TEST_F(HandCompilerStandInTest, CompilationFailuresNameTheStageAndCreateNothing)
         setMode(c.mode);
         const ULONG before = References(device.Get());
         HandResources created;
+        HandShaderCode code;
         std::string errorText;
-        EXPECT_FALSE(CreateHandResourcesWithCompiler(c.useStandIn ? compiler : c.library, device.Get(),
+        EXPECT_FALSE(CreateHandResourcesWithCompiler(c.useStandIn ? compiler : c.library, code, device.Get(),
                                                      created, errorText))
             << c.name;
         EXPECT_EQ(c.expected, errorText) << c.name;
@@ -249,34 +253,55 @@ TEST_F(HandCompilerStandInTest, CompilationFailuresNameTheStageAndCreateNothing)
     }
 }
 
-// Replaces one method of the device's table while it lives, so one creation step fails the
-// way a device that ran out of memory would.
-class DeviceSlotOverride {
-public:
-    DeviceSlotOverride(ID3D11Device* device, int slot, void* replacement) {
-        entry_ = *reinterpret_cast<void***>(device) + slot;
-        original_ = Swap(replacement);
+// The objects die with the eye targets, the code does not: a creation that keeps failing
+// after the shaders were built, or targets made again, must not run the compiler again.
+TEST_F(HandCompilerStandInTest, CompiledCodeIsKeptAndOnlyAMissingStageIsCompiledAgain) {
+    setMode(HandFakeCompilerMode::Warnings);
+    HandShaderCode code;
+    std::string errorText;
+    ASSERT_TRUE(CreateHandResourcesWithCompiler(compiler, code, device.Get(), resources, errorText))
+        << errorText;
+    ASSERT_TRUE(code.Complete());
+    ID3DBlob* const vertexCode = code.vertex.Get();
+    resources.Release();
+    for (int again = 0; again < 3; ++again) {
+        ASSERT_TRUE(CreateHandResourcesWithCompiler(compiler, code, device.Get(), resources, errorText));
+        EXPECT_TRUE(resources.Complete());
+        resources.Release();
     }
-    ~DeviceSlotOverride() { Swap(original_); }
-    DeviceSlotOverride(const DeviceSlotOverride&) = delete;
-    DeviceSlotOverride& operator=(const DeviceSlotOverride&) = delete;
+    EXPECT_EQ(2, record()->calls);
+    EXPECT_EQ(vertexCode, code.vertex.Get());
+    // Kept code needs no compiler at all.
+    ASSERT_TRUE(CreateHandResourcesWithCompiler(nullptr, code, device.Get(), resources, errorText));
+    resources.Release();
 
-    void* Original() const { return original_; }
+    // A failed stage keeps nothing; the stage that compiled is not compiled again.
+    setMode(HandFakeCompilerMode::PixelDiagnostics);
+    HandShaderCode partial;
+    EXPECT_FALSE(CreateHandResourcesWithCompiler(compiler, partial, device.Get(), resources, errorText));
+    EXPECT_EQ(std::string("Hand pixel shader compilation failed: ") + kHandFakePixelDiagnostic, errorText);
+    EXPECT_TRUE(partial.vertex);
+    EXPECT_FALSE(partial.pixel);
+    EXPECT_EQ(2, record()->calls);
+    setMode(HandFakeCompilerMode::Warnings);
+    ASSERT_TRUE(CreateHandResourcesWithCompiler(compiler, partial, device.Get(), resources, errorText));
+    EXPECT_EQ(1, record()->calls);
+    EXPECT_STREQ("PSMain", record()->lastEntry);
+}
 
-private:
-    void* Swap(void* value) {
-        DWORD old = 0;
-        VirtualProtect(entry_, sizeof(void*), PAGE_EXECUTE_READWRITE, &old);
-        void* previous = *entry_;
-        *entry_ = value;
-        VirtualProtect(entry_, sizeof(void*), old, &old);
-        FlushInstructionCache(GetCurrentProcess(), entry_, sizeof(void*));
-        return previous;
-    }
+TEST_F(HandPipelineTest, TheProcessKeepsOneCopyOfTheCodeForEveryCreation) {
+    std::string errorText;
+    ASSERT_TRUE(CreateHandResources(device.Get(), resources, errorText)) << errorText;
+    ASSERT_TRUE(ProcessHandShaderCode().Complete());
+    ID3DBlob* const vertexCode = ProcessHandShaderCode().vertex.Get();
+    ID3DBlob* const pixelCode = ProcessHandShaderCode().pixel.Get();
+    resources.Release();
+    ASSERT_TRUE(CreateHandResources(device.Get(), resources, errorText)) << errorText;
+    EXPECT_EQ(vertexCode, ProcessHandShaderCode().vertex.Get());
+    EXPECT_EQ(pixelCode, ProcessHandShaderCode().pixel.Get());
+}
 
-    void** entry_ = nullptr;
-    void* original_ = nullptr;
-};
+using testing_support::DeviceSlotOverride;
 
 constexpr HRESULT kInjected = static_cast<HRESULT>(0x8007000E); // E_OUTOFMEMORY
 
@@ -344,6 +369,23 @@ TEST_F(HandPipelineTest, AFailedCreationIsReportedAndEarlierObjectsStayWithTheOw
         created.Release();
         EXPECT_EQ(before, References(device.Get())) << c.label;
     }
+}
+
+TEST_F(HandCompilerStandInTest, ACreationThatKeepsFailingAfterTheShadersWereBuiltCompilesNothing) {
+    setMode(HandFakeCompilerMode::Warnings);
+    HandShaderCode code;
+    std::string errorText;
+    ASSERT_TRUE(CreateHandResourcesWithCompiler(compiler, code, device.Get(), resources, errorText));
+    resources.Release();
+    {
+        DeviceSlotOverride override(device.Get(), 11, reinterpret_cast<void*>(&FailInputLayout));
+        for (int frame = 0; frame < 3; ++frame) {
+            HandResources created;
+            EXPECT_FALSE(CreateHandResourcesWithCompiler(compiler, code, device.Get(), created, errorText));
+            EXPECT_EQ("ID3D11Device::CreateInputLayout failed (HRESULT 0x8007000e)", errorText);
+        }
+    }
+    EXPECT_EQ(2, record()->calls);
 }
 
 // Run with the system compiler library switched off.

@@ -3,7 +3,9 @@
 #include "platform/ini.h"
 
 #include <algorithm>
+#include <new>
 #include <stdexcept>
+#include <system_error>
 
 namespace corvane {
 namespace fake {
@@ -57,10 +59,16 @@ std::vector<std::string> LogLines() {
 } // namespace fake
 
 void OsDebugOutput(const char* text) {
+    if (fake::g_os.debugOutputThrows) {
+        throw std::runtime_error("debugger output failed");
+    }
     fake::g_os.debugOutput.emplace_back(text);
 }
 
 LocalTime OsLocalTime() {
+    if (fake::g_os.localTimeThrows) {
+        throw std::runtime_error("clock failed");
+    }
     return fake::g_os.localTime;
 }
 
@@ -73,6 +81,10 @@ int64_t OsSteadyClockNs() {
 }
 
 uint32_t OsOwnModuleFileName(wchar_t* buffer, uint32_t capacity) {
+    ++fake::g_os.modulePathLookups;
+    if (fake::g_os.modulePathThrows) {
+        throw std::bad_alloc();
+    }
     const std::wstring& path = fake::g_os.modulePath;
     const uint32_t copied = static_cast<uint32_t>(std::min<size_t>(path.size(), capacity - 1));
     std::copy_n(path.begin(), copied, buffer);
@@ -92,6 +104,9 @@ bool OsIsForegroundWindowOurs() {
 }
 
 bool OsAppendToFile(const std::wstring& path, const char* bytes, size_t size) {
+    if (fake::g_os.appendThrows) {
+        throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur));
+    }
     if (fake::g_os.appendFails) {
         return false;
     }

@@ -23,6 +23,12 @@ struct FakeOs {
     std::set<int> keysDown;
     bool foregroundOurs = true;
     bool appendFails = false;
+    // Each makes that call throw, as a failed allocation or lock inside it would.
+    bool localTimeThrows = false;
+    bool debugOutputThrows = false;
+    bool modulePathThrows = false;
+    bool appendThrows = false;
+    int modulePathLookups = 0; // OsOwnModuleFileName calls
     std::vector<std::string> debugOutput;
     std::map<std::wstring, std::string> files;
 };
