@@ -100,6 +100,64 @@ TEST_F(VrSubmissionTest, StereoBoundsAreLoggedOnChangeEvenForANonFiniteConvergen
     EXPECT_EQ(MessagesStartingWith("Stereo bounds:"), 4u);
 }
 
+void ExpectSameArea(const HandScene& hands, float uMin, float vMin, float uMax, float vMax) {
+    EXPECT_FLOAT_EQ(hands.areaUMin, uMin);
+    EXPECT_FLOAT_EQ(hands.areaVMin, vMin);
+    EXPECT_FLOAT_EQ(hands.areaUMax, uMax);
+    EXPECT_FLOAT_EQ(hands.areaVMax, vMax);
+}
+
+void ExpectSamePose(const HmdMatrix34_t& a, const HmdMatrix34_t& b) {
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 0; column < 4; ++column) {
+            EXPECT_FLOAT_EQ(a.m[row][column], b.m[row][column]) << row << "," << column;
+        }
+    }
+}
+
+TEST_F(VrSubmissionTest, HandsAreDrawnWhereAndFromWhereEachEyeIsShown) {
+    GetSettings().SpacewarpCompatibleAER = false; // each eye's picture is submitted as it is copied
+    fake::FakeEyeTargets& targets = fake::EyeTargets();
+
+    // A mono picture is a flat image: its hands go into the part with the headset's aspect, seen
+    // from the headset's pose of the frame, as the compositor takes a texture without a pose.
+    ASSERT_TRUE(Frame(0, false)) << presenter->LastError();
+    ASSERT_EQ(targets.hands.size(), 2u);
+    for (const fake::RecordedHands& hands : targets.hands) {
+        SCOPED_TRACE("mono eye " + std::to_string(hands.eye));
+        ExpectSameArea(hands.scene, presenter->aspectCrop.u.lo, presenter->aspectCrop.v.lo,
+                       presenter->aspectCrop.u.hi, presenter->aspectCrop.v.hi);
+        EXPECT_GT(presenter->aspectCrop.u.lo, 0.0f) << "the check can tell the crop from the whole texture";
+        EXPECT_FALSE(hands.scene.hasSubmittedHeadPose);
+    }
+    EXPECT_EQ(targets.hands[0].eye, 0u);
+    EXPECT_EQ(targets.hands[1].eye, 1u);
+
+    // Common projection, a convergence and a right roll: each eye's hands fill exactly the bounds
+    // that eye is submitted with and are seen from exactly the pose it is submitted with.
+    for (uint32_t eye : {1u, 0u}) {
+        SCOPED_TRACE("eye " + std::to_string(eye));
+        targets.hands.clear();
+        vr.submissions.clear();
+        PublishRenderPose(eye);
+        ASSERT_TRUE(Frame(eye, true, -0.05f, 2.0f)) << presenter->LastError();
+        ASSERT_EQ(targets.hands.size(), 1u);
+        const fake::RecordedHands& hands = targets.hands[0];
+        EXPECT_EQ(hands.eye, eye);
+        EXPECT_EQ(hands.target, presenter->eyeTexture[eye]);
+        ASSERT_EQ(vr.submissions.size(), 2u);
+        const fake::FakeSubmission& shown = vr.submissions[eye];
+        ExpectSameArea(hands.scene, shown.bounds.uMin, shown.bounds.vMin, shown.bounds.uMax,
+                       shown.bounds.vMax);
+        EXPECT_NE(shown.bounds.uMin, presenter->aspectCrop.u.lo);
+        ASSERT_EQ(shown.flags & Submit_TextureWithPose, static_cast<EVRSubmitFlags>(Submit_TextureWithPose));
+        ASSERT_TRUE(hands.scene.hasSubmittedHeadPose);
+        ExpectSamePose(hands.scene.submittedHeadPose, shown.pose);
+    }
+    // The right pose is rolled: the hands did not simply take the unrolled render pose.
+    EXPECT_GT(std::fabs(vr.submissions[1].pose.m[0][1]), 0.01f);
+}
+
 TEST_F(VrSubmissionTest, AFailedCommandListRecordsNoPictureAndSubmitsNothing) {
     fake::EyeTargets().executeFails = true;
     EXPECT_FALSE(Frame(0, true));

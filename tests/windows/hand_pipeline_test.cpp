@@ -453,8 +453,8 @@ protected:
         scene.projection[1] = Perspective();
         scene.textureWidth = kWidth;
         scene.textureHeight = kHeight;
-        scene.cropUMin = 0.25f;
-        scene.cropUMax = 0.75f;
+        scene.areaUMin = 0.25f;
+        scene.areaUMax = 0.75f;
     }
 
     static ControllerState Controller(uint32_t index, bool left) {
