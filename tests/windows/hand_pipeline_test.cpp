@@ -1,6 +1,7 @@
 // The hand pipeline and hand drawing on a real Direct3D 11 device: shaders compiled by the
 // system's d3dcompiler_47.dll (or the stand-in beside this program), objects created and
 // released, and hands recorded on a deferred context and read back from the texture.
+#include "device_slot_override.h"
 #include "hand_fake_compiler.h"
 #include "hands/hand_drawing_win32.h"
 #include "hands/hand_pipeline_win32.h"
@@ -249,36 +250,8 @@ TEST_F(HandCompilerStandInTest, CompilationFailuresNameTheStageAndCreateNothing)
     }
 }
 
-// Replaces one method of the device's table while it lives, so one creation step fails the
-// way a device that ran out of memory would.
-class DeviceSlotOverride {
-public:
-    DeviceSlotOverride(ID3D11Device* device, int slot, void* replacement) {
-        entry_ = *reinterpret_cast<void***>(device) + slot;
-        original_ = Swap(replacement);
-    }
-    ~DeviceSlotOverride() { Swap(original_); }
-    DeviceSlotOverride(const DeviceSlotOverride&) = delete;
-    DeviceSlotOverride& operator=(const DeviceSlotOverride&) = delete;
-
-    void* Original() const { return original_; }
-
-private:
-    void* Swap(void* value) {
-        DWORD old = 0;
-        VirtualProtect(entry_, sizeof(void*), PAGE_EXECUTE_READWRITE, &old);
-        void* previous = *entry_;
-        *entry_ = value;
-        VirtualProtect(entry_, sizeof(void*), old, &old);
-        FlushInstructionCache(GetCurrentProcess(), entry_, sizeof(void*));
-        return previous;
-    }
-
-    void** entry_ = nullptr;
-    void* original_ = nullptr;
-};
-
-constexpr HRESULT kInjected = static_cast<HRESULT>(0x8007000E); // E_OUTOFMEMORY
+using testing_support::DeviceSlotOverride;
+constexpr HRESULT kInjected = testing_support::kInjectedFailure;
 
 using CreateBufferFn = HRESULT(STDMETHODCALLTYPE*)(ID3D11Device*, const D3D11_BUFFER_DESC*,
                                                    const D3D11_SUBRESOURCE_DATA*, ID3D11Buffer**);

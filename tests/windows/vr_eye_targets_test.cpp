@@ -4,6 +4,7 @@
 // drawn over the picture, the game's pipeline state left alone, and failures that release
 // everything.
 #include "core/settings.h"
+#include "device_slot_override.h"
 #include "hands/hand_geometry.h"
 #include "hands/hand_pipeline_win32.h"
 #include "vr_runtime_fixture.h"
@@ -658,6 +659,136 @@ TEST_F(EyeTargetsTest, HandsLandWhereTheirDirectionIsShownInEachEye) {
         }
     }
     EXPECT_TRUE(NoMisdirectedCalls());
+}
+
+TEST_F(EyeTargetsTest, TargetsMadeAgainAfterAReconnectOrANewBackbufferStartEmptyAndAreFilledByTheNextFrame) {
+    GetSettings().SpacewarpCompatibleAER = false;
+    RunScenario("");
+    ASSERT_TRUE(Connect());
+    PublishRenderPose(1, SeedHeadSample());
+    ASSERT_TRUE(PresentEye(1, kRed)) << presenter->LastError();
+    ASSERT_TRUE(PresentEye(0, kBlue));
+    ASSERT_TRUE(Holds(1, kRed));
+    ASSERT_TRUE(presenter->eyeTextures.eyePose[1].valid);
+
+    Disconnect();
+    const EyeTextureState& state = presenter->eyeTextures;
+    for (int eye = 0; eye < 2; ++eye) {
+        EXPECT_FALSE(state.eyeTextureValid[eye]) << eye;
+        EXPECT_FALSE(state.eyePose[eye].valid) << eye;
+        EXPECT_EQ(state.eyePose[eye].referenceEpoch, 0u) << eye;
+        EXPECT_FALSE(state.staged[eye]) << eye;
+    }
+    EXPECT_FALSE(state.eyeTexturesCommonProjection);
+
+    // The next connection's first frame fills both new textures, not only its own eye's.
+    AdvanceSeconds(10);
+    ASSERT_TRUE(PresentEye(1, kYellow)) << presenter->LastError();
+    EXPECT_TRUE(Holds(0, kYellow));
+    EXPECT_TRUE(Holds(1, kYellow));
+    ASSERT_TRUE(PresentEye(0, kRed));
+    EXPECT_TRUE(Holds(1, kYellow));
+
+    // A backbuffer of another format: new textures again, filled by the next frame.
+    ASSERT_TRUE(SUCCEEDED(Game().swapChain->ResizeBuffers(1, 64, 36, DXGI_FORMAT_B8G8R8A8_UNORM, 0)));
+    ASSERT_TRUE(PresentEye(0, kGreen)) << presenter->LastError(); // green reads the same in either order
+    EXPECT_TRUE(Holds(0, kGreen));
+    EXPECT_TRUE(Holds(1, kGreen));
+    const std::vector<Submission> submissions = Submissions();
+    ASSERT_FALSE(submissions.empty());
+    EXPECT_FALSE(submissions.back().withPose) << "no pose of an earlier texture is submitted";
+}
+
+// Device creation methods that fail on the Nth call while installed.
+using CreateTexture2DFn = HRESULT(STDMETHODCALLTYPE*)(ID3D11Device*, const D3D11_TEXTURE2D_DESC*,
+                                                      const D3D11_SUBRESOURCE_DATA*, ID3D11Texture2D**);
+using CreateViewFn = HRESULT(STDMETHODCALLTYPE*)(ID3D11Device*, ID3D11Resource*, const void*, void**);
+void* realCreateMethod = nullptr;
+int callsUntilFailure = 0;
+
+bool FailsNow() {
+    return --callsUntilFailure == 0;
+}
+
+HRESULT STDMETHODCALLTYPE CreateTexture2DFailingOnce(ID3D11Device* device, const D3D11_TEXTURE2D_DESC* desc,
+                                                     const D3D11_SUBRESOURCE_DATA* data,
+                                                     ID3D11Texture2D** out) {
+    return FailsNow() ? testing_support::kInjectedFailure
+                      : reinterpret_cast<CreateTexture2DFn>(realCreateMethod)(device, desc, data, out);
+}
+
+HRESULT STDMETHODCALLTYPE CreateViewFailingOnce(ID3D11Device* device, ID3D11Resource* resource,
+                                                const void* desc, void** out) {
+    return FailsNow() ? testing_support::kInjectedFailure
+                      : reinterpret_cast<CreateViewFn>(realCreateMethod)(device, resource, desc, out);
+}
+
+HRESULT STDMETHODCALLTYPE CreateDeferredContextFailing(ID3D11Device*, UINT, ID3D11DeviceContext**) {
+    return testing_support::kInjectedFailure;
+}
+
+void STDMETHODCALLTYPE GetNoImmediateContext(ID3D11Device*, ID3D11DeviceContext** context) {
+    *context = nullptr;
+}
+
+TEST_F(EyeTargetsTest, EachFailedCreationIsNamedReleasesEverythingAndIsTriedAgainNextFrame) {
+    // ID3D11Device method slots: 5 CreateTexture2D, 9 CreateRenderTargetView,
+    // 10 CreateDepthStencilView, 27 CreateDeferredContext, 40 GetImmediateContext. The targets
+    // are made as eye texture, its view, staging texture, its view (left, then right), depth.
+    struct Case {
+        int slot;
+        void* replacement;
+        int failingCall;
+        const char* text;
+    };
+    const Case cases[] = {
+        {40, reinterpret_cast<void*>(&GetNoImmediateContext), 0, "D3D11 immediate context is unavailable"},
+        {27, reinterpret_cast<void*>(&CreateDeferredContextFailing), 0,
+         "ID3D11Device::CreateDeferredContext failed (HRESULT 0x8007000e)"},
+        {5, reinterpret_cast<void*>(&CreateTexture2DFailingOnce), 1,
+         "ID3D11Device::CreateTexture2D (eye) failed (HRESULT 0x8007000e)"},
+        {9, reinterpret_cast<void*>(&CreateViewFailingOnce), 1,
+         "ID3D11Device::CreateRenderTargetView (eye) failed (HRESULT 0x8007000e)"},
+        {5, reinterpret_cast<void*>(&CreateTexture2DFailingOnce), 2,
+         "ID3D11Device::CreateTexture2D (staging eye) failed (HRESULT 0x8007000e)"},
+        {9, reinterpret_cast<void*>(&CreateViewFailingOnce), 2,
+         "ID3D11Device::CreateRenderTargetView (staging eye) failed (HRESULT 0x8007000e)"},
+        {5, reinterpret_cast<void*>(&CreateTexture2DFailingOnce), 3,
+         "ID3D11Device::CreateTexture2D (eye) failed (HRESULT 0x8007000e)"},
+        {9, reinterpret_cast<void*>(&CreateViewFailingOnce), 4,
+         "ID3D11Device::CreateRenderTargetView (staging eye) failed (HRESULT 0x8007000e)"},
+        {5, reinterpret_cast<void*>(&CreateTexture2DFailingOnce), 5,
+         "ID3D11Device::CreateTexture2D (depth) failed (HRESULT 0x8007000e)"},
+        {10, reinterpret_cast<void*>(&CreateViewFailingOnce), 1,
+         "ID3D11Device::CreateDepthStencilView failed (HRESULT 0x8007000e)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + ", call " + std::to_string(c.failingCall));
+        presenter = std::make_unique<VrPresenter>();
+        RunScenario("");
+        ID3D11Device* device = Game().device.Get();
+        const ULONG deviceReferences = ReferenceCount(device);
+        Game().DrawFrame(kRed);
+        {
+            testing_support::DeviceSlotOverride override(device, c.slot, c.replacement);
+            realCreateMethod = override.Original();
+            callsUntilFailure = c.failingCall;
+            EXPECT_FALSE(Frame());
+        }
+        EXPECT_EQ(presenter->LastError(), c.text);
+        EXPECT_EQ(presenter->device, nullptr);
+        EXPECT_EQ(presenter->deferredContext, nullptr);
+        EXPECT_EQ(presenter->eyeTexture[0], nullptr);
+        EXPECT_EQ(presenter->depthView, nullptr);
+        EXPECT_EQ(ReferenceCount(device), deviceReferences)
+            << "everything made before the failure is given back";
+        EXPECT_EQ(RuntimeCalls("compositor.Submit"), 0u);
+
+        // No back-off: the next frame makes the targets.
+        EXPECT_TRUE(Frame()) << presenter->LastError();
+        EXPECT_TRUE(Holds(0, kRed));
+        Game().Present();
+    }
 }
 
 TEST_F(EyeTargetsTest, FailuresDisconnectReleaseEverythingAndLeaveTheGameFrameAlone) {
