@@ -58,10 +58,6 @@ EyeSubmission PrepareEyeSubmission(ID3D11Texture2D* texture, const EyeRenderPose
     return submission;
 }
 
-uint64_t CurrentEpochLocked(const HeadPoseSample& sample) {
-    return sample.valid ? sample.referenceEpoch : 0;
-}
-
 } // namespace
 
 VRTextureBounds_t VrPresenter::ComputeEyeBounds(uint32_t eye, float convergence,
@@ -144,7 +140,7 @@ bool VrPresenter::UpdateEyeTextures(const GameFrameSource& frame, uint32_t eye, 
     pictureBeingCopied.commonProjection = commonProjection;
     {
         std::lock_guard<std::mutex> poseLock(headPoseMutex);
-        pictureBeingCopied.currentEpoch = CurrentEpochLocked(headPoseSample);
+        pictureBeingCopied.currentEpoch = headPoseSample.valid ? headPoseSample.referenceEpoch : 0;
     }
     BeginEyeCopies();
     const Settings& settings = GetSettings();
@@ -246,7 +242,7 @@ bool VrPresenter::RenderFrame(IDXGISwapChain* swapChain, uint32_t eye, bool pair
     uint64_t currentEpoch = 0;
     {
         std::lock_guard<std::mutex> poseLock(headPoseMutex);
-        currentEpoch = CurrentEpochLocked(headPoseSample);
+        currentEpoch = headPoseSample.valid ? headPoseSample.referenceEpoch : 0;
     }
     EyeSubmission left = PrepareEyeSubmission(eyeTexture[0], eyeTextures.eyePose[0], currentEpoch, 0,
                                               pictureParams.rightRollDegrees);
