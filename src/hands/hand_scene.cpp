@@ -22,20 +22,31 @@ bool HasHeadsetPose(const HandScene& scene) {
 
 } // namespace
 
+HandArea HandAreaFor(bool commonProjection, const VRTextureBounds_t& submittedBounds,
+                     const AspectCrop& aspectCrop) {
+    if (commonProjection) {
+        return HandArea{submittedBounds.uMin, submittedBounds.vMin, submittedBounds.uMax,
+                        submittedBounds.vMax};
+    }
+    return HandArea{aspectCrop.u.lo, aspectCrop.v.lo, aspectCrop.u.hi, aspectCrop.v.hi};
+}
+
 HandViewport HandViewportFor(const HandScene& scene) {
     const auto width = static_cast<float>(scene.textureWidth);
     const auto height = static_cast<float>(scene.textureHeight);
-    return HandViewport{scene.cropUMin * width, scene.cropVMin * height,
-                        (scene.cropUMax - scene.cropUMin) * width,
-                        (scene.cropVMax - scene.cropVMin) * height};
+    return HandViewport{scene.areaUMin * width, scene.areaVMin * height,
+                        (scene.areaUMax - scene.areaUMin) * width,
+                        (scene.areaVMax - scene.areaVMin) * height};
 }
 
 bool EyeViewProjection(const HandScene& scene, int eye, Matrix44& viewProjection) {
-    if (!HasHeadsetPose(scene)) {
+    if (!scene.hasSubmittedHeadPose && !HasHeadsetPose(scene)) {
         return false;
     }
     const int side = eye == 0 ? 0 : 1;
-    const Matrix44 headToTracking = Matrix34To44(scene.renderPoses[0].mDeviceToAbsoluteTracking);
+    const Matrix44 headToTracking =
+        Matrix34To44(scene.hasSubmittedHeadPose ? scene.submittedHeadPose
+                                                : scene.renderPoses[0].mDeviceToAbsoluteTracking);
     const Matrix44 eyeToHead = Matrix34To44(scene.eyeToHead[side]);
     const Matrix44 projection = Matrix44Copy(scene.projection[side]);
     if (!IsFinite(headToTracking) || !IsFinite(eyeToHead) || !IsFinite(projection)) {

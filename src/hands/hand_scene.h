@@ -5,6 +5,7 @@
 
 #include "hands/hand_geometry.h"
 #include "hands/hand_matrix.h"
+#include "vr/eye_bounds.h"
 #include "vr/openvr_abi.h"
 #include "vr/tracking_state.h"
 
@@ -22,17 +23,22 @@ struct HandScene {
     // headset. Usually k_unMaxTrackedDeviceCount entries.
     std::span<const TrackedDevicePose_t> renderPoses;
     ControllerState controllers[2]; // left record, then right record
+    // The head pose the eye texture is submitted with, when it goes with one. Without it the
+    // compositor takes the picture as seen from this frame's headset pose (renderPoses[0]),
+    // and so do the hands.
+    bool hasSubmittedHeadPose = false;
+    HmdMatrix34_t submittedHeadPose = {};
     // Per eye (0 left, 1 right): IVRSystem::GetEyeToHeadTransform and
     // IVRSystem::GetProjectionMatrix(eye, kHandNearZ, kHandFarZ).
     HmdMatrix34_t eyeToHead[2] = {};
     HmdMatrix44_t projection[2] = {};
-    // The eye texture and the part of it that holds the game picture.
+    // The eye texture and the part of it the hands are drawn into (HandAreaFor).
     uint32_t textureWidth = 0;
     uint32_t textureHeight = 0;
-    float cropUMin = 0.0f;
-    float cropUMax = 1.0f;
-    float cropVMin = 0.0f;
-    float cropVMax = 1.0f;
+    float areaUMin = 0.0f;
+    float areaUMax = 1.0f;
+    float areaVMin = 0.0f;
+    float areaVMax = 1.0f;
     // Settings.
     bool visibleHands = false;
     float worldScale = 1.0f;
@@ -46,11 +52,28 @@ struct HandViewport {
     float height = 0.0f;
 };
 
-// The part of the eye texture the game picture covers, so the hands line up with it.
+// Texture fractions, as the bounds the compositor is given.
+struct HandArea {
+    float uMin = 0.0f;
+    float vMin = 0.0f;
+    float uMax = 1.0f;
+    float vMax = 1.0f;
+};
+
+// Where an eye's hands go in its texture. A picture rendered with the common projection
+// fills the whole texture and the compositor spreads the eye's submitted bounds over that
+// eye's own field: drawn into those bounds with the eye's own projection, a hand appears in
+// the direction it really has. Any other picture is shown as a flat image whose part with the
+// headset's aspect ratio (the aspect crop) stands for the eye's field.
+HandArea HandAreaFor(bool commonProjection, const VRTextureBounds_t& submittedBounds,
+                     const AspectCrop& aspectCrop);
+
+// The scene's hand area in texels.
 HandViewport HandViewportFor(const HandScene& scene);
 
-// projection x view of the eye, the view being the inverse of headset pose x eye-to-head.
-// False when the headset pose, the eye-to-head transform or the projection is not finite.
+// projection x view of the eye, the view being the inverse of head pose x eye-to-head, with
+// the head pose the texture is submitted with (or, without one, the headset's pose). False
+// when that pose, the eye-to-head transform or the projection is not finite.
 [[nodiscard]] bool EyeViewProjection(const HandScene& scene, int eye, Matrix44& viewProjection);
 
 // The boxes of one controller's hand, or false when that hand is not to be drawn: not

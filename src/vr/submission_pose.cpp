@@ -41,4 +41,15 @@ void ApplyRightEyeRoll(float (&pose)[3][4], float rollDegrees) {
     }
 }
 
+bool SubmittedHeadPose(const EyeRenderPose& pose, uint64_t currentEpoch, uint32_t eye, float rightRollDegrees,
+                       HmdMatrix34_t& matrix) {
+    if (currentEpoch == 0 || pose.referenceEpoch != currentEpoch || !PoseToMatrix(pose, matrix)) {
+        return false;
+    }
+    if (eye == 1) {
+        ApplyRightEyeRoll(matrix.m, rightRollDegrees);
+    }
+    return true;
+}
+
 } // namespace corvane

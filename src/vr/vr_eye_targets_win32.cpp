@@ -7,7 +7,6 @@
 #include "hands/hand_drawing_win32.h"
 #include "hands/hand_pipeline_win32.h"
 #include "platform/win32/com_ptr_win32.h"
-#include "vr/openvr_port.h"
 #include "vr/vr_presenter.h"
 
 #include <d3d11.h>
@@ -221,33 +220,15 @@ void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture
         deferredContext->CopyResource(target, frame.backbuffer);
     }
 
-    const Settings& settings = GetSettings();
-    if (!settings.VisibleHands || !head.valid) {
+    if (!GetSettings().VisibleHands || !head.valid) {
         return;
     }
     HandDrawInputs inputs;
     inputs.context = deferredContext;
     inputs.depthView = depthView;
     inputs.resources = handResources;
-    HandScene& scene = inputs.scene;
-    scene.headValid = head.valid != 0;
-    scene.renderPoses = std::span<const TrackedDevicePose_t>(renderPoses);
-    scene.controllers[0] = controllers[0];
-    scene.controllers[1] = controllers[1];
-    const EVREye openVrEye = eye == 0 ? Eye_Left : Eye_Right;
-    const int sceneEye = eye == 0 ? 0 : 1;
-    scene.eyeToHead[sceneEye] = OpenVrGetEyeToHeadTransform(system, openVrEye);
-    scene.projection[sceneEye] = OpenVrGetProjectionMatrix(system, openVrEye, kHandNearZ, kHandFarZ);
-    scene.textureWidth = frame.desc.width;
-    scene.textureHeight = frame.desc.height;
-    scene.cropUMin = aspectCrop.u.lo;
-    scene.cropUMax = aspectCrop.u.hi;
-    scene.cropVMin = aspectCrop.v.lo;
-    scene.cropVMax = aspectCrop.v.hi;
-    scene.visibleHands = settings.VisibleHands;
-    scene.worldScale = settings.WorldScale;
-    scene.handScale = settings.HandScale;
-    DrawHandsForEye(inputs, sceneEye, view);
+    FillHandScene(inputs.scene, frame.desc, eye);
+    DrawHandsForEye(inputs, eye == 0 ? 0 : 1, view);
 }
 
 bool VrPresenter::ExecuteEyeCopies() {

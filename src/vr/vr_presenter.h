@@ -34,6 +34,7 @@ struct ID3D11DepthStencilView;
 namespace corvane {
 
 struct HandResources;
+struct HandScene;
 
 // Width, height, sample count and format of a backbuffer (format as a DXGI_FORMAT value).
 struct BackbufferDesc {
@@ -121,6 +122,9 @@ struct VrPresenter {
     // Records the copy (or MSAA resolve) of the backbuffer into a target and the hands over it.
     void CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture2D* target,
                             ID3D11RenderTargetView* view, uint32_t eye);
+    // What the hands drawn over this frame's picture in one eye's texture are placed by: the
+    // poses, the eye's optics, the area of the texture and the head pose it is submitted with.
+    void FillHandScene(HandScene& scene, const BackbufferDesc& desc, uint32_t eye);
     // Runs the recorded commands on the game's immediate context, its state restored after.
     [[nodiscard]] bool ExecuteEyeCopies();
     // The texture bounds of one eye from the optics, the picture parameters and convergence.
@@ -209,6 +213,15 @@ struct VrPresenter {
     EyeTextureState eyeTextures;
 
     PictureParams pictureParams;
+    // The picture this frame copies into eye or staging textures, as the hands drawn over it
+    // must know it: its render pose (the empty record when none), the tracking epoch it is
+    // submitted in, its projection mode and the convergence its bounds are cut with.
+    struct PictureBeingCopied {
+        EyeRenderPose pose;
+        uint64_t currentEpoch = 0;
+        bool commonProjection = false;
+        float appliedConvergence = 0.0f;
+    } pictureBeingCopied;
     // What the last "Stereo bounds" line said.
     struct StereoBoundsLogMemory {
         float requestedConvergence = std::numeric_limits<float>::quiet_NaN();

@@ -2,6 +2,7 @@
 // eye textures and their pairing, the texture bounds and the submission of both eyes.
 #include "core/log.h"
 #include "core/settings.h"
+#include "hands/hand_scene.h"
 #include "platform/os.h"
 #include "vr/openvr_port.h"
 #include "vr/submission_pose.h"
@@ -46,12 +47,12 @@ struct EyeSubmission {
     EVRSubmitFlags flags = Submit_Default;
 };
 
-EyeSubmission PrepareEyeSubmission(ID3D11Texture2D* texture, const EyeRenderPose& pose,
-                                   uint64_t currentEpoch) {
+EyeSubmission PrepareEyeSubmission(ID3D11Texture2D* texture, const EyeRenderPose& pose, uint64_t currentEpoch,
+                                   uint32_t eye, float rightRollDegrees) {
     EyeSubmission submission;
     submission.texture.texture = Texture_t{texture, TextureType_DirectX, ColorSpace_Auto};
-    if (currentEpoch != 0 && pose.referenceEpoch == currentEpoch &&
-        PoseToMatrix(pose, submission.texture.mDeviceToAbsoluteTracking)) {
+    if (SubmittedHeadPose(pose, currentEpoch, eye, rightRollDegrees,
+                          submission.texture.mDeviceToAbsoluteTracking)) {
         submission.flags = Submit_TextureWithPose;
     }
     return submission;
@@ -105,9 +106,42 @@ void VrPresenter::LogStereoBoundsOnChange(float requestedConvergence, float appl
     stereoBoundsLogged.logged = true;
 }
 
+void VrPresenter::FillHandScene(HandScene& scene, const BackbufferDesc& desc, uint32_t eye) {
+    const Settings& settings = GetSettings();
+    const uint32_t side = eye == 0 ? 0 : 1;
+    const EVREye openVrEye = side == 0 ? Eye_Left : Eye_Right;
+    scene.headValid = head.valid != 0;
+    scene.renderPoses = std::span<const TrackedDevicePose_t>(renderPoses);
+    scene.controllers[0] = controllers[0];
+    scene.controllers[1] = controllers[1];
+    scene.hasSubmittedHeadPose =
+        SubmittedHeadPose(pictureBeingCopied.pose, pictureBeingCopied.currentEpoch, side,
+                          pictureParams.rightRollDegrees, scene.submittedHeadPose);
+    scene.eyeToHead[side] = OpenVrGetEyeToHeadTransform(system, openVrEye);
+    scene.projection[side] = OpenVrGetProjectionMatrix(system, openVrEye, kHandNearZ, kHandFarZ);
+    scene.textureWidth = desc.width;
+    scene.textureHeight = desc.height;
+    const HandArea area =
+        HandAreaFor(pictureBeingCopied.commonProjection,
+                    ComputeEyeBounds(side, pictureBeingCopied.appliedConvergence, true), aspectCrop);
+    scene.areaUMin = area.uMin;
+    scene.areaUMax = area.uMax;
+    scene.areaVMin = area.vMin;
+    scene.areaVMax = area.vMax;
+    scene.visibleHands = settings.VisibleHands;
+    scene.worldScale = settings.WorldScale;
+    scene.handScale = settings.HandScale;
+}
+
 bool VrPresenter::UpdateEyeTextures(const GameFrameSource& frame, uint32_t eye, bool pairValid,
                                     bool commonProjection, const EyeRenderPose* pose, bool& published) {
     published = false;
+    pictureBeingCopied.pose = pose != nullptr ? *pose : EyeRenderPose{};
+    pictureBeingCopied.commonProjection = commonProjection;
+    {
+        std::lock_guard<std::mutex> poseLock(headPoseMutex);
+        pictureBeingCopied.currentEpoch = headPoseSample.valid ? headPoseSample.referenceEpoch : 0;
+    }
     BeginEyeCopies();
     const Settings& settings = GetSettings();
     EyeFrame eyeFrame;
@@ -192,6 +226,7 @@ bool VrPresenter::RenderFrame(IDXGISwapChain* swapChain, const FrameRequest& req
         return false;
     }
     pictureParams = SanitisePictureParams(request.picture);
+    pictureBeingCopied.appliedConvergence = AppliedConvergence(request.requestedConvergence);
     if (!EnsureEyeTargets(frame.device, frame.desc)) {
         return false;
     }
@@ -206,11 +241,10 @@ bool VrPresenter::RenderFrame(IDXGISwapChain* swapChain, const FrameRequest& req
         std::lock_guard<std::mutex> poseLock(headPoseMutex);
         currentEpoch = headPoseSample.valid ? headPoseSample.referenceEpoch : 0;
     }
-    EyeSubmission left = PrepareEyeSubmission(eyeTexture[0], eyeTextures.eyePose[0], currentEpoch);
-    EyeSubmission right = PrepareEyeSubmission(eyeTexture[1], eyeTextures.eyePose[1], currentEpoch);
-    if ((right.flags & Submit_TextureWithPose) != 0) {
-        ApplyRightEyeRoll(right.texture.mDeviceToAbsoluteTracking.m, pictureParams.rightRollDegrees);
-    }
+    EyeSubmission left = PrepareEyeSubmission(eyeTexture[0], eyeTextures.eyePose[0], currentEpoch, 0,
+                                              pictureParams.rightRollDegrees);
+    EyeSubmission right = PrepareEyeSubmission(eyeTexture[1], eyeTextures.eyePose[1], currentEpoch, 1,
+                                               pictureParams.rightRollDegrees);
     if ((left.flags & right.flags & Submit_TextureWithPose) != 0 &&
         !std::exchange(onceLines.poseSubmission, true)) {
         LogMessage("Per-eye render-pose submission active for SteamVR reprojection");

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
 #include <vector>
 
 namespace corvane {
@@ -61,10 +62,10 @@ TEST(HandSceneTest, ViewportCoversTheCroppedPartOfTheTexture) {
     HandScene scene;
     scene.textureWidth = 1000;
     scene.textureHeight = 500;
-    scene.cropUMin = 0.25f;
-    scene.cropUMax = 0.75f;
-    scene.cropVMin = 0.1f;
-    scene.cropVMax = 0.9f;
+    scene.areaUMin = 0.25f;
+    scene.areaUMax = 0.75f;
+    scene.areaVMin = 0.1f;
+    scene.areaVMax = 0.9f;
     const HandViewport viewport = HandViewportFor(scene);
     EXPECT_FLOAT_EQ(250.0f, viewport.topLeftX);
     EXPECT_FLOAT_EQ(500.0f, viewport.width);
@@ -96,6 +97,107 @@ TEST(HandSceneTest, ViewIsTheInverseOfTheEyePoseAndEachEyeUsesItsOwnOptics) {
     // The headset's own right (+x in head space) is tracking -z.
     Transform(left, 0.0f, 1.6f, -0.5f, p);
     EXPECT_NEAR(0.53f, p[0], 1e-6f);
+}
+
+// The projection OpenVR documents for raw tangents left, right, top (down, negative) and bottom
+// (up, positive): depth 0 at near, 1 at far, looking down -z.
+HmdMatrix44_t ProjectionFromRaw(float l, float r, float t, float b) {
+    const float n = kHandNearZ;
+    const float f = kHandFarZ;
+    return HmdMatrix44_t{{{2.0f / (r - l), 0.0f, (r + l) / (r - l), 0.0f},
+                          {0.0f, 2.0f / (b - t), (b + t) / (b - t), 0.0f},
+                          {0.0f, 0.0f, -f / (f - n), -f * n / (f - n)},
+                          {0.0f, 0.0f, -1.0f, 0.0f}}};
+}
+
+// Where a point lands in the texture, in texels, through the scene's viewport.
+void TexelOf(const HandScene& scene, int eye, float x, float y, float z, float& u, float& v) {
+    Matrix44 viewProjection;
+    ASSERT_TRUE(EyeViewProjection(scene, eye, viewProjection));
+    float clip[4];
+    Transform(viewProjection, x, y, z, clip);
+    const HandViewport viewport = HandViewportFor(scene);
+    u = viewport.topLeftX + (clip[0] / clip[3] + 1.0f) * 0.5f * viewport.width;
+    v = viewport.topLeftY + (1.0f - clip[1] / clip[3]) * 0.5f * viewport.height;
+}
+
+TEST(HandSceneTest, AHandLandsWhereTheCompositorShowsItsDirection) {
+    constexpr float kWidth = 1920.0f;
+    constexpr float kHeight = 1080.0f;
+    const float raw[2][4] = {{-1.39f, 1.25f, -1.47f, 1.47f}, {-1.25f, 1.39f, -1.47f, 1.47f}};
+    // The bounds of the default optics in common projection, and the aspect crop of 1920 x 1080
+    // for a 2016 x 2240 headset target.
+    const VRTextureBounds_t shown[2] = {{0.023810f, 0.023809f, 0.928229f, 0.976191f},
+                                        {0.071771f, 0.023809f, 0.976190f, 0.976191f}};
+    const AspectCrop crop{Interval{0.246875f, 0.753125f}, Interval{0.0f, 1.0f}};
+    struct Direction {
+        float tanX; // right
+        float tanY; // up
+    };
+    const Direction directions[] = {{0.0f, 0.0f}, {0.6f, -0.4f}, {-1.0f, 0.9f}};
+    for (bool common : {true, false}) {
+        for (int eye = 0; eye < 2; ++eye) {
+            SceneFixture f;
+            f.scene.eyeToHead[eye] = Pose(eye == 0 ? -0.0315f : 0.0315f, 0.0f, 0.0f);
+            f.scene.projection[eye] = ProjectionFromRaw(raw[eye][0], raw[eye][1], raw[eye][2], raw[eye][3]);
+            f.scene.textureWidth = static_cast<uint32_t>(kWidth);
+            f.scene.textureHeight = static_cast<uint32_t>(kHeight);
+            const HandArea area = HandAreaFor(common, shown[eye], crop);
+            f.scene.areaUMin = area.uMin;
+            f.scene.areaVMin = area.vMin;
+            f.scene.areaUMax = area.uMax;
+            f.scene.areaVMax = area.vMax;
+            // The rectangle that stands for the eye's field: the bounds the compositor spreads
+            // over it, or, for a flat picture, the aspect crop.
+            const float uMin = common ? shown[eye].uMin : crop.u.lo;
+            const float uMax = common ? shown[eye].uMax : crop.u.hi;
+            const float vMin = common ? shown[eye].vMin : crop.v.lo;
+            const float vMax = common ? shown[eye].vMax : crop.v.hi;
+            const float eyeX = eye == 0 ? -0.0315f : 0.0315f;
+            for (const Direction& d : directions) {
+                SCOPED_TRACE(std::string(common ? "common" : "mono") + " eye " + std::to_string(eye) +
+                             " tan " + std::to_string(d.tanX) + "," + std::to_string(d.tanY));
+                const float distance = 0.7f;
+                float u = 0.0f;
+                float v = 0.0f;
+                TexelOf(f.scene, eye, eyeX + d.tanX * distance, 1.6f + d.tanY * distance, -distance, u, v);
+                const float l = raw[eye][0];
+                const float r = raw[eye][1];
+                const float down = raw[eye][2];
+                const float up = raw[eye][3];
+                EXPECT_NEAR(u, (uMin + (d.tanX - l) / (r - l) * (uMax - uMin)) * kWidth, 0.01f);
+                EXPECT_NEAR(v, (vMin + (up - d.tanY) / (up - down) * (vMax - vMin)) * kHeight, 0.01f);
+            }
+        }
+    }
+}
+
+TEST(HandSceneTest, TheViewIsTakenFromTheSubmittedHeadPoseWhenThereIsOne) {
+    SceneFixture f;
+    // Submitted with the head turned a quarter to the left and 10 cm to the right of where
+    // the headset is now: a point straight ahead of that eye is at the centre of the view.
+    f.scene.hasSubmittedHeadPose = true;
+    f.scene.submittedHeadPose = HmdMatrix34_t{{{0, 0, 1, 0.1f}, {0, 1, 0, 1.6f}, {-1, 0, 0, 0}}};
+    Matrix44 viewProjection;
+    ASSERT_TRUE(EyeViewProjection(f.scene, 0, viewProjection));
+    float p[4];
+    // The left eye sits 3 cm along the head's own -x, which is tracking +z here.
+    Transform(viewProjection, 0.1f - 2.0f, 1.6f, 0.03f, p);
+    EXPECT_NEAR(0.0f, p[0], 1e-6f);
+    EXPECT_NEAR(0.0f, p[1], 1e-6f);
+    EXPECT_NEAR(-2.0f, p[2], 1e-6f);
+
+    // Without it, the headset's own pose of the frame.
+    f.scene.hasSubmittedHeadPose = false;
+    ASSERT_TRUE(EyeViewProjection(f.scene, 0, viewProjection));
+    Transform(viewProjection, -0.03f, 1.6f, -2.0f, p);
+    EXPECT_NEAR(0.0f, p[0], 1e-6f);
+    EXPECT_NEAR(-2.0f, p[2], 1e-6f);
+
+    // A submitted pose that is not finite gives no view, even with a good headset pose.
+    f.scene.hasSubmittedHeadPose = true;
+    f.scene.submittedHeadPose.m[0][3] = kNaN;
+    EXPECT_FALSE(EyeViewProjection(f.scene, 0, viewProjection));
 }
 
 TEST(HandSceneTest, NonFiniteOpticsOrHeadsetPoseGiveNoView) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <numbers>
 #include <string>
+#include <vector>
 
 namespace corvane {
 namespace {
@@ -46,6 +47,22 @@ protected:
         pose.referenceEpoch = sample.referenceEpoch;
         pose.position[1] = 1.6f;
         presenter->SetEyeRenderPose(eye, pose);
+    }
+
+    // One connection lost to a failed WaitGetPoses and the next one made.
+    void Reconnect() {
+        vr.waitGetPosesResult = 101;
+        EXPECT_FALSE(Frame(0, false));
+        vr.waitGetPosesResult = VRCompositorError_None;
+        fake::Os().steadyNs += kReconnectIntervalNs;
+    }
+
+    static size_t MessageCount(const std::string& message) {
+        size_t count = 0;
+        for (const std::string& line : fake::LogLines()) {
+            count += MessageOf(line) == message ? 1 : 0;
+        }
+        return count;
     }
 
     static size_t MessagesStartingWith(const std::string& prefix) {
@@ -102,6 +119,142 @@ TEST_F(VrSubmissionTest, StereoBoundsAreLoggedOnChangeEvenForANonFiniteConvergen
     fake::Os().steadyNs += kReconnectIntervalNs;
     ASSERT_TRUE(Frame(0, false, -0.09f, 1.0f));
     EXPECT_EQ(MessagesStartingWith("Stereo bounds:"), 4u);
+}
+
+void ExpectSameArea(const HandScene& hands, float uMin, float vMin, float uMax, float vMax) {
+    EXPECT_FLOAT_EQ(hands.areaUMin, uMin);
+    EXPECT_FLOAT_EQ(hands.areaVMin, vMin);
+    EXPECT_FLOAT_EQ(hands.areaUMax, uMax);
+    EXPECT_FLOAT_EQ(hands.areaVMax, vMax);
+}
+
+void ExpectSamePose(const HmdMatrix34_t& a, const HmdMatrix34_t& b) {
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 0; column < 4; ++column) {
+            EXPECT_FLOAT_EQ(a.m[row][column], b.m[row][column]) << row << "," << column;
+        }
+    }
+}
+
+TEST_F(VrSubmissionTest, HandsAreDrawnWhereAndFromWhereEachEyeIsShown) {
+    GetSettings().SpacewarpCompatibleAER = false; // each eye's picture is submitted as it is copied
+    fake::FakeEyeTargets& targets = fake::EyeTargets();
+
+    // A mono picture is a flat image: its hands go into the part with the headset's aspect, seen
+    // from the headset's pose of the frame, as the compositor takes a texture without a pose.
+    ASSERT_TRUE(Frame(0, false)) << presenter->LastError();
+    ASSERT_EQ(targets.hands.size(), 2u);
+    for (const fake::RecordedHands& hands : targets.hands) {
+        SCOPED_TRACE("mono eye " + std::to_string(hands.eye));
+        ExpectSameArea(hands.scene, presenter->aspectCrop.u.lo, presenter->aspectCrop.v.lo,
+                       presenter->aspectCrop.u.hi, presenter->aspectCrop.v.hi);
+        EXPECT_GT(presenter->aspectCrop.u.lo, 0.0f) << "the check can tell the crop from the whole texture";
+        EXPECT_FALSE(hands.scene.hasSubmittedHeadPose);
+    }
+    EXPECT_EQ(targets.hands[0].eye, 0u);
+    EXPECT_EQ(targets.hands[1].eye, 1u);
+
+    // Common projection, a convergence and a right roll: each eye's hands fill exactly the bounds
+    // that eye is submitted with and are seen from exactly the pose it is submitted with.
+    for (uint32_t eye : {1u, 0u}) {
+        SCOPED_TRACE("eye " + std::to_string(eye));
+        targets.hands.clear();
+        vr.submissions.clear();
+        PublishRenderPose(eye);
+        ASSERT_TRUE(Frame(eye, true, -0.05f, 2.0f)) << presenter->LastError();
+        ASSERT_EQ(targets.hands.size(), 1u);
+        const fake::RecordedHands& hands = targets.hands[0];
+        EXPECT_EQ(hands.eye, eye);
+        EXPECT_EQ(hands.target, presenter->eyeTexture[eye]);
+        ASSERT_EQ(vr.submissions.size(), 2u);
+        const fake::FakeSubmission& shown = vr.submissions[eye];
+        ExpectSameArea(hands.scene, shown.bounds.uMin, shown.bounds.vMin, shown.bounds.uMax,
+                       shown.bounds.vMax);
+        EXPECT_NE(shown.bounds.uMin, presenter->aspectCrop.u.lo);
+        ASSERT_EQ(shown.flags & Submit_TextureWithPose, static_cast<EVRSubmitFlags>(Submit_TextureWithPose));
+        ASSERT_TRUE(hands.scene.hasSubmittedHeadPose);
+        ExpectSamePose(hands.scene.submittedHeadPose, shown.pose);
+    }
+    // The right pose is rolled: the hands did not simply take the unrolled render pose.
+    EXPECT_GT(std::fabs(vr.submissions[1].pose.m[0][1]), 0.01f);
+}
+
+TEST_F(VrSubmissionTest, OnceLinesAreSaidOncePerConnection) {
+    const char* const lines[] = {
+        "Per-eye render-pose submission active for SteamVR reprojection",
+        "AER frame-discontinuity submission active; compositor motion extrapolation suppressed",
+        "Spacewarp-compatible completed-pair AER submission active; left/right textures now publish "
+        "atomically",
+        "Dropped an incoherent staged AER pair after a tracking/projection transition",
+        "Dropped an over-age staged AER pair (60.0 ms; limit 50 ms); submitting the current frame as mono",
+    };
+    Settings& settings = GetSettings();
+    // Every one of the lines' occasions, twice.
+    const auto everyOccasion = [&] {
+        ASSERT_TRUE(Frame(0, false)) << presenter->LastError(); // a head sample to publish poses in
+        for (int round = 0; round < 2; ++round) {
+            settings.SpacewarpCompatibleAER = true;
+            PublishRenderPose(0);
+            ASSERT_TRUE(Frame(0, true)) << presenter->LastError();
+            PublishRenderPose(1);
+            ASSERT_TRUE(Frame(1, true)); // a completed pair, both eyes with their poses
+            PublishRenderPose(0);
+            ASSERT_TRUE(Frame(0, true));
+            ASSERT_TRUE(Frame(1, true)); // the right half has no pose: incoherent
+            ASSERT_TRUE(Frame(0, true));
+            fake::Os().steadyNs += 60'000'000;
+            ASSERT_TRUE(Frame(1, true)); // too late
+            settings.SpacewarpCompatibleAER = false;
+            ASSERT_TRUE(Frame(0, true)); // a discontinuity
+        }
+    };
+    everyOccasion();
+    for (const char* line : lines) {
+        EXPECT_EQ(MessageCount(line), 1u) << line;
+    }
+    Reconnect();
+    everyOccasion();
+    for (const char* line : lines) {
+        EXPECT_EQ(MessageCount(line), 2u) << "said again after a reconnect: " << line;
+    }
+}
+
+TEST_F(VrSubmissionTest, APictureOfAnEarlierTrackingEpochIsSubmittedWithoutItsPose) {
+    GetSettings().SpacewarpCompatibleAER = false;
+    ASSERT_TRUE(Frame(0, false));
+    PublishRenderPose(0);
+    ASSERT_TRUE(Frame(0, true));
+    ASSERT_EQ(vr.submissions.size(), 4u);
+    EXPECT_EQ(vr.submissions[2].flags & Submit_TextureWithPose,
+              static_cast<EVRSubmitFlags>(Submit_TextureWithPose));
+
+    // First person changes: the left texture keeps its picture, but its pose belongs to the old
+    // epoch and means nothing in the new reference.
+    presenter->ResetForTransition();
+    ASSERT_TRUE(Frame(1, true));
+    ASSERT_EQ(vr.submissions.size(), 6u);
+    EXPECT_EQ(vr.submissions[4].texture, presenter->eyeTexture[0]);
+    EXPECT_TRUE(presenter->eyeTextures.eyePose[0].valid);
+    EXPECT_EQ(vr.submissions[4].flags & Submit_TextureWithPose, 0u);
+    EXPECT_EQ(vr.submissions[5].flags & Submit_TextureWithPose, 0u);
+}
+
+TEST_F(VrSubmissionTest, AChangeOfTheProjectionModeAloneIsLogged) {
+    GetSettings().SpacewarpCompatibleAER = false; // the eye textures take each frame's mode
+    ASSERT_TRUE(Frame(0, false));
+    ASSERT_TRUE(Frame(0, true));
+    ASSERT_TRUE(Frame(1, true));
+    ASSERT_TRUE(Frame(0, false));
+    std::vector<std::string> modes;
+    for (const std::string& line : fake::LogLines()) {
+        const std::string message = MessageOf(line);
+        if (message.rfind("Stereo bounds:", 0) == 0) {
+            const size_t mode = message.find("projection=");
+            modes.push_back(message.substr(mode, message.find(';', mode) - mode));
+        }
+    }
+    EXPECT_EQ(modes, (std::vector<std::string>{"projection=legacy", "projection=OpenVR common",
+                                               "projection=legacy"}));
 }
 
 TEST_F(VrSubmissionTest, AFailedCommandListRecordsNoPictureAndSubmitsNothing) {

@@ -125,6 +125,33 @@ TEST_F(VrTrackingTest, LostTrackingStartsANewEpochEveryFrame) {
     EXPECT_FLOAT_EQ(sample.referencePosition[1], 1.5f);
 }
 
+TEST_F(VrTrackingTest, AHeadsetThatIsNotValidOrNotConnectedIsLost) {
+    struct Case {
+        const char* name;
+        bool poseValid;
+        bool connected;
+    };
+    const Case cases[] = {{"pose not valid", false, true}, {"headset disconnected", true, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing_support::ResetProcessState();
+        presenter = std::make_unique<VrPresenter>();
+        fake::PlaceHeadset({0.0f, 1.6f, 0.0f}, Quaternion{});
+        Frame();
+        ASSERT_TRUE(Sample().valid);
+        const uint64_t epoch = presenter->trackingEpoch.load();
+        vr.devices[0].pose.bPoseIsValid = c.poseValid;
+        vr.devices[0].pose.bDeviceIsConnected = c.connected;
+        Frame();
+        Frame();
+        EXPECT_EQ(presenter->trackingEpoch.load(), epoch + 2) << "every such frame starts a new epoch";
+        EXPECT_FALSE(Sample().valid);
+        InputSnapshot snapshot;
+        EXPECT_FALSE(presenter->TakeInputSnapshot(snapshot));
+        EXPECT_FALSE(snapshot.head.valid) << "no hands are drawn for a lost headset";
+    }
+}
+
 TEST_F(VrTrackingTest, GarbageHeadPosesAreTreatedAsLostTracking) {
     Frame();
     const uint64_t epoch = presenter->trackingEpoch.load();
@@ -296,6 +323,51 @@ TEST_F(VrTrackingTest, AxisTypesDecideWhereStickAndTriggerComeFrom) {
     EXPECT_EQ(snapshot.right.connected, 0);
     EXPECT_EQ(snapshot.right.deviceIndex, k_unTrackedDeviceIndexInvalid);
     EXPECT_EQ(snapshot.right.isLeftHand, 0);
+}
+
+TEST_F(VrTrackingTest, TriggerAndStickValuesAreClampedToTheirRanges) {
+    struct Case {
+        float trigger;
+        float stickX;
+        float stickY;
+        float expectedTrigger;
+        float expectedX;
+        float expectedY;
+    };
+    const Case cases[] = {
+        {-0.5f, -1.5f, 2.0f, 0.0f, -1.0f, 1.0f},
+        {2.0f, 0.25f, -7.0f, 1.0f, 0.25f, -1.0f},
+        {0.4f, -0.75f, 0.5f, 0.4f, -0.75f, 0.5f},
+    };
+    fake::PlaceController(1, TrackedControllerRole_LeftHand, true);
+    fake::FakeDevice& device = vr.devices[1];
+    device.axisTypes[0] = k_eControllerAxis_Joystick;
+    device.axisTypes[1] = k_eControllerAxis_Trigger;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.trigger);
+        device.state.rAxis[0] = {c.stickX, c.stickY};
+        device.state.rAxis[1] = {c.trigger, 0.0f};
+        Frame();
+        InputSnapshot snapshot;
+        ASSERT_TRUE(presenter->TakeInputSnapshot(snapshot));
+        EXPECT_EQ(snapshot.left.trigger, c.expectedTrigger);
+        EXPECT_EQ(snapshot.left.stickX, c.expectedX);
+        EXPECT_EQ(snapshot.left.stickY, c.expectedY);
+    }
+}
+
+TEST_F(VrTrackingTest, EveryCallOfANewSessionGoesToThatSessionsInterfaces) {
+    fake::PlaceController(1, TrackedControllerRole_LeftHand, true);
+    ASSERT_TRUE(Frame());
+    const void* firstSystem = presenter->system;
+    vr.waitGetPosesResult = 101;
+    EXPECT_FALSE(Frame());
+    vr.waitGetPosesResult = VRCompositorError_None;
+    fake::Os().steadyNs += kReconnectIntervalNs;
+    ASSERT_TRUE(Frame()) << presenter->LastError();
+    ASSERT_TRUE(Frame());
+    EXPECT_NE(presenter->system, firstSystem) << "the runtime hands out new interfaces per session";
+    EXPECT_EQ(vr.callsOnWrongInterface, 0);
 }
 
 TEST_F(VrTrackingTest, ControllerPoseAndGarbageFromTheRuntime) {

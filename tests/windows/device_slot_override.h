@@ -7,6 +7,9 @@
 
 namespace corvane::testing_support {
 
+// The failure the overrides report.
+inline constexpr HRESULT kInjectedFailure = static_cast<HRESULT>(0x8007000E); // E_OUTOFMEMORY
+
 class DeviceSlotOverride {
 public:
     DeviceSlotOverride(void* object, int slot, void* replacement) {

@@ -303,7 +303,7 @@ TEST_F(HandPipelineTest, TheProcessKeepsOneCopyOfTheCodeForEveryCreation) {
 
 using testing_support::DeviceSlotOverride;
 
-constexpr HRESULT kInjected = static_cast<HRESULT>(0x8007000E); // E_OUTOFMEMORY
+constexpr HRESULT kInjected = testing_support::kInjectedFailure;
 
 using CreateBufferFn = HRESULT(STDMETHODCALLTYPE*)(ID3D11Device*, const D3D11_BUFFER_DESC*,
                                                    const D3D11_SUBRESOURCE_DATA*, ID3D11Buffer**);
@@ -495,8 +495,8 @@ protected:
         scene.projection[1] = Perspective();
         scene.textureWidth = kWidth;
         scene.textureHeight = kHeight;
-        scene.cropUMin = 0.25f;
-        scene.cropUMax = 0.75f;
+        scene.areaUMin = 0.25f;
+        scene.areaUMax = 0.75f;
     }
 
     static ControllerState Controller(uint32_t index, bool left) {

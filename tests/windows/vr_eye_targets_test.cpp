@@ -4,13 +4,17 @@
 // drawn over the picture, the game's pipeline state left alone, and failures that release
 // everything.
 #include "core/settings.h"
+#include "device_slot_override.h"
+#include "hands/hand_geometry.h"
 #include "hands/hand_pipeline_win32.h"
 #include "vr_runtime_fixture.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <regex>
 
 namespace corvane::vr_test {
@@ -32,6 +36,7 @@ struct Submission {
     unsigned long long texture = 0;
     float bounds[4] = {};
     bool withPose = false;
+    HmdMatrix34_t pose{}; // as submitted, when withPose
 };
 
 struct FrameParams {
@@ -117,6 +122,13 @@ protected:
                     &s.frame, &s.eye, &s.flags, &s.texture, &s.bounds[0], &s.bounds[1], &s.bounds[2],
                     &s.bounds[3]) == 8) {
                 s.withPose = line.find("pose=none") == std::string::npos;
+                const size_t pose = line.find("pose=");
+                if (s.withPose && pose != std::string::npos) {
+                    float(&m)[3][4] = s.pose.m;
+                    std::sscanf(line.c_str() + pose, "pose=%f %f %f %f %f %f %f %f %f %f %f %f", &m[0][0],
+                                &m[0][1], &m[0][2], &m[0][3], &m[1][0], &m[1][1], &m[1][2], &m[1][3],
+                                &m[2][0], &m[2][1], &m[2][2], &m[2][3]);
+                }
                 submissions.push_back(s);
             }
         }
@@ -483,6 +495,296 @@ TEST_F(EyeTargetsTest, HandsAreDrawnInsideTheGamePictureOnly) {
     EXPECT_EQ(RuntimeCalls("system.GetProjectionMatrix frame=2 eye=0 near=0.025000 far=30.000000 -> ok"), 1u);
     EXPECT_EQ(RuntimeCalls("system.GetProjectionMatrix frame=2 eye=1 near=0.025000 far=30.000000 -> ok"), 1u);
     EXPECT_TRUE(NoMisdirectedCalls());
+}
+
+// Where a box of texels lies, as texel edges (the first covered column and one past the last).
+struct TexelBox {
+    float left = 0.0f;
+    float right = 0.0f;
+    float top = 0.0f;
+    float bottom = 0.0f;
+};
+
+// The extent of everything that is not the game's black frame; false when there is none.
+bool DrawnBox(const std::vector<uint32_t>& texels, uint32_t width, uint32_t black, TexelBox& box) {
+    bool any = false;
+    for (size_t i = 0; i < texels.size(); ++i) {
+        if (texels[i] == black) {
+            continue;
+        }
+        const auto x = static_cast<float>(i % width);
+        const auto y = static_cast<float>(i / width);
+        box = any ? TexelBox{std::min(box.left, x), std::max(box.right, x + 1.0f), std::min(box.top, y),
+                             std::max(box.bottom, y + 1.0f)}
+                  : TexelBox{x, x + 1.0f, y, y + 1.0f};
+        any = true;
+    }
+    return any;
+}
+
+// How one eye sees the world, worked out here from the headset's optics alone: its position
+// and axes in tracking space, its raw tangents, and the part of its texture that stands for
+// its field (u min, v min, u max, v max).
+struct EyeOptics {
+    HmdMatrix34_t headPose;
+    float eyeX = 0.0f;
+    float raw[4] = {}; // left, right, down (negative), up (positive)
+    float shown[4] = {};
+};
+
+// Where the corners of the hand's boxes land in a width x height texture when each direction
+// from the eye goes where that eye's shown rectangle puts it.
+TexelBox ExpectedHandBox(const HmdMatrix34_t& controllerPose, const EyeOptics& eye, float width,
+                         float height) {
+    const Matrix44 hand = Matrix34To44(controllerPose);
+    const HandParts parts = BuildHandParts(hand, true, 0.0f, 0.0f);
+    const float(&h)[3][4] = eye.headPose.m;
+    // The eye sits eyeX along the head's own x axis.
+    const float eyeAt[3] = {h[0][3] + h[0][0] * eye.eyeX, h[1][3] + h[1][0] * eye.eyeX,
+                            h[2][3] + h[2][0] * eye.eyeX};
+    TexelBox box{1e9f, -1e9f, 1e9f, -1e9f};
+    for (const HandPart& part : parts) {
+        for (int corner = 0; corner < 8; ++corner) {
+            const float local[3] = {(corner & 1) ? 0.5f : -0.5f, (corner & 2) ? 0.5f : -0.5f,
+                                    (corner & 4) ? 0.5f : -0.5f};
+            float world[3];
+            for (int row = 0; row < 3; ++row) {
+                world[row] = part.model.m[row][0] * local[0] + part.model.m[row][1] * local[1] +
+                             part.model.m[row][2] * local[2] + part.model.m[row][3];
+            }
+            // Into the eye's axes: the transposed head rotation applied to the offset.
+            float e[3];
+            for (int axis = 0; axis < 3; ++axis) {
+                e[axis] = h[0][axis] * (world[0] - eyeAt[0]) + h[1][axis] * (world[1] - eyeAt[1]) +
+                          h[2][axis] * (world[2] - eyeAt[2]);
+            }
+            const float tanRight = e[0] / -e[2];
+            const float tanUp = e[1] / -e[2];
+            const float u = eye.shown[0] + (tanRight - eye.raw[0]) / (eye.raw[1] - eye.raw[0]) *
+                                               (eye.shown[2] - eye.shown[0]);
+            const float v = eye.shown[1] +
+                            (eye.raw[3] - tanUp) / (eye.raw[3] - eye.raw[2]) * (eye.shown[3] - eye.shown[1]);
+            box.left = std::min(box.left, u * width);
+            box.right = std::max(box.right, u * width);
+            box.top = std::min(box.top, v * height);
+            box.bottom = std::max(box.bottom, v * height);
+        }
+    }
+    return box;
+}
+
+HmdMatrix34_t PoseAt(float x, float y, float z, float yawDegrees = 0.0f) {
+    const float a = yawDegrees * 3.14159265f / 180.0f;
+    // Yaw turns the view from -z towards -x, as a right-handed turn about +y.
+    return HmdMatrix34_t{
+        {{std::cos(a), 0.0f, std::sin(a), x}, {0.0f, 1.0f, 0.0f, y}, {-std::sin(a), 0.0f, std::cos(a), z}}};
+}
+
+TEST_F(EyeTargetsTest, HandsLandWhereTheirDirectionIsShownInEachEye) {
+    constexpr uint32_t kWidth = 512;
+    constexpr uint32_t kHeight = 288;
+    const float kRaw[2][4] = {{-1.39f, 1.25f, -1.47f, 1.47f}, {-1.25f, 1.39f, -1.47f, 1.47f}};
+    const float kEyeX[2] = {-0.0315f, 0.0315f};
+    // 512 x 288 has the aspect of 1920 x 1080; the runtime's target is 2016 x 2240.
+    const float kAspectCrop[4] = {0.246875f, 0.0f, 0.753125f, 1.0f};
+    struct Case {
+        const char* name;
+        bool common;
+        float hand[3];
+        bool renderPose; // a render pose other than the headset's, turned and moved
+        float rightRoll; // degrees
+    };
+    const Case cases[] = {
+        {"straight ahead of the left eye", true, {-0.0315f, 1.6f, -0.45f}, false, 0.0f},
+        {"straight ahead of the right eye", true, {0.0315f, 1.6f, -0.45f}, false, 0.0f},
+        {"up and to the right", true, {0.2f, 1.75f, -0.5f}, false, 0.0f},
+        {"down and to the left, mono", false, {-0.25f, 1.45f, -0.5f}, false, 0.0f},
+        {"straight ahead of the left eye, mono", false, {-0.0315f, 1.6f, -0.45f}, false, 0.0f},
+        {"from an older, turned render pose with a right roll", true, {0.05f, 1.55f, -0.45f}, true, 4.0f},
+    };
+    GetSettings().VisibleHands = true;
+    GetSettings().SpacewarpCompatibleAER = false; // the first frame fills both eyes, each for its own eye
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        presenter = std::make_unique<VrPresenter>();
+        char scenario[160];
+        std::snprintf(scenario, sizeof scenario,
+                      "controllers none\ncontroller 1 role left\ncontroller 1 key 1 %f %f %f 0 0 0\n",
+                      c.hand[0], c.hand[1], c.hand[2]);
+        RunScenario(scenario);
+        game = std::make_unique<GameSwapChain>();
+        ASSERT_TRUE(game->Create(kWidth, kHeight)) << game->failure;
+        FrameParams p;
+        p.pairValid = c.common;
+        p.commonProjection = c.common;
+        p.picture.rightRollDegrees = c.rightRoll;
+        if (c.renderPose) {
+            ASSERT_TRUE(Connect());
+            EyeRenderPose pose;
+            pose.valid = true;
+            pose.referenceEpoch = SeedHeadSample();
+            pose.position[0] = 0.04f;
+            pose.position[1] = 1.62f;
+            const float half = 6.0f * 3.14159265f / 360.0f; // 6 degrees of yaw
+            pose.orientation[1] = std::sin(half);
+            pose.orientation[3] = std::cos(half);
+            presenter->SetEyeRenderPose(0, pose);
+        }
+        ASSERT_TRUE(Present(kBlack, p)) << presenter->LastError();
+
+        const std::vector<Submission> submissions = Submissions();
+        ASSERT_EQ(submissions.size(), 2u);
+        for (int eye = 0; eye < 2; ++eye) {
+            SCOPED_TRACE("eye " + std::to_string(eye));
+            const Submission& submitted = submissions[eye];
+            ASSERT_EQ(submitted.withPose, c.renderPose);
+            EyeOptics optics;
+            optics.headPose = c.renderPose ? submitted.pose : PoseAt(0.0f, 1.6f, 0.0f);
+            optics.eyeX = kEyeX[eye];
+            std::memcpy(optics.raw, kRaw[eye], sizeof optics.raw);
+            std::memcpy(optics.shown, c.common ? submitted.bounds : kAspectCrop, sizeof optics.shown);
+            const TexelBox expected =
+                ExpectedHandBox(PoseAt(c.hand[0], c.hand[1], c.hand[2]), optics, kWidth, kHeight);
+
+            TexelBox drawn;
+            ASSERT_TRUE(DrawnBox(Texels(presenter->eyeTexture[eye]), kWidth, PackColour(kBlack), drawn));
+            EXPECT_NEAR(drawn.left, expected.left, 1.5f);
+            EXPECT_NEAR(drawn.right, expected.right, 1.5f);
+            EXPECT_NEAR(drawn.top, expected.top, 1.5f);
+            EXPECT_NEAR(drawn.bottom, expected.bottom, 1.5f);
+        }
+    }
+    EXPECT_TRUE(NoMisdirectedCalls());
+}
+
+TEST_F(EyeTargetsTest, TargetsMadeAgainAfterAReconnectOrANewBackbufferStartEmptyAndAreFilledByTheNextFrame) {
+    GetSettings().SpacewarpCompatibleAER = false;
+    RunScenario("");
+    ASSERT_TRUE(Connect());
+    PublishRenderPose(1, SeedHeadSample());
+    ASSERT_TRUE(PresentEye(1, kRed)) << presenter->LastError();
+    ASSERT_TRUE(PresentEye(0, kBlue));
+    ASSERT_TRUE(Holds(1, kRed));
+    ASSERT_TRUE(presenter->eyeTextures.eyePose[1].valid);
+
+    Disconnect();
+    const EyeTextureState& state = presenter->eyeTextures;
+    for (int eye = 0; eye < 2; ++eye) {
+        EXPECT_FALSE(state.eyeTextureValid[eye]) << eye;
+        EXPECT_FALSE(state.eyePose[eye].valid) << eye;
+        EXPECT_EQ(state.eyePose[eye].referenceEpoch, 0u) << eye;
+        EXPECT_FALSE(state.staged[eye]) << eye;
+    }
+    EXPECT_FALSE(state.eyeTexturesCommonProjection);
+
+    // The next connection's first frame fills both new textures, not only its own eye's.
+    AdvanceSeconds(10);
+    ASSERT_TRUE(PresentEye(1, kYellow)) << presenter->LastError();
+    EXPECT_TRUE(Holds(0, kYellow));
+    EXPECT_TRUE(Holds(1, kYellow));
+    ASSERT_TRUE(PresentEye(0, kRed));
+    EXPECT_TRUE(Holds(1, kYellow));
+
+    // A backbuffer of another format: new textures again, filled by the next frame.
+    ASSERT_TRUE(SUCCEEDED(Game().swapChain->ResizeBuffers(1, 64, 36, DXGI_FORMAT_B8G8R8A8_UNORM, 0)));
+    ASSERT_TRUE(PresentEye(0, kGreen)) << presenter->LastError(); // green reads the same in either order
+    EXPECT_TRUE(Holds(0, kGreen));
+    EXPECT_TRUE(Holds(1, kGreen));
+    const std::vector<Submission> submissions = Submissions();
+    ASSERT_FALSE(submissions.empty());
+    EXPECT_FALSE(submissions.back().withPose) << "no pose of an earlier texture is submitted";
+}
+
+// Device creation methods that fail on the Nth call while installed.
+using CreateTexture2DFn = HRESULT(STDMETHODCALLTYPE*)(ID3D11Device*, const D3D11_TEXTURE2D_DESC*,
+                                                      const D3D11_SUBRESOURCE_DATA*, ID3D11Texture2D**);
+using CreateViewFn = HRESULT(STDMETHODCALLTYPE*)(ID3D11Device*, ID3D11Resource*, const void*, void**);
+void* realCreateMethod = nullptr;
+int callsUntilFailure = 0;
+
+bool FailsNow() {
+    return --callsUntilFailure == 0;
+}
+
+HRESULT STDMETHODCALLTYPE CreateTexture2DFailingOnce(ID3D11Device* device, const D3D11_TEXTURE2D_DESC* desc,
+                                                     const D3D11_SUBRESOURCE_DATA* data,
+                                                     ID3D11Texture2D** out) {
+    return FailsNow() ? testing_support::kInjectedFailure
+                      : reinterpret_cast<CreateTexture2DFn>(realCreateMethod)(device, desc, data, out);
+}
+
+HRESULT STDMETHODCALLTYPE CreateViewFailingOnce(ID3D11Device* device, ID3D11Resource* resource,
+                                                const void* desc, void** out) {
+    return FailsNow() ? testing_support::kInjectedFailure
+                      : reinterpret_cast<CreateViewFn>(realCreateMethod)(device, resource, desc, out);
+}
+
+HRESULT STDMETHODCALLTYPE CreateDeferredContextFailing(ID3D11Device*, UINT, ID3D11DeviceContext**) {
+    return testing_support::kInjectedFailure;
+}
+
+void STDMETHODCALLTYPE GetNoImmediateContext(ID3D11Device*, ID3D11DeviceContext** context) {
+    *context = nullptr;
+}
+
+TEST_F(EyeTargetsTest, EachFailedCreationIsNamedReleasesEverythingAndIsTriedAgainNextFrame) {
+    // ID3D11Device method slots: 5 CreateTexture2D, 9 CreateRenderTargetView,
+    // 10 CreateDepthStencilView, 27 CreateDeferredContext, 40 GetImmediateContext. The targets
+    // are made as eye texture, its view, staging texture, its view (left, then right), depth.
+    struct Case {
+        int slot;
+        void* replacement;
+        int failingCall;
+        const char* text;
+    };
+    const Case cases[] = {
+        {40, reinterpret_cast<void*>(&GetNoImmediateContext), 0, "D3D11 immediate context is unavailable"},
+        {27, reinterpret_cast<void*>(&CreateDeferredContextFailing), 0,
+         "ID3D11Device::CreateDeferredContext failed (HRESULT 0x8007000e)"},
+        {5, reinterpret_cast<void*>(&CreateTexture2DFailingOnce), 1,
+         "ID3D11Device::CreateTexture2D (eye) failed (HRESULT 0x8007000e)"},
+        {9, reinterpret_cast<void*>(&CreateViewFailingOnce), 1,
+         "ID3D11Device::CreateRenderTargetView (eye) failed (HRESULT 0x8007000e)"},
+        {5, reinterpret_cast<void*>(&CreateTexture2DFailingOnce), 2,
+         "ID3D11Device::CreateTexture2D (staging eye) failed (HRESULT 0x8007000e)"},
+        {9, reinterpret_cast<void*>(&CreateViewFailingOnce), 2,
+         "ID3D11Device::CreateRenderTargetView (staging eye) failed (HRESULT 0x8007000e)"},
+        {5, reinterpret_cast<void*>(&CreateTexture2DFailingOnce), 3,
+         "ID3D11Device::CreateTexture2D (eye) failed (HRESULT 0x8007000e)"},
+        {9, reinterpret_cast<void*>(&CreateViewFailingOnce), 4,
+         "ID3D11Device::CreateRenderTargetView (staging eye) failed (HRESULT 0x8007000e)"},
+        {5, reinterpret_cast<void*>(&CreateTexture2DFailingOnce), 5,
+         "ID3D11Device::CreateTexture2D (depth) failed (HRESULT 0x8007000e)"},
+        {10, reinterpret_cast<void*>(&CreateViewFailingOnce), 1,
+         "ID3D11Device::CreateDepthStencilView failed (HRESULT 0x8007000e)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + ", call " + std::to_string(c.failingCall));
+        presenter = std::make_unique<VrPresenter>();
+        RunScenario("");
+        ID3D11Device* device = Game().device.Get();
+        const ULONG deviceReferences = ReferenceCount(device);
+        Game().DrawFrame(kRed);
+        {
+            testing_support::DeviceSlotOverride override(device, c.slot, c.replacement);
+            realCreateMethod = override.Original();
+            callsUntilFailure = c.failingCall;
+            EXPECT_FALSE(Frame());
+        }
+        EXPECT_EQ(presenter->LastError(), c.text);
+        EXPECT_EQ(presenter->device, nullptr);
+        EXPECT_EQ(presenter->deferredContext, nullptr);
+        EXPECT_EQ(presenter->eyeTexture[0], nullptr);
+        EXPECT_EQ(presenter->depthView, nullptr);
+        EXPECT_EQ(ReferenceCount(device), deviceReferences)
+            << "everything made before the failure is given back";
+        EXPECT_EQ(RuntimeCalls("compositor.Submit"), 0u);
+
+        // No back-off: the next frame makes the targets.
+        EXPECT_TRUE(Frame()) << presenter->LastError();
+        EXPECT_TRUE(Holds(0, kRed));
+        Game().Present();
+    }
 }
 
 TEST_F(EyeTargetsTest, FailuresDisconnectReleaseEverythingAndLeaveTheGameFrameAlone) {

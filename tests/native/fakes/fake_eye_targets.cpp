@@ -98,9 +98,14 @@ void VrPresenter::BeginEyeCopies() {
     g_targets.recorded.clear();
 }
 
-void VrPresenter::CopyBackbufferInto(const GameFrameSource& /*frame*/, ID3D11Texture2D* target,
-                                     ID3D11RenderTargetView* /*view*/, uint32_t /*eye*/) {
+void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture2D* target,
+                                     ID3D11RenderTargetView* /*view*/, uint32_t eye) {
     g_targets.recorded.emplace_back(target, g_targets.picture);
+    fake::RecordedHands hands;
+    hands.target = target;
+    hands.eye = eye;
+    FillHandScene(hands.scene, frame.desc, eye);
+    g_targets.hands.push_back(hands);
 }
 
 bool VrPresenter::ExecuteEyeCopies() {

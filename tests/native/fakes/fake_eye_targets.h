@@ -3,6 +3,7 @@
 // can follow pictures through staging and pair publication.
 #pragma once
 
+#include "hands/hand_scene.h"
 #include "vr/vr_presenter.h"
 
 #include <cstdint>
@@ -12,6 +13,13 @@
 
 namespace corvane::fake {
 
+// The hands a copy would draw: into which texture, for which eye, placed how.
+struct RecordedHands {
+    const void* target = nullptr;
+    uint32_t eye = 0;
+    HandScene scene;
+};
+
 struct FakeEyeTargets {
     BackbufferDesc backbuffer{1920, 1080, 1, 28};
     bool acquireFails = false;
@@ -20,6 +28,7 @@ struct FakeEyeTargets {
     std::map<const void*, uint32_t> contents;               // picture held by each texture
     std::vector<std::pair<const void*, uint32_t>> recorded; // (texture, picture) awaiting execution
     int targetCreations = 0;
+    std::vector<RecordedHands> hands; // every copy of the test, in order
 };
 
 FakeEyeTargets& EyeTargets();

@@ -8,18 +8,29 @@ namespace {
 
 FakeOpenVr g_vr;
 std::map<EVRInitError, std::string> g_descriptions;
-int g_systemInterface = 0;
-int g_compositorInterface = 0;
+// Each session of the client library hands out interfaces at addresses of its own, so a
+// pointer kept from an earlier session is told apart from the current one.
+constexpr uint32_t kSessionSlots = 8;
+int g_systemInterfaces[kSessionSlots] = {};
+int g_compositorInterfaces[kSessionSlots] = {};
+
+void* SessionSystem() {
+    return &g_systemInterfaces[g_vr.initToken % kSessionSlots];
+}
+
+void* SessionCompositor() {
+    return &g_compositorInterfaces[g_vr.initToken % kSessionSlots];
+}
 
 void* System(void* self) {
-    if (self != &g_systemInterface) {
+    if (!g_vr.initialized || self != SessionSystem()) {
         ++g_vr.callsOnWrongInterface;
     }
     return self;
 }
 
 void* Compositor(void* self) {
-    if (self != &g_compositorInterface) {
+    if (!g_vr.initialized || self != SessionCompositor()) {
         ++g_vr.callsOnWrongInterface;
     }
     return self;
@@ -109,10 +120,10 @@ bool OpenVrIsInterfaceVersionValid(const char* version) {
 void* OpenVrGetGenericInterface(const char* version, EVRInitError* error) {
     const std::string name = version;
     if (g_vr.initialized && name == kSystemInterfaceVersion && g_vr.systemAvailable) {
-        return &fake::g_systemInterface;
+        return fake::SessionSystem();
     }
     if (g_vr.initialized && name == kCompositorInterfaceVersion && g_vr.compositorAvailable) {
-        return &fake::g_compositorInterface;
+        return fake::SessionCompositor();
     }
     *error = VRInitError_Init_InterfaceNotFound;
     return nullptr;

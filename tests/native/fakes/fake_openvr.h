@@ -59,7 +59,7 @@ struct FakeOpenVr {
     int initCalls = 0;
     int shutdownCalls = 0;
     int waitGetPosesCalls = 0;
-    int callsOnWrongInterface = 0;
+    int callsOnWrongInterface = 0; // another session's interface, or none in effect
     bool initialized = false;
     uint32_t initToken = 0;
     std::vector<uint32_t> sdkVersion;
