@@ -215,8 +215,8 @@ TEST_F(Native60Test, LimiterProblemsKeepNative60OffAndAreReportedOnce) {
         {"read-back differs",
          [] {
              // Only the first write lands wrong; the roll-back that follows lands as written.
-             fake::Memory().afterWrite = [](uintptr_t address, size_t) {
-                 if (address == kLimiter) {
+             fake::Memory().afterWrite = [](uintptr_t address, size_t size) {
+                 if (address <= kLimiter && kLimiter < address + size) {
                      fake::PokeValue<uint8_t>(kLimiter + 3, 0xCC);
                      fake::Memory().afterWrite = nullptr;
                  }
@@ -279,8 +279,8 @@ TEST_F(Native60Test, NpcCorrectionFailuresLeaveTheGateIntactAndNative60Running) 
          "NPC correction was not armed: pedestrian detour verification failed.", true},
         {"gate read-back differs",
          [] {
-             fake::Memory().afterWrite = [](uintptr_t address, size_t) {
-                 if (address == kGate) {
+             fake::Memory().afterWrite = [](uintptr_t address, size_t size) {
+                 if (address <= kGate && kGate < address + size) {
                      fake::PokeValue<uint8_t>(kGate + 11, 0x00);
                      fake::Memory().afterWrite = nullptr;
                  }
