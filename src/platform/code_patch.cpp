@@ -92,15 +92,17 @@ bool WriteBytes(uintptr_t site, const uint8_t* bytes, size_t size) {
                                   : MemoryGuardedWrite(site, bytes, size);
 }
 
-bool WriteWithThreadsStopped(uintptr_t site, const uint8_t* bytes, size_t size,
-                             std::span<const ThreadMove> moves) {
+enum class StoppedWrite { Written, NotWritten, ThreadsNotStopped };
+
+StoppedWrite WriteWithThreadsStopped(uintptr_t site, const uint8_t* bytes, size_t size,
+                                     std::span<const ThreadMove> moves) {
     uint8_t original[kMaxCodePatchSize];
     if (!MemoryGuardedRead(original, site, size)) {
-        return false;
+        return StoppedWrite::NotWritten;
     }
     for (int round = 0; round < kStopRounds; ++round) {
         if (!MemorySuspendOtherThreads()) {
-            return false;
+            return StoppedWrite::ThreadsNotStopped;
         }
         if (CheckStoppedThreads(site, size, moves) == StoppedCheck::Stuck) {
             MemoryResumeOtherThreads();
@@ -114,9 +116,9 @@ bool WriteWithThreadsStopped(uintptr_t site, const uint8_t* bytes, size_t size,
             written = false;
         }
         MemoryResumeOtherThreads();
-        return written;
+        return written ? StoppedWrite::Written : StoppedWrite::NotWritten;
     }
-    return false;
+    return StoppedWrite::NotWritten;
 }
 
 } // namespace
@@ -130,9 +132,16 @@ CodePatchResult WriteCodeBytes(uintptr_t site, const uint8_t* bytes, size_t size
     if (!MemoryProtect(site, size, kPageExecuteReadWrite, old)) {
         return CodePatchResult::ProtectFailed;
     }
-    const bool written = InOneBlock(site, size) && moves.empty()
-                             ? WriteAtomically(site, bytes, size)
-                             : WriteWithThreadsStopped(site, bytes, size, moves);
+    // Even a single atomic store needs the threads stopped: a thread may have fetched an
+    // instruction that reads its operand from the bytes being replaced (the absolute jump
+    // reads its target from the bytes after it) and read that operand after the store.
+    // Where threads cannot be stopped, a patch that fits one block and no thread can be
+    // inside is still written in one atomic store.
+    StoppedWrite result = WriteWithThreadsStopped(site, bytes, size, moves);
+    if (result == StoppedWrite::ThreadsNotStopped && InOneBlock(site, size) && moves.empty()) {
+        result = WriteAtomically(site, bytes, size) ? StoppedWrite::Written : StoppedWrite::NotWritten;
+    }
+    const bool written = result == StoppedWrite::Written;
     uint32_t ignored = 0;
     const bool restored = MemoryProtect(site, size, old, ignored);
     MemoryFlushInstructionCache(site, size);

@@ -31,11 +31,12 @@ struct ThreadMove {
 // Makes the site writable (read-write-execute), writes the bytes, restores the previous
 // protection and flushes the instruction cache over the site.
 //
-// A patch inside one aligned 16-byte block whose old bytes no thread can be inside (one
-// instruction, or `moves` empty) is one atomic 16-byte compare-exchange. Any other patch is
-// written with the process's other threads stopped: a thread stopped strictly inside the
-// patched bytes is moved as `moves` says, or, without a move for its offset, let run on and
-// the write retried until no thread is inside.
+// The bytes are written with the process's other threads stopped, and a patch inside one
+// aligned 16-byte block is one atomic 16-byte compare-exchange. A thread stopped strictly
+// inside the patched bytes is moved as `moves` says, or, without a move for its offset, let
+// run on and the write retried until no thread is inside. When the threads cannot be stopped,
+// only a patch inside one block with no `moves` (its old bytes are one instruction) is
+// written, in its one atomic store.
 [[nodiscard]] CodePatchResult WriteCodeBytes(uintptr_t site, const uint8_t* bytes, size_t size,
                                              std::span<const ThreadMove> moves = {});
 

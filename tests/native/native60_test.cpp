@@ -177,6 +177,22 @@ TEST_F(Native60Test, LeavingFirstPersonRestoresNative30) {
     EXPECT_EQ(1.0f, PedestrianStepScaled(1.0f));
 }
 
+// Threads stopped between the instructions being replaced continue in equivalent code: in
+// the trampoline's copy of the gate, or after the NOPs when the limiter store comes back.
+TEST_F(Native60Test, ThreadsInsideTheGateOrTheLimiterNopsAreMovedToEquivalentCode) {
+    fake::Memory().threadIps = {kGate + 8, kGate + 11, kGate};
+    Frame();
+    ASSERT_TRUE(GetGameBridge().NpcArmed);
+    const uintptr_t trampoline = GetGameBridge().NpcTrampoline.load();
+    EXPECT_EQ((std::vector<uintptr_t>{trampoline + 8, trampoline + 11, kGate}), fake::Memory().threadIps);
+
+    fake::Memory().threadIps = {kLimiter + 1, kLimiter + 6, kLimiter};
+    Frame(false);
+    ASSERT_TRUE(BytesAt(kLimiter, kLimiterStore, 7));
+    EXPECT_EQ((std::vector<uintptr_t>{kLimiter + 7, kLimiter + 7, kLimiter}), fake::Memory().threadIps);
+    EXPECT_EQ(fake::Memory().suspendCount, fake::Memory().resumeCount);
+}
+
 TEST_F(Native60Test, AFailedLimiterRestoreIsReportedAndTheNextActivationProceeds) {
     GetSettings().FirstPersonRetryFrames = 0;
     Frame();
