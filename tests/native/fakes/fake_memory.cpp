@@ -154,6 +154,20 @@ bool MemoryQuery(uintptr_t address, MemoryRegion& region) {
     region.size = fake::kPageSize;
     region.state = page == nullptr ? 0 : page->state;
     region.protect = page == nullptr ? 0 : page->protect;
+    if (g_memory.wholeRegions && page != nullptr) {
+        const auto same = [&](uintptr_t other) {
+            const fake::FakePage* neighbour = fake::FindPage(other);
+            return neighbour != nullptr && neighbour->state == page->state &&
+                   neighbour->protect == page->protect;
+        };
+        while (region.base >= fake::kPageSize && same(region.base - fake::kPageSize)) {
+            region.base -= fake::kPageSize;
+        }
+        while (same(base + region.size)) {
+            region.size += fake::kPageSize;
+        }
+        region.size += base - region.base;
+    }
     return true;
 }
 

@@ -38,6 +38,9 @@ struct FakeMemory {
     std::function<bool(const ProtectCall&, size_t index)> failProtect;
     uint32_t protectError = 5;
     int queriesBeforeFailure = -1; // the query after this many more answers fails; -1 never
+    // Queries answer with the whole run of neighbouring pages of the same state and
+    // protection, as the system does, instead of one page per region.
+    bool wholeRegions = false;
     bool allocationFails = false;
     uintptr_t nextAllocation = 0x7FF000000000;
     std::set<uintptr_t> liveAllocations;
