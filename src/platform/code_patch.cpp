@@ -124,7 +124,7 @@ StoppedWrite WriteWithThreadsStopped(uintptr_t site, const uint8_t* bytes, size_
 } // namespace
 
 CodePatchResult WriteCodeBytes(uintptr_t site, const uint8_t* bytes, size_t size,
-                               std::span<const ThreadMove> moves) {
+                               std::span<const ThreadMove> moves) noexcept {
     if (site == 0 || bytes == nullptr || size == 0 || size > kMaxCodePatchSize || site + size < site) {
         return CodePatchResult::ProtectFailed;
     }
@@ -151,7 +151,7 @@ CodePatchResult WriteCodeBytes(uintptr_t site, const uint8_t* bytes, size_t size
     return restored ? CodePatchResult::Written : CodePatchResult::RestoreFailed;
 }
 
-bool CodeBytesEqual(uintptr_t address, const uint8_t* expected, size_t size) {
+bool CodeBytesEqual(uintptr_t address, const uint8_t* expected, size_t size) noexcept {
     uint8_t actual[kMaxCodePatchSize];
     if (size > sizeof(actual) || !MemoryRangeReadable(address, size) ||
         !MemoryGuardedRead(actual, address, size)) {

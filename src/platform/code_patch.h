@@ -38,9 +38,9 @@ struct ThreadMove {
 // only a patch inside one block with no `moves` (its old bytes are one instruction) is
 // written, in its one atomic store.
 [[nodiscard]] CodePatchResult WriteCodeBytes(uintptr_t site, const uint8_t* bytes, size_t size,
-                                             std::span<const ThreadMove> moves = {});
+                                             std::span<const ThreadMove> moves = {}) noexcept;
 
 // True when `size` bytes at `address` are readable and equal `expected`.
-[[nodiscard]] bool CodeBytesEqual(uintptr_t address, const uint8_t* expected, size_t size);
+[[nodiscard]] bool CodeBytesEqual(uintptr_t address, const uint8_t* expected, size_t size) noexcept;
 
 } // namespace corvane

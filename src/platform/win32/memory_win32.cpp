@@ -44,7 +44,7 @@ bool IsFaultCode(DWORD code) {
     return (code & 0x80000000u) != 0;
 }
 
-LONG CALLBACK GuardHandler(EXCEPTION_POINTERS* info) {
+LONG CALLBACK GuardHandler(EXCEPTION_POINTERS* info) noexcept {
     if (info == nullptr || info->ExceptionRecord == nullptr || info->ContextRecord == nullptr) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
@@ -110,7 +110,7 @@ extern "C" void corvane_guarded_call_caught();
 
 extern "C" EXCEPTION_DISPOSITION corvane_guarded_call_handler(EXCEPTION_RECORD* record,
                                                               void* establisherFrame, CONTEXT* /*context*/,
-                                                              DISPATCHER_CONTEXT* dispatch) {
+                                                              DISPATCHER_CONTEXT* dispatch) noexcept {
     if (record == nullptr || dispatch == nullptr || (record->ExceptionFlags & EXCEPTION_UNWIND) != 0 ||
         !corvane::IsFaultCode(record->ExceptionCode)) {
         return ExceptionContinueSearch;
