@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 namespace corvane {
@@ -16,6 +17,9 @@ constexpr uintptr_t kBlockSize = 16;
 constexpr int kExchangeRounds = 64;
 // Rounds of stopping the threads while one of them sits inside the bytes with nowhere to go.
 constexpr int kStopRounds = 200;
+
+// One patch at a time: the threads stopped for a write are one process-wide set.
+std::mutex g_patchMutex;
 
 bool InOneBlock(uintptr_t site, size_t size) {
     return size <= kBlockSize && (site & ~(kBlockSize - 1)) == ((site + size - 1) & ~(kBlockSize - 1));
@@ -128,6 +132,7 @@ CodePatchResult WriteCodeBytes(uintptr_t site, const uint8_t* bytes, size_t size
     if (site == 0 || bytes == nullptr || size == 0 || size > kMaxCodePatchSize || site + size < site) {
         return CodePatchResult::ProtectFailed;
     }
+    const std::lock_guard<std::mutex> lock(g_patchMutex);
     uint32_t old = 0;
     if (!MemoryProtect(site, size, kPageExecuteReadWrite, old)) {
         return CodePatchResult::ProtectFailed;

@@ -1,7 +1,7 @@
 // The one routine that changes game code: every patch (the limiter and pedestrian gate, the
 // detour sites, the composite breakpoints) goes through it, so that no running thread ever
 // executes a half-written sequence. Called on the render thread, inside the validation run
-// and on the thread that creates the device; never on two threads at once.
+// and on the thread that creates the device; concurrent patches are written one after the other.
 #pragma once
 
 #include <cstddef>

@@ -7,8 +7,6 @@
 
 #include <windows.h>
 
-#include <mutex>
-
 namespace corvane {
 namespace {
 
