@@ -1,6 +1,6 @@
 #include "game/composite_detector.h"
 
-#include "game/code_patch.h"
+#include "platform/code_patch.h"
 #include "game/game_bridge.h"
 #include "game/guarded_memory.h"
 #include "platform/memory.h"
@@ -101,11 +101,26 @@ bool InstallCompositeDetector() {
         return true;
     }
 
+    // Every breakpoint that stays must keep its handler: without it the next store through
+    // that writer would be an unhandled breakpoint in the game.
+    uint32_t remaining = 0;
     for (size_t i = 0; i < kWriterCount; ++i) {
-        if (received[i]) {
-            const uintptr_t site = bridge.GameBase + kWriters[i].rva;
-            (void)WriteCodeBytes(site, &kWriters[i].expected[0], 1);
+        if (!received[i]) {
+            continue;
         }
+        const uintptr_t site = bridge.GameBase + kWriters[i].rva;
+        const uint8_t original = kWriters[i].expected[0];
+        (void)WriteCodeBytes(site, &original, 1);
+        if (!CodeBytesEqual(site, &original, 1)) {
+            ++remaining;
+        }
+    }
+    if (remaining != 0) {
+        CameraLogFormat(
+            "Native composite transition detector roll-back was incomplete: %u breakpoint(s) remain; "
+            "their handler stays registered.",
+            remaining);
+        return false;
     }
     RemoveHandler();
     return false;

@@ -5,7 +5,7 @@
 
 namespace corvane {
 
-LONG CALLBACK CompositeBreakpointHandler(EXCEPTION_POINTERS* info) {
+LONG CALLBACK CompositeBreakpointHandler(EXCEPTION_POINTERS* info) noexcept {
     if (info == nullptr || info->ExceptionRecord == nullptr || info->ContextRecord == nullptr ||
         info->ExceptionRecord->ExceptionCode != EXCEPTION_BREAKPOINT) {
         return EXCEPTION_CONTINUE_SEARCH;

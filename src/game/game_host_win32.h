@@ -18,7 +18,7 @@ void InstallGameHostWin32();
 [[nodiscard]] bool HashFileSha256(const wchar_t* path, uint8_t (&digest)[kSha256Size]);
 
 // The vectored handler that emulates the control-block stores of the game.
-LONG CALLBACK CompositeBreakpointHandler(EXCEPTION_POINTERS* info);
+LONG CALLBACK CompositeBreakpointHandler(EXCEPTION_POINTERS* info) noexcept;
 
 // Entry of the pedestrian step detour (the address the patched gate jumps to).
 uintptr_t PedestrianStepDetourEntry();

@@ -1,6 +1,7 @@
 #include "game/guarded_memory.h"
 
 #include "platform/memory.h"
+#include "platform/memory_probe.h"
 #include "platform/os.h"
 
 #include <atomic>
@@ -17,54 +18,6 @@ constexpr uint8_t kBodyVisibleFlag = 0x04;
 
 std::atomic<CameraLogSink> g_cameraLogSink{nullptr};
 
-bool IsRejectedProtection(uint32_t protect) {
-    return (protect & (kPageNoAccess | kPageGuard)) != 0;
-}
-
-bool IsReadableProtection(uint32_t protect) {
-    if (IsRejectedProtection(protect)) {
-        return false;
-    }
-    switch (protect & 0xFF) {
-    case kPageReadOnly:
-    case kPageReadWrite:
-    case kPageWriteCopy:
-    case kPageExecuteRead:
-    case kPageExecuteReadWrite:
-    case kPageExecuteWriteCopy:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool IsWritableProtection(uint32_t protect) {
-    if (IsRejectedProtection(protect)) {
-        return false;
-    }
-    switch (protect & 0xFF) {
-    case kPageReadWrite:
-    case kPageWriteCopy:
-    case kPageExecuteReadWrite:
-    case kPageExecuteWriteCopy:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool IsExecutableProtection(uint32_t protect) {
-    switch (protect & 0xFF) {
-    case kPageExecute:
-    case kPageExecuteRead:
-    case kPageExecuteReadWrite:
-    case kPageExecuteWriteCopy:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // The camera-state word may sit on an execute-only page: the write makes it writable first,
 // so such a page is accepted here although it fails the plain readable probe.
 bool IsCameraStateReachable(uintptr_t address) {
@@ -73,40 +26,18 @@ bool IsCameraStateReachable(uintptr_t address) {
     }
     MemoryRegion region;
     return MemoryQuery(address, region) && region.state == kMemCommit &&
-           !IsRejectedProtection(region.protect) && (region.protect & 0xFF) == kPageExecute &&
+           (region.protect & (kPageNoAccess | kPageGuard)) == 0 && (region.protect & 0xFF) == kPageExecute &&
            address - region.base <= region.size - 4;
 }
 
 } // namespace
 
 bool IsRangeReadable(uintptr_t address, size_t size) {
-    if (size == 0) {
-        return true;
-    }
-    const uintptr_t end = address + size;
-    if (address == 0 || end < address) {
-        return false;
-    }
-    uintptr_t cursor = address;
-    while (cursor < end) {
-        MemoryRegion region;
-        if (!MemoryQuery(cursor, region) || region.state != kMemCommit ||
-            !IsReadableProtection(region.protect)) {
-            return false;
-        }
-        const uintptr_t regionEnd = region.base + region.size;
-        if (regionEnd < region.base || cursor < region.base || cursor >= regionEnd) {
-            return false;
-        }
-        cursor = regionEnd < end ? regionEnd : end;
-    }
-    return true;
+    return MemoryRangeReadable(address, size);
 }
 
 bool IsAddressWritable(uintptr_t address) {
-    MemoryRegion region;
-    return address != 0 && MemoryQuery(address, region) && region.state == kMemCommit &&
-           IsWritableProtection(region.protect);
+    return MemoryAddressWritable(address);
 }
 
 bool GuardedCopy(void* destination, uintptr_t source, size_t size) {
@@ -148,8 +79,9 @@ bool WriteCameraState(int32_t value) {
     if (!MemoryProtect(address, 4, old, ignored)) {
         CameraLogFormat("Camera state changed, but restoring page protection failed (error %lu).",
                         static_cast<unsigned long>(MemoryLastError()));
-        return false;
     }
+    // A value that reached the game is reported as written even when the protection stayed
+    // open: the caller then owns the state it put there and restores it later.
     return written;
 }
 

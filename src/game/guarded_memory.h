@@ -24,7 +24,8 @@ using CameraLogSink = void (*)(const char* message);
 // Calls an argument-less game routine; false for a null address or when it raises.
 [[nodiscard]] bool GuardedCall(uintptr_t code);
 
-// Writes the game's native camera state through a temporary protection change.
+// Writes the game's native camera state through a temporary protection change. True when
+// the value was written, even if the page protection could not be put back (that is logged).
 [[nodiscard]] bool WriteCameraState(int32_t value);
 
 [[nodiscard]] bool IsGameForeground();

@@ -1,7 +1,7 @@
 #include "game/native60.h"
 
 #include "core/settings.h"
-#include "game/code_patch.h"
+#include "platform/code_patch.h"
 #include "game/composite_detector.h"
 #include "game/executable_validation.h"
 #include "game/first_person.h"
@@ -10,9 +10,11 @@
 #include "platform/memory.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <span>
 
 namespace corvane {
 namespace {
@@ -25,6 +27,10 @@ constexpr float kSlowDeltaMax = 0.05f;
 constexpr uint32_t kSlowFramesBeforePulse = 30;
 constexpr float kStepFactorPerSecond = 30.0f;
 constexpr size_t kGateJumpSize = 14;
+// Instruction starts inside the gate (movss, xor, mov) and inside its jump (mov rax, jmp rax).
+constexpr size_t kGateSecondInstruction = 8;
+constexpr size_t kGateThirdInstruction = 11;
+constexpr size_t kGateJumpInstruction = 10;
 
 void ReportLimiterFailureOnce(const char* message) {
     GameBridge& bridge = GetGameBridge();
@@ -49,10 +55,21 @@ void DropRequest() {
     std::atomic_thread_fence(std::memory_order_seq_cst);
 }
 
+// A thread stopped between the limiter's NOPs has skipped the store already; when the store
+// comes back it continues after it instead of in the middle of its bytes.
+std::array<ThreadMove, sizeof(kLimiterNops) - 1> PastLimiterNops(uintptr_t site) {
+    std::array<ThreadMove, sizeof(kLimiterNops) - 1> moves;
+    for (size_t i = 0; i < moves.size(); ++i) {
+        moves[i] = ThreadMove{i + 1, site + sizeof(kLimiterNops)};
+    }
+    return moves;
+}
+
 // Writes bytes at a code site and reads them back; true when the protection came back
 // and the site holds exactly the bytes.
-bool PatchAndVerify(uintptr_t site, const uint8_t* bytes, size_t size, bool& protectFailed) {
-    const CodePatchResult result = WriteCodeBytes(site, bytes, size);
+bool PatchAndVerify(uintptr_t site, const uint8_t* bytes, size_t size, bool& protectFailed,
+                    std::span<const ThreadMove> moves = {}) {
+    const CodePatchResult result = WriteCodeBytes(site, bytes, size, moves);
     protectFailed = result == CodePatchResult::ProtectFailed;
     return result == CodePatchResult::Written && CodeBytesEqual(site, bytes, size);
 }
@@ -85,7 +102,8 @@ bool EnsureLimiterPatched() {
     // game's store back so that no half-written instruction is left behind, and do not
     // let a later frame take unverified NOPs for a good patch.
     bool ignored = false;
-    (void)PatchAndVerify(site, kLimiterStore, sizeof(kLimiterStore), ignored);
+    const auto moves = PastLimiterNops(site);
+    (void)PatchAndVerify(site, kLimiterStore, sizeof(kLimiterStore), ignored, moves);
     bridge.LimiterPatched = false;
     bridge.LimiterRejected = true;
     ReportLimiterFailureOnce("Adaptive native 60 was not enabled: the limiter patch could not be verified.");
@@ -104,7 +122,8 @@ bool RestoreLimiter() {
         return false;
     }
     bool protectFailed = false;
-    const bool good = PatchAndVerify(site, kLimiterStore, sizeof(kLimiterStore), protectFailed);
+    const auto moves = PastLimiterNops(site);
+    const bool good = PatchAndVerify(site, kLimiterStore, sizeof(kLimiterStore), protectFailed, moves);
     bridge.LimiterPatched = !good;
     return good;
 }
@@ -290,7 +309,11 @@ bool ArmNpcCorrection() {
     uint8_t jump[kGateJumpSize] = {0x48, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xE0, 0x90, 0x90};
     const uint64_t target = detour;
     std::memcpy(jump + 2, &target, sizeof(target));
-    const CodePatchResult result = WriteCodeBytes(gate, jump, sizeof(jump));
+    // A thread between the gate's instructions continues with the same instruction in the
+    // trampoline, which holds them verbatim.
+    const ThreadMove intoTrampoline[] = {{kGateSecondInstruction, trampoline + kGateSecondInstruction},
+                                         {kGateThirdInstruction, trampoline + kGateThirdInstruction}};
+    const CodePatchResult result = WriteCodeBytes(gate, jump, sizeof(jump), intoTrampoline);
     if (result == CodePatchResult::ProtectFailed) {
         bridge.NpcTrampoline.store(0);
         MemoryFreeExecutable(trampoline);
@@ -300,7 +323,8 @@ bool ArmNpcCorrection() {
     if (result != CodePatchResult::Written || !CodeBytesEqual(gate, jump, sizeof(jump))) {
         // Never leave a partly written jump in the game's code. The trampoline stays: a
         // thread may already be on its way through it.
-        (void)WriteCodeBytes(gate, kPedestrianGate, sizeof(kPedestrianGate));
+        const ThreadMove toDetour[] = {{kGateJumpInstruction, detour}};
+        (void)WriteCodeBytes(gate, kPedestrianGate, sizeof(kPedestrianGate), toDetour);
         CameraLog("NPC correction was not armed: pedestrian detour verification failed.");
         return false;
     }

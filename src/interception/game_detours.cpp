@@ -1,6 +1,11 @@
 #include "interception/game_detours.h"
 
+#include "game/game_bridge.h"
+#include "platform/code_patch.h"
+#include "platform/memory.h"
+
 #include <atomic>
+#include <cstring>
 
 namespace corvane {
 namespace {
@@ -11,6 +16,50 @@ struct DetourPublication {
 };
 
 DetourPublication g_detours[kGameDetourCount];
+std::atomic<uintptr_t> g_handlers[kGameDetourCount];
+
+constexpr uint8_t kNop = 0x90;
+constexpr uint8_t kJumpThroughNextQword[6] = {0xFF, 0x25, 0x00, 0x00, 0x00, 0x00};
+
+constexpr DetourDescription kDescriptions[kGameDetourCount] = {
+    // mov rax,rsp; mov [rax+8],rbx; mov [rax+10h],rsi; push rdi; sub rsp,90h
+    {GameDetour::FinalCamera,
+     0x24D7D0,
+     19,
+     {0x48, 0x8B, 0xC4, 0x48, 0x89, 0x58, 0x08, 0x48, 0x89, 0x70, 0x10, 0x57, 0x48, 0x81, 0xEC, 0x90, 0x00,
+      0x00, 0x00},
+     {3, 7, 11, 12},
+     4,
+     true,
+     0x772AB,
+     {0xE8, 0x20, 0x65, 0x1D, 0x00},
+     0x772B0,
+     0},
+    // mov rax,rsp; push rbp; lea rbp,[rax-5Fh]; sub rsp,0F0h
+    {GameDetour::Projection,
+     0x24F980,
+     15,
+     {0x48, 0x8B, 0xC4, 0x55, 0x48, 0x8D, 0x68, 0xA1, 0x48, 0x81, 0xEC, 0xF0, 0x00, 0x00, 0x00},
+     {3, 4, 8},
+     3,
+     true,
+     0x76E40,
+     {0xE8, 0x3B, 0x8B, 0x1D, 0x00},
+     0x76E45,
+     0},
+    // push rbx; push rbp; push rdi; push r12; push r14; push r15; sub rsp,58h
+    {GameDetour::AllocatorFallback,
+     0x290BA0,
+     14,
+     {0x40, 0x53, 0x55, 0x57, 0x41, 0x54, 0x41, 0x56, 0x41, 0x57, 0x48, 0x83, 0xEC, 0x58},
+     {2, 3, 4, 6, 8, 10},
+     6,
+     false,
+     0,
+     {},
+     0,
+     0},
+};
 
 DetourPublication* Find(GameDetour detour) noexcept {
     const auto index = static_cast<uint32_t>(detour);
@@ -37,6 +86,120 @@ void PublishDetour(GameDetour detour, uintptr_t trampoline, uintptr_t expectedRe
     // The return address first: a handler that sees the trampoline also sees its call site.
     publication->expectedReturn.store(expectedReturn, std::memory_order_release);
     publication->trampoline.store(trampoline, std::memory_order_release);
+}
+
+const DetourDescription& DescribeDetour(GameDetour detour) noexcept {
+    const auto index = static_cast<uint32_t>(detour);
+    return kDescriptions[index < kGameDetourCount ? index : 0];
+}
+
+void BuildDetourTrampoline(const DetourDescription& description, uintptr_t site,
+                           uint8_t (&block)[kDetourTrampolineSize]) noexcept {
+    std::memset(block, 0, sizeof(block));
+    const size_t n = description.length;
+    std::memcpy(block, description.expected, n);
+    std::memcpy(block + n, kJumpThroughNextQword, sizeof(kJumpThroughNextQword));
+    const uint64_t resume = site + n;
+    std::memcpy(block + n + sizeof(kJumpThroughNextQword), &resume, sizeof(resume));
+}
+
+void BuildDetourSitePatch(const DetourDescription& description, uint8_t (&patch)[kMaxDetourLength]) noexcept {
+    std::memset(patch, kNop, sizeof(patch));
+    std::memcpy(patch, kJumpThroughNextQword, sizeof(kJumpThroughNextQword));
+    const uint64_t handler = description.handler;
+    std::memcpy(patch + sizeof(kJumpThroughNextQword), &handler, sizeof(handler));
+}
+
+namespace {
+
+bool DescriptionIsSound(const DetourDescription& description) {
+    return description.handler != 0 && description.length >= kDetourJumpLength &&
+           description.length <= kMaxDetourLength &&
+           static_cast<uint32_t>(description.detour) < kGameDetourCount &&
+           description.instructionStartCount <= sizeof(description.instructionStarts);
+}
+
+// The site's bytes and, where the detour serves one call site, the call that reaches it.
+bool SiteMatches(const DetourDescription& description, uintptr_t& site, uintptr_t& expectedReturn) {
+    if (!ResolveGameAddress(description.siteRva, description.length, site) ||
+        !CodeBytesEqual(site, description.expected, description.length)) {
+        return false;
+    }
+    expectedReturn = 0;
+    if (!description.checksCaller) {
+        return true;
+    }
+    uintptr_t caller = 0;
+    return ResolveGameAddress(description.callerRva, kDetourCallLength, caller) &&
+           CodeBytesEqual(caller, description.callerBytes, kDetourCallLength) &&
+           ResolveGameAddress(description.returnRva, 1, expectedReturn);
+}
+
+// A complete, execute-read trampoline; 0 (nothing left allocated) on failure.
+uintptr_t MakeTrampoline(const DetourDescription& description, uintptr_t site) {
+    const uintptr_t trampoline = MemoryAllocateExecutable(kDetourTrampolineSize);
+    if (trampoline == 0) {
+        return 0;
+    }
+    uint8_t block[kDetourTrampolineSize];
+    BuildDetourTrampoline(description, site, block);
+    uint32_t old = 0;
+    if (!MemoryGuardedWrite(trampoline, block, sizeof(block)) ||
+        !MemoryProtect(trampoline, kDetourTrampolineSize, kPageExecuteRead, old)) {
+        MemoryFreeExecutable(trampoline);
+        return 0;
+    }
+    MemoryFlushInstructionCache(trampoline, description.length + kDetourJumpLength);
+    return trampoline;
+}
+
+} // namespace
+
+bool InstallDetour(const DetourDescription& description) noexcept {
+    if (!DescriptionIsSound(description)) {
+        return false;
+    }
+    uintptr_t site = 0;
+    uintptr_t expectedReturn = 0;
+    if (!SiteMatches(description, site, expectedReturn)) {
+        return false;
+    }
+    const uintptr_t trampoline = MakeTrampoline(description, site);
+    if (trampoline == 0) {
+        return false;
+    }
+    // Published before the site changes: a thread that reaches the handler at once finds it.
+    PublishDetour(description.detour, trampoline, expectedReturn);
+
+    uint8_t patch[kMaxDetourLength];
+    BuildDetourSitePatch(description, patch);
+    ThreadMove moves[sizeof(description.instructionStarts)];
+    for (size_t i = 0; i < description.instructionStartCount; ++i) {
+        const size_t offset = description.instructionStarts[i];
+        moves[i] = ThreadMove{offset, trampoline + offset};
+    }
+    const CodePatchResult result =
+        WriteCodeBytes(site, patch, description.length,
+                       std::span<const ThreadMove>(moves, description.instructionStartCount));
+    if (result == CodePatchResult::Written || result == CodePatchResult::RestoreFailed) {
+        return true; // the site jumps to the handler (with its protection left open in the latter case)
+    }
+    // The site was never written, so no thread can be on its way through the trampoline.
+    PublishDetour(description.detour, 0, 0);
+    MemoryFreeExecutable(trampoline);
+    return false;
+}
+
+void SetDetourHandler(GameDetour detour, uintptr_t handler) noexcept {
+    const auto index = static_cast<uint32_t>(detour);
+    if (index < kGameDetourCount) {
+        g_handlers[index].store(handler);
+    }
+}
+
+uintptr_t DetourHandler(GameDetour detour) noexcept {
+    const auto index = static_cast<uint32_t>(detour);
+    return index < kGameDetourCount ? g_handlers[index].load() : 0;
 }
 
 } // namespace corvane

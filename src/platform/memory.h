@@ -49,8 +49,26 @@ void MemoryFlushInstructionCache(uintptr_t address, size_t size);
 // Copies the program's bytes into game memory; false if the access faults.
 [[nodiscard]] bool MemoryGuardedWrite(uintptr_t destination, const void* source, size_t size);
 
-// Calls a game routine that takes no arguments; false when it raises.
+// Calls a game routine that takes no arguments; false when it raises an exception that the
+// routine does not handle itself.
 [[nodiscard]] bool MemoryGuardedCall(uintptr_t code);
+
+// One atomic 16-byte compare-exchange on a 16-byte aligned address: when the 16 bytes there
+// equal `expected` they become `desired` and `exchanged` is true; otherwise `expected`
+// receives what is there. False when the access faults.
+[[nodiscard]] bool MemoryGuardedCompareExchange16(uintptr_t address, uint8_t (&expected)[16],
+                                                  const uint8_t (&desired)[16], bool& exchanged);
+
+// Stops every other thread of the process for a code write, listing the threads again until
+// no new one appears. False when that was not possible; no thread stays stopped then.
+[[nodiscard]] bool MemorySuspendOtherThreads();
+// The threads stopped by the last MemorySuspendOtherThreads: their count, their instruction
+// pointers and a move of one instruction pointer (false when it could not be read or set).
+size_t MemorySuspendedThreadCount();
+[[nodiscard]] bool MemorySuspendedThreadIp(size_t index, uintptr_t& ip);
+[[nodiscard]] bool MemoryMoveSuspendedThread(size_t index, uintptr_t ip);
+// Lets the stopped threads run again.
+void MemoryResumeOtherThreads();
 
 // Atomic read-modify-writes on game words, each followed by a full barrier; false when
 // the access faults. `previous` receives the value that was replaced.

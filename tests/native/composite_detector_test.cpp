@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace corvane {
@@ -59,6 +60,57 @@ TEST_F(CompositeDetectorTest, PartialInstallationIsRolledBackCompletely) {
         EXPECT_EQ(1, Host().handlersAdded);
         EXPECT_EQ(1, Host().handlersRemoved);
         EXPECT_FALSE(GetGameBridge().DetectorHandlerRegistered);
+    }
+}
+
+// Protection changes that keep failing once placement has started: the breakpoints that
+// could not be taken back keep their handler, which still emulates their stores.
+TEST_F(CompositeDetectorTest, AnIncompleteRollBackKeepsTheHandlerForTheBreakpointsLeft) {
+    struct Case {
+        const char* name;
+        std::function<bool(const fake::ProtectCall&, size_t)> fail;
+        std::vector<size_t> left; // rows still holding a breakpoint
+    };
+    const std::vector<Case> cases = {
+        {"every change from the fifth site on fails",
+         [](const fake::ProtectCall&, size_t index) { return index >= 8; },
+         {0, 1, 2, 3}},
+        {"only the third site cannot be taken back",
+         [](const fake::ProtectCall& call, size_t index) {
+             return index == 8 || (index > 8 && call.address == kImageBase + CompositeWriterTable()[2].rva);
+         },
+         {2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetProcessState();
+        InstallFakeHost();
+        RecordCameraMessages();
+        LayOutGameImage();
+        fake::Memory().failProtect = c.fail;
+        ASSERT_TRUE(IsExecutableValidated());
+        EXPECT_FALSE(GetGameBridge().DetectorInstalled);
+        EXPECT_EQ(c.left.size(), BreakpointCount());
+        for (size_t row : c.left) {
+            EXPECT_EQ(0xCC, fake::PeekValue<uint8_t>(Site(row))) << row;
+        }
+        EXPECT_EQ(0, Host().handlersRemoved);
+        EXPECT_TRUE(GetGameBridge().DetectorHandlerRegistered);
+        const std::string line = "Native composite transition detector roll-back was incomplete: " +
+                                 std::to_string(c.left.size()) +
+                                 " breakpoint(s) remain; their handler stays registered.";
+        EXPECT_EQ(1u, CountCameraMessages(line));
+
+        // A store through a remaining breakpoint is performed as when armed.
+        const size_t row = c.left.front();
+        SetControlBlock(0);
+        fake::PokeValue<uint32_t>(kImageBase + kCompositeKindRva, 2);
+        WriterRegisters registers{11, 12, 13, 14, 15, 16};
+        uintptr_t resume = 0;
+        ASSERT_TRUE(HandleCompositeBreakpoint(Site(row), registers, resume));
+        EXPECT_EQ(Site(row) + CompositeWriterTable()[row].length, resume);
+        EXPECT_NE(0u, fake::PeekValue<uint32_t>(kImageBase + kControlBlockRva));
+        EXPECT_EQ(kHandoffKind2, GetGameBridge().PendingHandoffFlags.load());
     }
 }
 

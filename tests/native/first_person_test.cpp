@@ -233,6 +233,32 @@ TEST_F(FirstPersonTest, AFailedRestoreIsReportedAndTheExitGoesOn) {
     EXPECT_EQ(0u, ControlWord());
 }
 
+// Entry whose protection restore fails: state 17 landed, so first person owns it and puts
+// state 0 back on the way out.
+TEST_F(FirstPersonTest, AnEntryWriteThatLandedWithoutItsProtectionRestoreIsOwned) {
+    const uintptr_t state = kImageBase + kCameraStateRva;
+    fake::SetProtection(state, 4, kPageReadOnly); // opened to read-write, restored to read-only
+    fake::Memory().failProtect = [state](const fake::ProtectCall& call, size_t) {
+        return call.address == state && call.newProtect == kPageReadOnly;
+    };
+    ASSERT_EQ(15, EnterFirstPerson());
+    EXPECT_EQ(17u, CameraState());
+    EXPECT_TRUE(GetGameBridge().OwnsState17);
+    EXPECT_EQ(1u,
+              CountCameraMessages("Camera state changed, but restoring page protection failed (error 5)."));
+    EXPECT_EQ(0u, CountCameraMessages("Automatic first-person entry failed to write camera state 17."));
+    EXPECT_EQ(1u, CountCameraMessages(kEntered));
+
+    fake::Memory().failProtect = nullptr;
+    EXPECT_FALSE(Frame(true));
+    EXPECT_TRUE(Frame(false));
+    EXPECT_EQ(0u, CameraState());
+    EXPECT_EQ(1u, ControlWord());
+    EXPECT_EQ(0u,
+              CountCameraMessages("Automatic first person rejected engine-owned camera state 17; waiting for "
+                                  "sustained native gameplay state 0."));
+}
+
 TEST_F(FirstPersonTest, RetryGuardWaitsTheConfiguredFramesThenCountsAgain) {
     GetSettings().FirstPersonRetryFrames = 3;
     ASSERT_EQ(15, EnterFirstPerson());

@@ -69,6 +69,37 @@ TEST_F(GuardedMemoryTest, ReadableRangesNeedEveryByteInCommittedReadablePages) {
     EXPECT_FALSE(IsRangeReadable(kArea, 4));
 }
 
+// Regions of several pages, as the system reports them: a range that starts inside one must
+// be walked from that region's end, not from the range's start plus the region size.
+TEST_F(GuardedMemoryTest, ReadableRangesWalkRegionsOfManyPages) {
+    constexpr uintptr_t kRun = 0x20000000;
+    fake::Commit(kRun, 0x3000, kPageReadWrite); // one region of three pages
+    fake::Commit(kRun + 0x3000, 0x1000, kPageReadWrite | kPageGuard);
+    fake::Commit(kRun + 0x4000, 0x2000, kPageExecuteRead); // a region of two pages
+    fake::Reserve(kRun + 0x6000, 0x1000);
+    fake::Memory().wholeRegions = true;
+    MemoryRegion region;
+    ASSERT_TRUE(MemoryQuery(kRun + 0x1800, region));
+    ASSERT_EQ(kRun, region.base);
+    ASSERT_EQ(0x3000u, region.size);
+    struct Case {
+        uintptr_t address;
+        size_t size;
+        bool readable;
+    };
+    const Case cases[] = {
+        {kRun + 0x800, 0x2800, true},   // ends at the region's last byte
+        {kRun + 0x800, 0x2801, false},  // one byte into the guard page
+        {kRun + 0x2FFF, 2, false},      // straddles into the guard page
+        {kRun + 0x4800, 0x1800, true},  // inside the second region
+        {kRun + 0x4800, 0x1801, false}, // one byte into the reserved page
+        {kRun + 0x1000, 0x4000, false}, // across both regions and the guard page between
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.readable, IsRangeReadable(c.address, c.size)) << std::hex << c.address << " +" << c.size;
+    }
+}
+
 TEST_F(GuardedMemoryTest, WritableAddressesNeedACommittedWritablePage) {
     const std::pair<uintptr_t, bool> cases[] = {
         {kArea, true},           {kArea + 0x1000, false},
@@ -141,8 +172,8 @@ TEST_F(GuardedMemoryTest, CameraStateWriteFailuresAreReportedInTheirOwnWords) {
 
     fake::Memory().protectCalls.clear();
     fake::Memory().failProtect = [](const fake::ProtectCall&, size_t index) { return index == 1; };
-    EXPECT_FALSE(WriteCameraState(17));
-    EXPECT_EQ(17u, CameraState()); // the value stays written
+    EXPECT_TRUE(WriteCameraState(17)); // the value stays written and counts as written
+    EXPECT_EQ(17u, CameraState());
     EXPECT_EQ("Camera state changed, but restoring page protection failed (error 5).",
               CameraMessages().back());
     fake::Memory().failProtect = nullptr;

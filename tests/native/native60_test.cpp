@@ -177,6 +177,22 @@ TEST_F(Native60Test, LeavingFirstPersonRestoresNative30) {
     EXPECT_EQ(1.0f, PedestrianStepScaled(1.0f));
 }
 
+// Threads stopped between the instructions being replaced continue in equivalent code: in
+// the trampoline's copy of the gate, or after the NOPs when the limiter store comes back.
+TEST_F(Native60Test, ThreadsInsideTheGateOrTheLimiterNopsAreMovedToEquivalentCode) {
+    fake::Memory().threadIps = {kGate + 8, kGate + 11, kGate};
+    Frame();
+    ASSERT_TRUE(GetGameBridge().NpcArmed);
+    const uintptr_t trampoline = GetGameBridge().NpcTrampoline.load();
+    EXPECT_EQ((std::vector<uintptr_t>{trampoline + 8, trampoline + 11, kGate}), fake::Memory().threadIps);
+
+    fake::Memory().threadIps = {kLimiter + 1, kLimiter + 6, kLimiter};
+    Frame(false);
+    ASSERT_TRUE(BytesAt(kLimiter, kLimiterStore, 7));
+    EXPECT_EQ((std::vector<uintptr_t>{kLimiter + 7, kLimiter + 7, kLimiter}), fake::Memory().threadIps);
+    EXPECT_EQ(fake::Memory().suspendCount, fake::Memory().resumeCount);
+}
+
 TEST_F(Native60Test, AFailedLimiterRestoreIsReportedAndTheNextActivationProceeds) {
     GetSettings().FirstPersonRetryFrames = 0;
     Frame();
@@ -215,8 +231,8 @@ TEST_F(Native60Test, LimiterProblemsKeepNative60OffAndAreReportedOnce) {
         {"read-back differs",
          [] {
              // Only the first write lands wrong; the roll-back that follows lands as written.
-             fake::Memory().afterWrite = [](uintptr_t address, size_t) {
-                 if (address == kLimiter) {
+             fake::Memory().afterWrite = [](uintptr_t address, size_t size) {
+                 if (address <= kLimiter && kLimiter < address + size) {
                      fake::PokeValue<uint8_t>(kLimiter + 3, 0xCC);
                      fake::Memory().afterWrite = nullptr;
                  }
@@ -279,8 +295,8 @@ TEST_F(Native60Test, NpcCorrectionFailuresLeaveTheGateIntactAndNative60Running) 
          "NPC correction was not armed: pedestrian detour verification failed.", true},
         {"gate read-back differs",
          [] {
-             fake::Memory().afterWrite = [](uintptr_t address, size_t) {
-                 if (address == kGate) {
+             fake::Memory().afterWrite = [](uintptr_t address, size_t size) {
+                 if (address <= kGate && kGate < address + size) {
                      fake::PokeValue<uint8_t>(kGate + 11, 0x00);
                      fake::Memory().afterWrite = nullptr;
                  }

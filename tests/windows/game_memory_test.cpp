@@ -9,7 +9,10 @@
 #include <windows.h>
 
 #include <cstring>
+#include <stdexcept>
 #include <thread>
+
+extern "C" int corvane_guarded_call(uintptr_t routine);
 
 namespace corvane {
 namespace {
@@ -124,6 +127,162 @@ TEST(GuardedCallWin32, RaisingRoutinesAreContained) {
     // Debugger output is an informational exception and passes through a guarded call.
     EXPECT_TRUE(
         GuardedCall(reinterpret_cast<uintptr_t>(+[] { OutputDebugStringA("inside a guarded call\n"); })));
+}
+
+// A routine that raises an exception and handles it itself, through a structured exception
+// handler on its own frame (the way a game routine compiled with __try/__except does): the
+// guard around the call must not cut in ahead of that handler.
+constexpr DWORD kOwnException = 0xE06D7363; // the code C++ exceptions of the game's compiler carry
+int g_ownHandled = 0;
+int g_afterOwnRaise = 0;
+
+extern "C" EXCEPTION_DISPOSITION corvane_test_own_handler(EXCEPTION_RECORD* record, void*, CONTEXT*, void*) {
+    if ((record->ExceptionFlags & EXCEPTION_UNWIND) == 0 && record->ExceptionCode == kOwnException) {
+        ++g_ownHandled;
+        return ExceptionContinueExecution;
+    }
+    return ExceptionContinueSearch;
+}
+
+extern "C" void corvane_test_raise_own() {
+    RaiseException(kOwnException, 0, 0, nullptr);
+    ++g_afterOwnRaise;
+}
+
+extern "C" void corvane_test_handles_its_own();
+asm(R"(
+    .text
+    .globl corvane_test_handles_its_own
+    .def corvane_test_handles_its_own; .scl 2; .type 32; .endef
+corvane_test_handles_its_own:
+    .seh_proc corvane_test_handles_its_own
+    .seh_handler corvane_test_own_handler, @except
+    subq $0x28, %rsp
+    .seh_stackalloc 0x28
+    .seh_endprologue
+    call corvane_test_raise_own
+    nop
+    addq $0x28, %rsp
+    ret
+    .seh_endproc
+)");
+
+int g_caughtInside = 0;
+void ThrowsAndCatchesInside() {
+    try {
+        throw std::runtime_error("handled inside the routine");
+    } catch (const std::runtime_error&) {
+        ++g_caughtInside;
+    }
+}
+
+TEST(GuardedCallWin32, ExceptionsTheRoutineHandlesItselfNeverReachTheGuard) {
+    g_ownHandled = 0;
+    g_afterOwnRaise = 0;
+    g_caughtInside = 0;
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        EXPECT_TRUE(GuardedCall(reinterpret_cast<uintptr_t>(&corvane_test_handles_its_own)));
+        EXPECT_EQ(round + 1, g_ownHandled);
+        EXPECT_EQ(round + 1, g_afterOwnRaise); // the routine ran to its end
+        EXPECT_TRUE(GuardedCall(reinterpret_cast<uintptr_t>(&ThrowsAndCatchesInside)));
+        EXPECT_EQ(round + 1, g_caughtInside);
+        // An unhandled fault is caught, and the thread is sound for the next round.
+        EXPECT_FALSE(GuardedCall(reinterpret_cast<uintptr_t>(&WriteThroughNull)));
+        EXPECT_FALSE(GuardedCall(reinterpret_cast<uintptr_t>(&RaiseSoftwareException)));
+    }
+    // The thread's own exception handling still works after the caught faults.
+    int caught = 0;
+    try {
+        throw 5;
+    } catch (int value) {
+        caught = value;
+    }
+    EXPECT_EQ(5, caught);
+}
+
+// Registers that the calling convention keeps across a call survive a caught fault.
+extern "C" int corvane_test_fault_keeping_registers(uintptr_t faulting);
+asm(R"(
+    .text
+    .globl corvane_test_fault_keeping_registers
+    .def corvane_test_fault_keeping_registers; .scl 2; .type 32; .endef
+corvane_test_fault_keeping_registers:
+    .seh_proc corvane_test_fault_keeping_registers
+    pushq %rbx
+    .seh_pushreg %rbx
+    pushq %rsi
+    .seh_pushreg %rsi
+    pushq %rdi
+    .seh_pushreg %rdi
+    pushq %r12
+    .seh_pushreg %r12
+    subq $0x20, %rsp
+    .seh_stackalloc 0x20
+    .seh_endprologue
+    movq $0x1111, %rbx
+    movq $0x2222, %rsi
+    movq $0x3333, %rdi
+    movq $0x4444, %r12
+    call corvane_guarded_call
+    xorl %eax, %eax
+    cmpq $0x1111, %rbx
+    jne 1f
+    cmpq $0x2222, %rsi
+    jne 1f
+    cmpq $0x3333, %rdi
+    jne 1f
+    cmpq $0x4444, %r12
+    jne 1f
+    movl $1, %eax
+1:
+    addq $0x20, %rsp
+    popq %r12
+    popq %rdi
+    popq %rsi
+    popq %rbx
+    ret
+    .seh_endproc
+)");
+
+// Clobbers the registers the convention says it keeps (saving them in its prologue, as
+// compiled code does), then faults.
+extern "C" void corvane_test_clobber_and_fault();
+asm(R"(
+    .text
+    .globl corvane_test_clobber_and_fault
+    .def corvane_test_clobber_and_fault; .scl 2; .type 32; .endef
+corvane_test_clobber_and_fault:
+    .seh_proc corvane_test_clobber_and_fault
+    pushq %rbx
+    .seh_pushreg %rbx
+    pushq %rsi
+    .seh_pushreg %rsi
+    pushq %rdi
+    .seh_pushreg %rdi
+    pushq %r12
+    .seh_pushreg %r12
+    subq $0x28, %rsp
+    .seh_stackalloc 0x28
+    .seh_endprologue
+    xorl %ebx, %ebx
+    xorl %esi, %esi
+    xorl %edi, %edi
+    xorl %r12d, %r12d
+    movl %eax, 0
+    nop
+    addq $0x28, %rsp
+    popq %r12
+    popq %rdi
+    popq %rsi
+    popq %rbx
+    ret
+    .seh_endproc
+)");
+
+TEST(GuardedCallWin32, ACaughtFaultLeavesTheCallersRegistersAsTheyWere) {
+    EXPECT_EQ(1, corvane_test_fault_keeping_registers(
+                     reinterpret_cast<uintptr_t>(&corvane_test_clobber_and_fault)));
 }
 
 constexpr DWORD kTestException = 0xE0000002;

@@ -1,12 +1,19 @@
 // Page queries and protection through the Windows memory functions, and accesses to game
-// memory that survive a fault. MinGW has no structured exception blocks, so a guarded
-// access records a recovery point in a thread-local slot; a vectored handler that sees a
-// fault on a thread with a recovery point sends that thread back to it, and the access
-// reports false.
+// memory that survive a fault.
+//
+// Copies and exchanges touch only our own code's loads and stores, so a fault there can only
+// be theirs: a guarded access records a recovery point in a thread-local slot, and a vectored
+// handler that sees a fault on a thread with a recovery point sends that thread back to it.
+//
+// A guarded call runs game code, which may raise and handle exceptions of its own. Vectored
+// handlers run before any frame handler, so the call goes through a small assembly routine
+// whose frame carries a structured exception handler: the system consults it only after every
+// frame of the game routine has declined the exception, and it then unwinds to its own frame.
 #include "platform/memory.h"
 
 #include <windows.h>
 
+#include <cstring>
 #include <mutex>
 
 namespace corvane {
@@ -37,7 +44,7 @@ bool IsFaultCode(DWORD code) {
     return (code & 0x80000000u) != 0;
 }
 
-LONG CALLBACK GuardHandler(EXCEPTION_POINTERS* info) {
+LONG CALLBACK GuardHandler(EXCEPTION_POINTERS* info) noexcept {
     if (info == nullptr || info->ExceptionRecord == nullptr || info->ContextRecord == nullptr) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
@@ -91,6 +98,52 @@ template <typename Body> [[gnu::noinline]] bool RunGuarded(Body& body) {
 thread_local DWORD t_lastError = 0;
 
 } // namespace
+} // namespace corvane
+
+// The guarded call: `corvane_guarded_call(routine)` calls the routine and returns 1; when an
+// exception leaves the routine unhandled, the frame handler below unwinds to
+// `corvane_guarded_call_caught`, which returns 0. The unwind restores the non-volatile
+// registers from the routine's frames, so the caller finds them as the calling convention
+// promises.
+extern "C" int corvane_guarded_call(uintptr_t routine);
+extern "C" void corvane_guarded_call_caught();
+
+extern "C" EXCEPTION_DISPOSITION corvane_guarded_call_handler(EXCEPTION_RECORD* record,
+                                                              void* establisherFrame, CONTEXT* /*context*/,
+                                                              DISPATCHER_CONTEXT* dispatch) noexcept {
+    if (record == nullptr || dispatch == nullptr || (record->ExceptionFlags & EXCEPTION_UNWIND) != 0 ||
+        !corvane::IsFaultCode(record->ExceptionCode)) {
+        return ExceptionContinueSearch;
+    }
+    RtlUnwindEx(establisherFrame, reinterpret_cast<void*>(&corvane_guarded_call_caught), record, nullptr,
+                dispatch->ContextRecord, dispatch->HistoryTable);
+    return ExceptionContinueSearch; // not reached: the unwind resumes at the landing label
+}
+
+asm(R"(
+    .text
+    .globl corvane_guarded_call
+    .globl corvane_guarded_call_caught
+    .def corvane_guarded_call; .scl 2; .type 32; .endef
+    .p2align 4
+corvane_guarded_call:
+    .seh_proc corvane_guarded_call
+    .seh_handler corvane_guarded_call_handler, @except
+    subq $0x28, %rsp
+    .seh_stackalloc 0x28
+    .seh_endprologue
+    call *%rcx
+    movl $1, %eax
+    jmp 1f
+corvane_guarded_call_caught:
+    xorl %eax, %eax
+1:
+    addq $0x28, %rsp
+    ret
+    .seh_endproc
+)");
+
+namespace corvane {
 
 bool MemoryQuery(uintptr_t address, MemoryRegion& region) {
     MEMORY_BASIC_INFORMATION info{};
@@ -163,8 +216,38 @@ bool MemoryGuardedCall(uintptr_t code) {
     if (code == 0) {
         return false;
     }
-    auto body = [&] { reinterpret_cast<void (*)()>(code)(); };
-    return RunGuarded(body);
+    return corvane_guarded_call(code) != 0;
+}
+
+bool MemoryGuardedCompareExchange16(uintptr_t address, uint8_t (&expected)[16], const uint8_t (&desired)[16],
+                                    bool& exchanged) {
+    if (address % 16 != 0) {
+        return false;
+    }
+    uint64_t compare[2];
+    uint64_t replace[2];
+    std::memcpy(compare, expected, sizeof(compare));
+    std::memcpy(replace, desired, sizeof(replace));
+    bool equal = false;
+    auto body = [&] {
+        uint64_t low = compare[0];
+        uint64_t high = compare[1];
+        asm volatile("lock cmpxchg16b %[block]"
+                     : "=@ccz"(equal), [block] "+m"(*reinterpret_cast<volatile unsigned __int128*>(address)),
+                       "+a"(low), "+d"(high)
+                     : "b"(replace[0]), "c"(replace[1])
+                     : "memory");
+        compare[0] = low;
+        compare[1] = high;
+    };
+    if (!RunGuarded(body)) {
+        return false;
+    }
+    exchanged = equal;
+    if (!equal) {
+        std::memcpy(expected, compare, sizeof(compare));
+    }
+    return true;
 }
 
 bool MemoryGuardedExchange32(uintptr_t address, uint32_t value, uint32_t& previous) {

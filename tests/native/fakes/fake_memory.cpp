@@ -154,6 +154,20 @@ bool MemoryQuery(uintptr_t address, MemoryRegion& region) {
     region.size = fake::kPageSize;
     region.state = page == nullptr ? 0 : page->state;
     region.protect = page == nullptr ? 0 : page->protect;
+    if (g_memory.wholeRegions && page != nullptr) {
+        const auto same = [&](uintptr_t other) {
+            const fake::FakePage* neighbour = fake::FindPage(other);
+            return neighbour != nullptr && neighbour->state == page->state &&
+                   neighbour->protect == page->protect;
+        };
+        while (region.base >= fake::kPageSize && same(region.base - fake::kPageSize)) {
+            region.base -= fake::kPageSize;
+        }
+        while (same(base + region.size)) {
+            region.size += fake::kPageSize;
+        }
+        region.size += base - region.base;
+    }
     return true;
 }
 
@@ -213,6 +227,7 @@ bool MemoryGuardedWrite(uintptr_t destination, const void* source, size_t size) 
     }
     fake::Poke(destination, source, size);
     ++g_memory.writeCount;
+    ++(g_memory.threadsStopped ? g_memory.writesWhileStopped : g_memory.writesWhileRunning);
     if (g_memory.afterWrite) {
         const auto hook = g_memory.afterWrite; // the hook may replace itself
         hook(destination, size);
@@ -265,6 +280,71 @@ bool MemoryGuardedOr8(uintptr_t address, uint8_t bits) {
     }
     previous = fake::PeekValue<uint8_t>(address);
     return Exchange<uint8_t>(address, static_cast<uint8_t>(previous | bits), previous);
+}
+
+bool MemoryGuardedCompareExchange16(uintptr_t address, uint8_t (&expected)[16], const uint8_t (&desired)[16],
+                                    bool& exchanged) {
+    if (address % 16 != 0 || !fake::Accessible(address, 16, true)) {
+        return false;
+    }
+    uint8_t current[16];
+    fake::Peek(address, current, sizeof(current));
+    exchanged = std::memcmp(current, expected, sizeof(current)) == 0;
+    if (!exchanged) {
+        std::memcpy(expected, current, sizeof(current));
+        return true;
+    }
+    fake::Poke(address, desired, sizeof(desired));
+    ++g_memory.writeCount;
+    ++(g_memory.threadsStopped ? g_memory.writesWhileStopped : g_memory.writesWhileRunning);
+    g_memory.exchanges16.push_back(address);
+    if (g_memory.afterWrite) {
+        const auto hook = g_memory.afterWrite;
+        hook(address, sizeof(desired));
+    }
+    return true;
+}
+
+bool MemorySuspendOtherThreads() {
+    if (g_memory.suspendFails || g_memory.threadsStopped) {
+        return false;
+    }
+    ++g_memory.suspendCount;
+    g_memory.threadsStopped = true;
+    return true;
+}
+
+size_t MemorySuspendedThreadCount() {
+    return g_memory.threadsStopped ? g_memory.threadIps.size() : 0;
+}
+
+bool MemorySuspendedThreadIp(size_t index, uintptr_t& ip) {
+    if (!g_memory.threadsStopped || index >= g_memory.threadIps.size()) {
+        return false;
+    }
+    ip = g_memory.threadIps[index];
+    return true;
+}
+
+bool MemoryMoveSuspendedThread(size_t index, uintptr_t ip) {
+    if (!g_memory.threadsStopped || index >= g_memory.threadIps.size() || g_memory.moveFails) {
+        return false;
+    }
+    g_memory.threadIps[index] = ip;
+    g_memory.threadMoves.emplace_back(index, ip);
+    return true;
+}
+
+void MemoryResumeOtherThreads() {
+    if (!g_memory.threadsStopped) {
+        return;
+    }
+    ++g_memory.resumeCount;
+    g_memory.threadsStopped = false;
+    if (g_memory.whileRunning) {
+        const auto step = g_memory.whileRunning;
+        step();
+    }
 }
 
 } // namespace corvane

@@ -38,6 +38,9 @@ struct FakeMemory {
     std::function<bool(const ProtectCall&, size_t index)> failProtect;
     uint32_t protectError = 5;
     int queriesBeforeFailure = -1; // the query after this many more answers fails; -1 never
+    // Queries answer with the whole run of neighbouring pages of the same state and
+    // protection, as the system does, instead of one page per region.
+    bool wholeRegions = false;
     bool allocationFails = false;
     uintptr_t nextAllocation = 0x7FF000000000;
     std::set<uintptr_t> liveAllocations;
@@ -49,6 +52,23 @@ struct FakeMemory {
     size_t writeCount = 0; // successful writes of any kind into simulated memory
     // Runs after each guarded write (address, size): lets a test change what was written.
     std::function<void(uintptr_t, size_t)> afterWrite;
+
+    // 16-byte compare-exchanges that replaced a block (aligned addresses), in order.
+    std::vector<uintptr_t> exchanges16;
+    // Guarded writes and exchanges made while the other threads were stopped / running.
+    size_t writesWhileStopped = 0;
+    size_t writesWhileRunning = 0;
+
+    // The process's other threads, by instruction pointer, and the stopping of them.
+    std::vector<uintptr_t> threadIps;
+    bool threadsStopped = false;
+    bool suspendFails = false;
+    bool moveFails = false;
+    size_t suspendCount = 0;
+    size_t resumeCount = 0;
+    std::vector<std::pair<size_t, uintptr_t>> threadMoves; // (thread, new instruction pointer)
+    // Runs while the threads are let go between two stops (the threads move on).
+    std::function<void()> whileRunning;
 };
 
 FakeMemory& Memory();

@@ -1,0 +1,168 @@
+#include "platform/code_patch.h"
+
+#include "fakes/fake_memory.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <vector>
+
+namespace corvane {
+namespace {
+
+using namespace testing_support;
+
+constexpr uintptr_t kCode = 0x140010000;
+constexpr uintptr_t kTrampoline = 0x7FF000000000;
+
+class CodePatchTest : public ProcessStateTest {
+protected:
+    void SetUp() override {
+        ProcessStateTest::SetUp();
+        fake::Commit(kCode, 0x1000, kPageReadWrite);
+        for (uintptr_t i = 0; i < 0x100; ++i) {
+            fake::PokeValue<uint8_t>(kCode + i, static_cast<uint8_t>(0xA0 + (i & 0x0F)));
+        }
+        fake::SetProtection(kCode, 0x1000, kPageExecuteRead);
+    }
+    static std::vector<uint8_t> BytesAt(uintptr_t address, size_t size) {
+        std::vector<uint8_t> bytes(size);
+        fake::Peek(address, bytes.data(), size);
+        return bytes;
+    }
+    static std::vector<uint8_t> Pattern(size_t size, uint8_t first) {
+        std::vector<uint8_t> bytes(size);
+        for (size_t i = 0; i < size; ++i) {
+            bytes[i] = static_cast<uint8_t>(first + i);
+        }
+        return bytes;
+    }
+};
+
+TEST_F(CodePatchTest, APatchInsideOneBlockIsOneAtomicExchangeThatKeepsItsNeighbours) {
+    const uintptr_t site = kCode + 0x23; // 7 bytes inside the block at +0x20
+    for (const bool threadsStop : {true, false}) {
+        SCOPED_TRACE(threadsStop ? "threads stopped" : "threads cannot be stopped");
+        fake::Memory().exchanges16.clear();
+        fake::Memory().flushes.clear();
+        fake::Memory().writesWhileStopped = 0;
+        fake::Memory().suspendFails = !threadsStop;
+        const std::vector<uint8_t> patch = Pattern(7, threadsStop ? 0x10 : 0x30);
+        const std::vector<uint8_t> before = BytesAt(kCode + 0x20, 16);
+        ASSERT_EQ(CodePatchResult::Written, WriteCodeBytes(site, patch.data(), patch.size()));
+        EXPECT_EQ(std::vector<uintptr_t>{kCode + 0x20}, fake::Memory().exchanges16);
+        EXPECT_EQ(threadsStop ? 1u : 0u, fake::Memory().writesWhileStopped);
+        std::vector<uint8_t> expected = before;
+        std::copy(patch.begin(), patch.end(), expected.begin() + 3);
+        EXPECT_EQ(expected, BytesAt(kCode + 0x20, 16));
+        EXPECT_EQ(kPageExecuteRead, fake::ProtectionAt(site));
+        ASSERT_EQ(1u, fake::Memory().flushes.size());
+        EXPECT_EQ(site, fake::Memory().flushes[0].first);
+        EXPECT_EQ(7u, fake::Memory().flushes[0].second);
+    }
+}
+
+TEST_F(CodePatchTest, APatchAcrossBlocksIsWrittenWhileTheOtherThreadsAreStopped) {
+    const uintptr_t site = kCode + 0x30;
+    const std::vector<uint8_t> patch = Pattern(19, 0x40);
+    // One thread before the site, one at its first byte, one after it: none needs moving.
+    fake::Memory().threadIps = {site - 1, site, site + 19};
+    ASSERT_EQ(CodePatchResult::Written, WriteCodeBytes(site, patch.data(), patch.size()));
+    EXPECT_EQ(patch, BytesAt(site, 19));
+    EXPECT_EQ(1u, fake::Memory().suspendCount);
+    EXPECT_EQ(1u, fake::Memory().resumeCount);
+    EXPECT_EQ(0u, fake::Memory().writesWhileRunning);
+    EXPECT_EQ(1u, fake::Memory().writesWhileStopped);
+    EXPECT_TRUE(fake::Memory().threadMoves.empty());
+    EXPECT_EQ(kPageExecuteRead, fake::ProtectionAt(site));
+}
+
+TEST_F(CodePatchTest, ThreadsInsideTheReplacedInstructionsAreMovedWhereTheMovesSay) {
+    struct Case {
+        const char* name;
+        uintptr_t site;
+        size_t size;
+    };
+    const Case cases[] = {{"across blocks", kCode + 0x50, 19}, {"inside one block", kCode + 0x80, 15}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::Memory().threadMoves.clear();
+        fake::Memory().threadIps = {c.site + 3, c.site + 7, c.site, c.site + 12};
+        const ThreadMove moves[] = {
+            {3, kTrampoline + 3}, {7, kTrampoline + 7}, {11, kTrampoline + 11}, {12, kTrampoline + 12}};
+        const std::vector<uint8_t> patch = Pattern(c.size, 0x60);
+        ASSERT_EQ(CodePatchResult::Written, WriteCodeBytes(c.site, patch.data(), patch.size(), moves));
+        EXPECT_EQ(patch, BytesAt(c.site, c.size));
+        const std::vector<uintptr_t> expected = {kTrampoline + 3, kTrampoline + 7, c.site, kTrampoline + 12};
+        EXPECT_EQ(expected, fake::Memory().threadIps);
+        EXPECT_EQ(3u, fake::Memory().threadMoves.size());
+        EXPECT_EQ(0u, fake::Memory().writesWhileRunning);
+        EXPECT_EQ(fake::Memory().suspendCount, fake::Memory().resumeCount);
+    }
+    // The patch inside one block is still one atomic exchange.
+    EXPECT_EQ(std::vector<uintptr_t>{kCode + 0x80}, fake::Memory().exchanges16);
+}
+
+TEST_F(CodePatchTest, AThreadInsideWithNowhereToGoIsLetRunUntilItHasLeft) {
+    const uintptr_t site = kCode + 0x30;
+    const std::vector<uint8_t> patch = Pattern(19, 0x70);
+    fake::Memory().threadIps = {site + 5};
+    int releases = 0;
+    fake::Memory().whileRunning = [&] {
+        if (++releases == 2) {
+            fake::Memory().threadIps[0] = site + 19; // the thread finished the old instructions
+        }
+    };
+    ASSERT_EQ(CodePatchResult::Written, WriteCodeBytes(site, patch.data(), patch.size()));
+    EXPECT_EQ(patch, BytesAt(site, 19));
+    EXPECT_EQ(3u, fake::Memory().suspendCount);
+    EXPECT_EQ(3u, fake::Memory().resumeCount);
+    EXPECT_EQ(1u, fake::Memory().writesWhileStopped);
+    EXPECT_EQ(0u, fake::Memory().writesWhileRunning);
+}
+
+TEST_F(CodePatchTest, WhenThreadsCannotBeStoppedOrMovedNothingIsWritten) {
+    struct Case {
+        const char* name;
+        std::vector<uintptr_t> threads;
+        bool suspendFails;
+        bool moveFails;
+    };
+    const uintptr_t site = kCode + 0x30;
+    const std::vector<Case> cases = {
+        {"threads cannot be stopped for a patch across blocks", {}, true, false},
+        {"a thread never leaves", {site + 5}, false, false},
+        {"a thread cannot be moved", {site + 3}, false, true},
+    };
+    const ThreadMove moves[] = {{3, kTrampoline + 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> before = BytesAt(site, 19);
+        fake::Memory().threadIps = c.threads;
+        fake::Memory().suspendFails = c.suspendFails;
+        fake::Memory().moveFails = c.moveFails;
+        const std::vector<uint8_t> patch = Pattern(19, 0x80);
+        EXPECT_EQ(CodePatchResult::WriteFailed, WriteCodeBytes(site, patch.data(), patch.size(), moves));
+        EXPECT_EQ(before, BytesAt(site, 19));
+        EXPECT_EQ(kPageExecuteRead, fake::ProtectionAt(site));
+        EXPECT_EQ(fake::Memory().suspendCount, fake::Memory().resumeCount);
+        EXPECT_FALSE(fake::Memory().threadsStopped);
+    }
+}
+
+TEST_F(CodePatchTest, ProtectionFailuresAreReportedApart) {
+    const std::vector<uint8_t> patch = Pattern(4, 0x90);
+    fake::Memory().failProtect = [](const fake::ProtectCall&, size_t index) { return index == 0; };
+    const std::vector<uint8_t> before = BytesAt(kCode + 0x10, 4);
+    EXPECT_EQ(CodePatchResult::ProtectFailed, WriteCodeBytes(kCode + 0x10, patch.data(), patch.size()));
+    EXPECT_EQ(before, BytesAt(kCode + 0x10, 4));
+    fake::Memory().protectCalls.clear();
+    fake::Memory().failProtect = [](const fake::ProtectCall&, size_t index) { return index == 1; };
+    EXPECT_EQ(CodePatchResult::RestoreFailed, WriteCodeBytes(kCode + 0x10, patch.data(), patch.size()));
+    EXPECT_EQ(patch, BytesAt(kCode + 0x10, 4));
+    EXPECT_EQ(kPageExecuteReadWrite, fake::ProtectionAt(kCode + 0x10));
+}
+
+} // namespace
+} // namespace corvane
