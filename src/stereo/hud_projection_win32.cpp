@@ -145,6 +145,8 @@ bool BuildHudEyeBuffers(ID3D11Device* device, HudCacheEntry& entry, const HudSaf
     return true;
 }
 
+} // namespace
+
 void EndHudDraw(ID3D11DeviceContext* context, HudDrawOverride& saved) noexcept {
     if (saved.rectCount > 0) {
         if (const auto setRects =
@@ -165,9 +167,8 @@ void EndHudDraw(ID3D11DeviceContext* context, HudDrawOverride& saved) noexcept {
     if (saved.gameBuffer != nullptr) {
         saved.gameBuffer->Release();
     }
+    saved = HudDrawOverride{};
 }
-
-} // namespace
 
 void IdentifyHudShader(const void* bytecode, SIZE_T length, ID3D11VertexShader* shader) noexcept {
     if (shader == nullptr || !IsHudShaderBytecode(bytecode, length)) {

@@ -47,6 +47,9 @@ struct HudDrawOverride {
 // false (nothing changed) unless the draw is a HUD draw that can be re-projected.
 [[nodiscard]] bool BeginHudDraw(ID3D11DeviceContext* context, HudDrawOverride& saved) noexcept;
 
+// After the draw: the game's rectangles, override state and buffer back, references released.
+void EndHudDraw(ID3D11DeviceContext* context, HudDrawOverride& saved) noexcept;
+
 // The per-eye buffer of the HUD buffer `gameBuffer` for the current eye, built when needed,
 // with a reference for the caller; null when the HUD is not re-projected.
 [[nodiscard]] ID3D11Buffer* GetHudEyeBuffer(ID3D11DeviceContext* context, ID3D11Buffer* gameBuffer,
