@@ -270,6 +270,10 @@ ID3D11Buffer* GetHudEyeBuffer(ID3D11DeviceContext* context, ID3D11Buffer* gameBu
 }
 
 bool BeginHudDraw(ID3D11DeviceContext* context, HudDrawOverride& saved) noexcept {
+    // No HUD shader known yet: no draw can be a HUD draw, and the thread state need not be read.
+    if (g_rememberedShaders.load(std::memory_order_relaxed) == 0) {
+        return false;
+    }
     HudThreadState& thread = ThreadHud();
     if (context == nullptr || thread.lastVsContext != context || !thread.hudShaderBound) {
         return false;
@@ -344,6 +348,11 @@ void STDMETHODCALLTYPE OnDraw(ID3D11DeviceContext* context, UINT vertexCount, UI
     if (real == nullptr) {
         return;
     }
+    // Until a HUD shader is known no draw can be a HUD draw: skip the saved record entirely.
+    if (g_rememberedShaders.load(std::memory_order_relaxed) == 0) {
+        real(context, vertexCount, startVertex);
+        return;
+    }
     HudDrawOverride saved;
     const bool prepared = BeginHudDraw(context, saved);
     real(context, vertexCount, startVertex);
@@ -356,6 +365,11 @@ void STDMETHODCALLTYPE OnDrawIndexed(ID3D11DeviceContext* context, UINT indexCou
                                      INT baseVertex) noexcept {
     const auto real = RealEntry<DrawIndexedEntry>(context, ContextMethod::DrawIndexed);
     if (real == nullptr) {
+        return;
+    }
+    // Until a HUD shader is known no draw can be a HUD draw: skip the saved record entirely.
+    if (g_rememberedShaders.load(std::memory_order_relaxed) == 0) {
+        real(context, indexCount, startIndex, baseVertex);
         return;
     }
     HudDrawOverride saved;
