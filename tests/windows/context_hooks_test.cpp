@@ -242,6 +242,44 @@ TEST_F(ContextHooksTest, EveryInterceptedCallReachesTheRealMethodOnImmediateAndD
     }
 }
 
+// Before anything is hooked no real entry point is known: the hooks fail safely instead of
+// calling through a null pointer.
+TEST_F(ContextHooksTest, WithoutSavedEntriesTheHooksFailSafely) {
+    ASSERT_EQ(ContextTableRecordCount(), 0u) << "this process must not have hooked anything yet";
+    D3D11_BUFFER_DESC desc{};
+    desc.ByteWidth = 128;
+    desc.BindFlags = D3D11_BIND_CONSTANT_BUFFER;
+    ID3D11Buffer* buffer = nullptr;
+    EXPECT_EQ(CreateBufferHook(device.Get(), &desc, nullptr, &buffer), E_FAIL);
+    EXPECT_EQ(buffer, nullptr);
+    ID3D11VertexShader* shader = nullptr;
+    const uint8_t bytes[4] = {};
+    EXPECT_EQ(CreateVertexShaderHook(device.Get(), bytes, sizeof bytes, nullptr, &shader), E_FAIL);
+    EXPECT_EQ(shader, nullptr);
+    ID3D11DeviceContext* context = nullptr;
+    EXPECT_EQ(CreateDeferredContextHook(device.Get(), 0, &context), E_FAIL);
+    EXPECT_EQ(context, nullptr);
+
+    ComPtr<ID3D11Buffer> constants = MakeConstantBuffer(device.Get(), 528, true);
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    EXPECT_EQ(OnMap(immediate.Get(), constants.Get(), 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped), E_FAIL);
+    EXPECT_EQ(mapped.pData, nullptr) << "nothing was mapped";
+    // The others have nothing to return; they must simply come back.
+    ID3D11Buffer* bound = constants.Get();
+    OnVSSetConstantBuffers(immediate.Get(), 0, 1, &bound);
+    OnVSSetShader(immediate.Get(), nullptr, nullptr, 0);
+    OnDraw(immediate.Get(), 3, 0);
+    OnDrawIndexed(immediate.Get(), 3, 0, 0);
+    OnUnmap(immediate.Get(), constants.Get(), 0);
+    const D3D11_RECT rect{0, 0, 1, 1};
+    OnRSSetScissorRects(immediate.Get(), 1, &rect);
+    uint8_t source[528] = {};
+    OnUpdateSubresource(immediate.Get(), constants.Get(), 0, nullptr, source, 0, 0);
+    ComPtr<ID3D11Buffer> stillUnbound;
+    immediate->VSGetConstantBuffers(0, 1, stillUnbound.Put());
+    EXPECT_FALSE(stillUnbound) << "no real method was reached";
+}
+
 // The first hooked deferred context and the sixteenth are reported; the others are not.
 TEST_F(ContextHooksTest, DeferredContextsAreCountedAndTheFirstAndSixteenthReported) {
     DebugOutputCapture capture;
