@@ -1,0 +1,64 @@
+// The context method tables the program has met: one record per distinct table with the
+// real entry points of the eight intercepted methods, the fallback set, and the lookup every
+// context handler calls through. Records are created under ContextHookMutex (the thread that
+// creates a device or a deferred context); the lookup runs on any game thread without a lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+namespace corvane {
+
+// The intercepted context methods, numbered as in the records (1 to 8).
+enum class ContextMethod : uint32_t {
+    VSSetConstantBuffers = 1,
+    VSSetShader = 2,
+    DrawIndexed = 3,
+    Draw = 4,
+    Map = 5,
+    Unmap = 6,
+    RSSetScissorRects = 7,
+    UpdateSubresource = 8,
+};
+
+inline constexpr uint32_t kContextMethodCount = 8;
+inline constexpr uint32_t kMaxContextTables = 32;
+
+// The table index of each intercepted method, in record order.
+inline constexpr uint32_t kContextMethodSlots[kContextMethodCount] = {7, 11, 12, 13, 14, 15, 45, 48};
+
+[[nodiscard]] constexpr uint32_t ContextMethodSlot(ContextMethod method) {
+    return kContextMethodSlots[static_cast<uint32_t>(method) - 1];
+}
+
+// The program's handler for each method, in record order.
+struct ContextHandlerSet {
+    void* entries[kContextMethodCount] = {};
+};
+
+// One distinct table: complete before the count that makes it visible is raised, never
+// changed afterwards.
+struct ContextTableRecord {
+    std::atomic<void* const*> table{nullptr};
+    std::atomic<void*> entries[kContextMethodCount] = {};
+};
+
+// Serialises every method-table patch (device and contexts).
+std::mutex& ContextHookMutex();
+
+// Records `table` on first sight and puts the handlers into its eight slots. Caller holds
+// ContextHookMutex. True only when all eight slots carry the handlers.
+[[nodiscard]] bool HookContextMethodTable(void** table, const ContextHandlerSet& handlers) noexcept;
+
+// The real entry point of `method` for a context whose table is `table`: the record of that
+// table, else the fallback set of the first table recorded; null when neither has it.
+[[nodiscard]] void* FindRealEntryInTable(void* const* table, ContextMethod method) noexcept;
+
+[[nodiscard]] uint32_t ContextTableRecordCount() noexcept;
+
+// Forgets every record and the fallback set. Only for native tests that build their own tables:
+// the records of a running program are never removed.
+void ResetContextTablesForTesting() noexcept;
+
+} // namespace corvane

@@ -1,0 +1,199 @@
+#include "stereo/camera_buffer_win32.h"
+
+#include "core/log.h"
+#include "interception/context_entries_win32.h"
+#include "interception/handler_boundary.h"
+#include "platform/win32/com_ptr_win32.h"
+#include "stereo/camera_buffer.h"
+#include "stereo/hud_projection_win32.h"
+
+#include <cstring>
+
+namespace corvane {
+namespace {
+
+// ByteWidth of a constant buffer; 0 for anything else. One QueryInterface and one GetDesc.
+UINT ConstantBufferBytes(ID3D11Resource* resource) noexcept {
+    if (resource == nullptr) {
+        return 0;
+    }
+    ComPtr<ID3D11Buffer> buffer;
+    if (FAILED(resource->QueryInterface(__uuidof(ID3D11Buffer), reinterpret_cast<void**>(buffer.Put()))) ||
+        !buffer) {
+        return 0;
+    }
+    D3D11_BUFFER_DESC desc{};
+    buffer->GetDesc(&desc);
+    return (desc.BindFlags & D3D11_BIND_CONSTANT_BUFFER) != 0 ? desc.ByteWidth : 0;
+}
+
+const char* ContextKind(ID3D11DeviceContext* context) {
+    return context->GetType() == D3D11_DEVICE_CONTEXT_DEFERRED ? "deferred" : "immediate";
+}
+
+bool IsBufferOfBytes(ID3D11Buffer* buffer, UINT byteWidth) {
+    if (buffer == nullptr) {
+        return false;
+    }
+    D3D11_BUFFER_DESC desc{};
+    buffer->GetDesc(&desc);
+    return desc.ByteWidth == byteWidth && (desc.BindFlags & D3D11_BIND_CONSTANT_BUFFER) != 0;
+}
+
+void ObserveBindings(ID3D11DeviceContext* context, UINT startSlot, UINT numBuffers,
+                     ID3D11Buffer* const* buffers) {
+    if (context == nullptr) {
+        return;
+    }
+    for (UINT i = 0; i < numBuffers; ++i) {
+        const UINT slot = startSlot + i;
+        if (slot >= kObservedSlotLimit || slot < startSlot) {
+            break;
+        }
+        if (buffers[i] == nullptr) {
+            continue;
+        }
+        D3D11_BUFFER_DESC desc{};
+        buffers[i]->GetDesc(&desc);
+        if ((desc.BindFlags & D3D11_BIND_CONSTANT_BUFFER) == 0) {
+            continue;
+        }
+        const auto type = static_cast<uint32_t>(context->GetType());
+        if (ProcessObservations().Insert(ObservationKey(type, slot, desc.ByteWidth))) {
+            LogMessage("D3D11 %s-context VS b%u constant buffer observed: %u bytes",
+                       type == D3D11_DEVICE_CONTEXT_DEFERRED ? "deferred" : "immediate", slot,
+                       desc.ByteWidth);
+        }
+    }
+}
+
+void ObservePooledCandidates(ID3D11DeviceContext* context, UINT startSlot, UINT numBuffers,
+                             ID3D11Buffer* const* buffers) {
+    if (context == nullptr) {
+        return;
+    }
+    if (startSlot == 0 && numBuffers > 0 && IsBufferOfBytes(buffers[0], kPooledB0Bytes) &&
+        !PooledB0Logged().exchange(true)) {
+        LogMessage("Pooled 1024-byte CB candidate observed at %s VS b0", ContextKind(context));
+    }
+    if (startSlot <= 1 && startSlot + numBuffers >= 2 &&
+        IsBufferOfBytes(buffers[1 - startSlot], kPooledB1Bytes) && !PooledB1Logged().exchange(true)) {
+        LogMessage("Pooled 2048-byte CB candidate observed at %s VS b1", ContextKind(context));
+    }
+}
+
+} // namespace
+
+bool IsConstantBufferOfSize(ID3D11Resource* resource, UINT byteWidth, ID3D11Buffer** buffer) noexcept {
+    if (resource == nullptr) {
+        return false;
+    }
+    ComPtr<ID3D11Buffer> queried;
+    if (FAILED(resource->QueryInterface(__uuidof(ID3D11Buffer), reinterpret_cast<void**>(queried.Put()))) ||
+        !queried || !IsBufferOfBytes(queried.Get(), byteWidth)) {
+        return false;
+    }
+    if (buffer != nullptr) {
+        *buffer = queried.Get();
+        queried->AddRef();
+    }
+    return true;
+}
+
+void STDMETHODCALLTYPE OnVSSetConstantBuffers(ID3D11DeviceContext* context, UINT startSlot, UINT numBuffers,
+                                              ID3D11Buffer* const* buffers) noexcept {
+    if (buffers != nullptr) {
+        static_cast<void>(RunGuarded(GuardedHandler::VSSetConstantBuffers, [&] {
+            ObserveBindings(context, startSlot, numBuffers, buffers);
+            ObservePooledCandidates(context, startSlot, numBuffers, buffers);
+        }));
+    }
+    const auto real = RealEntry<VSSetConstantBuffersEntry>(context, ContextMethod::VSSetConstantBuffers);
+    if (real != nullptr) {
+        real(context, startSlot, numBuffers, buffers);
+    }
+}
+
+HRESULT STDMETHODCALLTYPE OnMap(ID3D11DeviceContext* context, ID3D11Resource* resource, UINT subresource,
+                                D3D11_MAP mapType, UINT mapFlags, D3D11_MAPPED_SUBRESOURCE* mapped) noexcept {
+    const auto real = RealEntry<MapEntry>(context, ContextMethod::Map);
+    if (real == nullptr) {
+        return E_FAIL;
+    }
+    const HRESULT result = real(context, resource, subresource, mapType, mapFlags, mapped);
+    if (FAILED(result) || subresource != 0 || mapType != D3D11_MAP_WRITE_DISCARD || mapped == nullptr ||
+        mapped->pData == nullptr) {
+        return result;
+    }
+    static_cast<void>(RunGuarded(GuardedHandler::Map, [&] {
+        const UINT bytes = ConstantBufferBytes(resource);
+        PendingMaps& pending = ThreadPendingMaps();
+        if (bytes == kHudBufferBytes) {
+            pending.RecordHud(resource, mapped->pData);
+        }
+        if (const uint32_t kind = CameraBufferKind(bytes); kind != 0) {
+            pending.RecordCamera(resource, mapped->pData, kind);
+        }
+    }));
+    return result;
+}
+
+void STDMETHODCALLTYPE OnUnmap(ID3D11DeviceContext* context, ID3D11Resource* resource,
+                               UINT subresource) noexcept {
+    static_cast<void>(RunGuarded(GuardedHandler::Unmap, [&] {
+        PendingMaps& pending = ThreadPendingMaps();
+        const PendingHudMap hud = pending.TakeHud(resource, subresource);
+        if (hud.data != nullptr) {
+            CaptureHudProjection(resource, static_cast<const uint8_t*>(hud.data));
+        }
+        const PendingCameraMap camera = pending.TakeCamera(resource, subresource);
+        if (camera.data != nullptr && camera.kind == 1) {
+            // Written straight into the mapped memory, so the GPU receives the per-eye values.
+            static_cast<void>(RewriteCameraBuffer(static_cast<uint8_t*>(camera.data)));
+        }
+    }));
+    const auto real = RealEntry<UnmapEntry>(context, ContextMethod::Unmap);
+    if (real != nullptr) {
+        real(context, resource, subresource);
+    }
+}
+
+void STDMETHODCALLTYPE OnUpdateSubresource(ID3D11DeviceContext* context, ID3D11Resource* destination,
+                                           UINT destinationSubresource, const D3D11_BOX* destinationBox,
+                                           const void* sourceData, UINT sourceRowPitch,
+                                           UINT sourceDepthPitch) noexcept {
+    const auto real = RealEntry<UpdateSubresourceEntry>(context, ContextMethod::UpdateSubresource);
+    bool forwarded = false;
+    const bool completed = RunGuarded(GuardedHandler::UpdateSubresource, [&] {
+        uint32_t kind = 0;
+        if (destinationSubresource == 0 && destinationBox == nullptr && sourceData != nullptr) {
+            const UINT bytes = ConstantBufferBytes(destination);
+            kind = CameraBufferKind(bytes);
+            if (bytes == kHudBufferBytes) {
+                CaptureHudProjection(destination, static_cast<const uint8_t*>(sourceData));
+            }
+        }
+        if (real == nullptr) {
+            forwarded = true;
+            return;
+        }
+        const void* forwardedData = sourceData;
+        // The game's memory is never written: the per-eye values go up from our own copy.
+        alignas(16) uint8_t copy[kCameraBufferBytes] = {};
+        if (kind != 0) {
+            std::memcpy(copy, sourceData, kCameraBufferBytes);
+            if (RewriteCameraBuffer(copy)) {
+                forwardedData = copy;
+            }
+        }
+        real(context, destination, destinationSubresource, destinationBox, forwardedData, sourceRowPitch,
+             sourceDepthPitch);
+        forwarded = true;
+    });
+    if (!completed && !forwarded && real != nullptr) {
+        real(context, destination, destinationSubresource, destinationBox, sourceData, sourceRowPitch,
+             sourceDepthPitch);
+    }
+}
+
+} // namespace corvane
