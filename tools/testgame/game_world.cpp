@@ -134,6 +134,11 @@ void GameWorld::Apply(const TimelineEvent& event) {
     case EventKind::CameraState:
         camera_state = event.args[0];
         break;
+    case EventKind::Request60:
+        request_byte_c = 0;
+        request_byte_b = 1;
+        request_byte_a = 1;
+        break;
     default:
         break;
     }

@@ -231,6 +231,9 @@ int main(int argc, char** argv) {
         return 70;
     }
     int devices = 1;
+    std::printf("testgame: HUD vertex shader %s\n", renderer.HudShaderIdentified()
+                                                        ? "created from the 1072-byte container"
+                                                        : "created as compiled");
     XINPUT_CAPABILITIES capabilities{};
     const DWORD capabilitiesResult = XInputGetCapabilities(0, XINPUT_FLAG_GAMEPAD, &capabilities);
     std::printf("testgame: pad 0 capabilities result %lu\n", static_cast<unsigned long>(capabilitiesResult));

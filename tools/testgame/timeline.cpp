@@ -25,6 +25,7 @@ constexpr EventSpec kEvents[] = {
     {"player-clear", EventKind::PlayerClear, 0},
     {"player-restore", EventKind::PlayerRestore, 0},
     {"camera-state", EventKind::CameraState, 1},
+    {"request-60", EventKind::Request60, 0},
 };
 
 bool ParseUnsigned(const std::string& word, unsigned& value) {

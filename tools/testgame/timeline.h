@@ -18,6 +18,7 @@ enum class EventKind {
     PlayerClear,    // the player object pointer becomes null
     PlayerRestore,  // the player object pointer comes back
     CameraState,    // VALUE: the game writes its camera state
+    Request60,      // the game raises its own first-person 60 request bytes (the limiter drops A)
 };
 
 struct TimelineEvent {
