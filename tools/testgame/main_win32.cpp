@@ -167,9 +167,20 @@ bool RunSecondDevice(const RendererOptions& options, int& devices) {
     return ok;
 }
 
+// A fault the game does not handle ends it with a message and a distinct exit code rather
+// than waiting for a debugger.
+LONG WINAPI ReportUnhandled(EXCEPTION_POINTERS* info) {
+    std::fprintf(stderr, "testgame: unhandled exception 0x%08lX at %p\n",
+                 static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode),
+                 info->ExceptionRecord->ExceptionAddress);
+    std::fflush(stderr);
+    ExitProcess(3);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    SetUnhandledExceptionFilter(ReportUnhandled);
     Options options;
     std::string error;
     if (!ParseOptions(argc, argv, options, error)) {
@@ -204,7 +215,7 @@ int main(int argc, char** argv) {
         return 65;
     }
     std::FILE* trace = nullptr;
-    if (!options.tracePath.empty() && (trace = std::fopen(options.tracePath.c_str(), "w")) == nullptr) {
+    if (!options.tracePath.empty() && (trace = std::fopen(options.tracePath.c_str(), "wb")) == nullptr) {
         std::fprintf(stderr, "testgame: cannot write trace %s\n", options.tracePath.c_str());
         return 73;
     }

@@ -25,7 +25,7 @@ constexpr Variant kVariants[] = {
      0x24C169,
      1,
      {0x3B}},
-    {"gate-xor", "pedestrian gate clears r8d with 31 instead of 33", VariantKind::Bytes, 0x13FF58, 1, {0x31}},
+    {"gate-xor", "pedestrian gate clears r8d with 31 instead of 33", VariantKind::Bytes, 0x13FF59, 1, {0x31}},
     {"camera-entry",
      "final camera entry moves rsp to rax with 89 E0",
      VariantKind::Bytes,
