@@ -37,9 +37,10 @@ std::string ReadText(const std::string& name);
 GameRun RunGame(const std::string& arguments) {
     GameRun run;
     const std::wstring folder = Folder();
-    // A file of its own per run, so no earlier run's handle can stand in the way.
+    // A file of its own per run and test process, so no other run's handle can stand in the way.
     static int runs = 0;
-    const std::string outputName = "game_output_" + std::to_string(++runs) + ".txt";
+    const std::string outputName =
+        "game_output_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++runs) + ".txt";
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     HANDLE output =
         CreateFileW((folder + Widen(outputName)).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
