@@ -123,11 +123,12 @@ std::vector<TraceLine> ReadTrace(const std::string& name) {
 
 // Every key the trace promises, in every line.
 const char* const kTraceKeys[] = {
-    "frame",        "phase",          "eye",           "target",         "camera_flags", "proj_angle",
-    "proj_deg",     "aspect",         "sim_hz",        "delta",          "limiter",      "request",
-    "camera_state", "camera_control", "control_block", "composite_kind", "player",       "body",
-    "xinput",       "stick",          "ped_steps",     "alloc",          "alloc_blocks", "cleanups",
-    "foreground",   "devices",        "present"};
+    "frame",         "phase",          "sent_eye",     "sent_target", "sent_angle",   "sent_aspect",
+    "eye",           "target",         "camera_flags", "proj_angle",  "proj_deg",     "aspect",
+    "sim_hz",        "delta",          "limiter",      "request",     "camera_state", "camera_control",
+    "control_block", "composite_kind", "player",       "body",        "xinput",       "stick",
+    "ped_steps",     "alloc",          "alloc_blocks", "cleanups",    "fp_record",    "foreground",
+    "devices",       "present"};
 
 TEST(TestGameSelfCheck, PassesOnTheBuiltImage) {
     const GameRun run = RunGame("--self-check");
@@ -207,6 +208,10 @@ TEST(TestGameRun, DefaultTimelineShowsTheScriptedScenesAt30Hz) {
         if (p == "gameplay") {
             // Third person behind the player standing at (0, 0, 8), looking down -z.
             EXPECT_EQ("0.0000,3.0000,14.0000", line.at("eye"));
+            EXPECT_EQ(line.at("sent_eye"), line.at("eye")); // nothing stands between game and function
+            EXPECT_EQ(line.at("sent_target"), line.at("target"));
+            EXPECT_EQ(line.at("sent_angle"), line.at("proj_angle"));
+            EXPECT_EQ(line.at("sent_aspect"), line.at("aspect"));
             EXPECT_EQ("0.0000,1.5000,6.0000", line.at("target"));
             EXPECT_EQ("10923", line.at("proj_angle"));
             EXPECT_EQ("1.777778", line.at("aspect"));
@@ -217,6 +222,7 @@ TEST(TestGameRun, DefaultTimelineShowsTheScriptedScenesAt30Hz) {
             EXPECT_EQ("2", line.at("camera_flags"));
         } else {
             EXPECT_EQ("none", line.at("eye"));
+            EXPECT_EQ("none", line.at("sent_eye"));
             EXPECT_EQ("none", line.at("proj_angle"));
         }
         // Eight pedestrians step once a frame, except behind the menu.
@@ -271,6 +277,7 @@ TEST(TestGameRun, TimelineFileEventsReachTheGame) {
     EXPECT_EQ("17", t[3].at("camera_state"));
     EXPECT_EQ("0.0000,1.7000,8.0000", t[3].at("eye"));
     EXPECT_EQ("0.00,0x01", t[3].at("body"));
+    EXPECT_EQ("17,2", t[4].at("fp_record"));
     EXPECT_EQ("1.00,0x05", t[5].at("body"));
     // Player object replaced, cleared and restored.
     EXPECT_NE(t[5].at("player"), t[6].at("player"));

@@ -157,6 +157,9 @@ void GameWorld::Simulate(const StickInput& input, float delta) {
     // The game hides the player's body while its own first-person camera is in use.
     ActorRecord& actor = *actors_[currentActor_];
     if (camera_state == kFirstPersonCameraState) {
+        // The game's own first-person record, which its state-17 cleanup routine clears.
+        first_person_record[0] = kFirstPersonCameraState;
+        first_person_record[1] = first_person_record[1] + 1;
         actor.bodyVisibility = 0.0f;
         actor.renderFlags = static_cast<uint8_t>(actor.renderFlags & ~kBodyVisibleFlag);
     } else {
@@ -289,6 +292,12 @@ FrameOutcome GameWorld::Step(const StickInput& input) {
             std::memcpy(eye, e3, sizeof(eye));
             std::memcpy(target, t3, sizeof(target));
         }
+        outcome.cameraSent = true;
+        outcome.sentEye = {eye[0], eye[1], eye[2]};
+        outcome.sentTarget = {target[0], target[1], target[2]};
+        outcome.projectionSent = true;
+        outcome.sentAngle = kGameplayAngle;
+        outcome.sentAspect = aspect;
         if (variants_.cameraFromCutsceneSite) {
             testgame_cutscene_camera(eye, target, 1);
         } else {
@@ -303,6 +312,9 @@ FrameOutcome GameWorld::Step(const StickInput& input) {
     } else if (phase_ == Phase::Cutscene) {
         const float a = 0.02f * static_cast<float>(phaseFrames_);
         const float eye[3] = {12 * std::cos(a), 6, 12 * std::sin(a)}, target[3] = {0, 1, 0};
+        outcome.cameraSent = true;
+        outcome.sentEye = {eye[0], eye[1], eye[2]};
+        outcome.sentTarget = {target[0], target[1], target[2]};
         testgame_cutscene_camera(eye, target, 2);
         scene.projection = Perspective(kCutsceneAngle, aspect, kNear, kFar);
     }

@@ -30,6 +30,13 @@ struct FrameOutcome {
     Phase phase = Phase::Gameplay;
     bool cameraCalled = false;     // the final camera function ran this frame
     bool projectionCalled = false; // the projection function ran this frame
+    // What the game handed to those functions (they may receive something else behind a detour).
+    bool cameraSent = false;
+    Vec3 sentEye;
+    Vec3 sentTarget;
+    bool projectionSent = false;
+    int32_t sentAngle = 0;
+    float sentAspect = 0;
     int simulationHz = 30;
     float delta = 0;
     uint32_t limiter = 0;

@@ -121,7 +121,14 @@ void WriteTraceLine(std::FILE* trace, const TraceInputs& in, size_t scratchSize)
                       AngleUnitsToRadians(projection.angle) * 180.0 / 3.14159265358979323846,
                       projection.aspect);
     }
-    char fallback[1024];
+    char sentEye[64], sentTarget[64], sentProjection[64] = "sent_angle=none sent_aspect=none";
+    FormatVector(sentEye, sizeof(sentEye), out.cameraSent, out.sentEye);
+    FormatVector(sentTarget, sizeof(sentTarget), out.cameraSent, out.sentTarget);
+    if (out.projectionSent) {
+        std::snprintf(sentProjection, sizeof(sentProjection), "sent_angle=%d sent_aspect=%.6f", out.sentAngle,
+                      static_cast<double>(out.sentAspect));
+    }
+    char fallback[kFrameScratchSize];
     char* line = out.scratch != nullptr ? out.scratch : fallback;
     const size_t size = out.scratch != nullptr ? scratchSize : sizeof(fallback);
     const ActorRecord* actor = actor_registry != nullptr && actor_registry->activeSlot != nullptr
@@ -129,12 +136,13 @@ void WriteTraceLine(std::FILE* trace, const TraceInputs& in, size_t scratchSize)
                                    : nullptr;
     std::snprintf(
         line, size,
-        "frame=%d phase=%s eye=%s target=%s camera_flags=%u %s sim_hz=%d delta=%.6f limiter=%u "
-        "request=%u,%u,%u camera_state=%u camera_control=%u control_block=%u composite_kind=%u "
-        "player=0x%llx body=%.2f,0x%02x xinput=%lu stick=%.3f,%.3f ped_steps=%u alloc=%s "
-        "alloc_blocks=%llu cleanups=%u foreground=%d devices=%d present=0x%08lx\n",
-        in.frame, PhaseName(out.phase), eye, target, out.cameraCalled ? camera.flags : 0u, projectionText,
-        out.simulationHz, static_cast<double>(out.delta), out.limiter, static_cast<unsigned>(request_byte_a),
+        "frame=%d phase=%s sent_eye=%s sent_target=%s %s eye=%s target=%s camera_flags=%u %s sim_hz=%d "
+        "delta=%.6f limiter=%u request=%u,%u,%u camera_state=%u camera_control=%u control_block=%u "
+        "composite_kind=%u player=0x%llx body=%.2f,0x%02x xinput=%lu stick=%.3f,%.3f ped_steps=%u alloc=%s "
+        "alloc_blocks=%llu cleanups=%u fp_record=%u,%u foreground=%d devices=%d present=0x%08lx\n",
+        in.frame, PhaseName(out.phase), sentEye, sentTarget, sentProjection, eye, target,
+        out.cameraCalled ? camera.flags : 0u, projectionText, out.simulationHz,
+        static_cast<double>(out.delta), out.limiter, static_cast<unsigned>(request_byte_a),
         static_cast<unsigned>(request_byte_b), static_cast<unsigned>(request_byte_c),
         static_cast<unsigned>(camera_state), static_cast<unsigned>(camera_control_word),
         static_cast<unsigned>(control_block), static_cast<unsigned>(composite_kind),
@@ -143,7 +151,8 @@ void WriteTraceLine(std::FILE* trace, const TraceInputs& in, size_t scratchSize)
         actor != nullptr ? actor->renderFlags : 0, static_cast<unsigned long>(in.xinputResult),
         static_cast<double>(in.stick.leftX), static_cast<double>(in.stick.leftY), out.pedestrianSteps,
         out.allocatorHealthy ? "ok" : "bad", static_cast<unsigned long long>(out.allocatorBlocks),
-        static_cast<unsigned>(state17_cleanups), in.foreground ? 1 : 0, in.devices,
+        static_cast<unsigned>(state17_cleanups), static_cast<unsigned>(first_person_record[0]),
+        static_cast<unsigned>(first_person_record[1]), in.foreground ? 1 : 0, in.devices,
         static_cast<unsigned long>(in.present));
     std::fputs(line, trace);
 }
