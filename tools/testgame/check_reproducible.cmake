@@ -2,7 +2,8 @@
 # another build folder, and requires the same file, byte for byte.
 # -DSOURCE=<project source> -DWORK=<scratch folder> -DTOOLCHAIN=<toolchain file>
 # -DBUILD_TYPE=<build type> -DEXPECTED=<the game built by the project's build>
-foreach(required SOURCE WORK TOOLCHAIN BUILD_TYPE EXPECTED)
+# -DDIGEST_FILE=<the digest the project's build wrote for it>
+foreach(required SOURCE WORK TOOLCHAIN BUILD_TYPE EXPECTED DIGEST_FILE)
     if(NOT DEFINED ${required})
         message(FATAL_ERROR "check_reproducible.cmake needs -D${required}=...")
     endif()
@@ -32,5 +33,9 @@ file(SHA256 ${second} second_digest)
 message(STATUS "testgame.exe SHA-256: ${first_digest} (first build), ${second_digest} (second build)")
 if(NOT first_digest STREQUAL second_digest)
     message(FATAL_ERROR "the two builds of testgame.exe differ")
+endif()
+file(READ ${DIGEST_FILE} written)
+if(NOT written STREQUAL "${first_digest}\n")
+    message(FATAL_ERROR "${DIGEST_FILE} does not hold the file's digest")
 endif()
 file(REMOVE_RECURSE ${WORK})
