@@ -12,7 +12,13 @@ endforeach()
 file(REMOVE_RECURSE ${WORK})
 set(copy ${WORK}/a-different-source-folder)
 file(MAKE_DIRECTORY ${copy})
-file(COPY ${SOURCE}/CMakeLists.txt ${SOURCE}/cmake ${SOURCE}/src ${SOURCE}/tools ${SOURCE}/bench DESTINATION ${copy})
+# Everything of the project but its build folders and history.
+file(GLOB entries RELATIVE ${SOURCE} ${SOURCE}/*)
+foreach(entry ${entries})
+    if(NOT entry MATCHES "^(build|\\.git)")
+        file(COPY ${SOURCE}/${entry} DESTINATION ${copy})
+    endif()
+endforeach()
 
 execute_process(
     COMMAND ${CMAKE_COMMAND} -S ${copy} -B ${WORK}/another-build-folder -G Ninja

@@ -6,13 +6,13 @@
 
 namespace {
 
-struct EventSpec {
+struct EventSyntax {
     const char* name;
     EventKind kind;
     int argCount;
 };
 
-constexpr EventSpec kEvents[] = {
+constexpr EventSyntax kEvents[] = {
     {"gameplay", EventKind::Gameplay, 0},
     {"cutscene", EventKind::Cutscene, 3},
     {"reopen", EventKind::Reopen, 1},
@@ -54,7 +54,7 @@ const char* DefaultTimeline() {
 }
 
 const char* EventName(EventKind kind) {
-    for (const EventSpec& spec : kEvents) {
+    for (const EventSyntax& spec : kEvents) {
         if (spec.kind == kind) {
             return spec.name;
         }
@@ -80,9 +80,9 @@ bool ParseTimeline(const std::string& text, std::vector<TimelineEvent>& events, 
         }
         TimelineEvent event;
         unsigned frame = 0;
-        const EventSpec* spec = nullptr;
+        const EventSyntax* spec = nullptr;
         if (parts.size() >= 2) {
-            for (const EventSpec& candidate : kEvents) {
+            for (const EventSyntax& candidate : kEvents) {
                 if (parts[1] == candidate.name) {
                     spec = &candidate;
                 }
