@@ -3,9 +3,15 @@
 #include "core/log.h"
 #include "game/executable_validation.h"
 #include "game/guarded_memory.h"
+#include "interception/device_hooks_win32.h"
+#include "interception/game_detours.h"
 #include "interception/import_hook.h"
 #include "interception/swap_chain_hooks_win32.h"
 #include "platform/win32/com_ptr_win32.h"
+#include "stereo/camera_buffer.h"
+#include "stereo/final_camera.h"
+#include "stereo/optical_projection.h"
+#include "stereo/projection_override.h"
 #include "stereo/stereo_state.h"
 
 #include <windows.h>
@@ -34,9 +40,27 @@ struct DetourInstallation {
 };
 DetourInstallation g_detours;
 
+bool RewriteCameraBufferForCurrentEye(uint8_t* data) {
+    return ApplyOpticalProjection(data);
+}
+
 DeviceCreationActions ProgramActions() {
     DeviceCreationActions actions;
     actions.isExecutableValidated = &IsExecutableValidated;
+    actions.installFinalCameraDetour = [] {
+        SetDetourHandler(GameDetour::FinalCamera, reinterpret_cast<uintptr_t>(&OnFinalGameplayCamera));
+        return InstallFinalCameraDetour();
+    };
+    actions.installProjectionDetour = [] {
+        SetDetourHandler(GameDetour::Projection, reinterpret_cast<uintptr_t>(&OnGameplayProjection));
+        return InstallProjectionDetour();
+    };
+    actions.installAllocatorFallback = [] { return InstallAllocatorFallback(); };
+    actions.hookDeviceContexts = [](ID3D11Device* device, ID3D11DeviceContext* immediateContext) {
+        // The camera buffers the hooked contexts see are narrowed to the eye being rendered.
+        SetCameraBufferRewrite(&RewriteCameraBufferForCurrentEye);
+        return HookDeviceContexts(device, immediateContext);
+    };
     actions.hookSwapChain = [](IDXGISwapChain* swapChain) { return HookSwapChain(swapChain); };
     return actions;
 }

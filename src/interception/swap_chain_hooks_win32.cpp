@@ -2,6 +2,7 @@
 
 #include "core/frame_driver.h"
 #include "interception/method_slot_win32.h"
+#include "stereo/hud_projection_win32.h"
 #include "stereo/stereo_state.h"
 #include "vr/vr_presenter.h"
 
@@ -25,7 +26,11 @@ SwapChainHookActions ProgramActions() {
     SwapChainHookActions actions;
     actions.runFrame = &RunFrame;
     actions.afterPresent = [] { VrPresenter::Instance().AfterPresent(); };
-    actions.resetOnServedRelease = [] { GetStereoState().ResetOnSwapChainRelease(); };
+    actions.clearThreadHudOverride = &ClearHudOverrideOnThisThread;
+    actions.resetOnServedRelease = [] {
+        GetStereoState().ResetOnSwapChainRelease();
+        ResetHudOverride();
+    };
     return actions;
 }
 
