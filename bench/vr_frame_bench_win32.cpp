@@ -166,7 +166,11 @@ void RunFrames(GameFrame& game, VrPresenter* presenter, ID3D11Query* idle, int c
         bool submitted = false;
         if (presenter != nullptr) {
             const uint32_t eye = static_cast<uint32_t>(frame % 2);
-            submitted = presenter->RenderFrame(game.game.SwapChain(), FrameRequest{eye, true, true});
+            FrameRequest request;
+            request.eye = eye;
+            request.pairValid = true;
+            request.commonProjection = true;
+            submitted = presenter->RenderFrame(game.game.SwapChain(), request);
         }
         uint64_t allocations = g_allocations.load() - allocationsBefore;
         const Clock::time_point rendered = Clock::now();
