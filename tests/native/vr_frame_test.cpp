@@ -194,5 +194,47 @@ TEST_F(VrFrameTest, EveryLiveStereoValueReachesTheBoundsOfItsEye) {
     EXPECT_EQ(boundsLines, 1u);
 }
 
+// A frame in which either eye's Submit failed was not submitted: the connection drops and is
+// retried on the throttle, and the stereo cycle does not advance with one eye missing.
+TEST_F(VrFrameTest, AFailedSubmitOfEitherEyeIsAFailedFrame) {
+    struct Case {
+        int failingEye;
+        const char* message;
+    };
+    const Case cases[] = {
+        {0, "VR renderer unavailable: OpenVR Submit failed (left 105, right 0)"},
+        {1, "VR renderer unavailable: OpenVR Submit failed (left 0, right 105)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failingEye);
+        testing_support::ResetProcessState();
+        // A pair-valid first-eye frame, which would hand over to the second eye if submitted.
+        StereoState& stereo = GetStereoState();
+        stereo.projectionHookSeenInPair = true;
+        stereo.projectionHookSeen.store(true);
+        stereo.eyeCameraApplied.store(true);
+        vr.submitResult[c.failingEye] = 105;
+        Frames(1);
+
+        EXPECT_EQ(vr.submissions.size(), 2u) << "both eyes are always submitted";
+        EXPECT_EQ(VrMessages().back(), c.message);
+        EXPECT_EQ(vr.shutdownCalls, 1) << "the connection was dropped";
+        ProjectionInfo info;
+        EXPECT_FALSE(VrPresenter::Instance().GetProjectionInfo(info));
+        EXPECT_EQ(stereo.currentEye, FirstEye()) << "the pair starts again with the first eye";
+        EXPECT_FALSE(stereo.projectionHookSeenInPair);
+        EXPECT_EQ(ReadInput().state.valid, 0u);
+
+        vr.submitResult[c.failingEye] = VRCompositorError_None;
+        Frames(1);
+        EXPECT_EQ(vr.initCalls, 1) << "no new attempt within 10 seconds";
+        AdvanceSeconds(10);
+        Frames(1);
+        EXPECT_EQ(vr.initCalls, 2);
+        EXPECT_EQ(vr.submissions.size(), 4u);
+        EXPECT_EQ(VrMessages().back(), "OpenVR eye submission is active");
+    }
+}
+
 } // namespace
 } // namespace corvane
