@@ -28,6 +28,7 @@ namespace {
 using namespace testing_support;
 
 constexpr int kFrames = 240;
+constexpr int kFailedFrame = 80;
 constexpr int kVirtualKeyF4 = 0x73;
 constexpr int kNumpadPlus = 0x6B;
 constexpr int kNumpad6 = 0x66;
@@ -207,6 +208,14 @@ TEST_F(ThreadSafetyTest, FramesRunAgainstDetoursXInputReadersAndTheBreakpointHan
         if (frame == kFrames / 2) {
             VrPresenter::Instance().ResetForTransition();
         }
+        // One failed wait drops the connection (its optics are cleared under the readers'
+        // feet); ten seconds later the next frame connects and publishes them again.
+        if (frame == kFailedFrame) {
+            vr.waitGetPosesResult = 101;
+        } else if (frame == kFailedFrame + 1) {
+            vr.waitGetPosesResult = VRCompositorError_None;
+            fake::Os().steadyNs += kReconnectIntervalNs;
+        }
         const size_t before = vr.submissions.size();
         RunFrame(swapChain);
         VrPresenter::Instance().AfterPresent();
@@ -219,7 +228,8 @@ TEST_F(ThreadSafetyTest, FramesRunAgainstDetoursXInputReadersAndTheBreakpointHan
         thread.join();
     }
 
-    EXPECT_EQ(kFrames, submitted) << VrPresenter::Instance().LastError();
+    EXPECT_EQ(kFrames - 1, submitted) << VrPresenter::Instance().LastError();
+    EXPECT_EQ(2, vr.initCalls);
     EXPECT_GT(stereoFrames, 0) << "the detours engaged stereo";
     EXPECT_EQ(0, found.eyeOutOfRange.load());
     EXPECT_EQ(0, found.mixedOptics.load());
