@@ -107,8 +107,10 @@ void SimulatedDetours(const std::atomic<bool>& stop, Findings& found) {
             stereo.eyeCameraApplied.store(true);
             stereo.finalCameraLogMask.fetch_or(1u << eye);
         }
-        if (stereo.stereoActive) {
+        // The per-eye optical projection of the camera buffer, on a context handler's thread.
+        if (stereo.stereoActive || stereo.projectionHookSeenInPair) {
             stereo.opticalProjectionApplied.store(true);
+            stereo.opticalLogMask.fetch_or(1u << eye);
         }
         ++found.detourCalls;
         std::this_thread::yield();
