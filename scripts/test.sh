@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Every test: formatting, the native unit tests (plain and under ASan/UBSan), and the
-# Windows-side tests under Wine with a private X display. Fails when anything fails.
+# Every test: formatting, the native unit tests (plain and under ASan/UBSan), the frame
+# driver against game threads under ThreadSanitizer, and the Windows-side tests under Wine
+# with a private X display. Fails when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,6 +20,12 @@ echo "== native, ASan + UBSan"
 cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_WERROR=ON -DCORVANE_SANITIZE=ON >/dev/null
 cmake --build build/sanitize -j "$jobs"
 ctest --test-dir build/sanitize --output-on-failure
+
+echo "== native threads, ThreadSanitizer"
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_WERROR=ON -DCORVANE_TSAN=ON >/dev/null
+cmake --build build/tsan -j "$jobs" --target corvane_thread_tests
+# A race report makes the program exit non-zero, so it fails the run.
+ctest --test-dir build/tsan -R '^thread_tests$' --output-on-failure
 
 echo "== windows, under Wine"
 cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \

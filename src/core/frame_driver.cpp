@@ -13,6 +13,7 @@
 #include "vr/vr_presenter.h"
 
 #include <atomic>
+#include <string>
 
 namespace corvane {
 namespace {

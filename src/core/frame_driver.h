@@ -5,8 +5,6 @@
 
 #include "vr/tracking_state.h"
 
-#include <string>
-
 struct IDXGISwapChain;
 
 namespace corvane {

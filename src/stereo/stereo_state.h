@@ -44,7 +44,7 @@ struct StereoState {
     RelaxedAtomic<bool> stereoActive = false;
     std::atomic<bool> eyeCameraApplied{false};
     std::atomic<bool> projectionHookSeen{false};
-    bool projectionHookSeenInPair = false;
+    RelaxedAtomic<bool> projectionHookSeenInPair = false;
     std::atomic<bool> opticalProjectionApplied{false};
     std::atomic<uint32_t> settleFrames{0};
     std::atomic<uint32_t> finalCameraLogMask{0};

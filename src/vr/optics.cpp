@@ -80,12 +80,13 @@ void Unflatten(const float (&flat)[12], OpticsValues& values) {
 void PublishedOptics::Write(bool valid, const OpticsValues& values) noexcept {
     float flat[kValueCount];
     Flatten(values, flat);
+    // Release stores keep the odd count ahead of every value: a reader that sees a new
+    // value also sees that the count moved, and retries.
     const uint32_t start = sequence_.load(std::memory_order_relaxed);
     sequence_.store(start + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    valid_.store(valid, std::memory_order_relaxed);
+    valid_.store(valid, std::memory_order_release);
     for (int i = 0; i < kValueCount; ++i) {
-        values_[i].store(flat[i], std::memory_order_relaxed);
+        values_[i].store(flat[i], std::memory_order_release);
     }
     sequence_.store(start + 2, std::memory_order_release);
 }
@@ -102,13 +103,13 @@ bool PublishedOptics::Read(OpticsValues& out) const noexcept {
     float flat[kValueCount];
     bool valid = false;
     for (;;) {
+        // Acquire loads keep the second look at the count behind every value read.
         const uint32_t before = sequence_.load(std::memory_order_acquire);
         if ((before & 1u) == 0) {
-            valid = valid_.load(std::memory_order_relaxed);
+            valid = valid_.load(std::memory_order_acquire);
             for (int i = 0; i < kValueCount; ++i) {
-                flat[i] = values_[i].load(std::memory_order_relaxed);
+                flat[i] = values_[i].load(std::memory_order_acquire);
             }
-            std::atomic_thread_fence(std::memory_order_acquire);
             if (sequence_.load(std::memory_order_relaxed) == before) {
                 break;
             }

@@ -196,7 +196,7 @@ void VrPresenter::Disconnect(int64_t retryAt) {
     reconnectNotBefore = retryAt;
 }
 
-bool VrPresenter::GetProjectionInfo(ProjectionInfo& out) {
+bool VrPresenter::GetProjectionInfo(ProjectionInfo& out) noexcept {
     out = ProjectionInfo{};
     OpticsValues optics;
     if (!publishedOptics.Read(optics)) {
@@ -214,7 +214,7 @@ bool VrPresenter::GetProjectionInfo(ProjectionInfo& out) {
     return true;
 }
 
-bool VrPresenter::GetEyeOffset(uint32_t eye, float& out) {
+bool VrPresenter::GetEyeOffset(uint32_t eye, float& out) noexcept {
     out = 0.0f;
     OpticsValues optics;
     if (eye > 1 || !publishedOptics.Read(optics) || !std::isfinite(optics.eyeToHeadX[eye])) {

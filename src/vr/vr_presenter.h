@@ -5,9 +5,10 @@
 // thread; the accessors may be called from any thread.
 //
 // Locks: presenterMutex guards everything not named under the other two and is always
-// taken first; headPoseMutex guards the head reference and sample, renderPoseMutex the
-// published eye render poses. None is recursive: code holding presenterMutex must not call
-// the accessors that take it.
+// taken first; it is held across the compositor's wait, so nothing a game thread calls takes
+// it. headPoseMutex guards the head reference and sample, renderPoseMutex the published eye
+// render poses. None is recursive: code holding presenterMutex must not call the accessors
+// that take it. The optics the camera code reads are published lock-free (publishedOptics).
 #pragma once
 
 #include "vr/eye_bounds.h"
@@ -132,9 +133,10 @@ struct VrPresenter {
 
     // ---- Accessors (any thread) ----
 
-    // These two take no lock: game threads call them while RenderFrame waits for poses.
-    [[nodiscard]] bool GetProjectionInfo(ProjectionInfo& out);
-    [[nodiscard]] bool GetEyeOffset(uint32_t eye, float& out);
+    // These two take no lock and cannot throw: game threads call them while RenderFrame waits
+    // for poses. Both answer false, with zeros, while no connection's optics are published.
+    [[nodiscard]] bool GetProjectionInfo(ProjectionInfo& out) noexcept;
+    [[nodiscard]] bool GetEyeOffset(uint32_t eye, float& out) noexcept;
     std::string LastError();
     // The render thread's change detection for the failure text, without a copy on every
     // failed frame: true, with the text copied into `remembered`, when the text is set and

@@ -99,6 +99,24 @@ TEST_F(VrTrackingTest, RelativePoseIsMeasuredAgainstAYawedReference) {
     EXPECT_NEAR(sample.relativeOrientation[1], Yaw(10).y, 1e-5f);
 }
 
+// Looking up after turning away from the reference must stay a pitch of the head: composed
+// the other way round, the turn would tip the pitch over into a sideways roll.
+TEST_F(VrTrackingTest, LookingUpAfterTurningAwayStaysAPitch) {
+    fake::PlaceHeadset({0.0f, 1.6f, 0.0f}, Yaw(90));
+    Frame();
+    // Turned 90 degrees, then 20 degrees up about the head's own x axis: yaw(90) * pitch(20).
+    const float s45 = std::sin(kPi / 4), c45 = std::cos(kPi / 4);
+    const float s10 = std::sin(kPi / 18), c10 = std::cos(kPi / 18);
+    fake::PlaceHeadset({0.0f, 1.6f, 0.0f}, Quaternion{c45 * s10, s45 * c10, -s45 * s10, c45 * c10});
+    Frame();
+    const HeadPoseSample sample = Sample();
+    ASSERT_TRUE(sample.valid);
+    EXPECT_NEAR(sample.relativeOrientation[0], s10, 1e-5f) << "20 degrees up";
+    EXPECT_NEAR(sample.relativeOrientation[1], 0.0f, 1e-5f) << "no turn left";
+    EXPECT_NEAR(sample.relativeOrientation[2], 0.0f, 1e-5f) << "no roll";
+    EXPECT_NEAR(sample.relativeOrientation[3], c10, 1e-5f);
+}
+
 TEST_F(VrTrackingTest, LostTrackingStartsANewEpochEveryFrame) {
     Frame();
     const uint64_t first = Sample().referenceEpoch;

@@ -1,6 +1,7 @@
 #include "fakes/fake_memory.h"
 
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 
 namespace corvane {
@@ -140,7 +141,17 @@ void Peek(uintptr_t address, void* bytes, size_t size) {
 
 using fake::g_memory;
 
+namespace {
+// The render thread and a breakpoint handler's thread reach the simulated memory at once;
+// like the hardware, it serves one access at a time.
+std::recursive_mutex& AccessLock() {
+    static std::recursive_mutex lock;
+    return lock;
+}
+} // namespace
+
 bool MemoryQuery(uintptr_t address, MemoryRegion& region) {
+    const std::lock_guard<std::recursive_mutex> hold(AccessLock());
     if (g_memory.queriesBeforeFailure == 0) {
         return false;
     }
@@ -172,6 +183,7 @@ bool MemoryQuery(uintptr_t address, MemoryRegion& region) {
 }
 
 bool MemoryProtect(uintptr_t address, size_t size, uint32_t newProtect, uint32_t& oldProtect) {
+    const std::lock_guard<std::recursive_mutex> hold(AccessLock());
     const fake::ProtectCall call{address, size, newProtect};
     g_memory.protectCalls.push_back(call);
     if (g_memory.failProtect && g_memory.failProtect(call, g_memory.protectCalls.size() - 1)) {
@@ -189,10 +201,12 @@ bool MemoryProtect(uintptr_t address, size_t size, uint32_t newProtect, uint32_t
 }
 
 uint32_t MemoryLastError() {
+    const std::lock_guard<std::recursive_mutex> hold(AccessLock());
     return g_memory.protectError;
 }
 
 uintptr_t MemoryAllocateExecutable(size_t size) {
+    const std::lock_guard<std::recursive_mutex> hold(AccessLock());
     if (g_memory.allocationFails) {
         return 0;
     }
@@ -204,16 +218,19 @@ uintptr_t MemoryAllocateExecutable(size_t size) {
 }
 
 void MemoryFreeExecutable(uintptr_t block) {
+    const std::lock_guard<std::recursive_mutex> hold(AccessLock());
     g_memory.freed.push_back(block);
     g_memory.liveAllocations.erase(block);
     fake::Reserve(block, fake::kPageSize);
 }
 
 void MemoryFlushInstructionCache(uintptr_t address, size_t size) {
+    const std::lock_guard<std::recursive_mutex> hold(AccessLock());
     g_memory.flushes.emplace_back(address, size);
 }
 
 bool MemoryGuardedRead(void* destination, uintptr_t source, size_t size) {
+    const std::lock_guard<std::recursive_mutex> hold(AccessLock());
     if (!fake::Accessible(source, size, false)) {
         return false;
     }
@@ -222,6 +239,7 @@ bool MemoryGuardedRead(void* destination, uintptr_t source, size_t size) {
 }
 
 bool MemoryGuardedWrite(uintptr_t destination, const void* source, size_t size) {
+    const std::lock_guard<std::recursive_mutex> hold(AccessLock());
     if (!fake::Accessible(destination, size, true)) {
         return false;
     }
@@ -236,6 +254,7 @@ bool MemoryGuardedWrite(uintptr_t destination, const void* source, size_t size) 
 }
 
 bool MemoryGuardedCall(uintptr_t code) {
+    const std::lock_guard<std::recursive_mutex> hold(AccessLock());
     g_memory.calls.push_back(code);
     const auto it = g_memory.routines.find(code);
     if (code == 0 || it == g_memory.routines.end()) {
@@ -257,14 +276,17 @@ template <typename T> bool Exchange(uintptr_t address, T value, T& previous) {
 } // namespace
 
 bool MemoryGuardedExchange32(uintptr_t address, uint32_t value, uint32_t& previous) {
+    const std::lock_guard<std::recursive_mutex> hold(AccessLock());
     return Exchange<uint32_t>(address, value, previous);
 }
 
 bool MemoryGuardedExchange8(uintptr_t address, uint8_t value, uint8_t& previous) {
+    const std::lock_guard<std::recursive_mutex> hold(AccessLock());
     return Exchange<uint8_t>(address, value, previous);
 }
 
 bool MemoryGuardedOr32(uintptr_t address, uint32_t bits) {
+    const std::lock_guard<std::recursive_mutex> hold(AccessLock());
     uint32_t previous = 0;
     if (!fake::Accessible(address, 4, true)) {
         return false;
@@ -274,6 +296,7 @@ bool MemoryGuardedOr32(uintptr_t address, uint32_t bits) {
 }
 
 bool MemoryGuardedOr8(uintptr_t address, uint8_t bits) {
+    const std::lock_guard<std::recursive_mutex> hold(AccessLock());
     uint8_t previous = 0;
     if (!fake::Accessible(address, 1, true)) {
         return false;
