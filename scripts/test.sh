@@ -28,7 +28,6 @@ cmake --build build/tsan -j "$jobs" --target corvane_thread_tests
 ctest --test-dir build/tsan -R '^thread_tests$' --output-on-failure
 
 echo "== windows, under Wine"
-cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-    -DCMAKE_BUILD_TYPE=Release -DCORVANE_WERROR=ON >/dev/null
+bash scripts/configure-windows-test-build.sh build/windows
 cmake --build build/windows -j "$jobs"
 bash scripts/with-wine.sh build/windows ctest --test-dir build/windows --output-on-failure
