@@ -144,7 +144,7 @@ say "  $played frames, $presented presented, $at60 simulated at 60 Hz, $walked w
 [ "$game_status" -eq 0 ] && [ "$played" -eq "$frames" ] && [ "$presented" -eq "$frames" ] && [ "$at60" -gt 0 ] &&
     [ "$walked" -gt 0 ] || failures=$((failures + 1))
 
-say "Pictures ($out/pictures): $(ls "$out/pictures" | wc -l) files, $missing_pictures missing"
+say "Pictures ($out/pictures): $(find "$out/pictures" -name '*.png' | wc -l) files, $missing_pictures missing"
 [ "$missing_pictures" -eq 0 ] || failures=$((failures + 1))
 
 echo
