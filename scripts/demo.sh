@@ -146,6 +146,14 @@ say "  $played frames, $presented presented, $at60 simulated at 60 Hz, $walked w
 
 say "Pictures ($out/pictures): $(find "$out/pictures" -name '*.png' | wc -l) files, $missing_pictures missing"
 [ "$missing_pictures" -eq 0 ] || failures=$((failures + 1))
+# In first person the two eyes see from two places, so their pictures must differ.
+if [ -f "$out/pictures/first_person_left.png" ] &&
+    ! cmp -s "$out/pictures/first_person_left.png" "$out/pictures/first_person_right.png"; then
+    say "  first person: the left and right eye pictures differ (two viewpoints)"
+else
+    say "  first person: the left and right eye pictures are the same or missing"
+    failures=$((failures + 1))
+fi
 
 echo
 echo "demo folder: $out"
