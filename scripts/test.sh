@@ -30,4 +30,5 @@ ctest --test-dir build/tsan -R '^thread_tests$' --output-on-failure
 echo "== windows, under Wine"
 bash scripts/configure-windows-test-build.sh build/windows
 cmake --build build/windows -j "$jobs"
-bash scripts/with-wine.sh build/windows ctest --test-dir build/windows --output-on-failure
+# A program that crashes can wait on Wine instead of exiting; the timeout turns that into a failure.
+bash scripts/with-wine.sh build/windows ctest --test-dir build/windows --output-on-failure --timeout 600

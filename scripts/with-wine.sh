@@ -11,7 +11,7 @@ export WINEPREFIX="$build_dir/wineprefix"
 export WINEDEBUG=-all
 export WINEARCH=win64
 # The project's own xinput1_3 and openvr_api are loaded from their files first.
-export WINEDLLOVERRIDES="xinput1_3=n,b;openvr_api=n,b;mscoree=;mshtml="
+export WINEDLLOVERRIDES="xinput1_3=n,b;openvr_api=n,b;mscoree=;mshtml=;winedbg.exe=d"
 wine=/usr/lib/wine/wine64
 
 display=""
