@@ -15,9 +15,11 @@ import math
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import time
+import zlib
 
 WINE = "/usr/lib/wine/wine64"
 
@@ -104,6 +106,91 @@ class Run:
                 frames.setdefault(int(m.group(1)), {})[int(m.group(2))] = (
                     int(m.group(3), 16), m.group(4), m.group(5), m.group(6), int(m.group(7)))
         return frames
+
+
+def read_png(path):
+    """8-bit RGB or RGBA PNG (as the game's dumps and the runtime's captures are) -> (width, height, channels, rows)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        raise ValueError(f"{path} is not a PNG file")
+    pos, idat = 8, b""
+    width = height = colour = 0
+    while pos < len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        if kind == b"IHDR":
+            width, height, depth, colour = struct.unpack(">IIBB", body[:10])
+            if depth != 8 or colour not in (2, 6) or body[12] != 0:
+                raise ValueError(f"{path}: only 8-bit RGB/RGBA without interlace is read here")
+        elif kind == b"IDAT":
+            idat += body
+        pos += 12 + length
+    channels = 3 if colour == 2 else 4
+    raw = zlib.decompress(idat)
+    stride = width * channels
+    rows, previous, i = [], bytearray(stride), 0
+    for _ in range(height):
+        kind, row = raw[i], bytearray(raw[i + 1:i + 1 + stride])
+        i += 1 + stride
+        if kind == 1:
+            for x in range(channels, stride):
+                row[x] = (row[x] + row[x - channels]) & 255
+        elif kind == 2:
+            row = bytearray((a + b) & 255 for a, b in zip(row, previous))
+        elif kind == 3:
+            for x in range(stride):
+                left = row[x - channels] if x >= channels else 0
+                row[x] = (row[x] + ((left + previous[x]) >> 1)) & 255
+        elif kind == 4:
+            for x in range(stride):
+                a = row[x - channels] if x >= channels else 0
+                b = previous[x]
+                c = previous[x - channels] if x >= channels else 0
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                row[x] = (row[x] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+        rows.append(row)
+        previous = row
+    return width, height, channels, rows
+
+
+def mean_colour_difference(a, b):
+    """Mean absolute difference of the colour channels of two pictures of one size."""
+    if a[:2] != b[:2]:
+        return float("inf")
+    total = count = 0
+    for row_a, row_b in zip(a[3], b[3]):
+        for x in range(a[0]):
+            for ch in range(3):
+                total += abs(row_a[x * a[2] + ch] - row_b[x * b[2] + ch])
+        count += 3 * a[0]
+    return total / count
+
+
+def band_disparities(left, right, band=10, search=60):
+    """For each band of rows that holds something to match: the horizontal shift that best maps
+    the right eye's picture onto the left eye's (positive: the left eye sees it further right)."""
+    width, height = left[0], left[1]
+
+    def lum(image, y, x):
+        row, c = image[3][y], image[2]
+        return row[x * c] * 3 + row[x * c + 1] * 6 + row[x * c + 2]
+
+    found = []
+    for y0 in range(0, height - band + 1, band):
+        errors = {}
+        for dx in range(-search, search + 1):
+            total = count = 0
+            for y in range(y0, y0 + band, 2):
+                for x in range(search + 10, width - search - 10, 2):
+                    total += abs(lum(left, y, x) - lum(right, y, x - dx))
+                    count += 1
+            errors[dx] = total / count
+        best = min(errors, key=lambda dx: (errors[dx], abs(dx)))
+        if errors[0] > 5 and errors[best] < errors[0] / 4:
+            found.append((y0, best))
+    return found
 
 
 def frame_of(line):
@@ -513,6 +600,45 @@ def check_runtime_missing(run, fail):
     check_summary(run, fail, "active", "active", "unavailable")
 
 
+CAPTURE_FRAME = 41
+DUMPED_FRAMES = range(CAPTURE_FRAME - 5, CAPTURE_FRAME + 1)
+
+
+def check_capture(run, fail):
+    check_game_ran_clean(run, fail, 45)
+    # The pair on show at the captured runtime frame was published by the newest frame up to it
+    # whose textures changed; its Present (game frame F - 1) drew the left eye, the frame before
+    # it the right eye.
+    submits = run.submits()
+    published = [f for f in range(DUMPED_FRAMES[0] + 2, CAPTURE_FRAME + 1)
+                 if f in submits and f - 1 in submits and submits[f][0][1] != submits[f - 1][0][1]]
+    if not fail.check(published, "no pair published in the captured stretch"):
+        return
+    left_frame = published[-1] - 1
+    right_frame = left_frame - 1
+    trace = {frame_of(t): t for t in run.trace}
+    fail.check(side_offset(trace[left_frame])[0] < -0.01, f"game frame {left_frame} was not drawn from the left eye")
+    fail.check(side_offset(trace[right_frame])[0] > 0.01, f"game frame {right_frame} was not drawn from the right eye")
+
+    captures = os.path.join(run.folder, "captures")
+    left = read_png(os.path.join(captures, f"frame_{CAPTURE_FRAME:06d}_left.png"))
+    right = read_png(os.path.join(captures, f"frame_{CAPTURE_FRAME:06d}_right.png"))
+    drawn_left = read_png(os.path.join(run.folder, "dumps", f"frame_{left_frame:05d}.png"))
+    drawn_right = read_png(os.path.join(run.folder, "dumps", f"frame_{right_frame:05d}.png"))
+    for name, captured, same, other in (("left", left, drawn_left, drawn_right), ("right", right, drawn_right, drawn_left)):
+        fail.check(mean_colour_difference(captured, same) < 0.5,
+                   f"the captured {name} eye is not the picture the game drew from the {name} eye")
+        fail.check(mean_colour_difference(captured, other) > 1.0,
+                   f"the captured {name} eye looks like the picture of the other eye")
+
+    # Parallax: the left eye sees everything further right than the right eye, and what is
+    # nearer (lower in the picture, standing on the ground) further still.
+    bands = band_disparities(left, right)
+    if fail.check(len(bands) >= 3, f"only {len(bands)} bands of rows to compare: {bands}"):
+        fail.check(all(dx > 0 for _, dx in bands), f"the left eye does not see the scene further right: {bands}")
+        fail.check(bands[-1][1] > bands[0][1], f"nearer objects are not shifted more than far ones: {bands}")
+
+
 FAULT_FRAMES = 2600
 
 # name: how the folder is prepared and run, and the judgement. "judges" names the run whose
@@ -542,6 +668,9 @@ CASES = {
     "runtime_faults": dict(frames=FAULT_FRAMES, scenario="wait_error 108 20\nsubmit_error right 102 40\n",
                            check=check_runtime_faults),
     "runtime_missing": dict(frames=60, runtime=False, check=check_runtime_missing),
+    "capture_eyes": dict(frames=45, scenario=f"capture {CAPTURE_FRAME}\n", ini={"AERMaxPairIntervalMs": "0"},
+                         args=["--dump", ",".join(str(f) for f in DUMPED_FRAMES), "--dump-folder", "dumps"],
+                         check=check_capture),
 }
 
 
@@ -579,6 +708,7 @@ def run_case(name, spec, args):
             f.write(spec["timeline"])
         command += ["--timeline", "timeline.txt"]
     command += spec.get("args", [])
+    os.makedirs(os.path.join(folder, "dumps"))
     env = dict(os.environ)
     env["WINEDEBUG"] = "-all,+debugstr"  # the DLL's debugger lines land in out.txt
     env.pop("VRSIM_SCENARIO", None)
