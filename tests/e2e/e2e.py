@@ -206,9 +206,9 @@ def camera_state(line):
 
 def check_game_ran_clean(run, fail, frames):
     fail.check(run.exit_code == 0, f"the game exited with {run.exit_code}, not 0")
+    last = run.out.strip().splitlines()[-1] if run.out.strip() else "(no output)"
     fail.check(f"{frames} frames, {frames} presented, 0 with an unhealthy allocator" in run.out,
-               f"the game did not present all {frames} frames with a healthy allocator: "
-               + run.out.strip().splitlines()[-1:].__str__())
+               f"the game did not present all {frames} frames with a healthy allocator: {last}")
     fail.check(len(run.trace) == frames, f"trace has {len(run.trace)} lines, not {frames}")
     bad = [frame_of(t) for t in run.trace if t["present"] != "0x00000000"]
     fail.check(not bad, f"Present failed on frames {bad[:10]}")
@@ -453,6 +453,8 @@ def session_controller_expectation(frame):
         buttons |= 0x0010  # Start: right hand stick press
     if 53 <= frame <= 54:
         buttons |= 0x0001  # D-pad up, either hand
+    if 56 <= frame <= 57:
+        left = 64  # 0.25 x 255 = 63.75
     return buttons, left, right, stick
 
 
