@@ -589,6 +589,17 @@ def check_runtime_faults(run, fail):
             fail.check(9.9 <= waited <= 11.0, f"VR resumed {waited:.2f} s after the failure, expected 10 s")
         fail.check(any(f"attempt={attempt} -> token={attempt} error=0" in line for line in inits),
                    f"no successful init attempt {attempt}")
+    # From the game's side: during an outage it plays flat with its own camera and projection,
+    # and after the last reconnection it renders the eyes with the common frustum again.
+    own = longest = 0
+    for t in run.trace[20:]:
+        flat = t["phase"] == "gameplay" and t["eye"] == t["sent_eye"] and t["proj_angle"] == t["sent_angle"]
+        own = own + 1 if flat else 0
+        longest = max(longest, own)
+    fail.check(longest >= 200, f"no outage seen by the game: longest flat gameplay stretch {longest} frames")
+    tail = run.trace[-100:]
+    fail.check(all(t["proj_angle"] != t["sent_angle"] and abs(side_offset(t)[0]) > 0.01 for t in tail),
+               "the game's last 100 frames are not rendered from the eyes with the common frustum")
     submits = run.submits()
     fail.check(all(p[e][4] == 0 for f, p in submits.items() for e in p if f not in (40,)),
                "a submit failed outside the scripted fault")
