@@ -128,7 +128,7 @@ const char* const kTraceKeys[] = {
     "sim_hz",        "delta",          "limiter",      "request",     "camera_state", "camera_control",
     "control_block", "composite_kind", "player",       "body",        "xinput",       "stick",
     "ped_steps",     "alloc",          "alloc_blocks", "cleanups",    "fp_record",    "foreground",
-    "devices",       "present"};
+    "devices",       "present",        "ped_distance", "buttons",     "triggers"};
 
 TEST(TestGameSelfCheck, PassesOnTheBuiltImage) {
     const GameRun run = RunGame("--self-check");
@@ -181,6 +181,7 @@ TEST(TestGameRun, DefaultTimelineShowsTheScriptedScenesAt30Hz) {
     const std::vector<TraceLine> trace = ReadTrace("default_trace.txt");
     ASSERT_EQ(200u, trace.size());
     uint64_t previousSteps = 0;
+    double previousDistance = 0;
     for (size_t frame = 0; frame < trace.size(); ++frame) {
         const TraceLine& line = trace[frame];
         SCOPED_TRACE(frame);
@@ -232,6 +233,10 @@ TEST(TestGameRun, DefaultTimelineShowsTheScriptedScenesAt30Hz) {
         const uint64_t steps = std::strtoull(line.at("ped_steps").c_str(), nullptr, 10);
         EXPECT_EQ(previousSteps + (p == "menu" ? 0 : 8), steps);
         previousSteps = steps;
+        // Their speed factors 0.8, 0.9, 1.0, 1.1 twice over, 0.04 units a step each at 30 Hz.
+        const double distance = std::strtod(line.at("ped_distance").c_str(), nullptr);
+        EXPECT_NEAR(previousDistance + (p == "menu" ? 0.0 : 0.304), distance, 0.0005);
+        previousDistance = distance;
     }
 }
 

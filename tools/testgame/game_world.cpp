@@ -267,6 +267,9 @@ FrameOutcome GameWorld::Step(const StickInput& input) {
     Simulate(input, outcome.delta);
     outcome.phase = phase_;
     outcome.pedestrianSteps = pedestrianSteps_;
+    for (int i = 0; i < kPedestrianCount; ++i) {
+        outcome.pedestrianDistance += pedestrians_[i].distanceWalked;
+    }
 
     SceneObject* objects = nullptr;
     HudRect* hud = nullptr;

@@ -41,6 +41,7 @@ struct FrameOutcome {
     float delta = 0;
     uint32_t limiter = 0;
     uint32_t pedestrianSteps = 0; // total
+    float pedestrianDistance = 0; // total walked by all pedestrians, as their routine counts it
     bool allocatorHealthy = false;
     uint64_t allocatorBlocks = 0;
     FrameScene scene;

@@ -101,6 +101,9 @@ struct TraceInputs {
     const FrameOutcome* outcome;
     DWORD xinputResult;
     StickInput stick;
+    WORD buttons;
+    BYTE leftTrigger;
+    BYTE rightTrigger;
     bool foreground;
     int devices;
     HRESULT present;
@@ -139,7 +142,8 @@ void WriteTraceLine(std::FILE* trace, const TraceInputs& in, size_t scratchSize)
         "frame=%d phase=%s sent_eye=%s sent_target=%s %s eye=%s target=%s camera_flags=%u %s sim_hz=%d "
         "delta=%.6f limiter=%u request=%u,%u,%u camera_state=%u camera_control=%u control_block=%u "
         "composite_kind=%u player=0x%llx body=%.2f,0x%02x xinput=%lu stick=%.3f,%.3f ped_steps=%u alloc=%s "
-        "alloc_blocks=%llu cleanups=%u fp_record=%u,%u foreground=%d devices=%d present=0x%08lx\n",
+        "alloc_blocks=%llu cleanups=%u fp_record=%u,%u foreground=%d devices=%d present=0x%08lx "
+        "ped_distance=%.4f buttons=0x%04x triggers=%u,%u\n",
         in.frame, PhaseName(out.phase), sentEye, sentTarget, sentProjection, eye, target,
         out.cameraCalled ? camera.flags : 0u, projectionText, out.simulationHz,
         static_cast<double>(out.delta), out.limiter, static_cast<unsigned>(request_byte_a),
@@ -153,7 +157,9 @@ void WriteTraceLine(std::FILE* trace, const TraceInputs& in, size_t scratchSize)
         out.allocatorHealthy ? "ok" : "bad", static_cast<unsigned long long>(out.allocatorBlocks),
         static_cast<unsigned>(state17_cleanups), static_cast<unsigned>(first_person_record[0]),
         static_cast<unsigned>(first_person_record[1]), in.foreground ? 1 : 0, in.devices,
-        static_cast<unsigned long>(in.present));
+        static_cast<unsigned long>(in.present), static_cast<double>(out.pedestrianDistance),
+        static_cast<unsigned>(in.buttons), static_cast<unsigned>(in.leftTrigger),
+        static_cast<unsigned>(in.rightTrigger));
     std::fputs(line, trace);
 }
 
@@ -335,10 +341,11 @@ int main(int argc, char** argv) {
         presented += present == S_OK ? 1 : 0;
         unhealthy += outcome.allocatorHealthy ? 0 : 1;
         if (trace != nullptr) {
-            WriteTraceLine(
-                trace,
-                {frame, &outcome, xinputResult, stick, GetForegroundWindow() == window, devices, present},
-                kFrameScratchSize);
+            WriteTraceLine(trace,
+                           {frame, &outcome, xinputResult, stick, pad.Gamepad.wButtons,
+                            pad.Gamepad.bLeftTrigger, pad.Gamepad.bRightTrigger,
+                            GetForegroundWindow() == window, devices, present},
+                           kFrameScratchSize);
         }
     }
     if (trace != nullptr) {
