@@ -101,7 +101,7 @@ bool Created(HRESULT result, const char* operation, std::string& errorText) {
     if (SUCCEEDED(result)) {
         return true;
     }
-    errorText = FormatHresultFailure(operation, static_cast<int32_t>(result));
+    WriteHresultFailure(errorText, operation, static_cast<int32_t>(result));
     return false;
 }
 

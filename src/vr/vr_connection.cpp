@@ -13,10 +13,20 @@
 
 namespace corvane {
 
-std::string FormatHresultFailure(const char* operation, int32_t hresult) {
+void WriteHresultFailure(std::string& text, const char* operation, int32_t hresult) {
     char code[16];
     std::snprintf(code, sizeof(code), "%" PRIx32, static_cast<uint32_t>(hresult));
-    return std::string(operation) + " failed (HRESULT 0x" + code + ")";
+    // Built in place: a failure that repeats every frame reuses the text's storage.
+    text.assign(operation);
+    text.append(" failed (HRESULT 0x");
+    text.append(code);
+    text.append(")");
+}
+
+std::string FormatHresultFailure(const char* operation, int32_t hresult) {
+    std::string text;
+    WriteHresultFailure(text, operation, hresult);
+    return text;
 }
 
 VrPresenter& VrPresenter::Instance() {

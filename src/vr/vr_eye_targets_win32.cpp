@@ -45,12 +45,12 @@ bool CreateColourTarget(ID3D11Device* device, const D3D11_TEXTURE2D_DESC& desc, 
                         std::string& failure) {
     HRESULT result = device->CreateTexture2D(&desc, nullptr, &texture);
     if (FAILED(result) || texture == nullptr) {
-        failure = FormatHresultFailure(textureCall, FAILED(result) ? result : E_POINTER);
+        WriteHresultFailure(failure, textureCall, FAILED(result) ? result : E_POINTER);
         return false;
     }
     result = device->CreateRenderTargetView(texture, nullptr, &view);
     if (FAILED(result) || view == nullptr) {
-        failure = FormatHresultFailure(viewCall, FAILED(result) ? result : E_POINTER);
+        WriteHresultFailure(failure, viewCall, FAILED(result) ? result : E_POINTER);
         return false;
     }
     return true;
@@ -73,15 +73,13 @@ bool VrPresenter::AcquireGameFrame(IDXGISwapChain* swapChain, GameFrameSource& f
         swapChain->GetBuffer(0, __uuidof(ID3D11Texture2D), reinterpret_cast<void**>(&frame.backbuffer));
     if (FAILED(result) || frame.backbuffer == nullptr) {
         frame.backbuffer = nullptr;
-        lastErrorText =
-            FormatHresultFailure("IDXGISwapChain::GetBuffer", FAILED(result) ? result : E_POINTER);
+        WriteHresultFailure(lastErrorText, "IDXGISwapChain::GetBuffer", FAILED(result) ? result : E_POINTER);
         return false;
     }
     result = swapChain->GetDevice(__uuidof(ID3D11Device), reinterpret_cast<void**>(&frame.device));
     if (FAILED(result) || frame.device == nullptr) {
         frame.device = nullptr;
-        lastErrorText =
-            FormatHresultFailure("IDXGISwapChain::GetDevice", FAILED(result) ? result : E_POINTER);
+        WriteHresultFailure(lastErrorText, "IDXGISwapChain::GetDevice", FAILED(result) ? result : E_POINTER);
         return false;
     }
     D3D11_TEXTURE2D_DESC desc{};
@@ -113,16 +111,15 @@ bool VrPresenter::EnsureEyeTargets(ID3D11Device* gameDevice, const BackbufferDes
         return false;
     }
 
-    std::string failure;
+    std::string& failure = lastErrorText;
     const auto fail = [&] {
-        lastErrorText = failure;
         ReleaseEyeTargets();
         return false;
     };
     const HRESULT deferredResult = device->CreateDeferredContext(0, &deferredContext);
     if (FAILED(deferredResult) || deferredContext == nullptr) {
-        failure = FormatHresultFailure("ID3D11Device::CreateDeferredContext",
-                                       FAILED(deferredResult) ? deferredResult : E_POINTER);
+        WriteHresultFailure(failure, "ID3D11Device::CreateDeferredContext",
+                            FAILED(deferredResult) ? deferredResult : E_POINTER);
         return fail();
     }
 
@@ -151,14 +148,14 @@ bool VrPresenter::EnsureEyeTargets(ID3D11Device* gameDevice, const BackbufferDes
         TargetDesc(desc, DXGI_FORMAT_D24_UNORM_S8_UINT, D3D11_BIND_DEPTH_STENCIL);
     HRESULT result = device->CreateTexture2D(&depthDesc, nullptr, &depthTexture);
     if (FAILED(result) || depthTexture == nullptr) {
-        failure = FormatHresultFailure("ID3D11Device::CreateTexture2D (depth)",
-                                       FAILED(result) ? result : E_POINTER);
+        WriteHresultFailure(failure, "ID3D11Device::CreateTexture2D (depth)",
+                            FAILED(result) ? result : E_POINTER);
         return fail();
     }
     result = device->CreateDepthStencilView(depthTexture, nullptr, &depthView);
     if (FAILED(result) || depthView == nullptr) {
-        failure =
-            FormatHresultFailure("ID3D11Device::CreateDepthStencilView", FAILED(result) ? result : E_POINTER);
+        WriteHresultFailure(failure, "ID3D11Device::CreateDepthStencilView",
+                            FAILED(result) ? result : E_POINTER);
         return fail();
     }
 
@@ -235,8 +232,8 @@ bool VrPresenter::ExecuteEyeCopies() {
     ComPtr<ID3D11CommandList> commands;
     const HRESULT result = deferredContext->FinishCommandList(FALSE, commands.Put());
     if (FAILED(result) || !commands) {
-        lastErrorText = FormatHresultFailure("ID3D11DeviceContext::FinishCommandList",
-                                             FAILED(result) ? result : E_POINTER);
+        WriteHresultFailure(lastErrorText, "ID3D11DeviceContext::FinishCommandList",
+                            FAILED(result) ? result : E_POINTER);
         return false;
     }
     // Restoring the context state leaves the game's pipeline exactly as it was.

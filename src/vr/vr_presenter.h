@@ -79,6 +79,8 @@ inline constexpr int64_t kReconnectIntervalNs = 10'000'000'000;
 
 // "<operation> failed (HRESULT 0x<lowercase hex>)" for a Direct3D or DXGI failure.
 std::string FormatHresultFailure(const char* operation, int32_t hresult);
+// The same text written into `text`, reusing its storage.
+void WriteHresultFailure(std::string& text, const char* operation, int32_t hresult);
 
 struct VrPresenter {
     static VrPresenter& Instance();
