@@ -211,8 +211,9 @@ TEST_F(CameraBufferTest, BindingsAreObservedOncePerContextKindSlotAndSize) {
         deferred->VSSetConstantBuffers(3, 1, buffers);
         ID3D11Buffer* pair[2] = {pooled0.Get(), camera.Get()};
         immediate->VSSetConstantBuffers(0, 2, pair);
-        // startSlot 1: buffers[0] is the one bound at b1.
-        deferred->VSSetConstantBuffers(1, 2, &buffers[1]);
+        // startSlot 1: the first buffer passed is the one bound at b1. One buffer only: the array
+        // has nothing after it.
+        deferred->VSSetConstantBuffers(1, 1, &buffers[1]);
         immediate->VSSetConstantBuffers(14, 1, buffers);
     }
     const std::string text = DebugOutputCapture::Text();
