@@ -1,7 +1,7 @@
 #include "interception/swap_chain_hooks_win32.h"
 
 #include "core/frame_driver.h"
-#include "interception/method_slot_win32.h"
+#include "interception/method_table_patch.h"
 #include "stereo/hud_projection_win32.h"
 #include "stereo/stereo_state.h"
 #include "vr/vr_presenter.h"
