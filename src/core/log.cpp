@@ -16,7 +16,7 @@ constexpr size_t kLogLineCapacity = 2300;
 constexpr uint32_t kModulePathCapacity = 32768;
 constexpr wchar_t kLogFileName[] = L"\\CorvaneVR.log";
 
-BoundarySite g_logSite{"[CorvaneVR] A log line was lost to an exception.\n"};
+BoundarySite g_logSite{BoundaryReport::DebuggerOutput, "[CorvaneVR] A log line was lost to an exception.\n"};
 
 // Serialises file appends so lines from different threads never interleave, and guards the
 // remembered path: looking it up takes a 32768-character buffer, too much for every line.

@@ -2,6 +2,7 @@
 
 #include "game/composite_detector.h"
 #include "game/guarded_memory.h"
+#include "platform/pe_layout.h"
 
 #include <algorithm>
 #include <cstring>
@@ -48,22 +49,7 @@ constexpr AcceptedExecutableDigest kAcceptedDigests[] = {
 #endif
 };
 
-constexpr size_t kDosHeaderSize = 64;
-constexpr size_t kDosMagicOffset = 0x00;
-constexpr size_t kNtOffsetField = 0x3C;
-constexpr uint16_t kDosMagic = 0x5A4D;
 constexpr int32_t kLargestNtOffset = 0x100000;
-
-// IMAGE_NT_HEADERS64 and the offsets of the fields checked in it.
-constexpr size_t kNtHeadersSize = 264;
-constexpr size_t kSignatureOffset = 0;
-constexpr size_t kMachineOffset = 4;
-constexpr size_t kTimeDateStampOffset = 8;
-constexpr size_t kOptionalMagicOffset = 24;
-constexpr size_t kSizeOfImageOffset = 24 + 56;
-constexpr uint32_t kPeSignature = 0x00004550;
-constexpr uint16_t kMachineAmd64 = 0x8664;
-constexpr uint16_t kPe32PlusMagic = 0x20B;
 
 template <typename T> T FieldAt(const uint8_t* bytes, size_t offset) {
     T value{};
@@ -97,7 +83,7 @@ void ValidateExecutable() {
         CameraLog("Could not read the main executable's DOS header.");
         return;
     }
-    const int32_t ntOffset = FieldAt<int32_t>(dos, kNtOffsetField);
+    const int32_t ntOffset = FieldAt<int32_t>(dos, kNtHeadersOffsetField);
     if (FieldAt<uint16_t>(dos, kDosMagicOffset) != kDosMagic || ntOffset <= 0 ||
         ntOffset > kLargestNtOffset) {
         CameraLog("The main executable has an invalid PE header.");
@@ -110,16 +96,16 @@ void ValidateExecutable() {
         CameraLog("Could not read the main executable's NT header.");
         return;
     }
-    if (FieldAt<uint32_t>(nt, kSignatureOffset) != kPeSignature ||
-        FieldAt<uint16_t>(nt, kMachineOffset) != kMachineAmd64 ||
-        FieldAt<uint16_t>(nt, kOptionalMagicOffset) != kPe32PlusMagic) {
+    if (FieldAt<uint32_t>(nt, kNtSignatureOffset) != kPeSignature ||
+        FieldAt<uint16_t>(nt, kNtMachineOffset) != kMachineAmd64 ||
+        FieldAt<uint16_t>(nt, kNtOptionalMagicOffset) != kPe32PlusMagic) {
         CameraLog("The loaded executable is not the expected 64-bit PE image.");
         return;
     }
 
     bridge.GameBase = base;
-    bridge.GameTimeDateStamp = FieldAt<uint32_t>(nt, kTimeDateStampOffset);
-    bridge.GameSizeOfImage = FieldAt<uint32_t>(nt, kSizeOfImageOffset);
+    bridge.GameTimeDateStamp = FieldAt<uint32_t>(nt, kNtTimeDateStampOffset);
+    bridge.GameSizeOfImage = FieldAt<uint32_t>(nt, kNtSizeOfImageOffset);
 
     const bool headerMatch = bridge.GameTimeDateStamp == kSupportedTimeDateStamp &&
                              bridge.GameSizeOfImage == kSupportedSizeOfImage;

@@ -120,17 +120,28 @@ using namespace corvane;
 // the answer it would get without a system library.
 namespace {
 
-BoundarySite g_getStateSite{"[CorvaneVR/XInput] XInputGetState stopped an exception.\n"};
-BoundarySite g_getStateExSite{"[CorvaneVR/XInput] Extended state query stopped an exception.\n"};
-BoundarySite g_setStateSite{"[CorvaneVR/XInput] XInputSetState stopped an exception.\n"};
-BoundarySite g_capabilitiesSite{"[CorvaneVR/XInput] XInputGetCapabilities stopped an exception.\n"};
-BoundarySite g_enableSite{"[CorvaneVR/XInput] XInputEnable stopped an exception.\n"};
-BoundarySite g_dsoundSite{"[CorvaneVR/XInput] XInputGetDSoundAudioDeviceGuids stopped an exception.\n"};
-BoundarySite g_batterySite{"[CorvaneVR/XInput] XInputGetBatteryInformation stopped an exception.\n"};
-BoundarySite g_keystrokeSite{"[CorvaneVR/XInput] XInputGetKeystroke stopped an exception.\n"};
-BoundarySite g_waitForGuideSite{"[CorvaneVR/XInput] Ordinal 101 stopped an exception.\n"};
-BoundarySite g_cancelGuideWaitSite{"[CorvaneVR/XInput] Ordinal 102 stopped an exception.\n"};
-BoundarySite g_powerOffSite{"[CorvaneVR/XInput] Ordinal 103 stopped an exception.\n"};
+BoundarySite g_getStateSite{BoundaryReport::DebuggerOutput,
+                            "[CorvaneVR/XInput] XInputGetState stopped an exception.\n"};
+BoundarySite g_getStateExSite{BoundaryReport::DebuggerOutput,
+                              "[CorvaneVR/XInput] Extended state query stopped an exception.\n"};
+BoundarySite g_setStateSite{BoundaryReport::DebuggerOutput,
+                            "[CorvaneVR/XInput] XInputSetState stopped an exception.\n"};
+BoundarySite g_capabilitiesSite{BoundaryReport::DebuggerOutput,
+                                "[CorvaneVR/XInput] XInputGetCapabilities stopped an exception.\n"};
+BoundarySite g_enableSite{BoundaryReport::DebuggerOutput,
+                          "[CorvaneVR/XInput] XInputEnable stopped an exception.\n"};
+BoundarySite g_dsoundSite{BoundaryReport::DebuggerOutput,
+                          "[CorvaneVR/XInput] XInputGetDSoundAudioDeviceGuids stopped an exception.\n"};
+BoundarySite g_batterySite{BoundaryReport::DebuggerOutput,
+                           "[CorvaneVR/XInput] XInputGetBatteryInformation stopped an exception.\n"};
+BoundarySite g_keystrokeSite{BoundaryReport::DebuggerOutput,
+                             "[CorvaneVR/XInput] XInputGetKeystroke stopped an exception.\n"};
+BoundarySite g_waitForGuideSite{BoundaryReport::DebuggerOutput,
+                                "[CorvaneVR/XInput] Ordinal 101 stopped an exception.\n"};
+BoundarySite g_cancelGuideWaitSite{BoundaryReport::DebuggerOutput,
+                                   "[CorvaneVR/XInput] Ordinal 102 stopped an exception.\n"};
+BoundarySite g_powerOffSite{BoundaryReport::DebuggerOutput,
+                            "[CorvaneVR/XInput] Ordinal 103 stopped an exception.\n"};
 
 } // namespace
 

@@ -1,5 +1,6 @@
 #include "interception/device_creation_win32.h"
 
+#include "core/game_thread_boundary.h"
 #include "core/log.h"
 #include "game/executable_validation.h"
 #include "game/guarded_memory.h"
@@ -21,6 +22,9 @@
 
 namespace corvane {
 namespace {
+
+// The game has its device; what could not be set up after its creation stays off.
+BoundarySite g_afterCreationSite{BoundaryReport::Silent, nullptr};
 
 using CreateDeviceAndSwapChain = HRESULT(WINAPI*)(IDXGIAdapter*, D3D_DRIVER_TYPE, HMODULE, UINT,
                                                   const D3D_FEATURE_LEVEL*, UINT, UINT,
@@ -183,12 +187,10 @@ HRESULT WINAPI HookedD3D11CreateDeviceAndSwapChain(
     if (FAILED(result)) {
         return result;
     }
-    try {
+    CallAtBoundary(g_afterCreationSite, [&] {
         SetUpAfterCreation(swapChain != nullptr ? *swapChain : nullptr, device != nullptr ? *device : nullptr,
                            immediateContext != nullptr ? *immediateContext : nullptr);
-    } catch (...) {
-        // The game has its device; what could not be set up stays off.
-    }
+    });
     return result;
 }
 

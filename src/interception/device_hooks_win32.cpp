@@ -1,7 +1,7 @@
 #include "interception/device_hooks_win32.h"
 
+#include "core/game_thread_boundary.h"
 #include "core/log.h"
-#include "interception/handler_boundary.h"
 #include "interception/method_table_patch.h"
 #include "stereo/camera_buffer_win32.h"
 #include "stereo/hud_projection_win32.h"
@@ -25,6 +25,15 @@ std::atomic<uint32_t> g_deferredContexts{0};
 std::atomic<bool> g_deferredFailureLogged{false};
 
 constexpr UINT kHudBufferByteWidth = 128;
+
+// The program's own work after each creation; the game keeps the creation's result.
+BoundarySite g_createBufferSite{
+    BoundaryReport::Log, "D3D11 CreateBuffer handler raised an exception; the call was passed through"};
+BoundarySite g_createVertexShaderSite{
+    BoundaryReport::Log, "D3D11 CreateVertexShader handler raised an exception; the call was passed through"};
+BoundarySite g_createDeferredContextSite{
+    BoundaryReport::Log,
+    "D3D11 CreateDeferredContext handler raised an exception; the call was passed through"};
 
 template <typename Entry> Entry Real(const std::atomic<void*>& saved) noexcept {
     return reinterpret_cast<Entry>(saved.load(std::memory_order_acquire));
@@ -95,9 +104,8 @@ HRESULT STDMETHODCALLTYPE CreateBufferHook(ID3D11Device* device, const D3D11_BUF
         initialData->pSysMem == nullptr || buffer == nullptr || *buffer == nullptr) {
         return result;
     }
-    static_cast<void>(RunGuarded(GuardedHandler::CreateBuffer, [&] {
-        CaptureHudProjection(*buffer, static_cast<const uint8_t*>(initialData->pSysMem));
-    }));
+    CallAtBoundary(g_createBufferSite,
+                   [&] { CaptureHudProjection(*buffer, static_cast<const uint8_t*>(initialData->pSysMem)); });
     return result;
 }
 
@@ -112,8 +120,7 @@ HRESULT STDMETHODCALLTYPE CreateVertexShaderHook(ID3D11Device* device, const voi
     if (FAILED(result) || shader == nullptr || *shader == nullptr) {
         return result;
     }
-    static_cast<void>(RunGuarded(GuardedHandler::CreateVertexShader,
-                                 [&] { IdentifyHudShader(bytecode, length, *shader); }));
+    CallAtBoundary(g_createVertexShaderSite, [&] { IdentifyHudShader(bytecode, length, *shader); });
     return result;
 }
 
@@ -127,7 +134,7 @@ HRESULT STDMETHODCALLTYPE CreateDeferredContextHook(ID3D11Device* device, UINT f
     if (FAILED(result) || context == nullptr || *context == nullptr) {
         return result;
     }
-    static_cast<void>(RunGuarded(GuardedHandler::CreateDeferredContext, [&] {
+    CallAtBoundary(g_createDeferredContextSite, [&] {
         bool hooked = false;
         {
             std::lock_guard<std::mutex> lock(ContextHookMutex());
@@ -143,7 +150,7 @@ HRESULT STDMETHODCALLTYPE CreateDeferredContextHook(ID3D11Device* device, UINT f
             LogMessage(
                 "D3D11 deferred context was created, but its recording vtable could not be intercepted");
         }
-    }));
+    });
     return result;
 }
 

@@ -1,25 +1,12 @@
 #include "interception/import_hook.h"
 
 #include "game/executable_validation.h"
+#include "platform/pe_layout.h"
 
 #include <cstring>
 
 namespace corvane {
 namespace {
-
-constexpr uint16_t kDosMagic = 0x5A4D;
-constexpr uint32_t kNtSignature = 0x00004550;
-constexpr uint16_t kMachineX64 = 0x8664;
-constexpr uint16_t kPe32PlusMagic = 0x020B;
-
-// Offsets inside IMAGE_DOS_HEADER and IMAGE_NT_HEADERS64.
-constexpr uint32_t kDosLfanew = 0x3C;
-constexpr uint32_t kNtMachine = 4;
-constexpr uint32_t kNtTimeDateStamp = 8;
-constexpr uint32_t kNtOptionalMagic = 24;
-constexpr uint32_t kNtSizeOfImage = 24 + 56;
-constexpr uint32_t kNtImportDirectory = 24 + 112 + 8; // data directory entry 1
-constexpr uint32_t kNtHeadersSize = 24 + 240;
 
 constexpr uint32_t kImportDescriptorSize = 20;
 constexpr uint32_t kDescriptorNameOffset = 12;
@@ -64,13 +51,13 @@ bool EqualsExactly(uintptr_t base, uint64_t rva, const char* expected) noexcept 
 }
 
 uint32_t NtHeadersOffset(uintptr_t base) noexcept {
-    return ReadAt<uint32_t>(base, kDosLfanew);
+    return ReadAt<uint32_t>(base, kNtHeadersOffsetField);
 }
 
 } // namespace
 
 bool IsSupportedHostImage(uintptr_t base) noexcept {
-    if (base == 0 || ReadAt<uint16_t>(base, 0) != kDosMagic) {
+    if (base == 0 || ReadAt<uint16_t>(base, kDosMagicOffset) != kDosMagic) {
         return false;
     }
     const uint32_t nt = NtHeadersOffset(base);
@@ -78,13 +65,13 @@ bool IsSupportedHostImage(uintptr_t base) noexcept {
     if (nt < 1 || nt > 0x1000 - kNtHeadersSize) {
         return false;
     }
-    const uint32_t importRva = ReadAt<uint32_t>(base, nt + kNtImportDirectory);
-    const uint32_t importSize = ReadAt<uint32_t>(base, nt + kNtImportDirectory + 4);
-    if (ReadAt<uint32_t>(base, nt) != kNtSignature ||
-        ReadAt<uint16_t>(base, nt + kNtMachine) != kMachineX64 ||
-        ReadAt<uint32_t>(base, nt + kNtTimeDateStamp) != kSupportedTimeDateStamp ||
-        ReadAt<uint32_t>(base, nt + kNtSizeOfImage) != kSupportedSizeOfImage ||
-        ReadAt<uint16_t>(base, nt + kNtOptionalMagic) != kPe32PlusMagic) {
+    const uint32_t importRva = ReadAt<uint32_t>(base, nt + kNtImportDirectoryOffset);
+    const uint32_t importSize = ReadAt<uint32_t>(base, nt + kNtImportDirectoryOffset + 4);
+    if (ReadAt<uint32_t>(base, nt + kNtSignatureOffset) != kPeSignature ||
+        ReadAt<uint16_t>(base, nt + kNtMachineOffset) != kMachineAmd64 ||
+        ReadAt<uint32_t>(base, nt + kNtTimeDateStampOffset) != kSupportedTimeDateStamp ||
+        ReadAt<uint32_t>(base, nt + kNtSizeOfImageOffset) != kSupportedSizeOfImage ||
+        ReadAt<uint16_t>(base, nt + kNtOptionalMagicOffset) != kPe32PlusMagic) {
         return false;
     }
     if (importRva == 0 || importSize == 0 || importRva >= kSupportedSizeOfImage ||
@@ -96,7 +83,7 @@ bool IsSupportedHostImage(uintptr_t base) noexcept {
 
 uint64_t* FindNamedImportSlot(uintptr_t base, const char* libraryName, const char* functionName) noexcept {
     const uint32_t nt = NtHeadersOffset(base);
-    uint64_t descriptor = ReadAt<uint32_t>(base, nt + kNtImportDirectory);
+    uint64_t descriptor = ReadAt<uint32_t>(base, nt + kNtImportDirectoryOffset);
     for (; descriptor + kImportDescriptorSize <= kSupportedSizeOfImage; descriptor += kImportDescriptorSize) {
         const uint32_t nameRva = ReadAt<uint32_t>(base, descriptor + kDescriptorNameOffset);
         if (nameRva == 0) {

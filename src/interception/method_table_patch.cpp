@@ -37,7 +37,9 @@ bool PatchMethodSlot(void** slot, void* handler, std::atomic<void*>& savedReal) 
     // The slot is written either way; a protection that cannot be put back leaves the page
     // writable, which harms nobody who only calls through it.
     static_cast<void>(MemoryProtect(address, sizeof(void*), previousProtection, ignored));
-    return swapped;
+    // Two threads hooking the same new table at once: the one that lost the race finds the
+    // handler already in place, which is just as hooked.
+    return swapped || current == handler;
 }
 
 } // namespace corvane

@@ -1,7 +1,8 @@
 #include "interception/swap_chain_hooks_win32.h"
 
 #include "core/frame_driver.h"
-#include "interception/method_slot_win32.h"
+#include "core/game_thread_boundary.h"
+#include "interception/method_table_patch.h"
 #include "stereo/hud_projection_win32.h"
 #include "stereo/stereo_state.h"
 #include "vr/vr_presenter.h"
@@ -21,6 +22,12 @@ std::atomic<void*> g_realRelease{nullptr};
 std::atomic<void*> g_realPresent{nullptr};
 std::atomic<IDXGISwapChain*> g_trackedSwapChain{nullptr};
 thread_local bool t_insideFrame = false;
+
+// The game's frame is out before our step after it runs; a failure to finish ours costs one
+// VR frame.
+BoundarySite g_afterPresentSite{BoundaryReport::Silent, nullptr};
+// The swap chain is gone either way; the next one served starts from whatever is left.
+BoundarySite g_servedReleaseSite{BoundaryReport::Silent, nullptr};
 
 SwapChainHookActions ProgramActions() {
     SwapChainHookActions actions;
@@ -93,11 +100,7 @@ HRESULT STDMETHODCALLTYPE PresentHook(IDXGISwapChain* swapChain, UINT syncInterv
         }
         result = CallRealPresent(swapChain, syncInterval, flags);
         if (g_actions.afterPresent != nullptr) {
-            try {
-                g_actions.afterPresent();
-            } catch (...) {
-                // The game's frame is out; a failure to finish ours costs one VR frame.
-            }
+            CallAtBoundary(g_afterPresentSite, g_actions.afterPresent);
         }
     }
     if (g_actions.clearThreadHudOverride != nullptr) {
@@ -117,11 +120,7 @@ ULONG STDMETHODCALLTYPE ReleaseHook(IDXGISwapChain* swapChain) noexcept {
         return 0;
     }
     if (g_actions.resetOnServedRelease != nullptr) {
-        try {
-            g_actions.resetOnServedRelease();
-        } catch (...) {
-            // The swap chain is gone either way; the next one served starts from whatever is left.
-        }
+        CallAtBoundary(g_servedReleaseSite, g_actions.resetOnServedRelease);
     }
     return 0;
 }

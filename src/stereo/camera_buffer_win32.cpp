@@ -1,8 +1,8 @@
 #include "stereo/camera_buffer_win32.h"
 
+#include "core/game_thread_boundary.h"
 #include "core/log.h"
 #include "interception/context_entries_win32.h"
-#include "interception/handler_boundary.h"
 #include "platform/win32/com_ptr_win32.h"
 #include "stereo/camera_buffer.h"
 #include "stereo/hud_projection_win32.h"
@@ -11,6 +11,17 @@
 
 namespace corvane {
 namespace {
+
+// The program's own work inside each handler; the game's call goes through either way.
+BoundarySite g_vsSetConstantBuffersSite{
+    BoundaryReport::Log,
+    "D3D11 VSSetConstantBuffers handler raised an exception; the call was passed through"};
+BoundarySite g_mapSite{BoundaryReport::Log,
+                       "D3D11 Map handler raised an exception; the call was passed through"};
+BoundarySite g_unmapSite{BoundaryReport::Log,
+                         "D3D11 Unmap handler raised an exception; the call was passed through"};
+BoundarySite g_updateSubresourceSite{
+    BoundaryReport::Log, "D3D11 UpdateSubresource handler raised an exception; the call was passed through"};
 
 // ByteWidth of a constant buffer; 0 for anything else. One QueryInterface and one GetDesc.
 UINT ConstantBufferBytes(ID3D11Resource* resource) noexcept {
@@ -103,10 +114,10 @@ bool IsConstantBufferOfSize(ID3D11Resource* resource, UINT byteWidth, ID3D11Buff
 void STDMETHODCALLTYPE OnVSSetConstantBuffers(ID3D11DeviceContext* context, UINT startSlot, UINT numBuffers,
                                               ID3D11Buffer* const* buffers) noexcept {
     if (buffers != nullptr) {
-        static_cast<void>(RunGuarded(GuardedHandler::VSSetConstantBuffers, [&] {
+        CallAtBoundary(g_vsSetConstantBuffersSite, [&] {
             ObserveBindings(context, startSlot, numBuffers, buffers);
             ObservePooledCandidates(context, startSlot, numBuffers, buffers);
-        }));
+        });
     }
     const auto real = RealEntry<VSSetConstantBuffersEntry>(context, ContextMethod::VSSetConstantBuffers);
     if (real != nullptr) {
@@ -125,7 +136,7 @@ HRESULT STDMETHODCALLTYPE OnMap(ID3D11DeviceContext* context, ID3D11Resource* re
         mapped->pData == nullptr) {
         return result;
     }
-    static_cast<void>(RunGuarded(GuardedHandler::Map, [&] {
+    CallAtBoundary(g_mapSite, [&] {
         const UINT bytes = ConstantBufferBytes(resource);
         PendingMaps& pending = ThreadPendingMaps();
         if (bytes == kHudBufferBytes) {
@@ -134,13 +145,13 @@ HRESULT STDMETHODCALLTYPE OnMap(ID3D11DeviceContext* context, ID3D11Resource* re
         if (const uint32_t kind = CameraBufferKind(bytes); kind != 0) {
             pending.RecordCamera(resource, mapped->pData, kind);
         }
-    }));
+    });
     return result;
 }
 
 void STDMETHODCALLTYPE OnUnmap(ID3D11DeviceContext* context, ID3D11Resource* resource,
                                UINT subresource) noexcept {
-    static_cast<void>(RunGuarded(GuardedHandler::Unmap, [&] {
+    CallAtBoundary(g_unmapSite, [&] {
         PendingMaps& pending = ThreadPendingMaps();
         const PendingHudMap hud = pending.TakeHud(resource, subresource);
         if (hud.data != nullptr) {
@@ -151,7 +162,7 @@ void STDMETHODCALLTYPE OnUnmap(ID3D11DeviceContext* context, ID3D11Resource* res
             // Written straight into the mapped memory, so the GPU receives the per-eye values.
             static_cast<void>(RewriteCameraBuffer(static_cast<uint8_t*>(camera.data)));
         }
-    }));
+    });
     const auto real = RealEntry<UnmapEntry>(context, ContextMethod::Unmap);
     if (real != nullptr) {
         real(context, resource, subresource);
@@ -164,7 +175,7 @@ void STDMETHODCALLTYPE OnUpdateSubresource(ID3D11DeviceContext* context, ID3D11R
                                            UINT sourceDepthPitch) noexcept {
     const auto real = RealEntry<UpdateSubresourceEntry>(context, ContextMethod::UpdateSubresource);
     bool forwarded = false;
-    const bool completed = RunGuarded(GuardedHandler::UpdateSubresource, [&] {
+    const auto forward = [&] {
         uint32_t kind = 0;
         if (destinationSubresource == 0 && destinationBox == nullptr && sourceData != nullptr) {
             const UINT bytes = ConstantBufferBytes(destination);
@@ -189,11 +200,15 @@ void STDMETHODCALLTYPE OnUpdateSubresource(ID3D11DeviceContext* context, ID3D11R
         real(context, destination, destinationSubresource, destinationBox, forwardedData, sourceRowPitch,
              sourceDepthPitch);
         forwarded = true;
+    };
+    // If our work raised before the update went up, or the real method itself raised, the update
+    // goes up (again) with the caller's own arguments.
+    PassThroughAtBoundary(g_updateSubresourceSite, forward, [&] {
+        if (!forwarded && real != nullptr) {
+            real(context, destination, destinationSubresource, destinationBox, sourceData, sourceRowPitch,
+                 sourceDepthPitch);
+        }
     });
-    if (!completed && !forwarded && real != nullptr) {
-        real(context, destination, destinationSubresource, destinationBox, sourceData, sourceRowPitch,
-             sourceDepthPitch);
-    }
 }
 
 } // namespace corvane

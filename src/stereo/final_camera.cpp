@@ -1,9 +1,9 @@
 #include "stereo/final_camera.h"
 
+#include "core/game_thread_boundary.h"
 #include "core/log.h"
 #include "game/first_person.h"
 #include "interception/game_detours.h"
-#include "stereo/handler_boundary.h"
 #include "stereo/handler_reads.h"
 #include "stereo/head_look.h"
 #include "stereo/once_flags.h"
@@ -18,6 +18,9 @@
 
 namespace corvane {
 namespace {
+
+// A handler that fails hands the game its own camera call.
+BoundarySite g_finalCameraSite{BoundaryReport::Silent, nullptr};
 
 // Smallest squared length a direction may have (float bits 0x322BCC77).
 constexpr float kMinSquaredLength = 1e-8f;
@@ -264,12 +267,13 @@ void HandleFinalGameplayCamera(uintptr_t returnAddress, float* eye, float* targe
         routineCalled = true;
         routine(eyeArgument, targetArgument, arg3);
     };
-    RunHandlerBoundary([&] { DisplaceAndCall(returnAddress, eye, target, callGame); },
-                       [&] {
-                           if (!routineCalled) {
-                               routine(eye, target, arg3);
-                           }
-                       });
+    PassThroughAtBoundary(
+        g_finalCameraSite, [&] { DisplaceAndCall(returnAddress, eye, target, callGame); },
+        [&] {
+            if (!routineCalled) {
+                routine(eye, target, arg3);
+            }
+        });
 }
 
 void ResetFinalCameraOnceLines() noexcept {

@@ -1,9 +1,9 @@
 #include "stereo/hud_projection_win32.h"
 
+#include "core/game_thread_boundary.h"
 #include "core/log.h"
 #include "interception/context_entries_win32.h"
 #include "interception/device_hooks_win32.h"
-#include "interception/handler_boundary.h"
 #include "platform/win32/com_ptr_win32.h"
 #include "stereo/camera_buffer_win32.h"
 #include "stereo/stereo_reads.h"
@@ -36,6 +36,10 @@ struct HudShared {
     HudCacheEntry cache[kHudCacheEntries];
     uint64_t evictCounter = 0;
 };
+
+// Every step on the shared records runs behind it: a lock that cannot be taken leaves the
+// records as they were and the game's call untouched.
+BoundarySite g_hudSharedSite{BoundaryReport::Silent, nullptr};
 
 HudShared& Hud() noexcept {
     static HudShared* shared = new HudShared();
@@ -83,7 +87,7 @@ bool IsRememberedHudShader(ID3D11VertexShader* shader) noexcept {
         return false;
     }
     bool found = false;
-    RunQuietly([&] {
+    CallAtBoundary(g_hudSharedSite, [&] {
         HudShared& hud = Hud();
         std::lock_guard<std::mutex> lock(hud.lock);
         found = std::find(std::begin(hud.shaders), std::end(hud.shaders), shader) != std::end(hud.shaders);
@@ -135,12 +139,10 @@ bool BuildHudEyeBuffers(ID3D11Device* device, HudCacheEntry& entry, const HudSaf
     }
     entry.built = true;
     if (!g_perEyeFrameLogged.exchange(true)) {
-        RunQuietly([&] {
-            LogMessage("Per-eye HUD safe-frame projection active: L scale/offset %.5f/%.5f, %.5f/%.5f; "
-                       "R scale/offset %.5f/%.5f, %.5f/%.5f",
-                       frames[0].scaleX, frames[0].offsetX, frames[0].scaleY, frames[0].offsetY,
-                       frames[1].scaleX, frames[1].offsetX, frames[1].scaleY, frames[1].offsetY);
-        });
+        LogMessage("Per-eye HUD safe-frame projection active: L scale/offset %.5f/%.5f, %.5f/%.5f; "
+                   "R scale/offset %.5f/%.5f, %.5f/%.5f",
+                   frames[0].scaleX, frames[0].offsetX, frames[0].scaleY, frames[0].offsetY, frames[1].scaleX,
+                   frames[1].offsetX, frames[1].scaleY, frames[1].offsetY);
     }
     return true;
 }
@@ -174,7 +176,7 @@ void IdentifyHudShader(const void* bytecode, SIZE_T length, ID3D11VertexShader* 
     if (shader == nullptr || !IsHudShaderBytecode(bytecode, length)) {
         return;
     }
-    RunQuietly([&] {
+    CallAtBoundary(g_hudSharedSite, [&] {
         HudShared& hud = Hud();
         std::lock_guard<std::mutex> lock(hud.lock);
         if (std::find(std::begin(hud.shaders), std::end(hud.shaders), shader) != std::end(hud.shaders)) {
@@ -185,7 +187,7 @@ void IdentifyHudShader(const void* bytecode, SIZE_T length, ID3D11VertexShader* 
                 shader->AddRef();
                 slot = shader;
                 g_rememberedShaders.fetch_add(1);
-                RunQuietly([] { LogMessage("Identified Corvane Nuklear HUD vertex shader"); });
+                LogMessage("Identified Corvane Nuklear HUD vertex shader");
                 return;
             }
         }
@@ -202,7 +204,7 @@ void CaptureHudProjection(ID3D11Resource* buffer, const uint8_t* data) noexcept 
     }
     float incoming[kHudConstantFloats];
     std::memcpy(incoming, data, kHudConstantBytes);
-    RunQuietly([&] {
+    CallAtBoundary(g_hudSharedSite, [&] {
         HudShared& hud = Hud();
         std::lock_guard<std::mutex> lock(hud.lock);
         const void* keys[kHudCacheEntries];
@@ -240,11 +242,9 @@ ID3D11Buffer* GetHudEyeBuffer(ID3D11DeviceContext* context, ID3D11Buffer* gameBu
     const HudSafeFrame shared = SharedHudSafeFrame(inputs.hudScale, inputs.hudVerticalOffset);
     const HudSafeFrame frames[2] = {shared, shared};
     if (!g_sharedAreaLogged.exchange(true)) {
-        RunQuietly([&] {
-            LogMessage("Shared HUD safe area active: horizontal scale %.3f, vertical scale %.3f, vertical "
-                       "offset %+.3f",
-                       shared.scaleX, shared.scaleY, shared.offsetY);
-        });
+        LogMessage("Shared HUD safe area active: horizontal scale %.3f, vertical scale %.3f, vertical "
+                   "offset %+.3f",
+                   shared.scaleX, shared.scaleY, shared.offsetY);
     }
     ComPtr<ID3D11Device> device;
     context->GetDevice(device.Put());
@@ -253,7 +253,7 @@ ID3D11Buffer* GetHudEyeBuffer(ID3D11DeviceContext* context, ID3D11Buffer* gameBu
     }
     ID3D11Buffer* eyeBuffer = nullptr;
     const uint32_t eye = std::min(inputs.currentEye, 1u);
-    RunQuietly([&] {
+    CallAtBoundary(g_hudSharedSite, [&] {
         HudShared& hud = Hud();
         std::lock_guard<std::mutex> lock(hud.lock);
         HudCacheEntry* entry = FindEntry(hud, gameBuffer);
@@ -321,10 +321,8 @@ bool BeginHudDraw(ID3D11DeviceContext* context, HudDrawOverride& saved) noexcept
         OnRSSetScissorRects(context, bound, saved.rects);
     }
     if (!g_drawOverrideLogged.exchange(true)) {
-        RunQuietly([&] {
-            LogMessage("Exact Nuklear HUD draw override active on %s context",
-                       context->GetType() == D3D11_DEVICE_CONTEXT_DEFERRED ? "deferred" : "immediate");
-        });
+        LogMessage("Exact Nuklear HUD draw override active on %s context",
+                   context->GetType() == D3D11_DEVICE_CONTEXT_DEFERRED ? "deferred" : "immediate");
     }
     return true;
 }
@@ -410,7 +408,7 @@ void STDMETHODCALLTYPE OnRSSetScissorRects(ID3D11DeviceContext* context, UINT co
 }
 
 void ResetHudOverride() noexcept {
-    RunQuietly([] {
+    CallAtBoundary(g_hudSharedSite, [] {
         HudShared& hud = Hud();
         std::lock_guard<std::mutex> lock(hud.lock);
         for (HudCacheEntry& entry : hud.cache) {
@@ -428,7 +426,7 @@ void ClearHudOverrideOnThisThread() noexcept {
 
 HudCacheView InspectHudCache() noexcept {
     HudCacheView view;
-    RunQuietly([&] {
+    CallAtBoundary(g_hudSharedSite, [&] {
         HudShared& hud = Hud();
         std::lock_guard<std::mutex> lock(hud.lock);
         for (uint32_t i = 0; i < kHudCacheEntries; ++i) {

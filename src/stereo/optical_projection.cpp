@@ -1,8 +1,8 @@
 #include "stereo/optical_projection.h"
 
+#include "core/game_thread_boundary.h"
 #include "core/log.h"
 #include "stereo/camera_matrix.h"
-#include "stereo/handler_boundary.h"
 #include "stereo/handler_reads.h"
 #include "stereo/once_flags.h"
 #include "stereo/projection_override.h"
@@ -15,6 +15,9 @@
 
 namespace corvane {
 namespace {
+
+// A rewrite that fails leaves the game's own values in the buffer.
+BoundarySite g_opticalProjectionSite{BoundaryReport::Silent, nullptr};
 
 constexpr float kMinExtent = 0.01f;
 constexpr float kAgreementTolerance = 0.02f;
@@ -126,7 +129,7 @@ bool ComputeEyeRemap(const float (&raw)[4], float tanXr, float tanYr, EyeRemap& 
 bool ApplyOpticalProjection(void* data) noexcept {
     bool rewritten = false;
     // A failure after the write-back (only the log line can fail there) still reports the rewrite.
-    RunHandlerBoundary([&] { Rewrite(static_cast<unsigned char*>(data), rewritten); }, [] {});
+    CallAtBoundary(g_opticalProjectionSite, [&] { Rewrite(static_cast<unsigned char*>(data), rewritten); });
     return rewritten;
 }
 

@@ -1,8 +1,8 @@
 #include "stereo/projection_override.h"
 
+#include "core/game_thread_boundary.h"
 #include "core/log.h"
 #include "interception/game_detours.h"
-#include "stereo/handler_boundary.h"
 #include "stereo/handler_reads.h"
 #include "stereo/once_flags.h"
 #include "stereo/stereo_state.h"
@@ -14,6 +14,9 @@
 
 namespace corvane {
 namespace {
+
+// A handler that fails hands the game its own projection call.
+BoundarySite g_projectionSite{BoundaryReport::Silent, nullptr};
 
 constexpr double kAngleUnitsPerTurn = 65536.0;
 constexpr long kSmallestAngle = 1;
@@ -101,12 +104,13 @@ void HandleGameplayProjection(uintptr_t returnAddress, uint32_t angle, float asp
         routineCalled = true;
         routine(angleArgument, aspectArgument, arg3, arg4);
     };
-    RunHandlerBoundary([&] { ReplaceAndCall(returnAddress, angle, aspect, callGame); },
-                       [&] {
-                           if (!routineCalled) {
-                               routine(angle, aspect, arg3, arg4);
-                           }
-                       });
+    PassThroughAtBoundary(
+        g_projectionSite, [&] { ReplaceAndCall(returnAddress, angle, aspect, callGame); },
+        [&] {
+            if (!routineCalled) {
+                routine(angle, aspect, arg3, arg4);
+            }
+        });
 }
 
 void ResetProjectionOverrideOnceLine() noexcept {

@@ -196,5 +196,37 @@ TEST_F(ContextTablesTest, ADeviceSlotSavesTheFirstEntryItReplaces) {
     EXPECT_EQ(table.slots[3], &foreign);
 }
 
+TEST_F(ContextTablesTest, ASlotWrittenByAnotherPartyWhileWeWriteIsOursOnlyIfItHoldsTheHandler) {
+    char handler = 0;
+    char foreign = 0;
+    struct Case {
+        const char* name;
+        void* writtenMeanwhile;
+        bool hooked;
+    };
+    const Case cases[] = {
+        {"another thread hooked it first", &handler, true},
+        {"a foreign hook got there first", &foreign, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeTable table;
+        std::atomic<void*> real{nullptr};
+        // The other party's write lands between our read of the slot and our own write.
+        bool written = false;
+        fake::Memory().failProtect = [&](const fake::ProtectCall&, size_t) {
+            if (!written) {
+                table.slots[5] = c.writtenMeanwhile;
+                written = true;
+            }
+            return false;
+        };
+        EXPECT_EQ(c.hooked, PatchMethodSlot(&table.slots[5], &handler, real));
+        EXPECT_EQ(table.slots[5], c.writtenMeanwhile) << "their write survives";
+        EXPECT_EQ(real.load(), table.targets.At(5));
+        fake::Memory().failProtect = nullptr;
+    }
+}
+
 } // namespace
 } // namespace corvane

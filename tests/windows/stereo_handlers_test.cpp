@@ -206,13 +206,14 @@ TEST_F(CameraBufferTest, BindingsAreObservedOncePerContextKindSlotAndSize) {
     ComPtr<ID3D11Buffer> pooled0 = MakeConstantBuffer(device.Get(), 1024, true);
     ComPtr<ID3D11Buffer> pooled1 = MakeConstantBuffer(device.Get(), 2048, true);
     for (int round = 0; round < 2; ++round) {
-        ID3D11Buffer* buffers[3] = {camera.Get(), pooled1.Get(), nullptr};
+        ID3D11Buffer* buffers[2] = {camera.Get(), pooled1.Get()};
         immediate->VSSetConstantBuffers(3, 1, buffers);
         deferred->VSSetConstantBuffers(3, 1, buffers);
         ID3D11Buffer* pair[2] = {pooled0.Get(), camera.Get()};
         immediate->VSSetConstantBuffers(0, 2, pair);
-        // startSlot 1: buffers[1] is the one bound at b1, the null after it at b2.
-        deferred->VSSetConstantBuffers(1, 2, &buffers[1]);
+        // startSlot 1: the first buffer passed is the one bound at b1. One buffer only: the array
+        // has nothing after it.
+        deferred->VSSetConstantBuffers(1, 1, &buffers[1]);
         immediate->VSSetConstantBuffers(14, 1, buffers);
     }
     const std::string text = DebugOutputCapture::Text();
