@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: formatting, the native unit tests (plain and under ASan/UBSan), the frame
-# driver against game threads under ThreadSanitizer, and the Windows-side tests under Wine
-# with a private X display. Fails when anything fails.
+# driver against game threads under ThreadSanitizer, one run of every fuzz target over its seed
+# corpus, and the Windows-side tests under Wine with a private X display. Fails when anything
+# fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,6 +27,18 @@ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_WERROR=ON -
 cmake --build build/tsan -j "$jobs" --target corvane_thread_tests
 # A race report makes the program exit non-zero, so it fails the run.
 ctest --test-dir build/tsan -R '^thread_tests$' --output-on-failure
+
+echo "== fuzz corpora"
+# A fixed replay of each seed corpus (every file once), not a timed run; scripts/fuzz.sh fuzzes.
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_WERROR=ON \
+    -DCORVANE_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
+cmake --build build/fuzz -j "$jobs" --target fuzz_targets
+for corpus in tests/fuzz/corpus/*/; do
+    target=$(basename "$corpus")
+    "build/fuzz/tests/fuzz/fuzz_$target" "$corpus"* >"build/fuzz/replay-$target.log" 2>&1 ||
+        { cat "build/fuzz/replay-$target.log"; echo "fuzz corpus replay failed: $target"; exit 1; }
+    echo "$target: $(ls "$corpus" | wc -l) inputs replayed"
+done
 
 echo "== windows, under Wine"
 bash scripts/configure-windows-test-build.sh build/windows

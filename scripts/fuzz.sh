@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (clang, ASan + UBSan) and runs each for the given number of
+# seconds (default 60), starting from its seed corpus. New inputs go to build/fuzz/corpus/<target>
+# (the seeds in the repository stay as they are); a failing input is written to
+# build/fuzz/findings/ and stops the run with a non-zero status. A target name or two after the
+# seconds run only those targets.
+#   scripts/fuzz.sh [seconds] [target...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-60}
+shift || true
+all_targets=(settings import_hook optical_projection hud_projection gamepad_mapping)
+[ $# -gt 0 ] && targets=("$@") || targets=("${all_targets[@]}")
+
+bash scripts/install-deps.sh
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_WERROR=ON \
+    -DCORVANE_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
+cmake --build build/fuzz -j "$(nproc)" --target fuzz_targets
+
+mkdir -p build/fuzz/findings
+for target in "${targets[@]}"; do
+    echo "== fuzz $target for ${seconds}s"
+    work=build/fuzz/corpus/$target
+    mkdir -p "$work"
+    "build/fuzz/tests/fuzz/fuzz_$target" "$work" "tests/fuzz/corpus/$target" -max_total_time="$seconds" \
+        -print_final_stats=1 -artifact_prefix="build/fuzz/findings/$target-" 2>&1 |
+        grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb)|^#[0-9]+ +DONE|ERROR|SUMMARY|property violated'
+done
