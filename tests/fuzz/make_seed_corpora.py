@@ -175,3 +175,52 @@ write("gamepad_mapping", "odd_values", gamepad(controller(trigger=float("nan"), 
                                                           stick=(float("-inf"), 2.0)),
                                                controller(trigger=-1.0, stick=(float("nan"), 0.19)),
                                                deadzone=0.9, flags=3, counter=0x7FFFFFFF))
+
+# ---- scenario: the stand-in runtime's scenario files, plus lines it must reject ----
+SCENARIOS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "vrsim", "scenarios")
+for name in sorted(os.listdir(SCENARIOS)):
+    with open(os.path.join(SCENARIOS, name), "rb") as f:
+        write("scenario", os.path.splitext(name)[0], f.read())
+write("scenario", "every_keyword", b"""render_size 2016 2240
+projection left -1.39 1.25 -1.47 1.47
+eye_to_head right 0.0315
+refresh 90
+pace on
+runtime_installed yes
+init_error 108 1..3
+sdk_version_error 0
+interface_missing IVRSystem_026
+interface_null IVRCompositor_029
+error_text none
+wait_error 1 120..
+submit_error both 102 240..240
+head key 10 0 1.6 0 15 -5 0
+head lost 30..40
+recentre 50 0 1.6 0 90
+controller 3 role stylus
+controller 3 connected 0..99
+controller 3 axis 2 trackpad
+controller 3 key 5 0.1 1.2 -0.3 0 0 0
+controller 3 pressed 10..20 0x200000000
+controller 3 value 1..2 4 0.5 -0.5
+controller 1 trigger 0.. 1.0
+controller 2 stick 7 0.3 nan
+controller 2 grip 9..12
+log queries off
+capture 100..101
+capture_folder shots of the run
+""")
+write("scenario", "rejected_lines", b"""render_size -1 5
+projection middle 0 0 0 0
+controller 0 role left
+controller 64 role left
+controller 3 axis 5 none
+controller 3 key 1 0 0
+head lost 20..10
+wait_error 1 1234567890
+submit_error left 99999999999 1
+capture_folder
+controllers all
+unknown words here
+controller 4 lost 1..2 extra
+""")
