@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets (clang, ASan + UBSan) and runs each for the given number of
 # seconds (default 60), starting from its seed corpus. New inputs go to build/fuzz/corpus/<target>
 # (the seeds in the repository stay as they are); a failing input is written to
-# build/fuzz/findings/ and stops the run with a non-zero status. A target name or two after the
+# build/fuzz/findings/ and the script ends with a non-zero status after the other targets. A target name or two after the
 # seconds run only those targets.
 #   scripts/fuzz.sh [seconds] [target...]
 set -euo pipefail
@@ -19,11 +19,20 @@ CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug 
 cmake --build build/fuzz -j "$(nproc)" --target fuzz_targets
 
 mkdir -p build/fuzz/findings
+failed=()
 for target in "${targets[@]}"; do
     echo "== fuzz $target for ${seconds}s"
     work=build/fuzz/corpus/$target
     mkdir -p "$work"
-    "build/fuzz/tests/fuzz/fuzz_$target" "$work" "tests/fuzz/corpus/$target" -max_total_time="$seconds" \
-        -print_final_stats=1 -artifact_prefix="build/fuzz/findings/$target-" 2>&1 |
-        grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb)|^#[0-9]+ +DONE|ERROR|SUMMARY|property violated'
+    log=build/fuzz/$target.log
+    if ! "build/fuzz/tests/fuzz/fuzz_$target" "$work" "tests/fuzz/corpus/$target" -max_total_time="$seconds" \
+        -print_final_stats=1 -artifact_prefix="build/fuzz/findings/$target-" >"$log" 2>&1; then
+        failed+=("$target")
+    fi
+    grep -E '^stat::(number_of_executed_units|peak_rss_mb)|^#[0-9]+ +DONE|ERROR|SUMMARY|property violated|^Test unit written' \
+        "$log" || true
 done
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "findings in: ${failed[*]} (inputs under build/fuzz/findings)"
+    exit 1
+fi

@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     uint8_t unchanged[kHudConstantBytes];
     ReprojectHudConstants(constants, HudSafeFrame{1.0f, 0.0f, 1.0f, 0.0f}, unchanged);
-    for (int i = 0; i < 32; ++i) {
+    for (int i = 0; i < 16; ++i) {
         float a;
         float b;
         std::memcpy(&a, unchanged + 4 * i, 4);

@@ -130,6 +130,23 @@ write("optical_projection", "row_right_wide", camera(True, tan=RENDER_TAN * 1.5,
 write("optical_projection", "other_frustum", camera(True, tan=0.7))
 write("optical_projection", "zeros", bytes(528))
 
+
+def overflowing_depth_row():
+    # Agrees with its view-projection and carries the render frustum, yet the eye remap would
+    # push the projection's depth-row x element past the largest float: must be declined.
+    view = [[1, 0, 0, 0], [0, 1, 0, 0], [0, 0, 0, 0], [0, 0, 0, 1]]
+    projection = [[1 / RENDER_TAN, 0, 0, 0], [0, 1 / RENDER_TAN, 0, 0], [3.0e38, 0, -1, -1], [0, 0, -0.1, 0]]
+    view_projection = [[sum(view[i][k] * projection[k][j] for k in range(4) if view[i][k] != 0)
+                        for j in range(4)] for i in range(4)]
+    buffer = bytearray(528)
+    buffer[0:64] = column_major(view)
+    buffer[64:128] = column_major(projection)
+    buffer[192:256] = column_major(view_projection)
+    return bytes(buffer) + b"\0" + f32(1.0)
+
+
+write("optical_projection", "overflowing_depth_row", overflowing_depth_row())
+
 # ---- hud_projection: 128 bytes, HUD scale, vertical offset ----
 
 
