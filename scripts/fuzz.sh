@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, ASan + UBSan) and runs each for the given number of
 # seconds (default 60), starting from its seed corpus. New inputs go to build/fuzz/corpus/<target>
-# (the seeds in the repository stay as they are); a failing input is written to
-# build/fuzz/findings/ and the script ends with a non-zero status after the other targets. A target name or two after the
-# seconds run only those targets.
+# (the seeds in the repository stay as they are). A failing input is written to
+# build/fuzz/findings/; the other targets still run, and the script then exits non-zero.
+# Target names after the seconds run only those targets.
 #   scripts/fuzz.sh [seconds] [target...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
