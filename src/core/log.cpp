@@ -61,7 +61,7 @@ const std::wstring& LogFilePath(LogFile& file) {
     return file.path;
 }
 
-void WriteLine(const char* format, va_list args) {
+__attribute__((format(printf, 1, 0))) void WriteLine(const char* format, va_list args) {
     char message[kLogMessageCapacity];
     const int written = std::vsnprintf(message, sizeof message, format, args);
     if (written < 0) {

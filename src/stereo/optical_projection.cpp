@@ -36,6 +36,17 @@ bool MatchesRenderTangent(float diagonal, float renderTangent) noexcept {
            kAgreementTolerance;
 }
 
+bool AllFinite(const Matrix4& matrix) noexcept {
+    for (const auto& row : matrix.m) {
+        for (float value : row) {
+            if (!std::isfinite(value)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 void Rewrite(unsigned char* data, bool& rewritten) {
     if (data == nullptr || !ReadCameraBuildSupported() || !ReadStereoActive() ||
         !(ReadProjectionHookSeen() || ReadProjectionHookSeenInPair())) {
@@ -92,6 +103,11 @@ void Rewrite(unsigned char* data, bool& rewritten) {
         eyeRemap.m[1][3] = remap.cy;
         eyeProjection = Multiply(eyeRemap, projection);
         eyeViewProjection = Multiply(eyeProjection, view);
+    }
+    // A projection the checks above accept can still hold elements large enough for the remap to
+    // overflow; the game must never be handed an infinite or NaN matrix.
+    if (!AllFinite(eyeProjection) || !AllFinite(eyeViewProjection)) {
+        return;
     }
     StoreColumnMajor(eyeProjection, buffer + kCameraProjectionOffset);
     StoreColumnMajor(eyeViewProjection, buffer + kCameraViewProjectionOffset);

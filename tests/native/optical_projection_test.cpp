@@ -263,6 +263,29 @@ TEST_F(OpticalProjectionTest, PointsLandWhereTheEyesFrustumPutsThem) {
     }
 }
 
+// View and projection that agree with the view-projection and carry the render frustum, but whose
+// projection holds an element (depth row, x column) the eye remap's x scale pushes past the
+// largest float. The view drops depth, so the view-projection itself stays finite.
+CameraBuffer OverflowingBuffer(bool rowVectors) {
+    CameraBuffer buffer;
+    Mat view{{{1.0f, 0.0f, 0.0f, 0.0f},
+              {0.0f, 1.0f, 0.0f, 0.0f},
+              {0.0f, 0.0f, 0.0f, 0.0f},
+              {0.0f, 0.0f, 0.0f, 1.0f}}};
+    Mat projection = RowPerspective(kRenderTan, kRenderTan);
+    projection[2][0] = 3.0e38f;
+    Mat viewProjection = Product(view, projection);
+    if (!rowVectors) {
+        view = Transposed(view);
+        projection = Transposed(projection);
+        viewProjection = Product(projection, view);
+    }
+    buffer.Store(kCameraViewOffset, view);
+    buffer.Store(kCameraProjectionOffset, projection);
+    buffer.Store(kCameraViewProjectionOffset, viewProjection);
+    return buffer;
+}
+
 TEST_F(OpticalProjectionTest, RejectedBuffersAreLeftUntouched) {
     struct Case {
         const char* name;
@@ -284,6 +307,8 @@ TEST_F(OpticalProjectionTest, RejectedBuffersAreLeftUntouched) {
              presenter.Disconnect(0);
          },
          MakeBuffer(true)},
+        {"eye projection would overflow (row vectors)", [] {}, OverflowingBuffer(true)},
+        {"eye projection would overflow (column vectors)", [] {}, OverflowingBuffer(false)},
         {"guard scale not finite",
          [] { GetStereoState().fovScale = std::numeric_limits<float>::quiet_NaN(); }, MakeBuffer(true)},
     };
