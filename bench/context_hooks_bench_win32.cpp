@@ -3,6 +3,7 @@
 // VSSetConstantBuffers, each timed through the hooked table against a direct call of the real
 // entry point the table held before (the unhooked cost), in interleaved rounds of one run;
 // and the heap allocations per intercepted call. Run under Wine; prints a table.
+#include "allocation_counter.h"
 #include "hands/hand_pipeline_win32.h"
 #include "interception/context_entries_win32.h"
 #include "interception/device_hooks_win32.h"
@@ -20,37 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <vector>
-
-namespace {
-
-std::atomic<uint64_t> g_allocations{0};
-
-} // namespace
-
-void* operator new(std::size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* block = std::malloc(size != 0 ? size : 1)) {
-        return block;
-    }
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void operator delete(void* block) noexcept {
-    std::free(block);
-}
-void operator delete[](void* block) noexcept {
-    std::free(block);
-}
-void operator delete(void* block, std::size_t) noexcept {
-    std::free(block);
-}
-void operator delete[](void* block, std::size_t) noexcept {
-    std::free(block);
-}
 
 namespace corvane {
 namespace {
@@ -247,9 +218,9 @@ int Run() {
             if (round % 2 == 0) {
                 unhooked.push_back(TimeCalls(scene, static_cast<Call>(call), &real));
             }
-            const uint64_t before = g_allocations.load();
+            const uint64_t before = testing_support::AllocationCount();
             const double perCall = TimeCalls(scene, static_cast<Call>(call), nullptr);
-            allocations += g_allocations.load() - before;
+            allocations += testing_support::AllocationCount() - before;
             hooked.push_back(perCall);
             if (round % 2 != 0) {
                 unhooked.push_back(TimeCalls(scene, static_cast<Call>(call), &real));

@@ -6,6 +6,7 @@
 // work in steady state and on the failure paths a player can sit in for minutes: VR
 // unavailable, WaitGetPoses failing, eye-target creation failing every frame; and those of a
 // log line. Run under Wine; prints a table.
+#include "allocation_counter.h"
 #include "core/frame_driver.h"
 #include "core/log.h"
 #include "core/settings.h"
@@ -23,38 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
-#include <new>
 #include <vector>
-
-namespace {
-
-std::atomic<uint64_t> g_allocations{0};
-
-} // namespace
-
-// Every allocation of this program goes through here, so a frame's count is exact.
-void* operator new(std::size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* block = std::malloc(size != 0 ? size : 1)) {
-        return block;
-    }
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void operator delete(void* block) noexcept {
-    std::free(block);
-}
-void operator delete[](void* block) noexcept {
-    std::free(block);
-}
-void operator delete(void* block, std::size_t) noexcept {
-    std::free(block);
-}
-void operator delete[](void* block, std::size_t) noexcept {
-    std::free(block);
-}
 
 namespace corvane {
 namespace {
@@ -191,20 +161,20 @@ void RunFrames(GameFrame& game, bool withProgram, ID3D11Query* idle, int count, 
             ReportGameplayFrame();
         }
         const Clock::time_point drawn = Clock::now();
-        uint64_t allocationsBefore = g_allocations.load();
+        uint64_t allocationsBefore = testing_support::AllocationCount();
         if (withProgram) {
             RunFrame(game.game.SwapChain());
         }
-        uint64_t allocations = g_allocations.load() - allocationsBefore;
+        uint64_t allocations = testing_support::AllocationCount() - allocationsBefore;
         const Clock::time_point rendered = Clock::now();
         const bool submitted = withProgram && SubmittedThisFrame();
         game.Present();
         const Clock::time_point presented = Clock::now();
-        allocationsBefore = g_allocations.load();
+        allocationsBefore = testing_support::AllocationCount();
         if (withProgram) {
             VrPresenter::Instance().AfterPresent();
         }
-        allocations += g_allocations.load() - allocationsBefore;
+        allocations += testing_support::AllocationCount() - allocationsBefore;
         const Clock::time_point handedOff = Clock::now();
         game.game.context->End(idle);
         while (game.game.context->GetData(idle, nullptr, 0, 0) == S_FALSE) {
@@ -391,12 +361,12 @@ int Main() {
     // A line logged on a change of state, by any thread; the first line of the process has
     // already looked the log file up.
     constexpr int kLogLines = 100;
-    const uint64_t logAllocationsBefore = g_allocations.load();
+    const uint64_t logAllocationsBefore = testing_support::AllocationCount();
     for (int line = 0; line < kLogLines; ++line) {
         LogMessage("Benchmark line %d of %d: %s %.4f", line, kLogLines, "text", 0.5 * line);
     }
     std::printf("log line                     allocations %.2f/line\n",
-                static_cast<double>(g_allocations.load() - logAllocationsBefore) / kLogLines);
+                static_cast<double>(testing_support::AllocationCount() - logAllocationsBefore) / kLogLines);
     const std::string error = VrPresenter::Instance().LastError();
     if (!error.empty()) {
         std::printf("last presenter error: %s\n", error.c_str());
