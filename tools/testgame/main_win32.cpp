@@ -12,9 +12,11 @@
 #include <xinput.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -273,6 +275,11 @@ int main(int argc, char** argv) {
     int presented = 0, unhealthy = 0, failures = 0;
     size_t nextEvent = 0;
     for (int frame = 0; frame < options.frames; ++frame) {
+        // The cap holds the frame's end back, whichever way the loop body leaves.
+        struct FrameCap {
+            std::chrono::steady_clock::time_point end;
+            ~FrameCap() { std::this_thread::sleep_until(end); }
+        } cap{std::chrono::steady_clock::now() + std::chrono::milliseconds(options.minFrameMs)};
         if (!PumpMessages()) {
             break;
         }

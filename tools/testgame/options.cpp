@@ -44,6 +44,7 @@ const char* OptionsHelp() {
            "  --width W --height H  client size (default 640 x 360)\n"
            "  --msaa N              samples of the swap chain (1, 2, 4 or 8)\n"
            "  --vsync               present with a sync interval of 1\n"
+           "  --min-frame-ms N      each frame lasts at least N milliseconds (a frame cap)\n"
            "  --upload KIND         camera buffer upload: map (default), update or deferred\n"
            "  --trace FILE          one key=value line per frame\n"
            "  --timeline FILE       scripted events instead of the built-in timeline\n"
@@ -75,6 +76,9 @@ bool ParseOptions(int argc, const char* const* argv, Options& options, std::stri
             options.help = true;
         } else if (std::strcmp(option, "--vsync") == 0) {
             options.vsync = true;
+        } else if (needs("--min-frame-ms")) {
+            ok = value != nullptr && ParseInt(value, 0, 1000, options.minFrameMs);
+            ++i;
         } else if (needs("--frames")) {
             ok = value != nullptr && ParseInt(value, 1, 1000000, options.frames);
             ++i;

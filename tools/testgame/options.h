@@ -13,6 +13,7 @@ struct Options {
     int height = 360;
     int msaa = 1;
     bool vsync = false;
+    int minFrameMs = 0;         // a frame cap, as games have: each frame lasts at least this long
     std::string upload = "map"; // map, update or deferred
     std::string tracePath;
     std::string timelinePath;
