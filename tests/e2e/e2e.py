@@ -704,26 +704,26 @@ def write_ini(source, target, overrides):
         f.write(text)
 
 
-def run_case(name, spec, args):
+def run_case(name, plan, args):
     folder = os.path.join(args.work, name)
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     shutil.copy(args.game, os.path.join(folder, "testgame.exe"))
     shutil.copy(args.dll, os.path.join(folder, "XINPUT1_3.dll"))
-    if spec.get("runtime", True):
+    if plan.get("runtime", True):
         shutil.copy(args.runtime, os.path.join(folder, "openvr_api.dll"))
-    write_ini(args.ini, os.path.join(folder, "CorvaneVR.ini"), spec.get("ini", {}))
-    if "scenario_file" in spec:
-        shutil.copy(os.path.join(args.source, spec["scenario_file"]), os.path.join(folder, "vrsim_scenario.txt"))
+    write_ini(args.ini, os.path.join(folder, "CorvaneVR.ini"), plan.get("ini", {}))
+    if "scenario_file" in plan:
+        shutil.copy(os.path.join(args.source, plan["scenario_file"]), os.path.join(folder, "vrsim_scenario.txt"))
     else:
         with open(os.path.join(folder, "vrsim_scenario.txt"), "w") as f:
-            f.write("pace off\nlog queries off\n" + spec.get("scenario", ""))
-    command = [WINE, "./testgame.exe", "--frames", str(spec["frames"]), "--trace", "trace.txt"]
-    if "timeline" in spec:
+            f.write("pace off\nlog queries off\n" + plan.get("scenario", ""))
+    command = [WINE, "./testgame.exe", "--frames", str(plan["frames"]), "--trace", "trace.txt"]
+    if "timeline" in plan:
         with open(os.path.join(folder, "timeline.txt"), "w") as f:
-            f.write(spec["timeline"])
+            f.write(plan["timeline"])
         command += ["--timeline", "timeline.txt"]
-    command += spec.get("args", [])
+    command += plan.get("args", [])
     os.makedirs(os.path.join(folder, "dumps"))
     env = dict(os.environ)
     env["WINEDEBUG"] = "-all,+debugstr"  # the DLL's debugger lines land in out.txt
@@ -753,17 +753,17 @@ def main():
     parser.add_argument("--source", default=os.path.dirname(os.path.abspath(__file__)))
     args = parser.parse_args()
 
-    spec = CASES[args.case]
-    if "judges" in spec:
-        folder = os.path.join(args.work, spec["judges"])
+    plan = CASES[args.case]
+    if "judges" in plan:
+        folder = os.path.join(args.work, plan["judges"])
         if not os.path.exists(os.path.join(folder, "run.txt")):
-            print(f"e2e: {args.case}: the run '{spec['judges']}' left no folder to judge", file=sys.stderr)
+            print(f"e2e: {args.case}: the run '{plan['judges']}' left no folder to judge", file=sys.stderr)
             return 1
     else:
-        folder = run_case(args.case, spec, args)
+        folder = run_case(args.case, plan, args)
     run = Run(folder)
     fail = Failures()
-    spec["check"](run, fail)
+    plan["check"](run, fail)
     print(f"e2e: {args.case}: folder {folder}, game ran {run.ended - run.started:.1f} s")
     for item in fail.items[:40]:
         print(f"FAIL: {item}")
