@@ -9,6 +9,10 @@
 #include "core/settings.h"
 #include "fakes/fake_platform.h"
 #include "fuzz_check.h"
+#include "ini_keys.h"
+
+#include <array>
+#include <iterator>
 
 #include <string>
 #include <vector>
@@ -16,47 +20,21 @@
 namespace corvane {
 namespace {
 
-struct Key {
-    const wchar_t* section;
-    const wchar_t* name;
-};
-
-constexpr Key kKeys[] = {
-    {L"VR", L"Enabled"},
-    {L"VR", L"VisibleHands"},
-    {L"VR", L"SpacewarpCompatibleAER"},
-    {L"VR", L"MonoOnTransitions"},
-    {L"VR", L"AERFirstEye"},
-    {L"VR", L"LockHeadPoseAcrossAERPair"},
-    {L"VR", L"AERMaxPairIntervalMs"},
-    {L"VR", L"WorldScale"},
-    {L"VR", L"FovScale"},
-    {L"VR", L"FrameScale"},
-    {L"VR", L"FrameHorizontalOffset"},
-    {L"VR", L"FrameVerticalOffset"},
-    {L"VR", L"RightFrameScale"},
-    {L"VR", L"RightFrameHorizontalOffset"},
-    {L"VR", L"RightFrameVerticalOffset"},
-    {L"VR", L"RightFrameRollDegrees"},
-    {L"VR", L"HudScale"},
-    {L"VR", L"HudVerticalOffset"},
-    {L"VR", L"HandScale"},
-    {L"Input", L"MapMotionControllers"},
-    {L"Input", L"MapHeadLook"},
-    {L"Input", L"FirstPersonDefault"},
-    {L"Input", L"AutoResumeFirstPerson"},
-    {L"Input", L"FirstPersonStableFrames"},
-    {L"Input", L"FirstPersonRetryFrames"},
-    {L"Input", L"ShowPlayerBody"},
-    {L"Input", L"FirstPersonForwardOffset"},
-    {L"Input", L"HeadYawScale"},
-    {L"Input", L"HeadPitchScale"},
-    {L"Input", L"StickDeadzone"},
-    {L"VR", L"StereoUnitsPerMeter"},
-    {L"VR", L"ConvergenceOffset"},
-    {L"VR", L"SwapEyes"},
-};
-constexpr size_t kKeyCount = sizeof kKeys / sizeof kKeys[0];
+// The configuration's keys, then the start-up step's, in the order the input gives them.
+constexpr auto kKeys = [] {
+    std::array<testing_support::IniKey,
+               std::size(testing_support::kSettingsKeys) + std::size(testing_support::kStartupKeys)>
+        all{};
+    size_t next = 0;
+    for (const testing_support::IniKey& key : testing_support::kSettingsKeys) {
+        all[next++] = key;
+    }
+    for (const testing_support::IniKey& key : testing_support::kStartupKeys) {
+        all[next++] = key;
+    }
+    return all;
+}();
+constexpr size_t kKeyCount = kKeys.size();
 
 bool InRange(float value, float low, float high) {
     return std::isfinite(value) && value >= low && value <= high;

@@ -1,6 +1,7 @@
 #include "core/settings.h"
 
 #include "fakes/fake_platform.h"
+#include "ini_keys.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -289,47 +290,20 @@ TEST_F(SettingsTest, UnusableTextOfTheStartupKeysNamesTheValueUsed) {
 
 TEST_F(SettingsTest, EveryKeyIsReadFromItsSectionInTableOrder) {
     using Key = std::pair<std::wstring, std::wstring>;
-    const std::vector<Key> settingsKeys = {
-        {L"VR", L"Enabled"},
-        {L"VR", L"VisibleHands"},
-        {L"VR", L"SpacewarpCompatibleAER"},
-        {L"VR", L"MonoOnTransitions"},
-        {L"VR", L"AERFirstEye"},
-        {L"VR", L"LockHeadPoseAcrossAERPair"},
-        {L"VR", L"AERMaxPairIntervalMs"},
-        {L"VR", L"WorldScale"},
-        {L"VR", L"FovScale"},
-        {L"VR", L"FrameScale"},
-        {L"VR", L"FrameHorizontalOffset"},
-        {L"VR", L"FrameVerticalOffset"},
-        {L"VR", L"RightFrameScale"},
-        {L"VR", L"RightFrameHorizontalOffset"},
-        {L"VR", L"RightFrameVerticalOffset"},
-        {L"VR", L"RightFrameRollDegrees"},
-        {L"VR", L"HudScale"},
-        {L"VR", L"HudVerticalOffset"},
-        {L"VR", L"HandScale"},
-        {L"Input", L"MapMotionControllers"},
-        {L"Input", L"MapHeadLook"},
-        {L"Input", L"FirstPersonDefault"},
-        {L"Input", L"AutoResumeFirstPerson"},
-        {L"Input", L"FirstPersonStableFrames"},
-        {L"Input", L"FirstPersonRetryFrames"},
-        {L"Input", L"ShowPlayerBody"},
-        {L"Input", L"FirstPersonForwardOffset"},
-        {L"Input", L"HeadYawScale"},
-        {L"Input", L"HeadPitchScale"},
-        {L"Input", L"StickDeadzone"},
+    const auto keys = [](const auto& table) {
+        std::vector<Key> list;
+        for (const testing_support::IniKey& key : table) {
+            list.emplace_back(key.section, key.name);
+        }
+        return list;
     };
     LoadSettings();
-    EXPECT_EQ(settingsKeys, fake::Ini().reads);
+    EXPECT_EQ(keys(testing_support::kSettingsKeys), fake::Ini().reads);
 
     // The startup step reads the separation and convergence, then the eye swap.
     fake::Ini().reads.clear();
     (void)ReadStartupStereoValues();
-    const std::vector<Key> startupKeys = {
-        {L"VR", L"StereoUnitsPerMeter"}, {L"VR", L"ConvergenceOffset"}, {L"VR", L"SwapEyes"}};
-    EXPECT_EQ(startupKeys, fake::Ini().reads);
+    EXPECT_EQ(keys(testing_support::kStartupKeys), fake::Ini().reads);
 }
 
 } // namespace
