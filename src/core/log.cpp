@@ -19,11 +19,13 @@ constexpr wchar_t kLogFileName[] = L"\\CorvaneVR.log";
 BoundarySite g_logSite{BoundaryReport::DebuggerOutput, "[CorvaneVR] A log line was lost to an exception.\n"};
 
 // Serialises file appends so lines from different threads never interleave, and guards the
-// remembered path: looking it up takes a 32768-character buffer, too much for every line.
+// remembered directory: looking it up takes a 32768-character buffer, too much for every line
+// or every key of the configuration. The module never moves once the platform can name it.
 struct LogFile {
     std::mutex mutex;
+    std::wstring directory = L".";
     std::wstring path;
-    bool pathKnown = false;
+    bool directoryKnown = false;
 };
 
 LogFile& TheLogFile() {
@@ -51,13 +53,18 @@ bool LookUpModuleDirectory(std::wstring& directory) {
 
 // Caller holds the log mutex. A failed lookup is not remembered, so a line logged before the
 // module was recorded does not send every later line to the working directory.
-const std::wstring& LogFilePath(LogFile& file) {
-    if (!file.pathKnown) {
+void KnowModuleDirectory(LogFile& file) {
+    if (!file.directoryKnown) {
         std::wstring directory;
         const bool found = LookUpModuleDirectory(directory);
-        file.path = (found ? directory : std::wstring(L".")) + kLogFileName;
-        file.pathKnown = found;
+        file.directory = found ? directory : std::wstring(L".");
+        file.path = file.directory + kLogFileName;
+        file.directoryKnown = found;
     }
+}
+
+const std::wstring& LogFilePath(LogFile& file) {
+    KnowModuleDirectory(file);
     return file.path;
 }
 
@@ -86,8 +93,10 @@ __attribute__((format(printf, 1, 0))) void WriteLine(const char* format, va_list
 } // namespace
 
 std::wstring GetModuleDirectory() {
-    std::wstring directory;
-    return LookUpModuleDirectory(directory) ? directory : std::wstring(L".");
+    LogFile& file = TheLogFile();
+    std::lock_guard<std::mutex> lock(file.mutex);
+    KnowModuleDirectory(file);
+    return file.directory;
 }
 
 void LogMessage(const char* format, ...) noexcept {
@@ -105,7 +114,7 @@ void ForgetLogFilePath() noexcept {
     LogFile& file = TheLogFile();
     try {
         std::lock_guard<std::mutex> lock(file.mutex);
-        file.pathKnown = false;
+        file.directoryKnown = false;
     } catch (...) {
         // Only a test program calls this; a lock that cannot be taken leaves the path as it was.
     }

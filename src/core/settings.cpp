@@ -36,8 +36,9 @@ bool IsBlank(wchar_t c) {
 struct KeyText {
     wchar_t text[kIniTextCapacity] = {};
 
-    KeyText(const wchar_t* section, const wchar_t* key, const wchar_t* defaultText) {
-        IniReadText(section, key, defaultText, text, kIniTextCapacity, IniFilePath());
+    KeyText(const wchar_t* section, const wchar_t* key, const wchar_t* defaultText,
+            const std::wstring& path) {
+        IniReadText(section, key, defaultText, text, kIniTextCapacity, path);
     }
     // An empty or blank value says as little as a missing key: the default, silently.
     [[nodiscard]] bool IsBlank() const {
@@ -189,8 +190,8 @@ std::wstring IniFilePath() {
 }
 
 float ReadIniFloatWithDefaultText(const wchar_t* section, const wchar_t* key, const wchar_t* defaultText,
-                                  float fallback) {
-    const KeyText read(section, key, defaultText);
+                                  float fallback, const std::wstring& path) {
+    const KeyText read(section, key, defaultText, path);
     wchar_t* end = nullptr;
     const float value = std::wcstof(read.text, &end);
     if (end != read.text && std::isfinite(value)) {
@@ -204,14 +205,15 @@ float ReadIniFloatWithDefaultText(const wchar_t* section, const wchar_t* key, co
     return fallback;
 }
 
-float ReadIniFloat(const wchar_t* section, const wchar_t* key, float defaultValue) {
+float ReadIniFloat(const wchar_t* section, const wchar_t* key, float defaultValue, const std::wstring& path) {
     wchar_t defaultText[kNumberTextCapacity] = {};
     std::swprintf(defaultText, kNumberTextCapacity, L"%.9g", static_cast<double>(defaultValue));
-    return ReadIniFloatWithDefaultText(section, key, defaultText, defaultValue);
+    return ReadIniFloatWithDefaultText(section, key, defaultText, defaultValue, path);
 }
 
-uint32_t ReadIniUnsigned(const wchar_t* section, const wchar_t* key, uint32_t defaultValue) {
-    const KeyText read(section, key, L"");
+uint32_t ReadIniUnsigned(const wchar_t* section, const wchar_t* key, uint32_t defaultValue,
+                         const std::wstring& path) {
+    const KeyText read(section, key, L"", path);
     uint32_t value = 0;
     if (ParseUnsigned(read.text, value)) {
         return value;
@@ -223,8 +225,8 @@ uint32_t ReadIniUnsigned(const wchar_t* section, const wchar_t* key, uint32_t de
     return defaultValue;
 }
 
-bool ReadIniBool(const wchar_t* section, const wchar_t* key, bool defaultValue) {
-    const KeyText read(section, key, L"");
+bool ReadIniBool(const wchar_t* section, const wchar_t* key, bool defaultValue, const std::wstring& path) {
+    const KeyText read(section, key, L"", path);
     bool value = false;
     if (ParseSwitchWord(read.text, value)) {
         return value;
@@ -251,46 +253,55 @@ bool WriteIniFloat(const wchar_t* key, float value) {
 void LoadSettings() {
     Settings& s = g_settings;
     const Settings defaults;
+    const std::wstring ini = IniFilePath();
 
-    s.Enabled = ReadIniBool(kVr, L"Enabled", defaults.Enabled);
-    s.VisibleHands = ReadIniBool(kVr, L"VisibleHands", defaults.VisibleHands);
-    s.SpacewarpCompatibleAER = ReadIniBool(kVr, L"SpacewarpCompatibleAER", defaults.SpacewarpCompatibleAER);
-    s.MonoOnTransitions = ReadIniBool(kVr, L"MonoOnTransitions", defaults.MonoOnTransitions);
-    s.AERFirstEye = ReadIniUnsigned(kVr, L"AERFirstEye", defaults.AERFirstEye) != 0 ? 1u : 0u;
+    s.Enabled = ReadIniBool(kVr, L"Enabled", defaults.Enabled, ini);
+    s.VisibleHands = ReadIniBool(kVr, L"VisibleHands", defaults.VisibleHands, ini);
+    s.SpacewarpCompatibleAER =
+        ReadIniBool(kVr, L"SpacewarpCompatibleAER", defaults.SpacewarpCompatibleAER, ini);
+    s.MonoOnTransitions = ReadIniBool(kVr, L"MonoOnTransitions", defaults.MonoOnTransitions, ini);
+    s.AERFirstEye = ReadIniUnsigned(kVr, L"AERFirstEye", defaults.AERFirstEye, ini) != 0 ? 1u : 0u;
     s.LockHeadPoseAcrossAERPair =
-        ReadIniBool(kVr, L"LockHeadPoseAcrossAERPair", defaults.LockHeadPoseAcrossAERPair);
+        ReadIniBool(kVr, L"LockHeadPoseAcrossAERPair", defaults.LockHeadPoseAcrossAERPair, ini);
     const uint32_t pairInterval =
-        ReadIniUnsigned(kVr, L"AERMaxPairIntervalMs", defaults.AERMaxPairIntervalMs);
+        ReadIniUnsigned(kVr, L"AERMaxPairIntervalMs", defaults.AERMaxPairIntervalMs, ini);
     s.AERMaxPairIntervalMs = pairInterval == 0 ? 0u : std::clamp(pairInterval, 34u, 250u);
-    s.WorldScale = std::clamp(ReadIniFloat(kVr, L"WorldScale", defaults.WorldScale), 0.25f, 4.0f);
-    s.FovScale = std::clamp(ReadIniFloat(kVr, L"FovScale", defaults.FovScale), 0.5f, 2.0f);
-    s.FrameScale = AtLeast(ReadIniFloat(kVr, L"FrameScale", defaults.FrameScale), kScaleFloor);
-    s.FrameHorizontalOffset = ReadIniFloat(kVr, L"FrameHorizontalOffset", defaults.FrameHorizontalOffset);
-    s.FrameVerticalOffset = ReadIniFloat(kVr, L"FrameVerticalOffset", defaults.FrameVerticalOffset);
+    s.WorldScale = std::clamp(ReadIniFloat(kVr, L"WorldScale", defaults.WorldScale, ini), 0.25f, 4.0f);
+    s.FovScale = std::clamp(ReadIniFloat(kVr, L"FovScale", defaults.FovScale, ini), 0.5f, 2.0f);
+    s.FrameScale = AtLeast(ReadIniFloat(kVr, L"FrameScale", defaults.FrameScale, ini), kScaleFloor);
+    s.FrameHorizontalOffset =
+        ReadIniFloat(kVr, L"FrameHorizontalOffset", defaults.FrameHorizontalOffset, ini);
+    s.FrameVerticalOffset = ReadIniFloat(kVr, L"FrameVerticalOffset", defaults.FrameVerticalOffset, ini);
     // The right picture follows the left one unless it was tuned on its own.
-    s.RightFrameScale = AtLeast(ReadIniFloat(kVr, L"RightFrameScale", s.FrameScale), kScaleFloor);
-    s.RightFrameHorizontalOffset = ReadIniFloat(kVr, L"RightFrameHorizontalOffset", s.FrameHorizontalOffset);
-    s.RightFrameVerticalOffset = ReadIniFloat(kVr, L"RightFrameVerticalOffset", s.FrameVerticalOffset);
-    s.RightFrameRollDegrees = ReadIniFloat(kVr, L"RightFrameRollDegrees", defaults.RightFrameRollDegrees);
-    s.HudScale = AtLeast(ReadIniFloat(kVr, L"HudScale", defaults.HudScale), kScaleFloor);
-    s.HudVerticalOffset = ReadIniFloat(kVr, L"HudVerticalOffset", defaults.HudVerticalOffset);
-    s.HandScale = std::clamp(ReadIniFloat(kVr, L"HandScale", defaults.HandScale), 0.5f, 2.0f);
+    s.RightFrameScale = AtLeast(ReadIniFloat(kVr, L"RightFrameScale", s.FrameScale, ini), kScaleFloor);
+    s.RightFrameHorizontalOffset =
+        ReadIniFloat(kVr, L"RightFrameHorizontalOffset", s.FrameHorizontalOffset, ini);
+    s.RightFrameVerticalOffset = ReadIniFloat(kVr, L"RightFrameVerticalOffset", s.FrameVerticalOffset, ini);
+    s.RightFrameRollDegrees =
+        ReadIniFloat(kVr, L"RightFrameRollDegrees", defaults.RightFrameRollDegrees, ini);
+    s.HudScale = AtLeast(ReadIniFloat(kVr, L"HudScale", defaults.HudScale, ini), kScaleFloor);
+    s.HudVerticalOffset = ReadIniFloat(kVr, L"HudVerticalOffset", defaults.HudVerticalOffset, ini);
+    s.HandScale = std::clamp(ReadIniFloat(kVr, L"HandScale", defaults.HandScale, ini), 0.5f, 2.0f);
 
-    s.MapMotionControllers = ReadIniBool(kInput, L"MapMotionControllers", defaults.MapMotionControllers);
-    s.MapHeadLook = ReadIniBool(kInput, L"MapHeadLook", defaults.MapHeadLook);
-    s.FirstPersonDefault = ReadIniBool(kInput, L"FirstPersonDefault", defaults.FirstPersonDefault);
-    s.AutoResumeFirstPerson = ReadIniBool(kInput, L"AutoResumeFirstPerson", defaults.AutoResumeFirstPerson);
+    s.MapMotionControllers = ReadIniBool(kInput, L"MapMotionControllers", defaults.MapMotionControllers, ini);
+    s.MapHeadLook = ReadIniBool(kInput, L"MapHeadLook", defaults.MapHeadLook, ini);
+    s.FirstPersonDefault = ReadIniBool(kInput, L"FirstPersonDefault", defaults.FirstPersonDefault, ini);
+    s.AutoResumeFirstPerson =
+        ReadIniBool(kInput, L"AutoResumeFirstPerson", defaults.AutoResumeFirstPerson, ini);
     s.FirstPersonStableFrames = std::clamp(
-        ReadIniUnsigned(kInput, L"FirstPersonStableFrames", defaults.FirstPersonStableFrames), 1u, 300u);
+        ReadIniUnsigned(kInput, L"FirstPersonStableFrames", defaults.FirstPersonStableFrames, ini), 1u, 300u);
     s.FirstPersonRetryFrames = std::clamp(
-        ReadIniUnsigned(kInput, L"FirstPersonRetryFrames", defaults.FirstPersonRetryFrames), 1u, 1800u);
-    s.ShowPlayerBody = ReadIniBool(kInput, L"ShowPlayerBody", defaults.ShowPlayerBody);
-    s.FirstPersonForwardOffset = std::clamp(
-        ReadIniFloat(kInput, L"FirstPersonForwardOffset", defaults.FirstPersonForwardOffset), 0.0f, 0.35f);
-    s.HeadYawScale = std::clamp(ReadIniFloat(kInput, L"HeadYawScale", defaults.HeadYawScale), -2.0f, 2.0f);
+        ReadIniUnsigned(kInput, L"FirstPersonRetryFrames", defaults.FirstPersonRetryFrames, ini), 1u, 1800u);
+    s.ShowPlayerBody = ReadIniBool(kInput, L"ShowPlayerBody", defaults.ShowPlayerBody, ini);
+    s.FirstPersonForwardOffset =
+        std::clamp(ReadIniFloat(kInput, L"FirstPersonForwardOffset", defaults.FirstPersonForwardOffset, ini),
+                   0.0f, 0.35f);
+    s.HeadYawScale =
+        std::clamp(ReadIniFloat(kInput, L"HeadYawScale", defaults.HeadYawScale, ini), -2.0f, 2.0f);
     s.HeadPitchScale =
-        std::clamp(ReadIniFloat(kInput, L"HeadPitchScale", defaults.HeadPitchScale), -2.0f, 2.0f);
-    s.StickDeadzone = std::clamp(ReadIniFloat(kInput, L"StickDeadzone", defaults.StickDeadzone), 0.0f, 0.9f);
+        std::clamp(ReadIniFloat(kInput, L"HeadPitchScale", defaults.HeadPitchScale, ini), -2.0f, 2.0f);
+    s.StickDeadzone =
+        std::clamp(ReadIniFloat(kInput, L"StickDeadzone", defaults.StickDeadzone, ini), 0.0f, 0.9f);
 
     LogMessage(
         "Configuration loaded (VR=%d, debug hands=%d, paired AER=%d, transition mono=%d, AER first eye=%s, "
@@ -312,10 +323,12 @@ void LoadSettings() {
 
 StartupStereoValues ReadStartupStereoValues() {
     StartupStereoValues values;
-    values.stereoUnitsPerMeter =
-        std::clamp(ReadIniFloatWithDefaultText(kVr, L"StereoUnitsPerMeter", L"1.75", 1.75f), 0.25f, 2.0f);
-    values.convergenceOffset = ReadIniFloatWithDefaultText(kVr, L"ConvergenceOffset", L"-0.095", -0.095f);
-    values.swapEyes = ReadIniBool(kVr, L"SwapEyes", false);
+    const std::wstring ini = IniFilePath();
+    values.stereoUnitsPerMeter = std::clamp(
+        ReadIniFloatWithDefaultText(kVr, L"StereoUnitsPerMeter", L"1.75", 1.75f, ini), 0.25f, 2.0f);
+    values.convergenceOffset =
+        ReadIniFloatWithDefaultText(kVr, L"ConvergenceOffset", L"-0.095", -0.095f, ini);
+    values.swapEyes = ReadIniBool(kVr, L"SwapEyes", false, ini);
     return values;
 }
 

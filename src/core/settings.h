@@ -60,7 +60,8 @@ void LoadSettings();
 
 StartupStereoValues ReadStartupStereoValues();
 
-// Path of the INI file beside the module; rebuilt on every use.
+// Path of the INI file beside the module; rebuilt on every use (a 32768-character lookup), so
+// a caller reading many keys looks it up once and passes it to each reader.
 std::wstring IniFilePath();
 
 // Text the readers cannot use (other than an empty value) keeps the default and is named in
@@ -68,19 +69,22 @@ std::wstring IniFilePath();
 
 // The key's text parsed as a float; defaultValue when the text is missing, does not
 // start with a number, or is infinite or NaN.
-float ReadIniFloat(const wchar_t* section, const wchar_t* key, float defaultValue);
+float ReadIniFloat(const wchar_t* section, const wchar_t* key, float defaultValue,
+                   const std::wstring& path = IniFilePath());
 
 // Same, with a literal default text (the startup-only keys keep theirs verbatim).
 float ReadIniFloatWithDefaultText(const wchar_t* section, const wchar_t* key, const wchar_t* defaultText,
-                                  float fallback);
+                                  float fallback, const std::wstring& path = IniFilePath());
 
 // The key's integer as an unsigned 32-bit value (negative values wrap, overflow saturates);
 // defaultValue when the key is missing or its text does not start with an integer.
-uint32_t ReadIniUnsigned(const wchar_t* section, const wchar_t* key, uint32_t defaultValue);
+uint32_t ReadIniUnsigned(const wchar_t* section, const wchar_t* key, uint32_t defaultValue,
+                         const std::wstring& path = IniFilePath());
 
 // A switch: true/false, yes/no, on/off in any case, or an integer read as ReadIniUnsigned
 // reads it (nonzero is true); defaultValue when the key is missing or holds other text.
-bool ReadIniBool(const wchar_t* section, const wchar_t* key, bool defaultValue);
+bool ReadIniBool(const wchar_t* section, const wchar_t* key, bool defaultValue,
+                 const std::wstring& path = IniFilePath());
 
 // Writes value into section "VR" as text that reads back as exactly value: six decimals when
 // they do, else the shortest exact text. False, and nothing written, when the value is not

@@ -12,6 +12,7 @@
 #include "ini_keys.h"
 
 #include <array>
+#include <cwchar>
 #include <iterator>
 
 #include <string>
@@ -98,7 +99,7 @@ void CheckMissingKeysKeepDefaults(const Settings& s,
     const Settings defaults;
     auto missing = [&](const wchar_t* name) {
         for (size_t i = 0; i < kKeyCount; ++i) {
-            if (std::wstring(kKeys[i].name) == name) {
+            if (std::wcscmp(kKeys[i].name, name) == 0) {
                 return !lines[i].first;
             }
         }
@@ -187,8 +188,8 @@ void CheckWriteBack(float value) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace corvane;
+    // The module's directory stays the fake's default across inputs, so the remembered one holds.
     fake::ResetPlatform();
-    ForgetLogFilePath();
     GetSettings() = Settings{};
 
     fuzz::InputReader in(data, size);

@@ -1,4 +1,5 @@
 #include "core/log.h"
+#include "core/settings.h"
 
 #include "fakes/fake_platform.h"
 #include "test_support.h"
@@ -62,6 +63,7 @@ TEST_F(LogTest, ModuleDirectoryEdgeCases) {
     for (const Case& c : cases) {
         fake::Os().modulePath = c.modulePath;
         fake::Os().moduleFileNameResult = c.forcedResult;
+        ForgetLogFilePath();
         EXPECT_EQ(c.directory, GetModuleDirectory()) << std::string(c.modulePath.begin(), c.modulePath.end());
     }
 }
@@ -72,12 +74,14 @@ TEST_F(LogTest, LogFileFollowsTheModuleDirectory) {
     EXPECT_EQ(1u, fake::Os().files.count(L".\\CorvaneVR.log"));
 }
 
-TEST_F(LogTest, TheModulePathIsLookedUpOnceForAllLines) {
+TEST_F(LogTest, TheModulePathIsLookedUpOnceForAllLinesAndDirectoryQueries) {
     LogMessage("one");
+    EXPECT_EQ(L"C:\\Games\\Corvane", GetModuleDirectory());
     LogMessage("two");
+    LoadSettings();
     ForwardCameraMessage("three");
     EXPECT_EQ(1, fake::Os().modulePathLookups);
-    EXPECT_EQ(3u, fake::LogLines().size());
+    EXPECT_EQ(4u, fake::LogLines().size()); // three lines and the configuration's
 }
 
 TEST_F(LogTest, AFailedModuleLookupIsNotRemembered) {
