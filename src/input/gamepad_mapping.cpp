@@ -3,6 +3,7 @@
 #include "platform/os.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <mutex>
 #include <shared_mutex>
@@ -43,6 +44,10 @@ struct PublishedInput {
     InputState state;
     int32_t changeCounter = 1;
     uint64_t publishedAtMs = 0;
+    // Whether `state` is valid, readable without the lock: the game polls XInput on every
+    // frame and mostly while nothing valid is published (flat play, no headset), when the
+    // reader lock would be most of the call's cost.
+    std::atomic<bool> validStored{false};
 };
 
 PublishedInput g_published;
@@ -86,6 +91,7 @@ void StorePublication(const InputState& state) {
         g_published.state = state;
     }
     g_published.publishedAtMs = OsTickCountMs();
+    g_published.validStored.store(g_published.state.valid != 0, std::memory_order_release);
 }
 
 uint8_t TriggerByte(float trigger) {
@@ -213,6 +219,11 @@ void ResetPublishedInput(int32_t changeCounter) {
     g_published.state = InputState{};
     g_published.changeCounter = changeCounter;
     g_published.publishedAtMs = 0;
+    g_published.validStored.store(false, std::memory_order_release);
+}
+
+bool ValidInputStored() noexcept {
+    return g_published.validStored.load(std::memory_order_acquire);
 }
 
 } // namespace corvane

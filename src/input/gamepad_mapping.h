@@ -64,6 +64,9 @@ HandInput MapControllerToHand(const ControllerState& controller, float deadzone)
 void PublishInput(const InputState& state);
 void PublishNeutralInput();
 InputReadCopy ReadInput();
+// False when the last publication was not valid: ReadInput would return a neutral state. Takes
+// no lock.
+bool ValidInputStored() noexcept;
 
 void MergeIntoGamepad(const InputReadCopy& copy, bool includeGuide, GamepadState& gamepad);
 

@@ -11,6 +11,7 @@ namespace {
 SystemXInput g_system;
 const SystemXInput kAbsent{};
 INIT_ONCE g_loadOnce = INIT_ONCE_STATIC_INIT;
+std::atomic<bool> g_loadDone{false};
 std::atomic<SystemDirectorySource> g_systemDirectorySource{&GetSystemDirectoryW};
 
 // Loader reports go to the debugger only: the log beside the game is for the VR side.
@@ -87,9 +88,14 @@ BOOL CALLBACK LoadSystemXInputOnce(PINIT_ONCE, PVOID, PVOID*) noexcept {
 } // namespace
 
 const SystemXInput& EnsureSystemXInput() noexcept {
+    // Every XInput call of the game comes through here; after the load a flag is all it costs.
+    if (g_loadDone.load(std::memory_order_acquire)) {
+        return g_system;
+    }
     if (!InitOnceExecuteOnce(&g_loadOnce, &LoadSystemXInputOnce, nullptr, nullptr)) {
         return kAbsent;
     }
+    g_loadDone.store(true, std::memory_order_release);
     return g_system;
 }
 

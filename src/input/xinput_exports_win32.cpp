@@ -31,7 +31,7 @@ struct ExtendedState {
 
 // VR live: user 0, XInput enabled, and a fresh valid publication.
 bool ReadLiveInput(DWORD userIndex, InputReadCopy& copy) noexcept {
-    if (userIndex != 0 || !g_enabled.load(std::memory_order_relaxed)) {
+    if (userIndex != 0 || !g_enabled.load(std::memory_order_relaxed) || !ValidInputStored()) {
         return false;
     }
     try {
