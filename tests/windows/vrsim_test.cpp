@@ -87,6 +87,24 @@ TEST_F(VrSimTest, OpticsAndFaultsComeFromTheScenario) {
     EXPECT_FLOAT_EQ(1.39f, raw[1]);
 }
 
+// Invalid optics follow the init attempt, so a client sees them on one reconnection only.
+TEST_F(VrSimTest, OpticsErrorsCoverTheSessionsOfTheirInitAttempts) {
+    RunScenario("optics_error 2..3\n");
+    auto eyeToHeadX = [&](int32_t eye) {
+        Matrix34 eyeToHead{};
+        SlotOf<GetEyeToHeadFn>(system, 5)(system, &eyeToHead, eye);
+        return eyeToHead.m[0][3];
+    };
+    const bool invalidOnAttempt[] = {false, true, true, false};
+    for (bool invalid : invalidOnAttempt) {
+        ASSERT_EQ(0, Connect());
+        EXPECT_EQ(invalid, std::isnan(eyeToHeadX(0)));
+        EXPECT_EQ(invalid, std::isnan(eyeToHeadX(1)));
+        Export<ShutdownInternalFn>("VR_ShutdownInternal")();
+    }
+    EXPECT_FLOAT_EQ(-0.0315f, eyeToHeadX(0));
+}
+
 TEST_F(VrSimTest, InitFaults) {
     auto init = Export<InitInternal2Fn>("VR_InitInternal2");
     auto valid = Export<IsInterfaceVersionValidFn>("VR_IsInterfaceVersionValid");

@@ -310,6 +310,8 @@ void ApplyLine(Scenario& scenario, Words& words) {
             code.range = words.Range();
         }
         scenario.initErrors.push_back(code);
+    } else if (keyword == "optics_error") {
+        scenario.opticsErrors.push_back(words.Range());
     } else if (keyword == "sdk_version_error") {
         scenario.sdkVersionError = words.Signed32("error code");
     } else if (keyword == "interface_missing" || keyword == "interface_null") {
@@ -424,6 +426,11 @@ ParsedScenario ParseScenario(std::string_view text) {
 bool CaptureRequested(const Scenario& scenario, uint32_t frame) {
     return std::any_of(scenario.captureFrames.begin(), scenario.captureFrames.end(),
                        [frame](const FrameRange& range) { return range.Contains(frame); });
+}
+
+bool OpticsInvalidFor(const Scenario& scenario, uint32_t attempt) {
+    return std::any_of(scenario.opticsErrors.begin(), scenario.opticsErrors.end(),
+                       [attempt](const FrameRange& range) { return range.Contains(attempt); });
 }
 
 int32_t CodeAt(const std::vector<RangedCode>& codes, uint32_t count) {

@@ -81,7 +81,8 @@ struct Scenario {
     bool paced = false;
 
     bool runtimeInstalled = true;
-    std::vector<RangedCode> initErrors; // ranges count init attempts, not frames
+    std::vector<RangedCode> initErrors;   // ranges count init attempts, not frames
+    std::vector<FrameRange> opticsErrors; // init attempts whose sessions report invalid eye-to-head
     int32_t sdkVersionError = 0;
     bool systemMissing = false;
     bool compositorMissing = false;
@@ -120,6 +121,9 @@ struct ParsedScenario {
 
 // True when some `capture` line covers `frame`.
 [[nodiscard]] bool CaptureRequested(const Scenario& scenario, uint32_t frame);
+
+// True when an `optics_error` line covers init attempt `attempt`.
+[[nodiscard]] bool OpticsInvalidFor(const Scenario& scenario, uint32_t attempt);
 
 // The code of the last entry whose range holds `count`, or 0.
 [[nodiscard]] int32_t CodeAt(const std::vector<RangedCode>& codes, uint32_t count);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <limits>
 
 namespace vrsim {
 namespace {
@@ -80,6 +81,9 @@ HmdMatrix34* GetEyeToHeadTransform(void* self, HmdMatrix34* out, int32_t eye) no
     }
     *out = IdentityPose();
     out->m[0][3] = IsEye(eye) ? state.scenario.eyeToHeadX[eye] : 0.0f;
+    if (IsEye(eye) && OpticsInvalidFor(state.scenario, state.initAttempts)) {
+        out->m[0][3] = std::numeric_limits<float>::quiet_NaN();
+    }
     state.log.Line("system.GetEyeToHeadTransform frame=%u eye=%d -> x=%.6f", state.frame, eye,
                    static_cast<double>(out->m[0][3]));
     return out;
