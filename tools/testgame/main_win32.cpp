@@ -9,6 +9,7 @@
 #include "variants_win32.h"
 
 #include <windows.h>
+#include <psapi.h>
 #include <xinput.h>
 
 #include <algorithm>
@@ -184,6 +185,68 @@ bool RunSecondDevice(const RendererOptions& options, int& devices) {
     return ok;
 }
 
+// Frame times, memory and what outlives the game's Direct3D objects, for benchmarks and soaks.
+class StatsFile {
+public:
+    bool Open(const std::string& path) {
+        file_ = std::fopen(path.c_str(), "wb");
+        // A module built to count its heap allocations says so through this export.
+        if (HMODULE xinput = GetModuleHandleW(L"XINPUT1_3.dll")) {
+            allocations_ = reinterpret_cast<AllocationCount>(
+                reinterpret_cast<void*>(GetProcAddress(xinput, "HeapAllocationCount")));
+        }
+        last_ = std::chrono::steady_clock::now();
+        return file_ != nullptr;
+    }
+    ~StatsFile() {
+        if (file_ != nullptr) {
+            std::fclose(file_);
+        }
+    }
+    // Right after the frame's Present: the time since the previous one.
+    void Frame(int frame) {
+        if (file_ == nullptr) {
+            return;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        const double ms = std::chrono::duration<double, std::milli>(now - last_).count();
+        last_ = now;
+        // The memory query is not free; a sample every 50 frames is enough for a trend.
+        if (frame % 50 == 0) {
+            PROCESS_MEMORY_COUNTERS_EX counters{};
+            counters.cb = sizeof(counters);
+            if (K32GetProcessMemoryInfo(GetCurrentProcess(),
+                                        reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                                        sizeof(counters))) {
+                privateKb_ = counters.PrivateUsage / 1024;
+            }
+        }
+        SYSTEMTIME time;
+        GetLocalTime(&time);
+        char allocations[32] = "none";
+        if (allocations_ != nullptr) {
+            std::snprintf(allocations, sizeof(allocations), "%llu",
+                          static_cast<unsigned long long>(allocations_()));
+        }
+        std::fprintf(file_, "frame=%d ms=%.3f time=%02u:%02u:%02u.%03u private_kb=%llu dll_allocations=%s\n",
+                     frame, ms, time.wHour, time.wMinute, time.wSecond, time.wMilliseconds,
+                     static_cast<unsigned long long>(privateKb_), allocations);
+    }
+    void Teardown(int frame, const TeardownReferences& left) {
+        if (file_ != nullptr && left.hadDevice) {
+            std::fprintf(file_, "teardown frame=%d swap_chain=%lu device=%lu context=%lu\n", frame,
+                         left.swapChain, left.device, left.context);
+        }
+    }
+
+private:
+    using AllocationCount = unsigned long long(__cdecl*)();
+    std::FILE* file_ = nullptr;
+    AllocationCount allocations_ = nullptr;
+    std::chrono::steady_clock::time_point last_;
+    SIZE_T privateKb_ = 0;
+};
+
 // A fault the game does not handle ends it with a message and a distinct exit code rather
 // than waiting for a debugger.
 LONG WINAPI ReportUnhandled(EXCEPTION_POINTERS* info) {
@@ -234,6 +297,12 @@ int main(int argc, char** argv) {
     std::FILE* trace = nullptr;
     if (!options.tracePath.empty() && (trace = std::fopen(options.tracePath.c_str(), "wb")) == nullptr) {
         std::fprintf(stderr, "testgame: cannot write trace %s\n", options.tracePath.c_str());
+        return 73;
+    }
+
+    StatsFile stats;
+    if (!options.statsPath.empty() && !stats.Open(options.statsPath)) {
+        std::fprintf(stderr, "testgame: cannot write stats %s\n", options.statsPath.c_str());
         return 73;
     }
 
@@ -295,7 +364,7 @@ int main(int argc, char** argv) {
                 SetForegroundWindow(window);
                 break;
             case EventKind::RecreateDevice:
-                renderer.Destroy();
+                stats.Teardown(frame, renderer.Destroy());
                 if (renderer.Create(window, rendererOptions, rendererError, sizeof(rendererError))) {
                     ++devices;
                 } else {
@@ -345,6 +414,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "testgame: frame %d: could not write %s\n", frame, dumpPath);
             ++failures;
         }
+        stats.Frame(frame);
         presented += present == S_OK ? 1 : 0;
         unhealthy += outcome.allocatorHealthy ? 0 : 1;
         if (trace != nullptr) {
@@ -358,7 +428,7 @@ int main(int argc, char** argv) {
     if (trace != nullptr) {
         std::fclose(trace);
     }
-    renderer.Destroy();
+    stats.Teardown(options.frames, renderer.Destroy());
     std::printf("testgame: %d frames, %d presented, %d with an unhealthy allocator, %d failed events\n",
                 options.frames, presented, unhealthy, failures);
     return presented == options.frames && unhealthy == 0 && failures == 0 ? 0 : 2;

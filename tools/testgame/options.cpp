@@ -47,6 +47,7 @@ const char* OptionsHelp() {
            "  --min-frame-ms N      each frame lasts at least N milliseconds (a frame cap)\n"
            "  --upload KIND         camera buffer upload: map (default), update or deferred\n"
            "  --trace FILE          one key=value line per frame\n"
+           "  --stats FILE          frame times, memory and teardown references (see README)\n"
            "  --timeline FILE       scripted events instead of the built-in timeline\n"
            "  --print-timeline      print the built-in timeline and exit\n"
            "  --dump F1,F2,...      write these frames' pictures as PNG\n"
@@ -102,6 +103,10 @@ bool ParseOptions(int argc, const char* const* argv, Options& options, std::stri
         } else if (needs("--trace")) {
             ok = value != nullptr;
             options.tracePath = value != nullptr ? value : "";
+            ++i;
+        } else if (needs("--stats")) {
+            ok = value != nullptr;
+            options.statsPath = value != nullptr ? value : "";
             ++i;
         } else if (needs("--timeline")) {
             ok = value != nullptr;

@@ -16,6 +16,7 @@ struct Options {
     int minFrameMs = 0;         // a frame cap, as games have: each frame lasts at least this long
     std::string upload = "map"; // map, update or deferred
     std::string tracePath;
+    std::string statsPath;
     std::string timelinePath;
     std::vector<int> dumpFrames;
     std::string dumpFolder = ".";

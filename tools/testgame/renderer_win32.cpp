@@ -3,6 +3,7 @@
 #include <d3dcompiler.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <cstring>
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
@@ -162,7 +163,18 @@ bool Renderer::Create(HWND window, const RendererOptions& options, char* error, 
     return true;
 }
 
-void Renderer::Destroy() {
+TeardownReferences Renderer::Destroy() {
+    // One extra reference on each, dropped after all of the game's own: what Release then
+    // returns is what others still hold.
+    TeardownReferences left;
+    IDXGISwapChain* swapChainProbe = swapChain_;
+    ID3D11Device* deviceProbe = device_;
+    ID3D11DeviceContext* contextProbe = context_;
+    for (IUnknown* probe : std::initializer_list<IUnknown*>{swapChainProbe, deviceProbe, contextProbe}) {
+        if (probe != nullptr) {
+            probe->AddRef();
+        }
+    }
     if (context_ != nullptr) {
         context_->ClearState();
     }
@@ -190,6 +202,12 @@ void Renderer::Destroy() {
     Release(context_);
     Release(device_);
     Release(swapChain_);
+    // The context keeps the device, and the swap chain may keep both: probes go in that order.
+    left.hadDevice = deviceProbe != nullptr;
+    left.swapChain = swapChainProbe != nullptr ? swapChainProbe->Release() : 0;
+    left.context = contextProbe != nullptr ? contextProbe->Release() : 0;
+    left.device = deviceProbe != nullptr ? deviceProbe->Release() : 0;
+    return left;
 }
 
 // The shader without its reflection chunks, as a shipped game carries it; null if the

@@ -44,12 +44,21 @@ struct FrameScene {
     float clearColor[4] = {0.35f, 0.5f, 0.7f, 1.0f};
 };
 
+// References to the game's Direct3D objects that outlived the game's own release of them: what
+// some other module still holds. A game running alone leaves none.
+struct TeardownReferences {
+    bool hadDevice = false;
+    ULONG swapChain = 0;
+    ULONG device = 0;
+    ULONG context = 0;
+};
+
 class Renderer {
 public:
     ~Renderer() { Destroy(); }
     // Creates the device and swap chain through the imported D3D11CreateDeviceAndSwapChain.
     bool Create(HWND window, const RendererOptions& options, char* error, size_t errorSize);
-    void Destroy();
+    TeardownReferences Destroy();
     bool Ready() const { return device_ != nullptr; }
     // The HUD's vertex shader was created from the game's 1072-byte container.
     bool HudShaderIdentified() const { return hudShaderIdentified_; }
