@@ -37,6 +37,7 @@ SwapChainHookActions ProgramActions() {
     actions.resetOnServedRelease = [] {
         GetStereoState().ResetOnSwapChainRelease();
         ResetHudOverride();
+        VrPresenter::Instance().OnServedSwapChainReleased();
     };
     return actions;
 }

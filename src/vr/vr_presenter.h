@@ -100,6 +100,12 @@ struct VrPresenter {
     // After the game's real Present: hands the submitted frame over to the compositor.
     void AfterPresent();
 
+    // The served swap chain is gone (the game is tearing down or re-creating its device):
+    // everything made on the game's device is released so nothing of ours keeps that device
+    // alive. Any game thread. Never waits: while a frame holds presenterMutex it does nothing,
+    // and that frame's targets are remade (the old ones released) on the next device.
+    void OnServedSwapChainReleased();
+
     // Caller holds presenterMutex. True when system and compositor are both set on return.
     [[nodiscard]] bool EnsureConnected();
     // Caller holds presenterMutex. Shuts the connection down; no attempt before retryAt.

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -291,6 +292,13 @@ void VrPresenter::AfterPresent() {
         OpenVrPostPresentHandoff(compositor);
     }
     submittedThisFrame = false;
+}
+
+void VrPresenter::OnServedSwapChainReleased() {
+    std::unique_lock<std::mutex> lock(presenterMutex, std::try_to_lock);
+    if (lock.owns_lock()) {
+        ReleaseEyeTargets();
+    }
 }
 
 } // namespace corvane

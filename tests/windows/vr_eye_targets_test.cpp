@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <regex>
+#include <thread>
 
 namespace corvane::vr_test {
 namespace {
@@ -397,6 +398,30 @@ TEST_F(EyeTargetsTest, AFormatChangeMakesEveryTargetAgainAndReleasingGivesEveryt
     EXPECT_EQ(presenter->device, nullptr);
     EXPECT_EQ(presenter->deferredContext, nullptr);
     EXPECT_EQ(presenter->eyeTexture[0], nullptr);
+}
+
+// The game re-creating its device must get it back whole: after its swap chain is released
+// nothing of the presenter holds the device, unless a frame is in flight on another thread.
+TEST_F(EyeTargetsTest, TheServedSwapChainsReleaseGivesTheGamesDeviceBack) {
+    RunScenario("");
+    GetSettings().VisibleHands = true;
+    ID3D11Device* device = Game().device.Get();
+    const ULONG deviceReferences = ReferenceCount(device);
+    const ULONG contextReferences = ReferenceCount(Game().context.Get());
+
+    ASSERT_TRUE(Present(kRed)) << presenter->LastError();
+    ASSERT_GT(ReferenceCount(device), deviceReferences);
+    {
+        std::lock_guard<std::mutex> frameInFlight(presenter->presenterMutex);
+        std::thread([&] { presenter->OnServedSwapChainReleased(); }).join();
+    }
+    EXPECT_NE(presenter->device, nullptr) << "released under a frame that holds the lock";
+
+    presenter->OnServedSwapChainReleased();
+    EXPECT_EQ(ReferenceCount(device), deviceReferences);
+    EXPECT_EQ(ReferenceCount(Game().context.Get()), contextReferences);
+    EXPECT_EQ(presenter->eyeTexture[1], nullptr);
+    ASSERT_TRUE(Present(kRed)) << "the next frame makes its targets again: " << presenter->LastError();
 }
 
 TEST_F(EyeTargetsTest, TheGamesPipelineStateIsTheSameAfterTheFrame) {
