@@ -1,0 +1,139 @@
+#!/usr/bin/env python3
+"""Whole-program frame cost: the stand-in game at 1920 x 1080, no vsync, the stand-in runtime
+unpaced, run as interleaved rounds of
+
+  alone      the game by itself (the system's XInput library)
+  copy only  a XINPUT1_3.dll that copies the backbuffer into a texture before each Present
+             and does nothing else: the floor any alternate-eye program pays
+  hands off  the program, VisibleHands=0
+  hands on   the program, VisibleHands=1
+
+Each configuration's median frame time (frames after the warm-up, median over rounds) is printed
+as a ratio to the game alone; the goal is (program - copy only) <= 5 % of the game's frame. A
+counting build of the program (its operator new counted, read by the game through the export
+HeapAllocationCount) then runs once more to give heap allocations per steady-state frame (goal 0).
+
+Usage (inside scripts/with-wine.sh; scripts/bench.sh does both):
+  frame_cost.py --build BUILD_DIR [--rounds N] [--frames N] [--warmup N]
+"""
+
+import argparse
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+
+WINE = "/usr/lib/wine/wine64"
+SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def write_ini(target, overrides):
+    with open(os.path.join(SOURCE, "config", "CorvaneVR.ini"), encoding="utf-8") as f:
+        text = f.read()
+    for key, value in overrides.items():
+        text, count = re.subn(rf"^{key}=.*$", f"{key}={value}", text, flags=re.M)
+        if count != 1:
+            raise SystemExit(f"frame_cost: {key} is not a line of the shipped INI")
+    with open(target, "w", encoding="utf-8") as f:
+        f.write(text)
+
+
+def prepare(work, name, build, dll, hands):
+    folder = os.path.join(work, name)
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    shutil.copy(os.path.join(build, "tools", "testgame", "game", "testgame.exe"), folder)
+    with open(os.path.join(folder, "timeline.txt"), "w") as f:
+        f.write("0 gameplay\n")  # the program's full work on every frame: no cutscene, no menu
+    if dll is not None:
+        shutil.copy(dll, os.path.join(folder, "XINPUT1_3.dll"))
+    if hands is not None:
+        shutil.copy(os.path.join(build, "tools", "vrsim", "openvr_api.dll"), folder)
+        # Software rendering at 1920 x 1080 takes longer than the 50 ms a pair may span by
+        # default; without a limit every frame goes the stereo path it would on a real GPU.
+        write_ini(os.path.join(folder, "CorvaneVR.ini"),
+                  {"VisibleHands": "1" if hands else "0", "AERMaxPairIntervalMs": "0"})
+        with open(os.path.join(folder, "vrsim_scenario.txt"), "w") as f:
+            f.write("pace off\nlog queries off\n")
+    return folder
+
+
+def read_stats(path):
+    frames = []
+    with open(path, encoding="ascii", errors="replace") as f:
+        for line in f:
+            if line.startswith("frame="):
+                frames.append(dict(kv.split("=", 1) for kv in line.split()))
+    return frames
+
+
+def run_game(folder, frames):
+    command = [WINE, "./testgame.exe", "--frames", str(frames), "--width", "1920", "--height", "1080",
+               "--stats", "stats.txt", "--timeline", "timeline.txt"]
+    env = dict(os.environ)
+    env["WINEDEBUG"] = "-all"
+    env.pop("VRSIM_SCENARIO", None)
+    env.pop("VRSIM_LOG", None)
+    result = subprocess.run(command, cwd=folder, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                            text=True, timeout=600)
+    if result.returncode != 0:
+        raise SystemExit(f"frame_cost: the game in {folder} exited with {result.returncode}:\n{result.stdout}")
+    return read_stats(os.path.join(folder, "stats.txt"))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--frames", type=int, default=300)
+    parser.add_argument("--warmup", type=int, default=60)
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
+    work = os.path.join(build, "bench", "frame_cost")
+    program = os.path.join(build, "src", "XINPUT1_3.dll")
+    configs = [
+        ("alone", prepare(work, "alone", build, None, None)),
+        ("copy only", prepare(work, "copy_only", build, os.path.join(build, "bench", "copy_only", "XINPUT1_3.dll"),
+                              None)),
+        ("hands off", prepare(work, "hands_off", build, program, False)),
+        ("hands on", prepare(work, "hands_on", build, program, True)),
+    ]
+    medians = {name: [] for name, _ in configs}
+    for round_index in range(args.rounds):
+        # Rotating the order keeps a slow start or a busy neighbour from always hitting one configuration.
+        order = configs[round_index % len(configs):] + configs[:round_index % len(configs)]
+        for name, folder in order:
+            stats = run_game(folder, args.frames)
+            medians[name].append(statistics.median(float(s["ms"]) for s in stats[args.warmup:]))
+        print(f"round {round_index + 1}/{args.rounds}: " +
+              ", ".join(f"{name} {medians[name][-1]:.2f} ms" for name, _ in configs), flush=True)
+
+    alone = statistics.median(medians["alone"])
+    copy_only = statistics.median(medians["copy only"])
+    print(f"\nframe cost at 1920 x 1080, {args.rounds} rounds of {args.frames} frames "
+          f"(first {args.warmup} of each run left out)")
+    print(f"{'configuration':<12} {'median ms':>10} {'ratio to alone':>15}")
+    for name, _ in configs:
+        value = statistics.median(medians[name])
+        print(f"{name:<12} {value:>10.2f} {value / alone:>15.3f}")
+    for name in ("hands off", "hands on"):
+        extra = (statistics.median(medians[name]) - copy_only) / alone * 100.0
+        print(f"{name}: program - copy only = {extra:+.1f} % of the game's frame (goal <= 5 %)")
+
+    counting = prepare(work, "counting", build, os.path.join(build, "bench", "counting", "XINPUT1_3.dll"), True)
+    stats = run_game(counting, args.frames)
+    counts = [int(s["dll_allocations"]) for s in stats if s["dll_allocations"] != "none"]
+    if len(counts) != len(stats):
+        raise SystemExit("frame_cost: the counting build did not export its allocation count")
+    steady = counts[-1] - counts[args.warmup]
+    per_frame = steady / (len(counts) - 1 - args.warmup)
+    print(f"heap allocations of the program (hands on): {per_frame:.2f} per steady-state frame "
+          f"({steady} in frames {args.warmup + 1}..{len(counts) - 1}; {counts[args.warmup]} before, "
+          f"goal 0)")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
