@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# The long soak: the stand-in game with the DLL and the stand-in runtime for 20,000 frames (or
+# the given number) under a seeded random fault schedule, under Wine. Prints the table of frames,
+# faults, recoveries, log lines and private bytes, and fails when a check fails. The test command
+# runs the 1,000-frame form (ctest entry soak_short).
+#   scripts/soak.sh [frames] [seed]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+frames=${1:-20000}
+seed=${2:-1}
+
+bash scripts/install-deps.sh
+bash scripts/configure-windows-test-build.sh build/windows
+cmake --build build/windows -j "$(nproc)" --target testgame vrsim xinput_proxy
+bash scripts/with-wine.sh build/windows python3 tests/soak/soak.py --work build/windows/soak/long \
+    --game build/windows/tools/testgame/game/testgame.exe --dll build/windows/src/XINPUT1_3.dll \
+    --runtime build/windows/tools/vrsim/openvr_api.dll --ini config/CorvaneVR.ini --frames "$frames" --seed "$seed"

@@ -1,0 +1,333 @@
+#!/usr/bin/env python3
+"""Soak with injected faults: the stand-in game with the DLL and the stand-in runtime for many
+frames, the runtime failing on a seeded random schedule (WaitGetPoses and Submit errors, lost head
+and controller tracking, controllers coming and going, init refused for a while, invalid optics on
+a reconnection) while the game's timeline cycles cutscenes, menus, focus loss, device and swap
+chain re-creation and player-object changes.
+
+What must hold: every frame presented and no crash; the log grows only with events (bounded lines
+per 1,000 frames, no line repeated frame after frame); after every release of the game's device
+and swap chain nothing of the program still holds them; private bytes show no growth trend after
+the warm-up; VR resumes after every runtime fault and first person after every interruption.
+
+Usage (inside scripts/with-wine.sh; scripts/soak.sh builds and runs it):
+  soak.py --work DIR --game EXE --dll DLL --runtime DLL --ini INI [--frames N] [--seed S] [--frame-ms MS]
+"""
+
+import argparse
+import bisect
+import datetime
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+
+WINE = "/usr/lib/wine/wine64"
+RECONNECT_SECONDS = 10.0
+VR_LOST = "VR renderer unavailable: "
+VR_ACTIVE = "OpenVR eye submission is active"
+FP_ENTERED = "Camera: First person enabled automatically after "
+
+
+# --- the schedule ---------------------------------------------------------------------------
+
+
+class Schedule:
+    """The game's timeline (game frames) and the runtime's scenario (runtime frames, init attempts)."""
+
+    def __init__(self, frames, seed, frame_ms):
+        rng = random.Random(seed)
+        self.timeline = ["0 gameplay"]
+        self.gameplay_starts = [0]  # frames where gameplay (re)starts after an interruption
+        self.events = {}
+        frame = rng.randint(150, 250)
+        kinds = ["cutscene", "menu", "focus", "recreate-device", "player", "second-device"]
+        while frame < frames - 150:
+            kind = kinds[rng.randrange(len(kinds))] if frame > 300 else "cutscene"
+            self.events[kind] = self.events.get(kind, 0) + 1
+            if kind == "cutscene":
+                writer = rng.randint(1, 13)
+                self.timeline += [f"{frame} cutscene {writer} 2 1", f"{frame + 30} reopen 1",
+                                  f"{frame + 40} gameplay"]
+                self.gameplay_starts.append(frame + 40)
+                frame += 40
+            elif kind == "menu":
+                self.timeline += [f"{frame} menu", f"{frame + 30} gameplay"]
+                self.gameplay_starts.append(frame + 30)
+                frame += 30
+            elif kind == "focus":
+                self.timeline += [f"{frame} focus-loss", f"{frame + 20} focus-gain"]
+                self.gameplay_starts.append(frame + 20)
+                frame += 20
+            elif kind == "player":
+                if rng.random() < 0.5:
+                    self.timeline.append(f"{frame} player-replace")
+                else:
+                    self.timeline += [f"{frame} player-clear", f"{frame + 10} player-restore"]
+                    frame += 10
+                self.gameplay_starts.append(frame)
+            else:
+                self.timeline.append(f"{frame} {kind}")
+                self.gameplay_starts.append(frame)
+            frame += rng.randint(150, 400)
+
+        # Runtime frames run only while connected; an outage lasts RECONNECT_SECONDS of game time.
+        outage = int(RECONNECT_SECONDS * 1000 / frame_ms)
+        runtime_frames = frames
+        self.scenario = ["pace off", "log queries off"]
+        self.faults = {}
+        kill_gap = max(600, outage * 2)
+        fault = rng.randint(150, 300)
+        kills = []
+        while fault < runtime_frames - outage:
+            kind = rng.choice(["wait_error", "submit_error"])
+            if kind == "wait_error":
+                self.scenario.append(f"wait_error 108 {fault}")
+            else:
+                eye = rng.choice(["left", "right", "both"])
+                self.scenario.append(f"submit_error {eye} 102 {fault}")
+            kills.append(fault)
+            runtime_frames -= outage  # game frames spent waiting do not advance the runtime
+            fault += rng.randint(kill_gap, kill_gap * 2)
+        # Init attempt 1 is the first connection; each outage adds one attempt, or more while
+        # init is refused. Refuse a couple of the reconnections and give one invalid optics.
+        attempts = list(range(2, len(kills) + 2))
+        if len(attempts) >= 3:
+            refused = rng.choice(attempts[:-2])
+            self.scenario.append(f"init_error 108 {refused}..{refused + 1}")
+            self.scenario.append(f"optics_error {refused + 3}")
+        elif attempts:
+            self.scenario.append(f"optics_error {attempts[0]}")
+        # Tracking and controllers, on their own schedule of runtime frames.
+        frame = rng.randint(50, 150)
+        connected = {1: [], 2: []}
+        while frame < runtime_frames - 50:
+            length = rng.randint(5, 60)
+            kind = rng.choice(["head lost", "controller lost", "controller away"])
+            if kind == "head lost":
+                self.scenario.append(f"head lost {frame}..{frame + length}")
+            elif kind == "controller lost":
+                self.scenario.append(f"controller {rng.randint(1, 2)} lost {frame}..{frame + length}")
+            else:
+                connected[rng.randint(1, 2)].append((frame, frame + length))
+            self.faults[kind] = self.faults.get(kind, 0) + 1
+            frame += rng.randint(60, 250)
+        for device, gaps in connected.items():
+            start = 1
+            for first, last in gaps:
+                if first > start:
+                    self.scenario.append(f"controller {device} connected {start}..{first - 1}")
+                start = last + 1
+            if gaps:
+                self.scenario.append(f"controller {device} connected {start}..")
+        # The head moves a little all the time, so poses keep changing.
+        self.scenario += ["head key 1 0 1.6 0 0 0 0", f"head key {max(2, runtime_frames)} 0.2 1.6 -0.1 40 -5 0"]
+
+
+# --- what the run left behind ---------------------------------------------------------------
+
+
+def read_kv_lines(path, prefix):
+    rows = []
+    if os.path.exists(path):
+        with open(path, encoding="ascii", errors="replace") as f:
+            for line in f:
+                if line.startswith(prefix):
+                    rows.append(dict(kv.split("=", 1) for kv in line.split() if "=" in kv))
+    return rows
+
+
+def day_seconds(text):
+    h, m, s = text.split(":")
+    return int(h) * 3600 + int(m) * 60 + float(s)
+
+
+def read_log(path):
+    lines = []
+    if os.path.exists(path):
+        with open(path, encoding="utf-8", errors="replace") as f:
+            for line in f:
+                m = re.match(r"\[\d{4}-\d\d-\d\d (\d\d:\d\d:\d\d\.\d{3})\] (.*)", line.rstrip("\r\n"))
+                if m:
+                    lines.append((day_seconds(m.group(1)), m.group(2)))
+    return lines
+
+
+class Checks:
+    def __init__(self):
+        self.failures = []
+
+    def check(self, condition, message):
+        if not condition:
+            self.failures.append(message)
+        return condition
+
+
+def judge(folder, frames, schedule, exit_code, frame_ms):
+    checks = Checks()
+    trace = read_kv_lines(os.path.join(folder, "trace.txt"), "frame=")
+    stats = read_kv_lines(os.path.join(folder, "stats.txt"), "frame=")
+    teardowns = read_kv_lines(os.path.join(folder, "stats.txt"), "teardown")
+    log = read_log(os.path.join(folder, "CorvaneVR.log"))
+    with open(os.path.join(folder, "vrsim.log"), encoding="utf-8", errors="replace") as f:
+        runtime = [line.rstrip("\n") for line in f]
+
+    # Every frame presented, no crash.
+    checks.check(exit_code == 0, f"the game exited with {exit_code} (0: every frame presented)")
+    checks.check(len(trace) == frames and len(stats) == frames, f"{len(trace)} of {frames} frames traced")
+    bad = [t["frame"] for t in trace if t.get("present") != "0x00000000"]
+    checks.check(not bad, f"Present failed on frames {bad[:10]}")
+
+    # Nothing of the program outlives the game's device and swap chain.
+    for t in teardowns:
+        checks.check(t["swap_chain"] == "0" and t["device"] == "0" and t["context"] == "0",
+                     f"teardown at frame {t['frame']}: references left swap chain={t['swap_chain']} "
+                     f"device={t['device']} context={t['context']}")
+    checks.check(len(teardowns) == schedule.events.get("recreate-device", 0) + 1,
+                 f"{len(teardowns)} teardowns recorded")
+
+    # Log lines by frame: each line goes to the first frame whose stats time is not earlier.
+    times = [day_seconds(s["time"]) for s in stats]
+    line_frames = [min(bisect.bisect_left(times, t), max(0, len(times) - 1)) for t, _ in log]
+    window = 1000
+    per_window = [0] * (frames // window + 1)
+    for f in line_frames:
+        per_window[f // window] += 1
+    events_per_window = max(1, len(schedule.timeline) * window // max(frames, 1))
+    limit = 40 + 12 * events_per_window
+    checks.check(max(per_window) <= limit,
+                 f"{max(per_window)} log lines in one 1000-frame window (limit {limit})")
+    normal = [re.sub(r"[-+]?\d[\d.]*", "#", text) for _, text in log]
+    counts = {}
+    for f, text in zip(line_frames, normal):
+        key = (f // 100, text)
+        counts[key] = counts.get(key, 0) + 1
+    repeated = [(k, n) for k, n in counts.items() if n >= 20]
+    checks.check(not repeated, f"a line repeats frame after frame: {repeated[:3]}")
+
+    # Private bytes: no growth trend after the warm-up.
+    samples = [(int(s["frame"]), int(s["private_kb"])) for s in stats if int(s["frame"]) % 50 == 0]
+    warm = [kb for f, kb in samples if f >= frames // 5]
+    peak = max((kb for _, kb in samples), default=0)
+    growth_kb = 0
+    if len(warm) >= 6:
+        third = len(warm) // 3
+        growth_kb = sum(warm[-third:]) / third - sum(warm[:third]) / third
+        # A short run holds one or two outages, so its thirds compare VR off with VR on; only a
+        # long run averages over enough cycles for a trend to mean a leak.
+        if frames >= 5000:
+            checks.check(growth_kb <= 8192,
+                         f"private bytes grew {growth_kb / 1024:.1f} MB from the first to the last third after warm-up")
+
+    # VR resumes after every runtime fault that left room for the reconnection.
+    end = times[-1] if times else 0
+    lost = [(t, text) for t, text in log if text.startswith(VR_LOST)]
+    active = [t for t, text in log if text == VR_ACTIVE]
+    recoveries = 0
+    for t, text in lost:
+        resumed = any(a > t for a in active)
+        recoveries += 1 if resumed else 0
+        if end - t > 3 * RECONNECT_SECONDS + 2:
+            checks.check(resumed, f"VR did not resume after '{text}'")
+    checks.check(bool(active), "VR never became active")
+
+    # First person resumes after every interruption with room to settle.
+    fp_recoveries = 0
+    starts = schedule.gameplay_starts + [frames]
+    for start, stop in zip(starts, starts[1:]):
+        if stop - start < 150 or start >= len(trace):
+            continue
+        segment = trace[start:stop]
+        ok = any(t["camera_state"] == "17" for t in segment[100:])
+        fp_recoveries += 1 if ok else 0
+        checks.check(ok, f"first person did not resume in gameplay frames {start}..{stop - 1}")
+
+    # Faults the runtime actually injected (it reached their frames or attempts).
+    injected = {}
+
+    def count(kind, condition):
+        injected[kind] = injected.get(kind, 0) + sum(1 for line in runtime if condition(line))
+
+    count("WaitGetPoses error", lambda l: l.startswith("compositor.WaitGetPoses") and not l.endswith("-> 0"))
+    count("Submit error", lambda l: l.startswith("compositor.Submit") and not l.endswith("-> 0"))
+    count("init refused", lambda l: l.startswith("VR_InitInternal2") and not l.endswith("error=0"))
+    count("invalid optics", lambda l: l.startswith("system.GetEyeToHeadTransform") and l.endswith("eye=0 -> x=nan"))
+    reached = max((int(m.group(1)) for l in runtime for m in [re.search(r" frame=(\d+)", l)] if m), default=0)
+    for kind, scenario_kind in (("head lost", "head lost"), ("controller lost", "controller lost"),
+                                ("controller away", "connected")):
+        starts_of_kind = []
+        for line in schedule.scenario:
+            m = re.match(r"(head lost|controller \d lost|controller \d connected) (\d+)\.\.", line)
+            if m and scenario_kind in m.group(1):
+                starts_of_kind.append(int(m.group(2)))
+        if kind == "controller away":  # a gap starts after each connected range but the last
+            starts_of_kind = [s for s in starts_of_kind if s > 1]
+        injected[kind] = sum(1 for s in starts_of_kind if s <= reached)
+
+    table = [
+        ("frames", f"{len(trace)} (runtime frames {reached})"),
+        ("game events", ", ".join(f"{k} {v}" for k, v in sorted(schedule.events.items()))),
+        ("faults injected", ", ".join(f"{k} {v}" for k, v in injected.items())),
+        ("recoveries", f"VR {recoveries} of {len(lost)} losses, first person {fp_recoveries}, "
+                       f"device teardowns clean {sum(1 for t in teardowns if t['device'] == '0')} of {len(teardowns)}"),
+        ("log lines", f"{len(log)} (most in one 1000-frame window {max(per_window)})"),
+        ("peak private bytes", f"{peak / 1024:.1f} MB (growth after warm-up {growth_kb / 1024:+.1f} MB)"),
+    ]
+    return checks, table
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--game", required=True)
+    parser.add_argument("--dll", required=True)
+    parser.add_argument("--runtime", required=True)
+    parser.add_argument("--ini", required=True)
+    parser.add_argument("--frames", type=int, default=20000)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--frame-ms", type=int, default=25)
+    args = parser.parse_args()
+
+    schedule = Schedule(args.frames, args.seed, args.frame_ms)
+    folder = os.path.abspath(args.work)
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    shutil.copy(args.game, os.path.join(folder, "testgame.exe"))
+    shutil.copy(args.dll, os.path.join(folder, "XINPUT1_3.dll"))
+    shutil.copy(args.runtime, os.path.join(folder, "openvr_api.dll"))
+    shutil.copy(args.ini, os.path.join(folder, "CorvaneVR.ini"))
+    with open(os.path.join(folder, "timeline.txt"), "w") as f:
+        f.write("\n".join(schedule.timeline) + "\n")
+    with open(os.path.join(folder, "vrsim_scenario.txt"), "w") as f:
+        f.write("\n".join(schedule.scenario) + "\n")
+
+    command = [WINE, "./testgame.exe", "--frames", str(args.frames), "--timeline", "timeline.txt", "--trace",
+               "trace.txt", "--stats", "stats.txt", "--min-frame-ms", str(args.frame_ms)]
+    env = dict(os.environ)
+    env["WINEDEBUG"] = "-all"
+    env.pop("VRSIM_SCENARIO", None)
+    env.pop("VRSIM_LOG", None)
+    started = datetime.datetime.now()
+    timeout = 120 + args.frames * args.frame_ms / 1000 * 3
+    with open(os.path.join(folder, "out.txt"), "w") as out:
+        try:
+            exit_code = subprocess.run(command, cwd=folder, env=env, stdout=out, stderr=subprocess.STDOUT,
+                                       timeout=timeout).returncode
+        except subprocess.TimeoutExpired:
+            exit_code = -1
+    seconds = (datetime.datetime.now() - started).total_seconds()
+
+    checks, table = judge(folder, args.frames, schedule, exit_code, args.frame_ms)
+    print(f"soak: {args.frames} frames, seed {args.seed}, {args.frame_ms} ms frame cap, {seconds:.0f} s, folder {folder}")
+    width = max(len(k) for k, _ in table)
+    for key, value in table:
+        print(f"  {key:<{width}}  {value}")
+    for failure in checks.failures[:30]:
+        print(f"FAIL: {failure}")
+    return 1 if checks.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
