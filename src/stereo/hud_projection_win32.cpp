@@ -32,6 +32,9 @@ struct HudCacheEntry {
 // Everything under HudLock.
 struct HudShared {
     std::mutex lock;
+    // Not references: a remembered shader must not keep the game's device alive once the game
+    // lets it go. Each carries a ShaderLifetime in its private data that empties its slot when
+    // Direct3D destroys it, so a slot never outlives its shader and a new device finds room.
     ID3D11VertexShader* shaders[kHudShaderSlots] = {};
     HudCacheEntry cache[kHudCacheEntries];
     uint64_t evictCounter = 0;
@@ -48,6 +51,48 @@ HudShared& Hud() noexcept {
 
 // Lets VSSetShader skip HudLock until a HUD shader exists.
 std::atomic<uint32_t> g_rememberedShaders{0};
+
+// {6B1C4E52-9F0D-4A7B-8C3E-2D5A1F07B9C4}
+constexpr GUID kShaderLifetimeKey = {
+    0x6b1c4e52, 0x9f0d, 0x4a7b, {0x8c, 0x3e, 0x2d, 0x5a, 0x1f, 0x07, 0xb9, 0xc4}};
+
+// Held only by the shader's private data: Direct3D releases it while destroying the shader,
+// before the shader's memory can be reused, and that forgets the shader.
+// COM objects end through Release, never through a pointer to IUnknown.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+class ShaderLifetime final : public IUnknown {
+public:
+    explicit ShaderLifetime(ID3D11VertexShader* shader) : shader_(shader) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr) {
+            return E_POINTER;
+        }
+        if (iid != __uuidof(IUnknown)) {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        *object = static_cast<IUnknown*>(this);
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return references_.fetch_add(1) + 1; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = references_.fetch_sub(1) - 1;
+        if (left == 0) {
+            Forget();
+            delete this;
+        }
+        return left;
+    }
+
+private:
+    void Forget() noexcept;
+
+    ID3D11VertexShader* shader_;
+    std::atomic<ULONG> references_{1};
+};
+#pragma GCC diagnostic pop
 
 std::atomic<bool> g_drawOverrideLogged{false};
 std::atomic<bool> g_perEyeFrameLogged{false};
@@ -80,6 +125,19 @@ void ResetEntry(HudCacheEntry& entry) noexcept {
         entry.key->Release();
     }
     entry = HudCacheEntry{};
+}
+
+void ShaderLifetime::Forget() noexcept {
+    CallAtBoundary(g_hudSharedSite, [this] {
+        HudShared& hud = Hud();
+        std::lock_guard<std::mutex> lock(hud.lock);
+        for (ID3D11VertexShader*& slot : hud.shaders) {
+            if (slot == shader_) {
+                slot = nullptr;
+                g_rememberedShaders.fetch_sub(1);
+            }
+        }
+    });
 }
 
 bool IsRememberedHudShader(ID3D11VertexShader* shader) noexcept {
@@ -184,7 +242,13 @@ void IdentifyHudShader(const void* bytecode, SIZE_T length, ID3D11VertexShader* 
         }
         for (ID3D11VertexShader*& slot : hud.shaders) {
             if (slot == nullptr) {
-                shader->AddRef();
+                // A shader whose destruction we would not hear of is not remembered at all.
+                auto* lifetime = new ShaderLifetime(shader);
+                if (FAILED(shader->SetPrivateDataInterface(kShaderLifetimeKey, lifetime))) {
+                    delete lifetime; // never handed out; its Release would take HudLock again
+                    return;
+                }
+                lifetime->Release(); // the private data holds it from here
                 slot = shader;
                 g_rememberedShaders.fetch_add(1);
                 LogMessage("Identified Corvane Nuklear HUD vertex shader");

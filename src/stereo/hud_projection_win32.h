@@ -13,7 +13,8 @@
 
 namespace corvane {
 
-// Remembers `shader` when its bytecode is the HUD shader's.
+// Remembers `shader` when its bytecode is the HUD shader's, without holding a reference: the
+// shader is forgotten when Direct3D destroys it, so the game's device is never kept alive.
 void IdentifyHudShader(const void* bytecode, SIZE_T length, ID3D11VertexShader* shader) noexcept;
 
 // Caches the 128 bytes written into `buffer` when they hold the HUD projection.

@@ -457,6 +457,34 @@ TEST_F(HudTest, AHudDrawIsReprojectedForThatDrawOnlyOnEveryContextAndDrawKind) {
               1u);
 }
 
+// A game that re-creates its device makes its HUD shader again each time: remembering one must
+// not keep the device alive, and a destroyed one must leave its slot to the next (four slots,
+// one taken by the fixture's shader for the whole program).
+TEST_F(HudTest, ARememberedShaderHoldsNoReferenceAndLeavesItsSlotWhenDestroyed) {
+    const auto vs = CompileShader(kHudShaderSource, "HudVS", "vs_5_0");
+    ASSERT_TRUE(vs);
+    const auto identity = HudIdentityBytes();
+    auto references = [&] {
+        device->AddRef();
+        return device->Release();
+    };
+    DebugOutputCapture capture;
+    for (int generation = 0; generation < 6; ++generation) {
+        ComPtr<ID3D11VertexShader> shader;
+        ASSERT_HRESULT_SUCCEEDED(
+            device->CreateVertexShader(vs->GetBufferPointer(), vs->GetBufferSize(), nullptr, shader.Put()));
+        const ULONG before = references();
+        IdentifyHudShader(identity.data(), identity.size(), shader.Get());
+        EXPECT_EQ(references(), before) << "generation " << generation;
+    }
+    EXPECT_EQ(Occurrences(DebugOutputCapture::Text(), "Identified Corvane Nuklear HUD vertex shader"), 6u);
+    // The fixture's shader is still known: its draw is still re-projected.
+    BindHud(immediate.Get(), hudShader.Get(), kFullScreen);
+    immediate->Draw(4, 0);
+    Finish(immediate.Get());
+    ExpectRedRectangle(Red(), 240, 135, 1680, 945);
+}
+
 TEST_F(HudTest, TheScissorRectanglesAreRemappedWithTheHud) {
     // A rectangle off the centre shows the remap: unmapped, it would cut the shrunken HUD at
     // (480, 270); mapped, it becomes (240, 135)-(600, 338) (rounded outwards).
