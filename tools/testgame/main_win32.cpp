@@ -218,7 +218,9 @@ public:
             if (K32GetProcessMemoryInfo(GetCurrentProcess(),
                                         reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                                         sizeof(counters))) {
-                privateKb_ = counters.PrivateUsage / 1024;
+                // Windows fills both with the commit charge; some implementations only the older field.
+                privateKb_ =
+                    (counters.PrivateUsage != 0 ? counters.PrivateUsage : counters.PagefileUsage) / 1024;
             }
         }
         SYSTEMTIME time;
