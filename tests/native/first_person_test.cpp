@@ -259,6 +259,34 @@ TEST_F(FirstPersonTest, AnEntryWriteThatLandedWithoutItsProtectionRestoreIsOwned
                                   "sustained native gameplay state 0."));
 }
 
+// Entry whose write never reached the game: nothing is owned, and the retry guard holds the
+// next attempt back as after a suspension.
+TEST_F(FirstPersonTest, AnEntryWriteThatNeverLandedIsReportedAndGuarded) {
+    GetSettings().FirstPersonRetryFrames = 7;
+    const uintptr_t state = kImageBase + kCameraStateRva;
+    fake::Memory().failProtect = [state](const fake::ProtectCall& call, size_t) {
+        return call.address == state;
+    };
+    for (int frame = 1; frame <= 15; ++frame) {
+        ASSERT_FALSE(Frame()) << frame;
+    }
+    EXPECT_FALSE(IsFirstPersonActive());
+    EXPECT_EQ(0u, CameraState());
+    const GameBridge& bridge = GetGameBridge();
+    EXPECT_FALSE(bridge.OwnsState17);
+    EXPECT_EQ(7u, bridge.RetryGuardFrames);
+    EXPECT_EQ(0u, bridge.StableFrameCount);
+    const std::vector<std::string> tail(CameraMessages().end() - 2, CameraMessages().end());
+    EXPECT_EQ((std::vector<std::string>{"VirtualProtect failed before camera write (error 5).",
+                                        "Automatic first-person entry failed to write camera state 17."}),
+              tail);
+    EXPECT_EQ(0u, CountCameraMessages(kEntered));
+
+    fake::Memory().failProtect = nullptr;
+    EXPECT_FALSE(Frame());
+    EXPECT_EQ(1u, CountCameraMessages("Automatic first person is in its post-transition retry guard."));
+}
+
 TEST_F(FirstPersonTest, RetryGuardWaitsTheConfiguredFramesThenCountsAgain) {
     GetSettings().FirstPersonRetryFrames = 3;
     ASSERT_EQ(15, EnterFirstPerson());

@@ -273,6 +273,23 @@ TEST_F(Native60Test, ArmingRefusesADifferentLimiter) {
     EXPECT_FALSE(GetGameBridge().Native60Active.load());
 }
 
+// An image that covers the limiter but not the last request byte (RVA 0x1478530): nothing is
+// resolved or armed, and the refusal is said once.
+TEST_F(Native60Test, ArmingRefusesAnImageWithoutTheTimingState) {
+    GetGameBridge().GameSizeOfImage = 0x1000000;
+    SetDelta(1.0f / 60.0f);
+    for (int i = 0; i < 3; ++i) {
+        UpdateNative60();
+    }
+    EXPECT_EQ(std::vector<std::string>{"Adaptive native 60 was not armed: timing state was unavailable."},
+              CameraMessages());
+    EXPECT_FALSE(GetGameBridge().Native60Armed);
+    EXPECT_EQ(0u, GetGameBridge().RequestByteA);
+    EXPECT_TRUE(BytesAt(kLimiter, kLimiterStore, 7));
+    EXPECT_EQ(5, RequestByte(kRequestByteCRva));
+    EXPECT_FALSE(GetGameBridge().Native60Active.load());
+}
+
 TEST_F(Native60Test, NpcCorrectionFailuresLeaveTheGateIntactAndNative60Running) {
     struct Case {
         const char* name;

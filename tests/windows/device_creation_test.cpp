@@ -2,6 +2,7 @@
 // hook in front of Wine's real D3D11CreateDeviceAndSwapChain.
 #include "interception/device_creation_win32.h"
 
+#include "debug_output_capture.h"
 #include "test_files.h"
 #include "vr_game_swap_chain.h"
 
@@ -80,7 +81,7 @@ struct Recorded {
 };
 Recorded g_recorded;
 
-void UseRecorders(bool validated) {
+void UseRecorders(bool validated, bool contextsHook = true, bool presentHook = true) {
     g_recorded = Recorded{};
     DeviceCreationActions actions;
     actions.isExecutableValidated = validated ? +[] { return true; } : +[] { return false; };
@@ -96,15 +97,29 @@ void UseRecorders(bool validated) {
         ++g_recorded.allocator;
         return true;
     };
-    actions.hookDeviceContexts = [](ID3D11Device*, ID3D11DeviceContext* context) {
-        ++g_recorded.contexts;
-        g_recorded.immediateReferencesSeen = vr_test::ReferenceCount(context);
-        return true;
-    };
-    actions.hookSwapChain = [](IDXGISwapChain*) {
-        ++g_recorded.swapChains;
-        return true;
-    };
+    if (contextsHook) {
+        actions.hookDeviceContexts = [](ID3D11Device*, ID3D11DeviceContext* context) {
+            ++g_recorded.contexts;
+            g_recorded.immediateReferencesSeen = vr_test::ReferenceCount(context);
+            return true;
+        };
+    } else {
+        actions.hookDeviceContexts = [](ID3D11Device*, ID3D11DeviceContext*) {
+            ++g_recorded.contexts;
+            return false;
+        };
+    }
+    if (presentHook) {
+        actions.hookSwapChain = [](IDXGISwapChain*) {
+            ++g_recorded.swapChains;
+            return true;
+        };
+    } else {
+        actions.hookSwapChain = [](IDXGISwapChain*) {
+            ++g_recorded.swapChains;
+            return false;
+        };
+    }
     SetDeviceCreationActions(actions);
 }
 
@@ -145,6 +160,14 @@ TEST(ImportHook, AnotherBuildKeepsItsImport) {
     image.Lay(0x5BE4DE31, reinterpret_cast<void*>(&D3D11CreateDeviceAndSwapChain));
     EXPECT_FALSE(InstallImportHookInImage(image.Base()));
     EXPECT_EQ(image.Slot(), reinterpret_cast<void*>(&D3D11CreateDeviceAndSwapChain));
+}
+
+// This test program is not the supported build: its own import stays, and the debugger
+// output says so.
+TEST(ImportHook, AnotherProgramIsReportedOnTheDebuggerOutput) {
+    testing_support::DebugOutputCapture capture;
+    EXPECT_FALSE(InstallImportHook());
+    EXPECT_EQ(testing_support::DebugOutputCapture::Text(), "CorvaneVR: D3D11 import hook not found\n");
 }
 
 // One process, one summary line: the steps build on each other.
@@ -214,6 +237,50 @@ TEST(DeviceCreation, RedirectedImportCreatesTheRealDeviceAndSetsUpOnce) {
         << log;
     EXPECT_EQ(Count(log, "intercepted;"), 1u) << log;
     DestroyWindow(window);
+}
+
+// The summary is written once per process, so each of these runs in a process of its own
+// (see the test list): a device whose contexts or swap chain could not be hooked.
+std::string LogOfOneCreation(bool contextsHook, bool presentHook) {
+    MappedHostImage image;
+    image.Lay(0x5BE4DE30, reinterpret_cast<void*>(&D3D11CreateDeviceAndSwapChain));
+    EXPECT_TRUE(InstallImportHookInImage(image.Base()));
+    const auto create = reinterpret_cast<CreateFunction>(image.Slot());
+    const std::wstring logPath = testing_support::Beside(L"CorvaneVR.log");
+    DeleteFileW(logPath.c_str());
+    HWND window = MakeWindow();
+    EXPECT_NE(window, nullptr);
+    DXGI_SWAP_CHAIN_DESC desc = SwapChainDesc(window);
+    UseRecorders(true, contextsHook, presentHook);
+    ComPtr<IDXGISwapChain> swapChain;
+    ComPtr<ID3D11Device> device;
+    EXPECT_EQ(create(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION, &desc,
+                     swapChain.Put(), device.Put(), nullptr, nullptr),
+              S_OK)
+        << "the game's creation succeeds whatever the hooks did";
+    EXPECT_EQ(g_recorded.contexts, 1);
+    EXPECT_EQ(g_recorded.swapChains, 1);
+    swapChain.Reset();
+    device.Reset();
+    DestroyWindow(window);
+    return testing_support::ReadFileText(logPath);
+}
+
+TEST(DeviceCreationSummary, WithoutContextHooksOnlyThePresentHookIsReported) {
+    const std::string log = LogOfOneCreation(false, true);
+    EXPECT_EQ(Count(log, "] D3D11 Present hook active; context camera interception unavailable\r\n"), 1u)
+        << log;
+    EXPECT_EQ(Count(log, "intercepted;"), 0u) << log;
+    EXPECT_EQ(Count(log, "Present hook installation failed"), 0u) << log;
+}
+
+TEST(DeviceCreationSummary, WithoutThePresentHookTheFailureIsReported) {
+    // Also when the contexts were hooked: without Present nothing of the program runs.
+    const std::string log = LogOfOneCreation(true, false);
+    EXPECT_EQ(Count(log, "] D3D11 swap chain was created, but Present hook installation failed\r\n"), 1u)
+        << log;
+    EXPECT_EQ(Count(log, "intercepted;"), 0u) << log;
+    EXPECT_EQ(Count(log, "Present hook active"), 0u) << log;
 }
 
 } // namespace

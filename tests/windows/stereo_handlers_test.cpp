@@ -656,5 +656,52 @@ TEST_F(HudTest, NoHandlerWaitsForThePresenterLock) {
     Finish(deferred.Get());
 }
 
+// A shader counts as the HUD's only by the identity of its bytecode, and each is said once.
+TEST_F(HudTest, AShaderIsIdentifiedByItsBytecodeOnce) {
+    const auto vs = CompileShader(kHudShaderSource, "HudVS", "vs_5_0");
+    ASSERT_TRUE(vs);
+    ComPtr<ID3D11VertexShader> shader;
+    ASSERT_HRESULT_SUCCEEDED(
+        device->CreateVertexShader(vs->GetBufferPointer(), vs->GetBufferSize(), nullptr, shader.Put()));
+    DebugOutputCapture capture;
+    DebugOutputCapture::Clear();
+    const auto identity = HudIdentityBytes();
+    auto otherChecksum = identity;
+    otherChecksum[19] ^= 0x01;
+    IdentifyHudShader(identity.data(), identity.size() - 1, shader.Get());
+    IdentifyHudShader(otherChecksum.data(), otherChecksum.size(), shader.Get());
+    const std::string line = "Identified Corvane Nuklear HUD vertex shader";
+    EXPECT_EQ(Occurrences(DebugOutputCapture::Text(), line), 0u);
+    BindHud(immediate.Get(), shader.Get(), kFullScreen);
+    immediate->Draw(4, 0);
+    ExpectRedRectangle(Red(), 0, 0, 1920, 1080);
+
+    IdentifyHudShader(identity.data(), identity.size(), shader.Get());
+    IdentifyHudShader(identity.data(), identity.size(), shader.Get());
+    EXPECT_EQ(Occurrences(DebugOutputCapture::Text(), line), 1u);
+    BindHud(immediate.Get(), shader.Get(), kFullScreen);
+    immediate->Draw(4, 0);
+    ExpectRedRectangle(Red(), 240, 135, 1680, 945);
+}
+
+// Runs in a process of its own (see the test list): the shared safe area is said by the
+// process's first HUD draw only.
+TEST_F(HudTest, TheSharedSafeAreaIsReportedOncePerProcess) {
+    DebugOutputCapture capture;
+    DebugOutputCapture::Clear();
+    GetStereoState().hudScale = 0.5f;
+    GetStereoState().hudVerticalOffset = -0.1f;
+    for (int draw = 0; draw < 2; ++draw) {
+        BindHud(immediate.Get(), hudShader.Get(), kFullScreen);
+        immediate->Draw(4, 0);
+    }
+    const std::string text = DebugOutputCapture::Text();
+    EXPECT_EQ(Occurrences(text, "Shared HUD safe area active: horizontal scale 0.500, vertical scale 0.750, "
+                                "vertical offset -0.100"),
+              1u)
+        << text;
+    EXPECT_EQ(Occurrences(text, "Shared HUD safe area active"), 1u) << text;
+}
+
 } // namespace
 } // namespace corvane

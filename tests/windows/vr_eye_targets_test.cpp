@@ -849,6 +849,61 @@ TEST_F(EyeTargetsTest, FailuresDisconnectReleaseEverythingAndLeaveTheGameFrameAl
     }
 }
 
+HRESULT STDMETHODCALLTYPE GetBufferFailing(IDXGISwapChain*, UINT, REFIID, void**) {
+    return testing_support::kInjectedFailure;
+}
+
+HRESULT STDMETHODCALLTYPE GetDeviceFailing(IDXGISwapChain*, REFIID, void**) {
+    return testing_support::kInjectedFailure;
+}
+
+HRESULT STDMETHODCALLTYPE FinishCommandListFailing(ID3D11DeviceContext*, BOOL, ID3D11CommandList**) {
+    return testing_support::kInjectedFailure;
+}
+
+TEST_F(EyeTargetsTest, AFrameWithoutBackbufferDeviceOrCommandListIsSkippedAndTheSessionStays) {
+    // IDXGISwapChain slots: 7 GetDevice, 9 GetBuffer; ID3D11DeviceContext slot 114
+    // FinishCommandList (on the presenter's deferred context, whose copies it closes).
+    struct Case {
+        int slot;
+        void* replacement;
+        bool onPresenterContext;
+        const char* text;
+    };
+    const Case cases[] = {
+        {9, reinterpret_cast<void*>(&GetBufferFailing), false,
+         "IDXGISwapChain::GetBuffer failed (HRESULT 0x8007000e)"},
+        {7, reinterpret_cast<void*>(&GetDeviceFailing), false,
+         "IDXGISwapChain::GetDevice failed (HRESULT 0x8007000e)"},
+        {114, reinterpret_cast<void*>(&FinishCommandListFailing), true,
+         "ID3D11DeviceContext::FinishCommandList failed (HRESULT 0x8007000e)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        presenter = std::make_unique<VrPresenter>();
+        RunScenario("");
+        ASSERT_TRUE(Present(kRed)) << presenter->LastError();
+        const size_t submits = RuntimeCalls("compositor.Submit");
+        Game().DrawFrame(kGreen);
+        {
+            void* object = c.onPresenterContext ? static_cast<void*>(presenter->deferredContext)
+                                                : static_cast<void*>(Game().SwapChain());
+            testing_support::DeviceSlotOverride override(object, c.slot, c.replacement);
+            EXPECT_FALSE(presenter->RenderFrame(Game().SwapChain(), FrameRequest{}));
+        }
+        Game().Present();
+        presenter->AfterPresent();
+        EXPECT_EQ(presenter->LastError(), c.text);
+        EXPECT_EQ(RuntimeCalls("compositor.Submit"), submits) << "the frame is not submitted";
+        EXPECT_TRUE(Holds(0, kRed)) << "the skipped frame reached no eye texture";
+        EXPECT_TRUE(Holds(1, kRed));
+        EXPECT_EQ(RuntimeCalls("VR_ShutdownInternal"), 0u) << "the session stays open";
+
+        EXPECT_TRUE(Present(kBlue)) << presenter->LastError();
+        EXPECT_TRUE(Holds(0, kBlue));
+    }
+}
+
 TEST_F(EyeTargetsTest, BadBackbuffersAndNonFiniteParametersAreRefusedOrMadeSafe) {
     RunScenario("");
     {

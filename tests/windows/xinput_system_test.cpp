@@ -1,5 +1,6 @@
 // The XInput exports linked into this program in front of a stand-in system library (built by
-// the tests with a scripted pad, in three export sets) or of a load that throws. The system
+// the tests with a scripted pad, in three export sets), of a load that throws, or of a system
+// directory the loader cannot use. The system
 // library is loaded once per process, so each suite runs as a program of its own (see
 // CMakeLists.txt) and points the loader's system directory at its own folder first.
 #include "input/gamepad_mapping.h"
@@ -15,6 +16,7 @@
 #include <windows.h>
 #include <xinput.h>
 
+#include <algorithm>
 #include <functional>
 #include <new>
 #include <numeric>
@@ -435,6 +437,57 @@ TEST(ThrowingSystemLoad, AnExceptionWhileLoadingLeavesTheLibraryAbsentAndTheGame
     EXPECT_EQ(kNotConnected, XInputGetState(1, &state));
     EXPECT_EQ(1, g_directoryRequests);
     ResetPublishedInput();
+}
+
+// ---- A system directory the loader cannot use ----
+
+// What the directory source reports in these processes: the text written and the length.
+std::wstring g_unusableDirectory;
+UINT g_unusableLength = 0;
+
+UINT WINAPI UnusableDirectory(LPWSTR buffer, UINT capacity) {
+    ++g_directoryRequests;
+    const size_t written = std::min<size_t>(g_unusableDirectory.size(), capacity - 1);
+    g_unusableDirectory.copy(buffer, written);
+    buffer[written] = L'\0';
+    return g_unusableLength;
+}
+
+// Each case is a process of its own (see CMakeLists.txt): the loader tries once per process.
+void ExpectTheDirectoryRefused(const std::wstring& directory, UINT length, const char* report) {
+    ASSERT_EQ(0, g_directoryRequests)
+        << "the system library is loaded once per process: run one case at a time";
+    RecordOwnModule(GetModuleHandleW(nullptr));
+    ResetPublishedInput();
+    g_unusableDirectory = directory;
+    g_unusableLength = length;
+    SetSystemDirectorySourceForTests(&UnusableDirectory);
+    testing_support::DebugOutputCapture capture;
+
+    XINPUT_STATE state{};
+    EXPECT_EQ(kNotConnected, XInputGetState(0, &state));
+    EXPECT_EQ(kNotConnected, XInputGetState(1, &state));
+    EXPECT_EQ(1, g_directoryRequests) << "a refused directory is not asked for again";
+    EXPECT_EQ(std::string("[CorvaneVR/XInput] ") + report + "\n", capture.Text());
+
+    // The VR side keeps working for user 0.
+    PublishInput(VrInput());
+    EXPECT_EQ(kSuccess, XInputGetStateEx(0, &state));
+    ResetPublishedInput();
+}
+
+TEST(UnusableSystemDirectory, NoDirectoryIsReported) {
+    ExpectTheDirectoryRefused(L"", 0, "GetSystemDirectoryW failed; real XInput is unavailable.");
+}
+
+TEST(UnusableSystemDirectory, ADirectoryFillingThePathBufferIsReported) {
+    ExpectTheDirectoryRefused(std::wstring(259, L'a'), 259,
+                              "System32 path is too long; real XInput is unavailable.");
+}
+
+TEST(UnusableSystemDirectory, ADirectoryWithoutRoomForTheFileNameIsReported) {
+    ExpectTheDirectoryRefused(std::wstring(246, L'a'), 246,
+                              "System32 XInput path is too long; real XInput is unavailable.");
 }
 
 } // namespace
