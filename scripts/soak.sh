@@ -12,6 +12,9 @@ seed=${2:-1}
 bash scripts/install-deps.sh
 bash scripts/configure-windows-test-build.sh build/windows
 cmake --build build/windows -j "$(nproc)" --target testgame vrsim xinput_proxy
-bash scripts/with-wine.sh build/windows python3 tests/soak/soak.py --work build/windows/soak/long \
+# A Wine prefix of its own, so a long soak and the tests can run side by side without sharing
+# a desktop (focus) or a wineserver (each run stops its own when it ends).
+mkdir -p build/soak
+bash scripts/with-wine.sh build/soak python3 tests/soak/soak.py --work build/soak/long \
     --game build/windows/tools/testgame/game/testgame.exe --dll build/windows/src/XINPUT1_3.dll \
     --runtime build/windows/tools/vrsim/openvr_api.dll --ini config/CorvaneVR.ini --frames "$frames" --seed "$seed"
