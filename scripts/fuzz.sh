@@ -3,7 +3,8 @@
 # seconds (default 60), starting from its seed corpus. New inputs go to build/fuzz/corpus/<target>
 # (the seeds in the repository stay as they are). A failing input is written to
 # build/fuzz/findings/; the other targets still run, and the script then exits non-zero.
-# Target names after the seconds run only those targets.
+# Target names after the seconds run only those targets. FUZZ_FLAGS adds libFuzzer flags, e.g.
+# FUZZ_FLAGS="-runs=10000000 -max_len=256" for a run of a given length with short inputs.
 #   scripts/fuzz.sh [seconds] [target...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,7 +27,7 @@ for target in "${targets[@]}"; do
     mkdir -p "$work"
     log=build/fuzz/$target.log
     if ! "build/fuzz/tests/fuzz/fuzz_$target" "$work" "tests/fuzz/corpus/$target" -max_total_time="$seconds" \
-        -print_final_stats=1 -artifact_prefix="build/fuzz/findings/$target-" >"$log" 2>&1; then
+        -print_final_stats=1 -artifact_prefix="build/fuzz/findings/$target-" ${FUZZ_FLAGS:-} >"$log" 2>&1; then
         failed+=("$target")
     fi
     grep -E '^stat::(number_of_executed_units|peak_rss_mb)|^#[0-9]+ +DONE|ERROR|SUMMARY|property violated|^Test unit written' \
