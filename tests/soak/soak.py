@@ -255,13 +255,13 @@ def judge(folder, frames, schedule, exit_code, frame_ms):
     count("init refused", lambda l: l.startswith("VR_InitInternal2") and not l.endswith("error=0"))
     count("invalid optics", lambda l: l.startswith("system.GetEyeToHeadTransform") and l.endswith("eye=0 -> x=nan"))
     reached = max((int(m.group(1)) for l in runtime for m in [re.search(r" frame=(\d+)", l)] if m), default=0)
-    for kind, scenario_kind in (("head lost", "head lost"), ("controller lost", "controller lost"),
-                                ("controller away", "connected")):
+    for kind, pattern in (("head lost", r"head lost"), ("controller lost", r"controller \d lost"),
+                          ("controller away", r"controller \d connected")):
         starts_of_kind = []
         for line in schedule.scenario:
-            m = re.match(r"(head lost|controller \d lost|controller \d connected) (\d+)\.\.", line)
-            if m and scenario_kind in m.group(1):
-                starts_of_kind.append(int(m.group(2)))
+            m = re.match(rf"{pattern} (\d+)\.\.", line)
+            if m:
+                starts_of_kind.append(int(m.group(1)))
         if kind == "controller away":  # a gap starts after each connected range but the last
             starts_of_kind = [s for s in starts_of_kind if s > 1]
         injected[kind] = sum(1 for s in starts_of_kind if s <= reached)
