@@ -5,7 +5,7 @@
 #   scripts/bench.sh [rounds] [frames]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-rounds=${1:-5}
+rounds=${1:-3}
 frames=${2:-300}
 
 bash scripts/install-deps.sh
@@ -15,6 +15,8 @@ cmake --build build/windows -j "$(nproc)" --target frame_cost_bench
 proxy="Z:$(pwd | tr / \\\\)\\build\\windows\\src\\XINPUT1_3.dll"
 echo "== XInput proxy"
 bash scripts/with-wine.sh build/windows /usr/lib/wine/wine64 build/windows/bench/xinput/xinput_proxy_bench.exe "$proxy"
-echo "== frame cost"
-bash scripts/with-wine.sh build/windows python3 bench/frame_cost.py --build build/windows --rounds "$rounds" \
-    --frames "$frames"
+for phase in gameplay menu; do
+    echo "== frame cost, $phase"
+    bash scripts/with-wine.sh build/windows python3 bench/frame_cost.py --build build/windows --rounds "$rounds" \
+        --frames "$frames" --phase "$phase"
+done
