@@ -19,7 +19,6 @@ Usage (inside scripts/with-wine.sh; scripts/bench.sh does both):
 
 import argparse
 import os
-import re
 import shutil
 import statistics
 import subprocess
@@ -27,17 +26,10 @@ import sys
 
 WINE = "/usr/lib/wine/wine64"
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+from e2e import write_ini  # noqa: E402  (the shipped INI with some keys changed)
 
-
-def write_ini(target, overrides):
-    with open(os.path.join(SOURCE, "config", "CorvaneVR.ini"), encoding="utf-8") as f:
-        text = f.read()
-    for key, value in overrides.items():
-        text, count = re.subn(rf"^{key}=.*$", f"{key}={value}", text, flags=re.M)
-        if count != 1:
-            raise SystemExit(f"frame_cost: {key} is not a line of the shipped INI")
-    with open(target, "w", encoding="utf-8") as f:
-        f.write(text)
+SHIPPED_INI = os.path.join(SOURCE, "config", "CorvaneVR.ini")
 
 
 def prepare(work, name, build, dll, hands, phase):
@@ -53,7 +45,7 @@ def prepare(work, name, build, dll, hands, phase):
         shutil.copy(os.path.join(build, "tools", "vrsim", "openvr_api.dll"), folder)
         # Software rendering at 1920 x 1080 takes longer than the 50 ms a pair may span by
         # default; without a limit every frame goes the stereo path it would on a real GPU.
-        write_ini(os.path.join(folder, "CorvaneVR.ini"),
+        write_ini(SHIPPED_INI, os.path.join(folder, "CorvaneVR.ini"),
                   {"VisibleHands": "1" if hands else "0", "AERMaxPairIntervalMs": "0"})
         with open(os.path.join(folder, "vrsim_scenario.txt"), "w") as f:
             f.write("pace off\nlog queries off\n")

@@ -24,6 +24,9 @@ import shutil
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "e2e"))
+from e2e import Failures  # noqa: E402  (the end-to-end runner's check collector)
+
 WINE = "/usr/lib/wine/wine64"
 RECONNECT_SECONDS = 10.0
 VR_LOST = "VR renderer unavailable: "
@@ -77,7 +80,6 @@ class Schedule:
         outage = int(RECONNECT_SECONDS * 1000 / frame_ms)
         runtime_frames = frames
         self.scenario = ["pace off", "log queries off"]
-        self.faults = {}
         kill_gap = max(600, outage * 2)
         fault = rng.randint(150, 300)
         kills = []
@@ -112,7 +114,6 @@ class Schedule:
                 self.scenario.append(f"controller {rng.randint(1, 2)} lost {frame}..{frame + length}")
             else:
                 connected[rng.randint(1, 2)].append((frame, frame + length))
-            self.faults[kind] = self.faults.get(kind, 0) + 1
             frame += rng.randint(60, 250)
         for device, gaps in connected.items():
             start = 1
@@ -155,18 +156,8 @@ def read_log(path):
     return lines
 
 
-class Checks:
-    def __init__(self):
-        self.failures = []
-
-    def check(self, condition, message):
-        if not condition:
-            self.failures.append(message)
-        return condition
-
-
-def judge(folder, frames, schedule, exit_code, frame_ms):
-    checks = Checks()
+def judge(folder, frames, schedule, exit_code):
+    checks = Failures()
     trace = read_kv_lines(os.path.join(folder, "trace.txt"), "frame=")
     stats = read_kv_lines(os.path.join(folder, "stats.txt"), "frame=")
     teardowns = read_kv_lines(os.path.join(folder, "stats.txt"), "teardown")
@@ -319,14 +310,14 @@ def main():
             exit_code = -1
     seconds = (datetime.datetime.now() - started).total_seconds()
 
-    checks, table = judge(folder, args.frames, schedule, exit_code, args.frame_ms)
+    checks, table = judge(folder, args.frames, schedule, exit_code)
     print(f"soak: {args.frames} frames, seed {args.seed}, {args.frame_ms} ms frame cap, {seconds:.0f} s, folder {folder}")
     width = max(len(k) for k, _ in table)
     for key, value in table:
         print(f"  {key:<{width}}  {value}")
-    for failure in checks.failures[:30]:
+    for failure in checks.items[:30]:
         print(f"FAIL: {failure}")
-    return 1 if checks.failures else 0
+    return 1 if checks.items else 0
 
 
 if __name__ == "__main__":
