@@ -62,13 +62,12 @@ void HandleConvergenceKeys() {
                pressF3 ? "closer" : "farther apart", double{stereo.convergenceOffset}, SaveSuffix(saved));
 }
 
-// The frame's eye and pairing with the live convergence and picture values. A pair-valid
-// frame was also rendered with the common projection.
-FrameRequest LiveFrameRequest(const StereoState& stereo, uint32_t eye, bool pairValid) {
+// The frame's eye, pairing and projection with the live convergence and picture values.
+FrameRequest LiveFrameRequest(const StereoState& stereo, uint32_t eye, const StereoFrameFlags& flags) {
     FrameRequest request;
     request.eye = eye;
-    request.pairValid = pairValid;
-    request.commonProjection = pairValid;
+    request.pairValid = flags.pairValid;
+    request.projection = flags.projection;
     request.requestedConvergence = stereo.convergenceOffset;
     request.picture.leftScale = stereo.frameScale;
     request.picture.leftHorizontal = stereo.frameHorizontalOffset;
@@ -108,7 +107,7 @@ void RunFrameSteps(IDXGISwapChain* swapChain) {
     }
 
     const StereoFrameFlags flags = stereo.TakeFrameFlags();
-    const bool submitted = presenter.RenderFrame(swapChain, LiveFrameRequest(stereo, eye, flags.pairValid));
+    const bool submitted = presenter.RenderFrame(swapChain, LiveFrameRequest(stereo, eye, flags));
     stereo.AdvanceAfterSubmit(eye, flags, submitted);
     ReportSubmissionStatus(submitted, presenter);
     InputSnapshot snapshot;

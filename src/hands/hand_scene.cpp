@@ -22,15 +22,6 @@ bool HasHeadsetPose(const HandScene& scene) {
 
 } // namespace
 
-HandArea HandAreaFor(bool commonProjection, const VRTextureBounds_t& submittedBounds,
-                     const AspectCrop& aspectCrop) {
-    if (commonProjection) {
-        return HandArea{submittedBounds.uMin, submittedBounds.vMin, submittedBounds.uMax,
-                        submittedBounds.vMax};
-    }
-    return HandArea{aspectCrop.u.lo, aspectCrop.v.lo, aspectCrop.u.hi, aspectCrop.v.hi};
-}
-
 HandViewport HandViewportFor(const HandScene& scene) {
     const auto width = static_cast<float>(scene.textureWidth);
     const auto height = static_cast<float>(scene.textureHeight);

@@ -5,7 +5,6 @@
 
 #include "hands/hand_geometry.h"
 #include "hands/hand_matrix.h"
-#include "vr/eye_bounds.h"
 #include "vr/openvr_abi.h"
 #include "vr/tracking_state.h"
 
@@ -32,7 +31,8 @@ struct HandScene {
     // IVRSystem::GetProjectionMatrix(eye, kHandNearZ, kHandFarZ).
     HmdMatrix34_t eyeToHead[2] = {};
     HmdMatrix44_t projection[2] = {};
-    // The eye texture and the part of it the hands are drawn into (HandAreaFor).
+    // The eye texture and the part of it the hands are drawn into: the bounds it is submitted
+    // with, which the compositor spreads over the eye's field.
     uint32_t textureWidth = 0;
     uint32_t textureHeight = 0;
     float areaUMin = 0.0f;
@@ -51,22 +51,6 @@ struct HandViewport {
     float width = 0.0f;
     float height = 0.0f;
 };
-
-// Texture fractions, as the bounds the compositor is given.
-struct HandArea {
-    float uMin = 0.0f;
-    float vMin = 0.0f;
-    float uMax = 1.0f;
-    float vMax = 1.0f;
-};
-
-// Where an eye's hands go in its texture. A picture rendered with the common projection
-// fills the whole texture and the compositor spreads the eye's submitted bounds over that
-// eye's own field: drawn into those bounds with the eye's own projection, a hand appears in
-// the direction it really has. Any other picture is shown as a flat image whose part with the
-// headset's aspect ratio (the aspect crop) stands for the eye's field.
-HandArea HandAreaFor(bool commonProjection, const VRTextureBounds_t& submittedBounds,
-                     const AspectCrop& aspectCrop);
 
 // The scene's hand area in texels.
 HandViewport HandViewportFor(const HandScene& scene);

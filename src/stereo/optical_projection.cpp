@@ -72,19 +72,24 @@ void Rewrite(unsigned char* data, bool& rewritten) {
     const Matrix4 projection = LoadColumnMajor(buffer + kCameraProjectionOffset);
     const Matrix4 viewProjection = LoadColumnMajor(buffer + kCameraViewProjectionOffset);
 
-    // Which way round the game multiplies tells whether it uses row or column vectors.
-    const float rowDifference = RelativeDifference(Multiply(view, projection), viewProjection);
-    const float columnDifference = RelativeDifference(Multiply(projection, view), viewProjection);
-    if (std::min(rowDifference, columnDifference) > kAgreementTolerance) {
-        return;
-    }
-    const bool rowVectors = columnDifference >= rowDifference;
-
-    // Only the render frustum is narrowed; any other projection stays as the game built it.
+    // Only the render frustum is narrowed; any other projection (another camera, or the game's
+    // own) stays as the game built it and says nothing about the frame's picture.
     if (!MatchesRenderTangent(projection.m[0][0], tanXr) ||
         !MatchesRenderTangent(projection.m[1][1], tanYr)) {
         return;
     }
+    // From here on the buffer is the gameplay camera's: leaving it as it is keeps part of the
+    // picture in the symmetric frustum, which the presenter must know to cut the right bounds.
+    StereoState& stereo = GetStereoState();
+
+    // Which way round the game multiplies tells whether it uses row or column vectors.
+    const float rowDifference = RelativeDifference(Multiply(view, projection), viewProjection);
+    const float columnDifference = RelativeDifference(Multiply(projection, view), viewProjection);
+    if (std::min(rowDifference, columnDifference) > kAgreementTolerance) {
+        stereo.opticalProjectionDeclined.store(true);
+        return;
+    }
+    const bool rowVectors = columnDifference >= rowDifference;
 
     Matrix4 eyeRemap;
     eyeRemap.m[0][0] = remap.sx;
@@ -107,6 +112,7 @@ void Rewrite(unsigned char* data, bool& rewritten) {
     // A projection the checks above accept can still hold elements large enough for the remap to
     // overflow; the game must never be handed an infinite or NaN matrix.
     if (!AllFinite(eyeProjection) || !AllFinite(eyeViewProjection)) {
+        stereo.opticalProjectionDeclined.store(true);
         return;
     }
     StoreColumnMajor(eyeProjection, buffer + kCameraProjectionOffset);
@@ -114,7 +120,6 @@ void Rewrite(unsigned char* data, bool& rewritten) {
     std::memcpy(data, buffer, sizeof buffer);
     rewritten = true;
 
-    StereoState& stereo = GetStereoState();
     stereo.opticalProjectionApplied.store(true);
     if (TakeOnceForEye(stereo.opticalLogMask, eye)) {
         LogMessage("Full-frame optical projection active for %s eye (scale %.5f/%.5f, center %.5f/%.5f)",

@@ -48,7 +48,13 @@ StereoFrameFlags StereoState::TakeFrameFlags() {
     StereoFrameFlags flags;
     flags.cameraApplied = eyeCameraApplied.exchange(false);
     flags.projectionSeen = projectionHookSeen.exchange(false);
-    opticalProjectionApplied.exchange(false);
+    const bool rewritten = opticalProjectionApplied.exchange(false);
+    const bool declined = opticalProjectionDeclined.exchange(false);
+    if (rewritten && !declined) {
+        flags.projection = PictureProjection::Eye;
+    } else if (flags.projectionSeen || rewritten) {
+        flags.projection = PictureProjection::Common;
+    }
     flags.pairValid =
         flags.projectionSeen && projectionHookSeenInPair && settleFrames.load() == 0 && flags.cameraApplied;
     return flags;
@@ -86,6 +92,7 @@ void StereoState::ResetForDisabled() {
     projectionHookSeen.store(false);
     projectionHookSeenInPair = false;
     opticalProjectionApplied.store(false);
+    opticalProjectionDeclined.store(false);
     settleFrames.store(0);
     currentEye = FirstEye();
     ResetPairPoseLock();

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "core/relaxed_atomic.h"
+#include "vr/eye_bounds.h"
 #include "vr/tracking_state.h"
 
 #include <atomic>
@@ -21,6 +22,11 @@ struct StereoFrameFlags {
     bool cameraApplied = false;
     bool projectionSeen = false;
     bool pairValid = false;
+    // What the frame's picture was rendered with. A frame whose gameplay camera uploads were
+    // partly rewritten and partly left in the symmetric frustum counts as the symmetric one:
+    // the eye's whole field is then not what the picture holds, and the pair it would join
+    // is dropped as incoherent rather than shown with one eye's picture cut wrongly.
+    PictureProjection projection = PictureProjection::Game;
 };
 
 inline constexpr uint32_t kSettleFramesAfterFirstPersonChange = 8;
@@ -46,6 +52,8 @@ struct StereoState {
     std::atomic<bool> projectionHookSeen{false};
     RelaxedAtomic<bool> projectionHookSeenInPair = false;
     std::atomic<bool> opticalProjectionApplied{false};
+    // A gameplay camera upload (it carried the render frustum) that was not rewritten.
+    std::atomic<bool> opticalProjectionDeclined{false};
     std::atomic<uint32_t> settleFrames{0};
     std::atomic<uint32_t> finalCameraLogMask{0};
     std::atomic<uint32_t> opticalLogMask{0};

@@ -11,7 +11,7 @@ constexpr float kDefaultConvergence = -0.095f;
 constexpr float kMinimumScale = 0.01f;
 constexpr float kMinimumWidth = 0.01f;
 constexpr float kGuardBand = 1.05f;
-constexpr float kMinimumCommonTan = 0.01f;
+constexpr float kMinimumTangent = 0.01f;
 constexpr float kUnchanged = 1e-7f;
 
 float FiniteOr(float value, float fallback) {
@@ -33,18 +33,56 @@ float AppliedConvergence(float requested) {
     return FiniteOr(requested, kDefaultConvergence) - kDefaultConvergence;
 }
 
+bool FieldInsideFrustum(const RawProjection& field, const RawProjection& frustum, VRTextureBounds_t& bounds) {
+    bounds = kWholeTexture;
+    const float width = frustum.right - frustum.left;
+    const float height = frustum.bottom - frustum.top;
+    if (!std::isfinite(width) || !std::isfinite(height) || width <= kMinimumTangent ||
+        height <= kMinimumTangent) {
+        return false;
+    }
+    const VRTextureBounds_t cut{
+        (field.left - frustum.left) / width,
+        // The raw bottom tangent points up, so it gives the upper edge, the smaller v.
+        (frustum.bottom - field.bottom) / height,
+        (field.right - frustum.left) / width,
+        (frustum.bottom - field.top) / height,
+    };
+    if (!std::isfinite(cut.uMin) || !std::isfinite(cut.vMin) || !std::isfinite(cut.uMax) ||
+        !std::isfinite(cut.vMax)) {
+        return false;
+    }
+    // An eye whose field reaches past the picture (another eye's frustum) sees the picture's
+    // edge stretched there rather than bounds the compositor may not honour.
+    bounds.uMin = std::clamp(cut.uMin, 0.0f, 1.0f);
+    bounds.vMin = std::clamp(cut.vMin, 0.0f, 1.0f);
+    bounds.uMax = std::clamp(cut.uMax, 0.0f, 1.0f);
+    bounds.vMax = std::clamp(cut.vMax, 0.0f, 1.0f);
+    return true;
+}
+
 VRTextureBounds_t ComputeEyeBounds(const EyeBoundsInput& input) {
     VRTextureBounds_t bounds = kWholeTexture;
-    if (input.commonProjection && input.eye <= 1) {
-        const float scale = std::clamp(input.fovScale, 0.5f, 2.0f);
-        const float tx = input.commonTanX * kGuardBand * scale;
-        const float ty = input.commonTanY * kGuardBand * scale;
-        if (std::isfinite(tx) && std::isfinite(ty) && tx > kMinimumCommonTan && ty > kMinimumCommonTan) {
-            bounds.uMin = std::clamp(0.5f + input.raw.left * 0.5f / tx, 0.0f, 1.0f);
-            bounds.uMax = std::clamp(0.5f + input.raw.right * 0.5f / tx, 0.0f, 1.0f);
-            // The raw bottom tangent points up, so it gives the upper edge.
-            bounds.vMin = std::clamp(0.5f - input.raw.bottom * 0.5f / ty, 0.0f, 1.0f);
-            bounds.vMax = std::clamp(0.5f - input.raw.top * 0.5f / ty, 0.0f, 1.0f);
+    if (input.eye <= 1) {
+        switch (input.source.projection) {
+        case PictureProjection::Common: {
+            const float scale = std::clamp(input.fovScale, 0.5f, 2.0f);
+            const float tx = input.commonTanX * kGuardBand * scale;
+            const float ty = input.commonTanY * kGuardBand * scale;
+            if (std::isfinite(tx) && std::isfinite(ty) && tx > kMinimumTangent && ty > kMinimumTangent) {
+                (void)FieldInsideFrustum(input.raw, RawProjection{-tx, tx, -ty, ty}, bounds);
+            }
+            break;
+        }
+        case PictureProjection::Eye:
+            // The picture already spans exactly the rendered eye's field: that eye shows all of
+            // it, the other eye (a mono frame) the part its own field covers.
+            if (input.source.renderedEye != input.eye) {
+                (void)FieldInsideFrustum(input.raw, input.renderedRaw, bounds);
+            }
+            break;
+        case PictureProjection::Game:
+            break;
         }
     }
 

@@ -1,9 +1,11 @@
 // Which part of an eye texture the compositor shows: the eye's own field inside the
-// common frustum the game was rendered with, moved and scaled by the live picture
+// frustum the texture's picture was rendered with, moved and scaled by the live picture
 // parameters and the convergence. Render thread (presenter), pure arithmetic.
 #pragma once
 
 #include "vr/openvr_abi.h"
+
+#include <cstdint>
 
 namespace corvane {
 
@@ -31,14 +33,30 @@ struct PictureParams {
     float rightRollDegrees = 0.0f;
 };
 
+// The projection an eye texture's picture was rendered with. The compositor spreads the
+// submitted bounds over the eye's own field, so the bounds must cut exactly that field out of
+// the picture's frustum, or every direction in the eye is shown displaced and magnified.
+enum class PictureProjection : uint8_t {
+    Game,   // the game's own: shown whole, as a flat picture over the eye's field
+    Common, // the symmetric frustum that holds both eyes (common tangents, guard band, FovScale)
+    Eye,    // the asymmetric frustum of one eye, `renderedEye`: the camera buffer was rewritten
+};
+
+struct PictureSource {
+    PictureProjection projection = PictureProjection::Game;
+    uint32_t renderedEye = 0; // meaningful for PictureProjection::Eye
+    bool operator==(const PictureSource&) const = default;
+};
+
 struct EyeBoundsInput {
     unsigned eye = 0;
     float convergence = 0.0f; // already applied (see AppliedConvergence)
-    bool commonProjection = false;
-    float fovScale = 1.0f;   // the FovScale setting
-    float commonTanX = 0.0f; // half-extents of the common frustum before the guard band
+    PictureSource source;     // what the texture holds
+    float fovScale = 1.0f;    // the FovScale setting
+    float commonTanX = 0.0f;  // half-extents of the common frustum before the guard band
     float commonTanY = 0.0f;
-    RawProjection raw; // of this eye
+    RawProjection raw;         // of this eye: the field the compositor shows the bounds in
+    RawProjection renderedRaw; // of the eye the picture was rendered for (PictureProjection::Eye)
     PictureParams picture;
 };
 
@@ -53,6 +71,12 @@ Interval AdjustInterval(float lo, float hi, float k, float shift);
 
 // The requested convergence (or the default when not finite) relative to the default.
 float AppliedConvergence(float requested);
+
+// The part of a picture rendered with `frustum` that an eye with the raw tangents `field`
+// shows, as texture fractions clamped to [0, 1]. False, with the whole texture, when the
+// frustum has no usable extent.
+[[nodiscard]] bool FieldInsideFrustum(const RawProjection& field, const RawProjection& frustum,
+                                      VRTextureBounds_t& bounds);
 
 VRTextureBounds_t ComputeEyeBounds(const EyeBoundsInput& input);
 

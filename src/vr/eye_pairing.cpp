@@ -30,7 +30,7 @@ bool PairIsCoherent(const EyeTextureState& state) {
     if (left.valid && (left.referenceEpoch == 0 || left.referenceEpoch != right.referenceEpoch)) {
         return false;
     }
-    return state.stagedCommonProjection[0] == state.stagedCommonProjection[1];
+    return state.stagedSource[0].projection == state.stagedSource[1].projection;
 }
 
 } // namespace
@@ -39,7 +39,7 @@ void ClearStagedPair(EyeTextureState& state) {
     for (int eye = 0; eye < 2; ++eye) {
         state.staged[eye] = false;
         state.stagedPose[eye] = EyeRenderPose{};
-        state.stagedCommonProjection[eye] = false;
+        state.stagedSource[eye] = PictureSource{};
         state.stagedTime[eye] = 0;
     }
 }
@@ -85,16 +85,14 @@ void RecordEyeCopies(EyeTextureState& state, const EyeCopyPlan& plan, const EyeF
         if (plan.copied[eye]) {
             state.eyeTextureValid[eye] = true;
             state.eyePose[eye] = picturePose;
+            state.eyeSource[eye] = frame.source;
         }
         if (plan.stagedNow[eye]) {
             state.staged[eye] = true;
             state.stagedPose[eye] = picturePose;
-            state.stagedCommonProjection[eye] = frame.commonProjection;
+            state.stagedSource[eye] = frame.source;
             state.stagedTime[eye] = frame.nowNs;
         }
-    }
-    if (plan.copied[0] || plan.copied[1]) {
-        state.eyeTexturesCommonProjection = frame.commonProjection;
     }
 }
 
@@ -109,8 +107,8 @@ PairOutcome CompletePair(EyeTextureState& state, const EyeFrame& frame) {
     for (int eye = 0; eye < 2; ++eye) {
         state.eyeTextureValid[eye] = true;
         state.eyePose[eye] = state.stagedPose[eye];
+        state.eyeSource[eye] = state.stagedSource[eye];
     }
-    state.eyeTexturesCommonProjection = state.stagedCommonProjection[0] && state.stagedCommonProjection[1];
     ClearStagedPair(state);
     return PairOutcome::Published;
 }

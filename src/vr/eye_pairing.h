@@ -4,20 +4,23 @@
 // state, the presenter carries out the copies on Direct3D.
 #pragma once
 
+#include "vr/eye_bounds.h"
 #include "vr/tracking_state.h"
 
 #include <cstdint>
 
 namespace corvane {
 
-// What the eye and staging textures hold, without the textures themselves.
+// What the eye and staging textures hold, without the textures themselves. Each texture
+// keeps the projection of its own picture: after a mono frame in direct alternate-eye
+// rendering the two eye textures can hold pictures of different projections.
 struct EyeTextureState {
     bool eyeTextureValid[2] = {};
     EyeRenderPose eyePose[2];
-    bool eyeTexturesCommonProjection = false;
+    PictureSource eyeSource[2];
     bool staged[2] = {};
     EyeRenderPose stagedPose[2];
-    bool stagedCommonProjection[2] = {};
+    PictureSource stagedSource[2];
     int64_t stagedTime[2] = {};
 };
 
@@ -27,7 +30,7 @@ void ClearStagedPair(EyeTextureState& state);
 struct EyeFrame {
     uint32_t eye = 0;
     bool pairValid = false;
-    bool commonProjection = false;
+    PictureSource source;            // what the game's picture was rendered with
     bool stagedAer = true;           // SpacewarpCompatibleAER
     uint32_t maxPairIntervalMs = 50; // AERMaxPairIntervalMs; 0 disables the age test
     int64_t nowNs = 0;               // steady clock
@@ -62,7 +65,7 @@ void RecordEyeCopies(EyeTextureState& state, const EyeCopyPlan& plan, const EyeF
 enum class PairOutcome : uint8_t { None, Published, DroppedIncoherent };
 
 // Both halves of a staged pair present: publishes them when they belong together (same
-// tracking epoch, same projection), else drops them. On Published the caller must swap each
+// tracking epoch, same kind of projection), else drops them. On Published the caller must swap each
 // eye texture with its staging texture, which now hold the pair; the state already says so.
 PairOutcome CompletePair(EyeTextureState& state, const EyeFrame& frame);
 

@@ -194,7 +194,7 @@ void VrPresenter::Disconnect(int64_t retryAt) {
     commonTan[0] = commonTan[1] = 0.0f;
     // The next connection says its stereo bounds and its once-only lines again.
     stereoBoundsLogged.requestedConvergence = std::numeric_limits<float>::quiet_NaN();
-    stereoBoundsLogged.commonProjection = false;
+    stereoBoundsLogged.projection[0] = stereoBoundsLogged.projection[1] = PictureProjection::Game;
     stereoBoundsLogged.logged = false;
     onceLines = OnceLines{};
     submittedThisFrame = false;

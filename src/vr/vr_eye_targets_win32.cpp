@@ -161,8 +161,8 @@ bool VrPresenter::EnsureEyeTargets(ID3D11Device* gameDevice, const BackbufferDes
 
     backbufferDescCache = desc;
     aspectCrop = ComputeAspectCrop(desc.width, desc.height, renderTargetWidth, renderTargetHeight);
-    const VRTextureBounds_t left = ComputeEyeBounds(0, kOpticalBoundsConvergence, false);
-    const VRTextureBounds_t right = ComputeEyeBounds(1, kOpticalBoundsConvergence, false);
+    const VRTextureBounds_t left = ComputeEyeBounds(0, kOpticalBoundsConvergence, PictureSource{});
+    const VRTextureBounds_t right = ComputeEyeBounds(1, kOpticalBoundsConvergence, PictureSource{});
     LogMessage(
         "D3D source=%ux%u; aspect crop U=(%.6f, %.6f) V=(%.6f, %.6f); optical bounds L=(%.6f, %.6f) R=(%.6f, "
         "%.6f)",
@@ -200,7 +200,7 @@ void VrPresenter::ReleaseEyeTargets() {
         eyeTextures.eyeTextureValid[eye] = false;
         eyeTextures.eyePose[eye] = EyeRenderPose{};
     }
-    eyeTextures.eyeTexturesCommonProjection = false;
+    eyeTextures.eyeSource[0] = eyeTextures.eyeSource[1] = PictureSource{};
     ClearStagedPair(eyeTextures);
 }
 

@@ -70,7 +70,7 @@ struct ProjectionInfo {
 struct FrameRequest {
     uint32_t eye = 0; // the eye the game rendered: 0 left, 1 right
     bool pairValid = false;
-    bool commonProjection = false; // the picture was rendered with the common projection
+    PictureProjection projection = PictureProjection::Game; // what the game's picture was rendered with
     float requestedConvergence = -0.095f;
     PictureParams picture; // the live values; RenderFrame sanitises them
 };
@@ -125,7 +125,8 @@ struct VrPresenter {
     void ReleaseEyeTargets();
     // Fills the eye (or staging) textures for this frame and completes staged pairs.
     [[nodiscard]] bool UpdateEyeTextures(const GameFrameSource& frame, uint32_t eye, bool pairValid,
-                                         bool commonProjection, const EyeRenderPose* pose, bool& published);
+                                         const PictureSource& source, const EyeRenderPose* pose,
+                                         bool& published);
     // Starts this frame's command list on the deferred context from a cleared state.
     void BeginEyeCopies();
     // Records the copy (or MSAA resolve) of the backbuffer into a target and the hands over it.
@@ -136,8 +137,9 @@ struct VrPresenter {
     void FillHandScene(HandScene& scene, const BackbufferDesc& desc, uint32_t eye);
     // Runs the recorded commands on the game's immediate context, its state restored after.
     [[nodiscard]] bool ExecuteEyeCopies();
-    // The texture bounds of one eye from the optics, the picture parameters and convergence.
-    VRTextureBounds_t ComputeEyeBounds(uint32_t eye, float convergence, bool commonProjection) const;
+    // The texture bounds of one eye for a texture holding a picture from `source`, from the
+    // optics, the picture parameters and convergence.
+    VRTextureBounds_t ComputeEyeBounds(uint32_t eye, float convergence, const PictureSource& source) const;
 
     // ---- Accessors (any thread) ----
 
@@ -225,11 +227,11 @@ struct VrPresenter {
     PictureParams pictureParams;
     // The picture this frame copies into eye or staging textures, as the hands drawn over it
     // must know it: its render pose (the empty record when none), the tracking epoch it is
-    // submitted in, its projection mode and the convergence its bounds are cut with.
+    // submitted in, its projection and the convergence its bounds are cut with.
     struct PictureBeingCopied {
         EyeRenderPose pose;
         uint64_t currentEpoch = 0;
-        bool commonProjection = false;
+        PictureSource source;
         float appliedConvergence = 0.0f;
     } pictureBeingCopied;
     // What the last "Stereo bounds" line said.
@@ -239,7 +241,7 @@ struct VrPresenter {
                             std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::quiet_NaN(),
                             std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::quiet_NaN(),
                             std::numeric_limits<float>::quiet_NaN()};
-        bool commonProjection = false;
+        PictureProjection projection[2] = {};
         bool logged = false; // false until the first line of a connection
     } stereoBoundsLogged;
     // Lines said once per connection.

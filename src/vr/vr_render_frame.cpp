@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -29,6 +30,22 @@ bool SameAsLogged(float logged, float current) {
         return logged == current;
     }
     return std::fabs(logged - current) <= kUnchanged;
+}
+
+RawProjection RawProjectionOf(const float (&raw)[4]) {
+    return RawProjection{raw[0], raw[1], raw[2], raw[3]};
+}
+
+const char* ProjectionName(PictureProjection projection) {
+    switch (projection) {
+    case PictureProjection::Common:
+        return "OpenVR common";
+    case PictureProjection::Eye:
+        return "OpenVR eye";
+    case PictureProjection::Game:
+        break;
+    }
+    return "legacy";
 }
 
 void ToArray(const PictureParams& p, float (&out)[7]) {
@@ -62,17 +79,19 @@ EyeSubmission PrepareEyeSubmission(ID3D11Texture2D* texture, const EyeRenderPose
 } // namespace
 
 VRTextureBounds_t VrPresenter::ComputeEyeBounds(uint32_t eye, float convergence,
-                                                bool commonProjection) const {
+                                                const PictureSource& source) const {
     EyeBoundsInput input;
     input.eye = eye;
     input.convergence = convergence;
-    input.commonProjection = commonProjection;
+    input.source = source;
     input.fovScale = GetSettings().FovScale;
     input.commonTanX = commonTan[0];
     input.commonTanY = commonTan[1];
     if (eye <= 1) {
-        const float* raw = rawProjection[eye];
-        input.raw = RawProjection{raw[0], raw[1], raw[2], raw[3]};
+        input.raw = RawProjectionOf(rawProjection[eye]);
+    }
+    if (source.renderedEye <= 1) {
+        input.renderedRaw = RawProjectionOf(rawProjection[source.renderedEye]);
     }
     input.picture = pictureParams;
     return corvane::ComputeEyeBounds(input);
@@ -82,9 +101,12 @@ void VrPresenter::LogStereoBoundsOnChange(float requestedConvergence, float appl
                                           const VRTextureBounds_t& left, const VRTextureBounds_t& right) {
     float current[7];
     ToArray(pictureParams, current);
+    const PictureProjection projection[2] = {eyeTextures.eyeSource[0].projection,
+                                             eyeTextures.eyeSource[1].projection};
     bool changed = !stereoBoundsLogged.logged ||
                    !SameAsLogged(stereoBoundsLogged.requestedConvergence, requestedConvergence) ||
-                   stereoBoundsLogged.commonProjection != eyeTextures.eyeTexturesCommonProjection;
+                   stereoBoundsLogged.projection[0] != projection[0] ||
+                   stereoBoundsLogged.projection[1] != projection[1];
     for (int i = 0; i < 7; ++i) {
         changed = changed || !SameAsLogged(stereoBoundsLogged.picture[i], current[i]);
     }
@@ -92,18 +114,26 @@ void VrPresenter::LogStereoBoundsOnChange(float requestedConvergence, float appl
         return;
     }
     const PictureParams& p = pictureParams;
+    // One word while both textures hold the same kind of picture, else the left's and the right's.
+    char projectionText[32];
+    if (projection[0] == projection[1]) {
+        std::snprintf(projectionText, sizeof projectionText, "%s", ProjectionName(projection[0]));
+    } else {
+        std::snprintf(projectionText, sizeof projectionText, "%s/%s", ProjectionName(projection[0]),
+                      ProjectionName(projection[1]));
+    }
     LogMessage("Stereo bounds: left scale/offsets %.3f/%+.3f/%+.3f, right scale/offsets/roll "
                "%.3f/%+.3f/%+.3f/%+.2f, requested convergence %.4f, applied %.4f; projection=%s; L=(%.6f, "
                "%.6f, %.6f, %.6f) R=(%.6f, %.6f, %.6f, %.6f)",
                double{p.leftScale}, double{p.leftHorizontal}, double{p.leftVertical}, double{p.rightScale},
                double{p.rightHorizontal}, double{p.rightVertical}, double{p.rightRollDegrees},
-               double{requestedConvergence}, double{appliedConvergence},
-               eyeTextures.eyeTexturesCommonProjection ? "OpenVR common" : "legacy", double{left.uMin},
+               double{requestedConvergence}, double{appliedConvergence}, projectionText, double{left.uMin},
                double{left.vMin}, double{left.uMax}, double{left.vMax}, double{right.uMin},
                double{right.vMin}, double{right.uMax}, double{right.vMax});
     stereoBoundsLogged.requestedConvergence = requestedConvergence;
     std::copy(std::begin(current), std::end(current), stereoBoundsLogged.picture);
-    stereoBoundsLogged.commonProjection = eyeTextures.eyeTexturesCommonProjection;
+    stereoBoundsLogged.projection[0] = projection[0];
+    stereoBoundsLogged.projection[1] = projection[1];
     stereoBoundsLogged.logged = true;
 }
 
@@ -122,23 +152,25 @@ void VrPresenter::FillHandScene(HandScene& scene, const BackbufferDesc& desc, ui
     scene.projection[side] = OpenVrGetProjectionMatrix(system, openVrEye, kHandNearZ, kHandFarZ);
     scene.textureWidth = desc.width;
     scene.textureHeight = desc.height;
-    const HandArea area =
-        HandAreaFor(pictureBeingCopied.commonProjection,
-                    ComputeEyeBounds(side, pictureBeingCopied.appliedConvergence, true), aspectCrop);
-    scene.areaUMin = area.uMin;
-    scene.areaUMax = area.uMax;
-    scene.areaVMin = area.vMin;
-    scene.areaVMax = area.vMax;
+    // The texture is shown through the bounds it is submitted with, so hands drawn with the
+    // eye's own projection into exactly those bounds appear where the controllers are, whatever
+    // projection the game's picture around them has.
+    const VRTextureBounds_t shown =
+        ComputeEyeBounds(side, pictureBeingCopied.appliedConvergence, pictureBeingCopied.source);
+    scene.areaUMin = shown.uMin;
+    scene.areaUMax = shown.uMax;
+    scene.areaVMin = shown.vMin;
+    scene.areaVMax = shown.vMax;
     scene.visibleHands = settings.VisibleHands;
     scene.worldScale = settings.WorldScale;
     scene.handScale = settings.HandScale;
 }
 
 bool VrPresenter::UpdateEyeTextures(const GameFrameSource& frame, uint32_t eye, bool pairValid,
-                                    bool commonProjection, const EyeRenderPose* pose, bool& published) {
+                                    const PictureSource& source, const EyeRenderPose* pose, bool& published) {
     published = false;
     pictureBeingCopied.pose = pose != nullptr ? *pose : EyeRenderPose{};
-    pictureBeingCopied.commonProjection = commonProjection;
+    pictureBeingCopied.source = source;
     {
         std::lock_guard<std::mutex> poseLock(headPoseMutex);
         pictureBeingCopied.currentEpoch = headPoseSample.valid ? headPoseSample.referenceEpoch : 0;
@@ -148,7 +180,7 @@ bool VrPresenter::UpdateEyeTextures(const GameFrameSource& frame, uint32_t eye, 
     EyeFrame eyeFrame;
     eyeFrame.eye = eye;
     eyeFrame.pairValid = pairValid;
-    eyeFrame.commonProjection = commonProjection;
+    eyeFrame.source = source;
     eyeFrame.stagedAer = settings.SpacewarpCompatibleAER;
     eyeFrame.maxPairIntervalMs = settings.AERMaxPairIntervalMs;
     eyeFrame.nowNs = OsSteadyClockNs();
@@ -232,8 +264,8 @@ bool VrPresenter::RenderFrame(IDXGISwapChain* swapChain, const FrameRequest& req
         return false;
     }
     bool published = false;
-    if (!UpdateEyeTextures(frame, eye, pairValid, request.commonProjection,
-                           haveFramePose ? &framePose : nullptr, published)) {
+    const PictureSource source{request.projection, std::min(eye, 1u)};
+    if (!UpdateEyeTextures(frame, eye, pairValid, source, haveFramePose ? &framePose : nullptr, published)) {
         return false;
     }
 
@@ -265,10 +297,9 @@ bool VrPresenter::RenderFrame(IDXGISwapChain* swapChain, const FrameRequest& req
     }
 
     const float applied = AppliedConvergence(requestedConvergence);
-    const VRTextureBounds_t leftBounds =
-        ComputeEyeBounds(0, applied, eyeTextures.eyeTexturesCommonProjection);
-    const VRTextureBounds_t rightBounds =
-        ComputeEyeBounds(1, applied, eyeTextures.eyeTexturesCommonProjection);
+    // Each texture with the bounds of the picture it holds, which may differ between the eyes.
+    const VRTextureBounds_t leftBounds = ComputeEyeBounds(0, applied, eyeTextures.eyeSource[0]);
+    const VRTextureBounds_t rightBounds = ComputeEyeBounds(1, applied, eyeTextures.eyeSource[1]);
     LogStereoBoundsOnChange(requestedConvergence, applied, leftBounds, rightBounds);
 
     const EVRCompositorError leftResult =

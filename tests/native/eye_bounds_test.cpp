@@ -11,16 +11,25 @@ namespace {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-EyeBoundsInput DefaultOptics(unsigned eye, bool commonProjection) {
+const RawProjection kLeftRaw{-1.39f, 1.25f, -1.47f, 1.47f};
+const RawProjection kRightRaw{-1.25f, 1.39f, -1.47f, 1.47f};
+
+// The stand-in headset's optics, for a texture holding a picture of `projection` (rendered for
+// `renderedEye` when that is one eye's own frustum).
+EyeBoundsInput DefaultOptics(unsigned eye, PictureProjection projection, unsigned renderedEye = 0) {
     EyeBoundsInput input;
     input.eye = eye;
-    input.commonProjection = commonProjection;
+    input.source = PictureSource{projection, renderedEye};
     input.commonTanX = 1.39f;
     input.commonTanY = 1.47f;
-    input.raw =
-        eye == 0 ? RawProjection{-1.39f, 1.25f, -1.47f, 1.47f} : RawProjection{-1.25f, 1.39f, -1.47f, 1.47f};
+    input.raw = eye == 0 ? kLeftRaw : kRightRaw;
+    input.renderedRaw = renderedEye == 0 ? kLeftRaw : kRightRaw;
     return input;
 }
+
+constexpr PictureProjection kGame = PictureProjection::Game;
+constexpr PictureProjection kCommon = PictureProjection::Common;
+constexpr PictureProjection kEye = PictureProjection::Eye;
 
 void ExpectBounds(const VRTextureBounds_t& expected, const VRTextureBounds_t& actual, const char* label) {
     EXPECT_NEAR(expected.uMin, actual.uMin, 1e-5f) << label;
@@ -35,23 +44,43 @@ TEST(EyeBoundsTest, WorkedExamples) {
         EyeBoundsInput input;
         VRTextureBounds_t expected;
     };
-    EyeBoundsInput legacyScaled = DefaultOptics(0, false);
+    EyeBoundsInput legacyScaled = DefaultOptics(0, kGame);
     legacyScaled.picture.leftScale = 1.3f;
-    EyeBoundsInput legacyLeftConverged = DefaultOptics(0, false);
+    EyeBoundsInput legacyLeftConverged = DefaultOptics(0, kGame);
     legacyLeftConverged.convergence = 0.095f;
-    EyeBoundsInput legacyRightConverged = DefaultOptics(1, false);
+    EyeBoundsInput legacyRightConverged = DefaultOptics(1, kGame);
     legacyRightConverged.convergence = 0.095f;
-    EyeBoundsInput wideFov = DefaultOptics(0, true);
+    EyeBoundsInput wideFov = DefaultOptics(0, kCommon);
     wideFov.fovScale = 5.0f; // behaves as 2
-    EyeBoundsInput nanScale = DefaultOptics(1, false);
+    EyeBoundsInput nanScale = DefaultOptics(1, kGame);
     nanScale.picture.rightScale = kNaN; // behaves as 0.65: no change
     nanScale.picture.rightHorizontal = kNaN;
-    EyeBoundsInput noCommonTan = DefaultOptics(0, true);
+    EyeBoundsInput noCommonTan = DefaultOptics(0, kCommon);
     noCommonTan.commonTanX = 0.005f;
+    // A picture already in the eye's own frustum is shown whole; the convergence moves the
+    // window within it, which at the texture's edge also narrows it.
+    EyeBoundsInput ownLeftConverged = DefaultOptics(0, kEye, 0);
+    ownLeftConverged.convergence = 0.02f;
+    EyeBoundsInput ownRightConverged = DefaultOptics(1, kEye, 1);
+    ownRightConverged.convergence = 0.02f;
+    // A mono frame shows the left eye's picture to the right eye too: the right field is the
+    // left one moved 0.14 to the right, so it starts 0.14 / 2.64 into the picture and its right
+    // edge lies past the picture's (clamped).
+    EyeBoundsInput tallRendered = DefaultOptics(0, kEye, 1);
+    tallRendered.renderedRaw = RawProjection{-1.25f, 1.39f, -2.0f, 1.0f};
 
     const Case cases[] = {
-        {"common left", DefaultOptics(0, true), {0.023810f, 0.023809f, 0.928229f, 0.976191f}},
-        {"common right", DefaultOptics(1, true), {0.071771f, 0.023809f, 0.976190f, 0.976191f}},
+        {"common left", DefaultOptics(0, kCommon), {0.023810f, 0.023809f, 0.928229f, 0.976191f}},
+        {"common right", DefaultOptics(1, kCommon), {0.071771f, 0.023809f, 0.976190f, 0.976191f}},
+        {"own left", DefaultOptics(0, kEye, 0), {0.0f, 0.0f, 1.0f, 1.0f}},
+        {"own right", DefaultOptics(1, kEye, 1), {0.0f, 0.0f, 1.0f, 1.0f}},
+        {"own left converged", ownLeftConverged, {0.04f, 0.0f, 1.0f, 1.0f}},
+        {"own right converged", ownRightConverged, {0.0f, 0.0f, 0.96f, 1.0f}},
+        {"left picture in the right eye", DefaultOptics(1, kEye, 0), {0.053030f, 0.0f, 1.0f, 1.0f}},
+        {"right picture in the left eye", DefaultOptics(0, kEye, 1), {0.0f, 0.0f, 0.946970f, 1.0f}},
+        // Up 1.0 and down 2.0 in the rendered frustum: the eye's upper edge (1.47) lies past it,
+        // its lower edge (-1.47) at (1.0 + 1.47) / 3.0.
+        {"another eye's taller frustum", tallRendered, {0.0f, 0.0f, 0.946970f, 0.823333f}},
         {"legacy left scale 1.3", legacyScaled, {0.25f, 0.25f, 0.75f, 0.75f}},
         {"legacy left convergence", legacyLeftConverged, {0.19f, 0.0f, 1.0f, 1.0f}},
         {"legacy right convergence", legacyRightConverged, {0.0f, 0.0f, 0.81f, 1.0f}},

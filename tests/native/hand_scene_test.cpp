@@ -125,48 +125,51 @@ TEST(HandSceneTest, AHandLandsWhereTheCompositorShowsItsDirection) {
     constexpr float kWidth = 1920.0f;
     constexpr float kHeight = 1080.0f;
     const float raw[2][4] = {{-1.39f, 1.25f, -1.47f, 1.47f}, {-1.25f, 1.39f, -1.47f, 1.47f}};
-    // The bounds of the default optics in common projection, and the aspect crop of 1920 x 1080
-    // for a 2016 x 2240 headset target.
-    const VRTextureBounds_t shown[2] = {{0.023810f, 0.023809f, 0.928229f, 0.976191f},
-                                        {0.071771f, 0.023809f, 0.976190f, 0.976191f}};
-    const AspectCrop crop{Interval{0.246875f, 0.753125f}, Interval{0.0f, 1.0f}};
+    // Bounds a texture can be submitted with: the default optics' fields cut out of the common
+    // frustum, the whole texture (a picture in the eye's own frustum, or a flat one), and a
+    // flat picture shown larger (left scale 1.3).
+    struct Shown {
+        const char* label;
+        VRTextureBounds_t bounds[2];
+    };
+    const Shown cases[] = {
+        {"common crop",
+         {{0.023810f, 0.023809f, 0.928229f, 0.976191f}, {0.071771f, 0.023809f, 0.976190f, 0.976191f}}},
+        {"whole field", {{0.0f, 0.0f, 1.0f, 1.0f}, {0.0f, 0.0f, 1.0f, 1.0f}}},
+        {"scaled picture", {{0.25f, 0.25f, 0.75f, 0.75f}, {0.2f, 0.3f, 0.9f, 0.7f}}},
+    };
     struct Direction {
         float tanX; // right
         float tanY; // up
     };
     const Direction directions[] = {{0.0f, 0.0f}, {0.6f, -0.4f}, {-1.0f, 0.9f}};
-    for (bool common : {true, false}) {
+    for (const Shown& shown : cases) {
         for (int eye = 0; eye < 2; ++eye) {
             SceneFixture f;
             f.scene.eyeToHead[eye] = Pose(eye == 0 ? -0.0315f : 0.0315f, 0.0f, 0.0f);
             f.scene.projection[eye] = ProjectionFromRaw(raw[eye][0], raw[eye][1], raw[eye][2], raw[eye][3]);
             f.scene.textureWidth = static_cast<uint32_t>(kWidth);
             f.scene.textureHeight = static_cast<uint32_t>(kHeight);
-            const HandArea area = HandAreaFor(common, shown[eye], crop);
-            f.scene.areaUMin = area.uMin;
-            f.scene.areaVMin = area.vMin;
-            f.scene.areaUMax = area.uMax;
-            f.scene.areaVMax = area.vMax;
-            // The rectangle that stands for the eye's field: the bounds the compositor spreads
-            // over it, or, for a flat picture, the aspect crop.
-            const float uMin = common ? shown[eye].uMin : crop.u.lo;
-            const float uMax = common ? shown[eye].uMax : crop.u.hi;
-            const float vMin = common ? shown[eye].vMin : crop.v.lo;
-            const float vMax = common ? shown[eye].vMax : crop.v.hi;
+            const VRTextureBounds_t& b = shown.bounds[eye];
+            f.scene.areaUMin = b.uMin;
+            f.scene.areaVMin = b.vMin;
+            f.scene.areaUMax = b.uMax;
+            f.scene.areaVMax = b.vMax;
             const float eyeX = eye == 0 ? -0.0315f : 0.0315f;
             for (const Direction& d : directions) {
-                SCOPED_TRACE(std::string(common ? "common" : "mono") + " eye " + std::to_string(eye) +
-                             " tan " + std::to_string(d.tanX) + "," + std::to_string(d.tanY));
+                SCOPED_TRACE(std::string(shown.label) + " eye " + std::to_string(eye) + " tan " +
+                             std::to_string(d.tanX) + "," + std::to_string(d.tanY));
                 const float distance = 0.7f;
                 float u = 0.0f;
                 float v = 0.0f;
                 TexelOf(f.scene, eye, eyeX + d.tanX * distance, 1.6f + d.tanY * distance, -distance, u, v);
+                // The compositor spreads the bounds over the eye's raw field.
                 const float l = raw[eye][0];
                 const float r = raw[eye][1];
                 const float down = raw[eye][2];
                 const float up = raw[eye][3];
-                EXPECT_NEAR(u, (uMin + (d.tanX - l) / (r - l) * (uMax - uMin)) * kWidth, 0.01f);
-                EXPECT_NEAR(v, (vMin + (up - d.tanY) / (up - down) * (vMax - vMin)) * kHeight, 0.01f);
+                EXPECT_NEAR(u, (b.uMin + (d.tanX - l) / (r - l) * (b.uMax - b.uMin)) * kWidth, 0.01f);
+                EXPECT_NEAR(v, (b.vMin + (up - d.tanY) / (up - down) * (b.vMax - b.vMin)) * kHeight, 0.01f);
             }
         }
     }

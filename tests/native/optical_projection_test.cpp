@@ -287,15 +287,20 @@ CameraBuffer OverflowingBuffer(bool rowVectors) {
 }
 
 TEST_F(OpticalProjectionTest, RejectedBuffersAreLeftUntouched) {
+    // `declined`: the buffer carried the render frustum, so the frame's picture is partly in the
+    // symmetric frustum; any other projection is another camera's and says nothing of it.
     struct Case {
         const char* name;
         std::function<void()> arrange;
         CameraBuffer buffer;
+        bool declined = false;
     };
     const std::vector<Case> cases = {
-        {"view-projection matches neither order", [] {}, MakeBuffer(true, kRenderTan, kRenderTan, 1.03f)},
+        {"view-projection matches neither order", [] {}, MakeBuffer(true, kRenderTan, kRenderTan, 1.03f),
+         true},
         {"another horizontal field of view", [] {}, MakeBuffer(true, 1.2f, kRenderTan)},
         {"another vertical field of view", [] {}, MakeBuffer(false, kRenderTan, 0.9f)},
+        {"another field of view, matching neither order", [] {}, MakeBuffer(true, 1.2f, kRenderTan, 1.03f)},
         {"stereo not active", [] { GetStereoState().stereoActive = false; }, MakeBuffer(true)},
         {"unvalidated build", [] { GetStereoState().cameraBuildSupported = false; }, MakeBuffer(true)},
         {"projection replaced in neither frame", [] { GetStereoState().projectionHookSeen.store(false); },
@@ -307,8 +312,8 @@ TEST_F(OpticalProjectionTest, RejectedBuffersAreLeftUntouched) {
              presenter.Disconnect(0);
          },
          MakeBuffer(true)},
-        {"eye projection would overflow (row vectors)", [] {}, OverflowingBuffer(true)},
-        {"eye projection would overflow (column vectors)", [] {}, OverflowingBuffer(false)},
+        {"eye projection would overflow (row vectors)", [] {}, OverflowingBuffer(true), true},
+        {"eye projection would overflow (column vectors)", [] {}, OverflowingBuffer(false), true},
         {"guard scale not finite",
          [] { GetStereoState().fovScale = std::numeric_limits<float>::quiet_NaN(); }, MakeBuffer(true)},
     };
@@ -321,6 +326,7 @@ TEST_F(OpticalProjectionTest, RejectedBuffersAreLeftUntouched) {
         EXPECT_FALSE(ApplyOpticalProjection(buffer.bytes));
         EXPECT_EQ(0, std::memcmp(c.buffer.bytes, buffer.bytes, kCameraBufferSize));
         EXPECT_FALSE(GetStereoState().opticalProjectionApplied.load());
+        EXPECT_EQ(GetStereoState().opticalProjectionDeclined.load(), c.declined);
         EXPECT_TRUE(LogMessages().empty());
     }
     EXPECT_FALSE(ApplyOpticalProjection(nullptr));

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace corvane {
@@ -65,6 +66,38 @@ TEST_F(StereoStateTest, TakeFrameFlagsConsumesTheDetourFlags) {
     stereo.projectionHookSeen = true;
     stereo.settleFrames = 1;
     EXPECT_FALSE(stereo.TakeFrameFlags().pairValid);
+}
+
+// What the frame's picture was rendered with, from what the projection detour and the camera
+// buffer rewrite reported; the flags are consumed with it.
+TEST_F(StereoStateTest, TheFramesProjectionComesFromTheRewriteAndTheOverride) {
+    struct Case {
+        bool projectionSeen;
+        bool rewritten;
+        bool declined;
+        PictureProjection expected;
+    };
+    const Case cases[] = {
+        {false, false, false, PictureProjection::Game},
+        {true, false, false, PictureProjection::Common},
+        {true, true, false, PictureProjection::Eye},
+        // The game reused last frame's common projection and the buffer was rewritten.
+        {false, true, false, PictureProjection::Eye},
+        // Part of the picture kept the symmetric frustum.
+        {true, true, true, PictureProjection::Common},
+        {false, true, true, PictureProjection::Common},
+        {true, false, true, PictureProjection::Common},
+    };
+    StereoState& stereo = GetStereoState();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.projectionSeen) + std::to_string(c.rewritten) +
+                     std::to_string(c.declined));
+        stereo.projectionHookSeen = c.projectionSeen;
+        stereo.opticalProjectionApplied = c.rewritten;
+        stereo.opticalProjectionDeclined = c.declined;
+        EXPECT_EQ(stereo.TakeFrameFlags().projection, c.expected);
+        EXPECT_EQ(stereo.TakeFrameFlags().projection, PictureProjection::Game) << "consumed";
+    }
 }
 
 TEST_F(StereoStateTest, EngagesAfterEightSettledFramesThenAlternatesFromTheFirstEye) {

@@ -11,13 +11,16 @@ namespace corvane {
 namespace {
 
 constexpr int64_t kMs = 1'000'000;
+constexpr PictureProjection kEye = PictureProjection::Eye;
+constexpr PictureProjection kCommon = PictureProjection::Common;
+constexpr PictureProjection kGame = PictureProjection::Game;
 
 struct FrameStep {
     uint32_t eye;
     bool pairValid;
     int64_t atMs;
     uint64_t poseEpoch; // 0: no render pose for this picture
-    bool commonProjection;
+    PictureProjection projection;
     // Expected: the copies ("E0" eye texture 0, "S1" staging texture 1 ...), the outcome
     // ("-", "published", "incoherent", "over-age") and the epochs the eye textures then carry.
     const char* copies;
@@ -49,7 +52,7 @@ void RunFrames(const Mode& mode, const std::vector<FrameStep>& steps) {
         EyeFrame frame;
         frame.eye = step.eye;
         frame.pairValid = step.pairValid;
-        frame.commonProjection = step.commonProjection;
+        frame.source = PictureSource{step.projection, step.eye};
         frame.stagedAer = mode.stagedAer;
         frame.maxPairIntervalMs = mode.maxPairIntervalMs;
         frame.nowNs = step.atMs * kMs;
@@ -75,60 +78,100 @@ void RunFrames(const Mode& mode, const std::vector<FrameStep>& steps) {
 TEST(EyePairingTest, StagedPairsPublishTogetherAndIncoherentOnesAreDropped) {
     RunFrames(Mode{true, 50}, {
                                   // A fresh start shows the first picture in both eyes at once.
-                                  {0, true, 0, 5, true, "S0 E0 E1", "-", 5, 5},
-                                  {1, true, 16, 5, true, "S1", "published", 5, 5},
+                                  {0, true, 0, 5, kEye, "S0 E0 E1", "-", 5, 5},
+                                  {1, true, 16, 5, kEye, "S1", "published", 5, 5},
                                   // A reset between the eyes: epochs 7 and 8 never pair.
-                                  {0, true, 33, 7, true, "S0", "-", 5, 5},
-                                  {1, true, 50, 8, true, "S1", "incoherent", 5, 5},
+                                  {0, true, 33, 7, kEye, "S0", "-", 5, 5},
+                                  {1, true, 50, 8, kEye, "S1", "incoherent", 5, 5},
                                   // Same epoch, but one picture lacks a render pose.
-                                  {0, true, 66, 9, true, "S0", "-", 5, 5},
-                                  {1, true, 83, 0, true, "S1", "incoherent", 5, 5},
+                                  {0, true, 66, 9, kEye, "S0", "-", 5, 5},
+                                  {1, true, 83, 0, kEye, "S1", "incoherent", 5, 5},
                                   // Projection changed between the eyes.
-                                  {0, true, 100, 9, true, "S0", "-", 5, 5},
-                                  {1, true, 116, 9, false, "S1", "incoherent", 5, 5},
+                                  {0, true, 100, 9, kEye, "S0", "-", 5, 5},
+                                  {1, true, 116, 9, kGame, "S1", "incoherent", 5, 5},
                                   // The same eye twice: the second picture replaces the first.
-                                  {0, true, 133, 10, true, "S0", "-", 5, 5},
-                                  {0, true, 150, 11, true, "S0", "-", 5, 5},
-                                  {1, true, 166, 11, true, "S1", "published", 11, 11},
+                                  {0, true, 133, 10, kEye, "S0", "-", 5, 5},
+                                  {0, true, 150, 11, kEye, "S0", "-", 5, 5},
+                                  {1, true, 166, 11, kEye, "S1", "published", 11, 11},
                               });
 }
 
 TEST(EyePairingTest, ALateSecondEyeIsShownMonoAndStartsNoPair) {
     RunFrames(Mode{true, 50}, {
-                                  {1, true, 0, 3, true, "S1 E0 E1", "-", 3, 3},
+                                  {1, true, 0, 3, kEye, "S1 E0 E1", "-", 3, 3},
                                   // 60 ms after the right eye: too old to pair with.
-                                  {0, true, 60, 3, true, "E0 E1", "over-age", 3, 3},
+                                  {0, true, 60, 3, kEye, "E0 E1", "over-age", 3, 3},
                                   // Nothing is staged any more, so this one starts a new pair.
-                                  {1, true, 200, 3, true, "S1", "-", 3, 3},
-                                  {0, true, 250, 3, true, "S0", "published", 3, 3},
+                                  {1, true, 200, 3, kEye, "S1", "-", 3, 3},
+                                  {0, true, 250, 3, kEye, "S0", "published", 3, 3},
                               });
 }
 
 TEST(EyePairingTest, WithoutAnAgeLimitAnyLatePairCompletes) {
     RunFrames(Mode{true, 0}, {
-                                 {0, true, 0, 4, true, "S0 E0 E1", "-", 4, 4},
-                                 {1, true, 10'000, 4, true, "S1", "published", 4, 4},
+                                 {0, true, 0, 4, kEye, "S0 E0 E1", "-", 4, 4},
+                                 {1, true, 10'000, 4, kEye, "S1", "published", 4, 4},
                              });
 }
 
 TEST(EyePairingTest, MonoFramesFillBothEyesAndBreakUpAStagedPair) {
     RunFrames(Mode{true, 50}, {
-                                  {0, false, 0, 2, false, "E0 E1", "-", 2, 2},
-                                  {0, true, 16, 2, true, "S0", "-", 2, 2},
-                                  {1, false, 33, 0, false, "E0 E1", "-", 0, 0},
+                                  {0, false, 0, 2, kGame, "E0 E1", "-", 2, 2},
+                                  {0, true, 16, 2, kEye, "S0", "-", 2, 2},
+                                  {1, false, 33, 0, kGame, "E0 E1", "-", 0, 0},
                                   // The left half was thrown away by the mono frame.
-                                  {1, true, 50, 2, true, "S1", "-", 0, 0},
+                                  {1, true, 50, 2, kEye, "S1", "-", 0, 0},
                                   // An eye number beyond the right eye is treated as mono.
-                                  {2, true, 66, 2, true, "E0 E1", "-", 2, 2},
+                                  {2, true, 66, 2, kEye, "E0 E1", "-", 2, 2},
                               });
 }
 
 TEST(EyePairingTest, DirectAerUpdatesOneEyeAfterFillingBoth) {
     RunFrames(Mode{false, 50}, {
-                                   {1, true, 0, 6, true, "E1 E0", "-", 6, 6},
-                                   {0, true, 16, 7, true, "E0", "-", 7, 6},
-                                   {1, true, 33, 8, true, "E1", "-", 7, 8},
+                                   {1, true, 0, 6, kEye, "E1 E0", "-", 6, 6},
+                                   {0, true, 16, 7, kEye, "E0", "-", 7, 6},
+                                   {1, true, 33, 8, kEye, "E1", "-", 7, 8},
                                });
+}
+
+// Each texture keeps the projection of the picture it holds: in direct alternate-eye rendering
+// a mono frame's picture stays in the eye the next stereo frame does not update, and a
+// published pair carries each half's own.
+TEST(EyePairingTest, EachTextureRemembersTheProjectionOfItsOwnPicture) {
+    struct Step {
+        uint32_t eye;
+        bool pairValid;
+        PictureProjection projection;
+        PictureSource left;
+        PictureSource right;
+    };
+    const auto run = [](bool stagedAer, std::initializer_list<Step> steps) {
+        EyeTextureState state;
+        int64_t now = 0;
+        for (const Step& step : steps) {
+            EyeFrame frame;
+            frame.eye = step.eye;
+            frame.pairValid = step.pairValid;
+            frame.source = PictureSource{step.projection, step.eye};
+            frame.stagedAer = stagedAer;
+            frame.nowNs = now += 16 * kMs;
+            RecordEyeCopies(state, PlanEyeCopies(state, frame), frame, nullptr);
+            (void)CompletePair(state, frame);
+            EXPECT_EQ(state.eyeSource[0], step.left) << "frame at " << now / kMs << " ms";
+            EXPECT_EQ(state.eyeSource[1], step.right) << "frame at " << now / kMs << " ms";
+        }
+    };
+    run(false, {
+                   {1, false, kCommon, {kCommon, 1}, {kCommon, 1}},
+                   {0, true, kEye, {kEye, 0}, {kCommon, 1}},
+                   {1, true, kEye, {kEye, 0}, {kEye, 1}},
+                   {0, false, kGame, {kGame, 0}, {kGame, 0}},
+               });
+    run(true, {
+                  {0, false, kEye, {kEye, 0}, {kEye, 0}},
+                  {0, true, kEye, {kEye, 0}, {kEye, 0}},
+                  {1, true, kEye, {kEye, 0}, {kEye, 1}},
+              });
 }
 
 TEST(EyePairingTest, FailedCopiesLeaveTheStateButADropStands) {

@@ -168,7 +168,7 @@ TEST_F(VrFrameTest, EveryLiveStereoValueReachesTheBoundsOfItsEye) {
         EyeBoundsInput input;
         input.eye = eye;
         input.convergence = -0.08f - -0.095f;
-        input.commonProjection = true;
+        input.source = PictureSource{PictureProjection::Common, 0};
         input.commonTanX = 1.39f;
         input.commonTanY = 1.47f;
         input.raw = raw[eye];

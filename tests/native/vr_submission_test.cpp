@@ -10,6 +10,7 @@
 #include <cmath>
 #include <memory>
 #include <numbers>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,13 +27,16 @@ protected:
         fake::PlaceHeadset({0.0f, 1.6f, 0.0f}, Quaternion{});
     }
 
-    bool Frame(uint32_t eye, bool pairValid, float convergence = -0.095f, float rightRoll = 0.0f) {
+    // A pair-valid frame is rendered in its eye's own frustum unless `projection` says otherwise.
+    bool Frame(uint32_t eye, bool pairValid, float convergence = -0.095f, float rightRoll = 0.0f,
+               std::optional<PictureProjection> projection = std::nullopt) {
         ++fake::EyeTargets().picture;
         int swapChain = 0;
         FrameRequest request;
         request.eye = eye;
         request.pairValid = pairValid;
-        request.commonProjection = pairValid;
+        request.projection =
+            projection.value_or(pairValid ? PictureProjection::Eye : PictureProjection::Game);
         request.requestedConvergence = convergence;
         request.picture.rightRollDegrees = rightRoll;
         return presenter->RenderFrame(reinterpret_cast<IDXGISwapChain*>(&swapChain), request);
@@ -140,21 +144,55 @@ TEST_F(VrSubmissionTest, HandsAreDrawnWhereAndFromWhereEachEyeIsShown) {
     GetSettings().SpacewarpCompatibleAER = false; // each eye's picture is submitted as it is copied
     fake::FakeEyeTargets& targets = fake::EyeTargets();
 
-    // A mono picture is a flat image: its hands go into the part with the headset's aspect, seen
-    // from the headset's pose of the frame, as the compositor takes a texture without a pose.
-    ASSERT_TRUE(Frame(0, false)) << presenter->LastError();
-    ASSERT_EQ(targets.hands.size(), 2u);
-    for (const fake::RecordedHands& hands : targets.hands) {
-        SCOPED_TRACE("mono eye " + std::to_string(hands.eye));
-        ExpectSameArea(hands.scene, presenter->aspectCrop.u.lo, presenter->aspectCrop.v.lo,
-                       presenter->aspectCrop.u.hi, presenter->aspectCrop.v.hi);
-        EXPECT_GT(presenter->aspectCrop.u.lo, 0.0f) << "the check can tell the crop from the whole texture";
-        EXPECT_FALSE(hands.scene.hasSubmittedHeadPose);
+    // Mono pictures go into both eyes: the hands fill the bounds each eye shows its texture in,
+    // seen from the headset's pose of the frame, as the compositor takes a texture without a
+    // pose. A flat picture is shown scaled by the picture parameters; a picture in the left
+    // eye's frustum is cut for the right eye.
+    struct Mono {
+        const char* label;
+        PictureProjection projection;
+        float leftScale;
+        VRTextureBounds_t expected[2];
+    };
+    const Mono monos[] = {
+        {"flat, scaled",
+         PictureProjection::Game,
+         1.3f,
+         {{0.25f, 0.25f, 0.75f, 0.75f}, {0.25f, 0.25f, 0.75f, 0.75f}}},
+        {"left eye's frustum",
+         PictureProjection::Eye,
+         0.65f,
+         {{0.0f, 0.0f, 1.0f, 1.0f}, {0.053030f, 0.0f, 1.0f, 1.0f}}},
+    };
+    for (const Mono& mono : monos) {
+        SCOPED_TRACE(mono.label);
+        targets.hands.clear();
+        vr.submissions.clear();
+        int swapChain = 0;
+        FrameRequest request;
+        request.eye = 0;
+        request.projection = mono.projection;
+        request.picture.leftScale = request.picture.rightScale = mono.leftScale;
+        ASSERT_TRUE(presenter->RenderFrame(reinterpret_cast<IDXGISwapChain*>(&swapChain), request))
+            << presenter->LastError();
+        ASSERT_EQ(targets.hands.size(), 2u);
+        ASSERT_EQ(vr.submissions.size(), 2u);
+        for (const fake::RecordedHands& hands : targets.hands) {
+            SCOPED_TRACE("mono eye " + std::to_string(hands.eye));
+            const VRTextureBounds_t& shown = vr.submissions[hands.eye].bounds;
+            const VRTextureBounds_t& expected = mono.expected[hands.eye];
+            EXPECT_NEAR(shown.uMin, expected.uMin, 1e-5f);
+            EXPECT_NEAR(shown.vMin, expected.vMin, 1e-5f);
+            EXPECT_NEAR(shown.uMax, expected.uMax, 1e-5f);
+            EXPECT_NEAR(shown.vMax, expected.vMax, 1e-5f);
+            ExpectSameArea(hands.scene, shown.uMin, shown.vMin, shown.uMax, shown.vMax);
+            EXPECT_FALSE(hands.scene.hasSubmittedHeadPose);
+        }
+        EXPECT_EQ(targets.hands[0].eye, 0u);
+        EXPECT_EQ(targets.hands[1].eye, 1u);
     }
-    EXPECT_EQ(targets.hands[0].eye, 0u);
-    EXPECT_EQ(targets.hands[1].eye, 1u);
 
-    // Common projection, a convergence and a right roll: each eye's hands fill exactly the bounds
+    // Each eye's own projection, a convergence and a right roll: each eye's hands fill exactly the bounds
     // that eye is submitted with and are seen from exactly the pose it is submitted with.
     for (uint32_t eye : {1u, 0u}) {
         SCOPED_TRACE("eye " + std::to_string(eye));
@@ -170,7 +208,6 @@ TEST_F(VrSubmissionTest, HandsAreDrawnWhereAndFromWhereEachEyeIsShown) {
         const fake::FakeSubmission& shown = vr.submissions[eye];
         ExpectSameArea(hands.scene, shown.bounds.uMin, shown.bounds.vMin, shown.bounds.uMax,
                        shown.bounds.vMax);
-        EXPECT_NE(shown.bounds.uMin, presenter->aspectCrop.u.lo);
         ASSERT_EQ(shown.flags & Submit_TextureWithPose, static_cast<EVRSubmitFlags>(Submit_TextureWithPose));
         ASSERT_TRUE(hands.scene.hasSubmittedHeadPose);
         ExpectSamePose(hands.scene.submittedHeadPose, shown.pose);
@@ -244,6 +281,7 @@ TEST_F(VrSubmissionTest, AChangeOfTheProjectionModeAloneIsLogged) {
     ASSERT_TRUE(Frame(0, false));
     ASSERT_TRUE(Frame(0, true));
     ASSERT_TRUE(Frame(1, true));
+    ASSERT_TRUE(Frame(1, true, -0.095f, 0.0f, PictureProjection::Common));
     ASSERT_TRUE(Frame(0, false));
     std::vector<std::string> modes;
     for (const std::string& line : fake::LogLines()) {
@@ -253,7 +291,9 @@ TEST_F(VrSubmissionTest, AChangeOfTheProjectionModeAloneIsLogged) {
             modes.push_back(message.substr(mode, message.find(';', mode) - mode));
         }
     }
-    EXPECT_EQ(modes, (std::vector<std::string>{"projection=legacy", "projection=OpenVR common",
+    // Direct alternate-eye rendering updates one texture a frame, so the eyes can differ.
+    EXPECT_EQ(modes, (std::vector<std::string>{"projection=legacy", "projection=OpenVR eye/legacy",
+                                               "projection=OpenVR eye", "projection=OpenVR eye/OpenVR common",
                                                "projection=legacy"}));
 }
 

@@ -43,7 +43,7 @@ struct Submission {
 struct FrameParams {
     uint32_t eye = 0;
     bool pairValid = false;
-    bool commonProjection = false;
+    PictureProjection projection = PictureProjection::Game;
     float convergence = -0.095f;
     PictureParams picture;
 };
@@ -58,9 +58,8 @@ protected:
     // The game draws a frame in one colour; the presenter submits it; the game presents.
     bool Present(const float (&colour)[4], const FrameParams& p = FrameParams{}) {
         Game().DrawFrame(colour);
-        const bool submitted =
-            presenter->RenderFrame(Game().SwapChain(), FrameRequest{p.eye, p.pairValid, p.commonProjection,
-                                                                    p.convergence, p.picture});
+        const bool submitted = presenter->RenderFrame(
+            Game().SwapChain(), FrameRequest{p.eye, p.pairValid, p.projection, p.convergence, p.picture});
         Game().Present();
         presenter->AfterPresent();
         return submitted;
@@ -70,7 +69,7 @@ protected:
         FrameParams p;
         p.eye = eye;
         p.pairValid = true;
-        p.commonProjection = true;
+        p.projection = PictureProjection::Eye;
         return Present(colour, p);
     }
 
@@ -211,7 +210,7 @@ TEST_F(EyeTargetsTest, AMonoFrameReachesBothEyeTexturesMadeLikeTheBackbuffer) {
 TEST_F(EyeTargetsTest, SubmittedBoundsFollowTheOpticsThePictureAndTheConvergence) {
     struct Case {
         const char* name;
-        bool commonProjection;
+        PictureProjection projection;
         float convergence;
         float leftScale;
         VRTextureBounds_t left;
@@ -219,19 +218,26 @@ TEST_F(EyeTargetsTest, SubmittedBoundsFollowTheOpticsThePictureAndTheConvergence
     };
     const Case cases[] = {
         {"common projection",
-         true,
+         PictureProjection::Common,
          -0.095f,
          0.65f,
          {0.023810f, 0.023809f, 0.928229f, 0.976191f},
          {0.071771f, 0.023809f, 0.976190f, 0.976191f}},
+        // The left eye's own picture, shown whole to the left eye and cut for the right one.
+        {"left eye's projection",
+         PictureProjection::Eye,
+         -0.095f,
+         0.65f,
+         {0.0f, 0.0f, 1.0f, 1.0f},
+         {0.053030f, 0.0f, 1.0f, 1.0f}},
         {"legacy, left scale 1.3",
-         false,
+         PictureProjection::Game,
          -0.095f,
          1.3f,
          {0.25f, 0.25f, 0.75f, 0.75f},
          {0.0f, 0.0f, 1.0f, 1.0f}},
         {"legacy, convergence 0.095",
-         false,
+         PictureProjection::Game,
          0.0f,
          0.65f,
          {0.19f, 0.0f, 1.0f, 1.0f},
@@ -242,7 +248,7 @@ TEST_F(EyeTargetsTest, SubmittedBoundsFollowTheOpticsThePictureAndTheConvergence
         presenter = std::make_unique<VrPresenter>();
         RunScenario("");
         FrameParams p;
-        p.commonProjection = c.commonProjection;
+        p.projection = c.projection;
         p.convergence = c.convergence;
         p.picture.leftScale = c.leftScale;
         ASSERT_TRUE(Present(kRed, p)) << presenter->LastError();
@@ -474,8 +480,8 @@ TEST_F(EyeTargetsTest, HandsAreDrawnInsideTheGamePictureOnly) {
     constexpr uint32_t kWidth = 512;
     constexpr uint32_t kHeight = 288;
     // The controllers in front, far enough apart that a hand drawn over the whole texture would
-    // land outside the game picture; the runtime keeps a picture of the second frame as the
-    // headset shows it.
+    // land outside the part the headset shows when the picture is shown larger; the runtime
+    // keeps a picture of the second frame as the headset shows it.
     RunScenario("controller 1 key 1 -0.3 1.55 -0.3 0 0 0\ncontroller 2 key 1 0.3 1.55 -0.3 0 0 0\n"
                 "capture 2\n");
     game = std::make_unique<GameSwapChain>();
@@ -487,23 +493,30 @@ TEST_F(EyeTargetsTest, HandsAreDrawnInsideTheGamePictureOnly) {
     EXPECT_TRUE(Holds(1, kBlack));
 
     GetSettings().VisibleHands = true;
-    ASSERT_TRUE(Present(kBlack)) << presenter->LastError();
-    const float cropLo = presenter->aspectCrop.u.lo * kWidth;
-    const float cropHi = presenter->aspectCrop.u.hi * kWidth;
+    FrameParams larger;
+    larger.picture.leftScale = larger.picture.rightScale = 1.3f;
+    ASSERT_TRUE(Present(kBlack, larger)) << presenter->LastError();
+    const std::vector<Submission> submissions = Submissions();
+    ASSERT_EQ(submissions.size(), 4u);
     for (int eye = 0; eye < 2; ++eye) {
         SCOPED_TRACE("eye " + std::to_string(eye));
+        // The flat picture shown larger: the middle half of the texture in each direction.
+        const float* shown = submissions[2 + eye].bounds;
+        ASSERT_NEAR(shown[0], 0.25f, 1e-6f);
+        ASSERT_NEAR(shown[3], 0.75f, 1e-6f);
         const std::vector<uint32_t> texels = Texels(presenter->eyeTexture[eye]);
         ASSERT_EQ(texels.size(), size_t{kWidth} * kHeight);
         size_t handTexels = 0;
-        size_t outsideTheCrop = 0;
+        size_t outsideTheBounds = 0;
         size_t notSkin = 0;
         for (size_t i = 0; i < texels.size(); ++i) {
             if (texels[i] == PackColour(kBlack)) {
                 continue;
             }
             ++handTexels;
-            const float x = static_cast<float>(i % kWidth) + 0.5f;
-            outsideTheCrop += x < cropLo || x > cropHi ? 1 : 0;
+            const float u = (static_cast<float>(i % kWidth) + 0.5f) / kWidth;
+            const float v = (static_cast<float>(i / kWidth) + 0.5f) / kHeight;
+            outsideTheBounds += u < shown[0] || v < shown[1] || u > shown[2] || v > shown[3] ? 1 : 0;
             // Skin: red above green above blue.
             const uint32_t red = texels[i] & 0xFF;
             const uint32_t green = (texels[i] >> 8) & 0xFF;
@@ -511,7 +524,7 @@ TEST_F(EyeTargetsTest, HandsAreDrawnInsideTheGamePictureOnly) {
             notSkin += red > green && green > blue ? 0 : 1;
         }
         EXPECT_GT(handTexels, 100u);
-        EXPECT_EQ(outsideTheCrop, 0u);
+        EXPECT_EQ(outsideTheBounds, 0u);
         EXPECT_EQ(notSkin, 0u);
     }
     EXPECT_NE(GetFileAttributesW(Beside(L"captures\\frame_000002_headset.png").c_str()),
@@ -610,11 +623,9 @@ TEST_F(EyeTargetsTest, HandsLandWhereTheirDirectionIsShownInEachEye) {
     constexpr uint32_t kHeight = 288;
     const float kRaw[2][4] = {{-1.39f, 1.25f, -1.47f, 1.47f}, {-1.25f, 1.39f, -1.47f, 1.47f}};
     const float kEyeX[2] = {-0.0315f, 0.0315f};
-    // 512 x 288 has the aspect of 1920 x 1080; the runtime's target is 2016 x 2240.
-    const float kAspectCrop[4] = {0.246875f, 0.0f, 0.753125f, 1.0f};
     struct Case {
         const char* name;
-        bool common;
+        bool stereo; // the game's picture in the left eye's own frustum, else a flat mono picture
         float hand[3];
         bool renderPose; // a render pose other than the headset's, turned and moved
         float rightRoll; // degrees
@@ -640,8 +651,8 @@ TEST_F(EyeTargetsTest, HandsLandWhereTheirDirectionIsShownInEachEye) {
         game = std::make_unique<GameSwapChain>();
         ASSERT_TRUE(game->Create(kWidth, kHeight)) << game->failure;
         FrameParams p;
-        p.pairValid = c.common;
-        p.commonProjection = c.common;
+        p.pairValid = c.stereo;
+        p.projection = c.stereo ? PictureProjection::Eye : PictureProjection::Game;
         p.picture.rightRollDegrees = c.rightRoll;
         if (c.renderPose) {
             ASSERT_TRUE(Connect());
@@ -667,7 +678,8 @@ TEST_F(EyeTargetsTest, HandsLandWhereTheirDirectionIsShownInEachEye) {
             optics.headPose = c.renderPose ? submitted.pose : PoseAt(0.0f, 1.6f, 0.0f);
             optics.eyeX = kEyeX[eye];
             std::memcpy(optics.raw, kRaw[eye], sizeof optics.raw);
-            std::memcpy(optics.shown, c.common ? submitted.bounds : kAspectCrop, sizeof optics.shown);
+            // Whatever the picture, the compositor spreads the submitted bounds over the eye's field.
+            std::memcpy(optics.shown, submitted.bounds, sizeof optics.shown);
             const TexelBox expected =
                 ExpectedHandBox(PoseAt(c.hand[0], c.hand[1], c.hand[2]), optics, kWidth, kHeight);
 
@@ -700,7 +712,8 @@ TEST_F(EyeTargetsTest, TargetsMadeAgainAfterAReconnectOrANewBackbufferStartEmpty
         EXPECT_EQ(state.eyePose[eye].referenceEpoch, 0u) << eye;
         EXPECT_FALSE(state.staged[eye]) << eye;
     }
-    EXPECT_FALSE(state.eyeTexturesCommonProjection);
+    EXPECT_EQ(state.eyeSource[0], PictureSource{});
+    EXPECT_EQ(state.eyeSource[1], PictureSource{});
 
     // The next connection's first frame fills both new textures, not only its own eye's.
     AdvanceSeconds(10);

@@ -89,7 +89,7 @@ void VrPresenter::ReleaseEyeTargets() {
     device = nullptr;
     backbufferDescCache = BackbufferDesc{};
     aspectCrop = AspectCrop{};
-    eyeTextures.eyeTexturesCommonProjection = false;
+    eyeTextures.eyeSource[0] = eyeTextures.eyeSource[1] = PictureSource{};
     ClearStagedPair(eyeTextures);
     g_targets.contents.clear();
 }

@@ -1,0 +1,284 @@
+// One world point followed from the game's camera buffer to the direction the player sees it
+// in: the buffer as the game uploads it with the common render frustum, rewritten for the eye
+// being rendered, copied into that eye's texture by a frame of the frame driver, submitted
+// with its bounds, and spread by the compositor over the eye's raw field. The displayed
+// direction must be the point's true direction from the eye, or the world fuses at the wrong
+// depth.
+#include "stereo/optical_projection.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+namespace corvane {
+namespace {
+
+using testing_support::ResetProcessState;
+using Mat = std::array<std::array<float, 4>, 4>; // [row][column]
+using Vec = std::array<float, 3>;
+
+constexpr float kNear = 0.1f;
+constexpr float kFar = 400.0f;
+// The stand-in headset (the fake runtime's default optics).
+constexpr float kRaw[2][4] = {{-1.39f, 1.25f, -1.47f, 1.47f}, {-1.25f, 1.39f, -1.47f, 1.47f}};
+// The render frustum the projection override makes the game build from common tangents
+// 1.39 / 1.47 with the 1.05 guard band.
+constexpr float kRenderTanX = 1.39f * 1.05f;
+constexpr float kRenderTanY = 1.47f * 1.05f;
+
+Mat Product(const Mat& a, const Mat& b) {
+    Mat c{};
+    for (int i = 0; i < 4; ++i) {
+        for (int j = 0; j < 4; ++j) {
+            double sum = 0.0;
+            for (int k = 0; k < 4; ++k) {
+                sum += double{a[i][k]} * double{b[k][j]};
+            }
+            c[i][j] = static_cast<float>(sum);
+        }
+    }
+    return c;
+}
+
+Mat Transposed(const Mat& m) {
+    Mat t{};
+    for (int i = 0; i < 4; ++i) {
+        for (int j = 0; j < 4; ++j) {
+            t[i][j] = m[j][i];
+        }
+    }
+    return t;
+}
+
+// A right-handed look-at view for row vectors (p x V), eye at `eye` looking along `forward`.
+Mat RowLookAt(const Vec& eye, const Vec& forward) {
+    const float fl = std::sqrt(forward[0] * forward[0] + forward[1] * forward[1] + forward[2] * forward[2]);
+    const Vec z = {-forward[0] / fl, -forward[1] / fl, -forward[2] / fl}; // the view looks down -z
+    // x = up x z with up = (0, 1, 0), y = z x x.
+    Vec x = {z[2], 0.0f, -z[0]};
+    const float xl = std::sqrt(x[0] * x[0] + x[2] * x[2]);
+    x = {x[0] / xl, 0.0f, x[2] / xl};
+    const Vec y = {z[1] * x[2] - z[2] * x[1], z[2] * x[0] - z[0] * x[2], z[0] * x[1] - z[1] * x[0]};
+    const auto dot = [&](const Vec& a) { return a[0] * eye[0] + a[1] * eye[1] + a[2] * eye[2]; };
+    return Mat{{{x[0], y[0], z[0], 0.0f},
+                {x[1], y[1], z[1], 0.0f},
+                {x[2], y[2], z[2], 0.0f},
+                {-dot(x), -dot(y), -dot(z), 1.0f}}};
+}
+
+// The symmetric right-handed Direct3D perspective the game builds, for row vectors.
+Mat RowPerspective(float tanX, float tanY) {
+    const float range = kFar / (kNear - kFar);
+    return Mat{{{1.0f / tanX, 0.0f, 0.0f, 0.0f},
+                {0.0f, 1.0f / tanY, 0.0f, 0.0f},
+                {0.0f, 0.0f, range, -1.0f},
+                {0.0f, 0.0f, kNear * range, 0.0f}}};
+}
+
+// The mathematical matrix is the transpose of the 16 floats as they lie in the buffer.
+void Store(unsigned char* bytes, size_t offset, const Mat& m) {
+    float stored[16];
+    for (int k = 0; k < 16; ++k) {
+        stored[k] = m[k % 4][k / 4];
+    }
+    std::memcpy(bytes + offset, stored, sizeof stored);
+}
+
+Mat Load(const unsigned char* bytes, size_t offset) {
+    float stored[16];
+    std::memcpy(stored, bytes + offset, sizeof stored);
+    Mat m{};
+    for (int k = 0; k < 16; ++k) {
+        m[k % 4][k / 4] = stored[k];
+    }
+    return m;
+}
+
+std::array<float, 4> Transform(const Mat& m, const Vec& p, bool rowVectors) {
+    const std::array<float, 4> h = {p[0], p[1], p[2], 1.0f};
+    std::array<float, 4> out{};
+    for (int j = 0; j < 4; ++j) {
+        double sum = 0.0;
+        for (int k = 0; k < 4; ++k) {
+            sum += rowVectors ? double{h[k]} * m[k][j] : double{m[j][k]} * h[k];
+        }
+        out[j] = static_cast<float>(sum);
+    }
+    return out;
+}
+
+struct Direction {
+    float x = 0.0f; // tangent to the right
+    float y = 0.0f; // tangent up
+};
+
+class PlayerViewTest : public testing_support::ProcessStateTest {
+protected:
+    void SetUp() override {
+        ProcessStateTest::SetUp();
+        // Direct alternate-eye rendering submits each eye's texture in the frame that fills it.
+        fake::SetIni(L"VR", L"SpacewarpCompatibleAER", L"0");
+        fake::PlaceHeadset({0.0f, 1.6f, 0.0f}, Quaternion{});
+    }
+
+    IDXGISwapChain* SwapChain() { return reinterpret_cast<IDXGISwapChain*>(&swapChainStandIn); }
+
+    // One frame of `eye` in which the game uploads its camera buffer (eye at `camera`, looking
+    // along `forward`) with the render frustum, and the detours report what they did. Returns
+    // the bounds the eye's texture was submitted with and leaves the uploaded bytes in `bytes`.
+    VRTextureBounds_t RenderEye(uint32_t eye, bool rowVectors, const Vec& camera, const Vec& forward,
+                                unsigned char (&bytes)[kCameraBufferSize], bool& rewritten) {
+        RunFrame(SwapChain()); // start-up and connection, as a mono frame
+        StereoState& stereo = GetStereoState();
+        stereo.cameraBuildSupported = true;
+        stereo.settleFrames = 0;
+        stereo.stereoActive = true;
+        stereo.projectionHookSeenInPair = true;
+        stereo.currentEye = eye;
+        stereo.projectionHookSeen = true;
+        stereo.eyeCameraApplied = true;
+
+        view = RowLookAt(camera, forward);
+        const Mat projection = RowPerspective(kRenderTanX, kRenderTanY);
+        std::memset(bytes, 0, sizeof bytes);
+        if (rowVectors) {
+            Store(bytes, kCameraViewOffset, view);
+            Store(bytes, kCameraProjectionOffset, projection);
+            Store(bytes, kCameraViewProjectionOffset, Product(view, projection));
+        } else {
+            Store(bytes, kCameraViewOffset, Transposed(view));
+            Store(bytes, kCameraProjectionOffset, Transposed(projection));
+            Store(bytes, kCameraViewProjectionOffset, Product(Transposed(projection), Transposed(view)));
+        }
+        rewritten = ApplyOpticalProjection(bytes);
+
+        fake::OpenVr().submissions.clear();
+        RunFrame(SwapChain());
+        const auto& submissions = fake::OpenVr().submissions;
+        if (submissions.size() != 2) {
+            ADD_FAILURE() << "no submission: " << VrPresenter::Instance().LastError();
+            return VRTextureBounds_t{};
+        }
+        return submissions[eye].bounds;
+    }
+
+    // Where the compositor shows `point`: through the uploaded view-projection to the texture,
+    // then from the submitted bounds onto the eye's raw field.
+    static Direction Displayed(uint32_t eye, bool rowVectors, const unsigned char* bytes,
+                               const VRTextureBounds_t& bounds, const Vec& point) {
+        const std::array<float, 4> clip =
+            Transform(Load(bytes, kCameraViewProjectionOffset), point, rowVectors);
+        const float u = (clip[0] / clip[3] + 1.0f) * 0.5f;
+        const float v = (1.0f - clip[1] / clip[3]) * 0.5f;
+        const float* raw = kRaw[eye];
+        return Direction{raw[0] + (u - bounds.uMin) / (bounds.uMax - bounds.uMin) * (raw[1] - raw[0]),
+                         raw[3] - (v - bounds.vMin) / (bounds.vMax - bounds.vMin) * (raw[3] - raw[2])};
+    }
+
+    // The point's direction from the eye the camera stands for.
+    Direction Truth(const Vec& point) const {
+        const std::array<float, 4> p = Transform(view, point, true);
+        return Direction{p[0] / -p[2], p[1] / -p[2]};
+    }
+
+    int swapChainStandIn = 0;
+    Mat view{};
+};
+
+// Points ahead, off to the sides, high and low, far and near; cameras level and turned.
+TEST_F(PlayerViewTest, EveryPointIsShownInItsTrueDirectionInBothEyes) {
+    const Vec points[] = {{0.0f, 1.6f, -100.0f}, {3.0f, 1.2f, -5.0f},   {-1.0f, 2.5f, -1.5f},
+                          {0.4f, 0.3f, -1.0f},   {-8.0f, 9.0f, -12.0f}, {1.1f, 1.6f, -0.8f}};
+    struct Camera {
+        Vec eye;
+        Vec forward;
+    };
+    const Camera cameras[] = {{{-0.03f, 1.6f, 0.0f}, {0.0f, 0.0f, -1.0f}},
+                              {{0.5f, 1.7f, 0.2f}, {0.3f, -0.2f, -1.0f}}};
+    for (bool rowVectors : {true, false}) {
+        for (uint32_t eye : {0u, 1u}) {
+            for (const Camera& camera : cameras) {
+                SCOPED_TRACE(std::string(rowVectors ? "row" : "column") + " vectors, eye " +
+                             std::to_string(eye));
+                ResetProcessState();
+                SetUp();
+                unsigned char bytes[kCameraBufferSize];
+                bool rewritten = false;
+                const VRTextureBounds_t bounds =
+                    RenderEye(eye, rowVectors, camera.eye, camera.forward, bytes, rewritten);
+                ASSERT_TRUE(rewritten);
+                for (const Vec& point : points) {
+                    const Direction truth = Truth(point);
+                    const Direction shown = Displayed(eye, rowVectors, bytes, bounds, point);
+                    EXPECT_NEAR(shown.x, truth.x, 2e-4f) << point[0] << "," << point[1] << "," << point[2];
+                    EXPECT_NEAR(shown.y, truth.y, 2e-4f) << point[0] << "," << point[1] << "," << point[2];
+                }
+            }
+        }
+    }
+}
+
+// A camera buffer the rewrite declines (stereo not yet active) keeps the symmetric frustum; the
+// texture is then cut out of it, and the point is still where it really is.
+TEST_F(PlayerViewTest, APictureLeftInTheCommonFrustumIsCutOutOfIt) {
+    for (uint32_t eye : {0u, 1u}) {
+        SCOPED_TRACE(eye);
+        ResetProcessState();
+        SetUp();
+        RunFrame(SwapChain());
+        StereoState& stereo = GetStereoState();
+        stereo.cameraBuildSupported = true;
+        stereo.currentEye = eye;
+        stereo.projectionHookSeen = true; // the override ran; without stereo, no rewrite
+        unsigned char bytes[kCameraBufferSize] = {};
+        view = RowLookAt({0.0f, 1.6f, 0.0f}, {0.2f, 0.1f, -1.0f});
+        Store(bytes, kCameraViewOffset, view);
+        Store(bytes, kCameraProjectionOffset, RowPerspective(kRenderTanX, kRenderTanY));
+        Store(bytes, kCameraViewProjectionOffset, Product(view, RowPerspective(kRenderTanX, kRenderTanY)));
+        ASSERT_FALSE(ApplyOpticalProjection(bytes));
+        fake::OpenVr().submissions.clear();
+        RunFrame(SwapChain());
+        ASSERT_EQ(fake::OpenVr().submissions.size(), 2u);
+        // A mono frame: both eyes show this one picture, each point in the same direction.
+        for (uint32_t shownEye : {0u, 1u}) {
+            const VRTextureBounds_t bounds = fake::OpenVr().submissions[shownEye].bounds;
+            for (const Vec& point :
+                 {Vec{0.0f, 1.6f, -50.0f}, Vec{-2.0f, 0.5f, -3.0f}, Vec{1.0f, 2.0f, -2.0f}}) {
+                const Direction truth = Truth(point);
+                const Direction shown = Displayed(shownEye, true, bytes, bounds, point);
+                EXPECT_NEAR(shown.x, truth.x, 2e-4f);
+                EXPECT_NEAR(shown.y, truth.y, 2e-4f);
+            }
+        }
+    }
+}
+
+// The live picture parameters still move the picture on top: a convergence of 0.02 beyond the
+// default moves the left eye's window 0.02 to the right and narrows it to 0.96 of the texture
+// (it cannot leave it), the right eye's likewise to the left. Straight ahead is then shown at
+// -1.39 + (1.39 / 2.64 - 0.04) / 0.96 x 2.64 = -0.052083 in the left eye and at
+// -1.25 + (1.25 / 2.64) / 0.96 x 2.64 = +0.052083 in the right.
+TEST_F(PlayerViewTest, TheConvergenceMovesBothEyesApartOnTopOfTheTrueDirection) {
+    const float expected[2] = {-0.052083f, 0.052083f};
+    for (uint32_t eye : {0u, 1u}) {
+        SCOPED_TRACE(eye);
+        ResetProcessState();
+        SetUp();
+        fake::SetIni(L"VR", L"ConvergenceOffset", L"-0.075");
+        unsigned char bytes[kCameraBufferSize];
+        bool rewritten = false;
+        const VRTextureBounds_t bounds =
+            RenderEye(eye, true, {0.0f, 1.6f, 0.0f}, {0.0f, 0.0f, -1.0f}, bytes, rewritten);
+        ASSERT_TRUE(rewritten);
+        const Direction ahead = Displayed(eye, true, bytes, bounds, {0.0f, 1.6f, -1000.0f});
+        EXPECT_NEAR(ahead.x, expected[eye], 1e-4f);
+        EXPECT_NEAR(ahead.y, 0.0f, 1e-4f);
+    }
+}
+
+} // namespace
+} // namespace corvane
