@@ -102,9 +102,9 @@ struct VrPresenter {
 
     // The served swap chain is gone (the game is tearing down or re-creating its device):
     // everything made on the game's device is released so nothing of ours keeps that device
-    // alive. Any game thread. Never waits: while a frame holds presenterMutex it does nothing,
-    // and that frame's targets are remade (the old ones released) on the next device.
-    void OnServedSwapChainReleased();
+    // alive. Any game thread. Never waits: while a frame holds presenterMutex, that frame
+    // releases them as it lets the lock go.
+    void OnServedSwapChainReleased() noexcept;
 
     // Caller holds presenterMutex. True when system and compositor are both set on return.
     [[nodiscard]] bool EnsureConnected();
@@ -168,6 +168,7 @@ struct VrPresenter {
     void RestoreInitialState();
 
     std::mutex presenterMutex;
+    std::atomic<bool> releaseTargetsRequested{false};
     std::mutex headPoseMutex;
     std::mutex renderPoseMutex;
     std::atomic<uint64_t> trackingEpoch{1};
@@ -256,6 +257,11 @@ struct VrPresenter {
     std::string lastErrorText;
 
 private:
+    [[nodiscard]] bool RenderFrameLocked(IDXGISwapChain* swapChain, const FrameRequest& request);
+    // Run by every thread right after it let presenterMutex go: a release asked for while the
+    // lock was held is carried out by whoever can take the lock without waiting, so it is never
+    // lost and no game thread ever waits for it.
+    void ReleaseTargetsIfRequested() noexcept;
     void* GetClientInterface(const char* version, void*& cached);
     void InitializeClient(EVRInitError& error);
     bool ReadOptics();

@@ -223,13 +223,22 @@ bool VrPresenter::UpdateEyeTextures(const GameFrameSource& frame, uint32_t eye, 
 }
 
 bool VrPresenter::RenderFrame(IDXGISwapChain* swapChain, const FrameRequest& request) {
-    const uint32_t eye = request.eye;
-    const bool pairValid = request.pairValid;
-    const float requestedConvergence = request.requestedConvergence;
     if (swapChain == nullptr || !GetSettings().Enabled) {
         return false;
     }
-    std::lock_guard<std::mutex> lock(presenterMutex);
+    bool submitted = false;
+    {
+        std::lock_guard<std::mutex> lock(presenterMutex);
+        submitted = RenderFrameLocked(swapChain, request);
+    }
+    ReleaseTargetsIfRequested();
+    return submitted;
+}
+
+bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameRequest& request) {
+    const uint32_t eye = request.eye;
+    const bool pairValid = request.pairValid;
+    const float requestedConvergence = request.requestedConvergence;
     submittedThisFrame = false;
     if (!EnsureConnected()) {
         return false;
@@ -318,17 +327,32 @@ bool VrPresenter::RenderFrame(IDXGISwapChain* swapChain, const FrameRequest& req
 }
 
 void VrPresenter::AfterPresent() {
-    std::lock_guard<std::mutex> lock(presenterMutex);
-    if (compositor != nullptr && submittedThisFrame) {
-        OpenVrPostPresentHandoff(compositor);
+    {
+        std::lock_guard<std::mutex> lock(presenterMutex);
+        if (compositor != nullptr && submittedThisFrame) {
+            OpenVrPostPresentHandoff(compositor);
+        }
+        submittedThisFrame = false;
     }
-    submittedThisFrame = false;
+    ReleaseTargetsIfRequested();
 }
 
-void VrPresenter::OnServedSwapChainReleased() {
-    std::unique_lock<std::mutex> lock(presenterMutex, std::try_to_lock);
-    if (lock.owns_lock()) {
-        ReleaseEyeTargets();
+void VrPresenter::OnServedSwapChainReleased() noexcept {
+    releaseTargetsRequested.store(true);
+    ReleaseTargetsIfRequested();
+}
+
+void VrPresenter::ReleaseTargetsIfRequested() noexcept {
+    // The request is read again after each attempt: one made while this thread held the lock
+    // and was letting it go must still find a taker.
+    while (releaseTargetsRequested.load()) {
+        std::unique_lock<std::mutex> lock(presenterMutex, std::try_to_lock);
+        if (!lock.owns_lock()) {
+            return; // the holder runs this again once it has let go
+        }
+        if (releaseTargetsRequested.exchange(false)) {
+            ReleaseEyeTargets();
+        }
     }
 }
 

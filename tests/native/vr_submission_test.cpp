@@ -12,6 +12,7 @@
 #include <numbers>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace corvane {
@@ -295,6 +296,31 @@ TEST_F(VrSubmissionTest, AChangeOfTheProjectionModeAloneIsLogged) {
     EXPECT_EQ(modes, (std::vector<std::string>{"projection=legacy", "projection=OpenVR eye/legacy",
                                                "projection=OpenVR eye", "projection=OpenVR eye/OpenVR common",
                                                "projection=legacy"}));
+}
+
+// The served swap chain released on another thread while a frame holds the presenter's lock:
+// the releasing thread does not wait, and the frame lets go of the game's device as it ends.
+TEST_F(VrSubmissionTest, ASwapChainReleasedDuringAFrameIsLetGoByThatFrame) {
+    ASSERT_TRUE(Frame(0, false)) << presenter->LastError();
+    ASSERT_NE(presenter->device, nullptr);
+    bool releasedDuringTheFrame = true;
+    vr.duringWaitGetPoses = [&] {
+        std::thread([&] { presenter->OnServedSwapChainReleased(); }).join();
+        releasedDuringTheFrame = presenter->device == nullptr;
+    };
+    EXPECT_TRUE(Frame(1, false)) << presenter->LastError();
+    vr.duringWaitGetPoses = nullptr;
+    EXPECT_FALSE(releasedDuringTheFrame) << "the frame's own targets stay while it uses them";
+    EXPECT_EQ(presenter->device, nullptr) << "the frame released them as it ended";
+    EXPECT_FALSE(presenter->eyeTextures.eyeTextureValid[0]);
+    EXPECT_EQ(fake::EyeTargets().targetCreations, 1);
+
+    // Nothing is left asked for: the next frame makes its targets once and keeps them.
+    ASSERT_TRUE(Frame(0, false));
+    ASSERT_TRUE(Frame(1, false));
+    presenter->AfterPresent();
+    EXPECT_NE(presenter->device, nullptr);
+    EXPECT_EQ(fake::EyeTargets().targetCreations, 2);
 }
 
 TEST_F(VrSubmissionTest, AFailedCommandListRecordsNoPictureAndSubmitsNothing) {
