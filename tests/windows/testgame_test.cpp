@@ -4,9 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+// The GUIDs of the imaging component are defined here rather than taken from an import library.
+#include <initguid.h>
+#include <wincodec.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <initializer_list>
 #include <map>
 #include <string>
@@ -128,7 +133,94 @@ const char* const kTraceKeys[] = {
     "sim_hz",        "delta",          "limiter",      "request",     "camera_state", "camera_control",
     "control_block", "composite_kind", "player",       "body",        "xinput",       "stick",
     "ped_steps",     "alloc",          "alloc_blocks", "cleanups",    "fp_record",    "foreground",
-    "devices",       "present",        "ped_distance", "buttons",     "triggers"};
+    "devices",       "present",        "ped_distance", "buttons",     "triggers",     "marker_far",
+    "marker_near",   "marker_side"};
+
+// The markers' world centres as the trace writes them.
+constexpr char kMarkerFar[] = "-5.2500,6.0000,-97.0000";
+constexpr char kMarkerNear[] = "0.0000,1.4500,5.3750";
+constexpr char kMarkerSide[] = "5.2500,2.4000,-0.7500";
+
+struct Picture {
+    UINT width = 0;
+    UINT height = 0;
+    std::vector<uint8_t> rgba;
+};
+
+// Decodes one of the game's PNG dumps through the system's imaging component.
+Picture ReadPicture(const std::string& name) {
+    Picture picture;
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    IWICImagingFactory* factory = nullptr;
+    IWICBitmapDecoder* decoder = nullptr;
+    IWICBitmapFrameDecode* frame = nullptr;
+    IWICFormatConverter* converter = nullptr;
+    const std::wstring path = Folder() + Widen(name);
+    bool ok = SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                         IID_PPV_ARGS(&factory))) &&
+              SUCCEEDED(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
+                                                           WICDecodeMetadataCacheOnDemand, &decoder)) &&
+              SUCCEEDED(decoder->GetFrame(0, &frame)) &&
+              SUCCEEDED(factory->CreateFormatConverter(&converter)) &&
+              SUCCEEDED(converter->Initialize(frame, GUID_WICPixelFormat32bppRGBA, WICBitmapDitherTypeNone,
+                                              nullptr, 0, WICBitmapPaletteTypeCustom)) &&
+              SUCCEEDED(converter->GetSize(&picture.width, &picture.height));
+    if (ok) {
+        picture.rgba.resize(size_t(picture.width) * picture.height * 4);
+        ok = SUCCEEDED(converter->CopyPixels(nullptr, picture.width * 4,
+                                             static_cast<UINT>(picture.rgba.size()), picture.rgba.data()));
+    }
+    for (IUnknown* object : std::initializer_list<IUnknown*>{converter, frame, decoder, factory}) {
+        if (object != nullptr) {
+            object->Release();
+        }
+    }
+    if (SUCCEEDED(init)) {
+        CoUninitialize();
+    }
+    if (!ok) {
+        ADD_FAILURE() << "cannot decode " << name;
+        picture = {};
+    }
+    return picture;
+}
+
+// Where the texels of exactly one colour lie: their count, bounding box and centroid (pixel
+// centres at +0.5).
+struct ColourRegion {
+    size_t count = 0;
+    UINT left = 0, top = 0, right = 0, bottom = 0; // inclusive
+    double x = 0, y = 0;
+};
+
+ColourRegion FindColour(const Picture& picture, uint8_t r, uint8_t g, uint8_t b) {
+    ColourRegion region;
+    double sumX = 0, sumY = 0;
+    for (UINT y = 0; y < picture.height; ++y) {
+        for (UINT x = 0; x < picture.width; ++x) {
+            const uint8_t* texel = &picture.rgba[(size_t(y) * picture.width + x) * 4];
+            if (texel[0] != r || texel[1] != g || texel[2] != b) {
+                continue;
+            }
+            if (region.count == 0) {
+                region.left = region.right = x;
+                region.top = region.bottom = y;
+            }
+            region.left = std::min(region.left, x);
+            region.right = std::max(region.right, x);
+            region.top = std::min(region.top, y);
+            region.bottom = std::max(region.bottom, y);
+            sumX += x + 0.5;
+            sumY += y + 0.5;
+            ++region.count;
+        }
+    }
+    if (region.count > 0) {
+        region.x = sumX / double(region.count);
+        region.y = sumY / double(region.count);
+    }
+    return region;
+}
 
 TEST(TestGameSelfCheck, PassesOnTheBuiltImage) {
     const GameRun run = RunGame("--self-check");
@@ -180,6 +272,14 @@ TEST(TestGameRun, DefaultTimelineShowsTheScriptedScenesAt30Hz) {
         << run.output;
     const std::vector<TraceLine> trace = ReadTrace("default_trace.txt");
     ASSERT_EQ(200u, trace.size());
+    // The marker keys come last, after every older key, in this order.
+    const std::string text = ReadText("default_trace.txt");
+    const std::string first = text.substr(0, text.find('\n'));
+    const std::string tail = std::string(" marker_far=") + kMarkerFar + " marker_near=" + kMarkerNear +
+                             " marker_side=" + kMarkerSide;
+    ASSERT_GT(first.size(), tail.size());
+    EXPECT_EQ(tail, first.substr(first.size() - tail.size())) << first;
+    EXPECT_NE(std::string::npos, first.find(" triggers=0,0 marker_far=")) << first;
     uint64_t previousSteps = 0;
     double previousDistance = 0;
     for (size_t frame = 0; frame < trace.size(); ++frame) {
@@ -196,6 +296,10 @@ TEST(TestGameRun, DefaultTimelineShowsTheScriptedScenesAt30Hz) {
         EXPECT_EQ("ok", line.at("alloc"));
         EXPECT_EQ("3", line.at("alloc_blocks"));
         EXPECT_EQ("1", line.at("devices"));
+        // The markers stand still and are written on every line, menu frames included.
+        EXPECT_EQ(kMarkerFar, line.at("marker_far"));
+        EXPECT_EQ(kMarkerNear, line.at("marker_near"));
+        EXPECT_EQ(kMarkerSide, line.at("marker_side"));
         const std::string xinput = line.at("xinput");
         EXPECT_TRUE(xinput == "0" || xinput == "1167") << xinput; // Wine's XInput: a pad or none
 
@@ -314,6 +418,49 @@ TEST(TestGameRun, TimelineFileEventsReachTheGame) {
     EXPECT_EQ("0", t[24].at("control_block"));
     EXPECT_EQ("gameplay", t[26].at("phase"));
     EXPECT_EQ("0", t[26].at("camera_state"));
+}
+
+// The game's own first-person view at the spawn, without and with MSAA: each marker is one solid
+// rectangle of its exact colour (nothing else has it), centred where the camera's projection
+// puts the marker's centre. Centres and sizes in pixels of the 640 x 360 picture worked out by
+// hand from the eye (0, 1.7, 8) looking down -z, a 60-degree vertical field and aspect 16:9.
+TEST(TestGameRun, TimelineFileFirstPersonSpawnShowsEachMarkerInItsColour) {
+    WriteText("spawn_timeline.txt", "0 gameplay\n0 camera-state 17\n");
+    const struct {
+        const char* name;
+        uint8_t r, g, b;
+        double x, y, size;
+    } markers[] = {
+        {"far", 255, 0, 255, 304.41, 167.23, 15.59},
+        {"near", 0, 255, 255, 320.00, 209.69, 20.78},
+        {"side", 255, 255, 0, 507.06, 155.06, 24.94},
+    };
+    for (const char* msaa : {"1", "4"}) {
+        SCOPED_TRACE(std::string("msaa ") + msaa);
+        const std::string folder = std::string("spawn_msaa") + msaa;
+        CreateDirectoryW((Folder() + Widen(folder)).c_str(), nullptr);
+        const GameRun run = RunGame(std::string("--timeline spawn_timeline.txt --frames 3 --dump 2 --msaa ") +
+                                    msaa + " --trace " + folder + "/trace.txt --dump-folder " + folder);
+        ASSERT_EQ(0u, run.exitCode) << run.output;
+        const std::vector<TraceLine> trace = ReadTrace(folder + "/trace.txt");
+        ASSERT_EQ(3u, trace.size());
+        ASSERT_EQ("0.0000,1.7000,8.0000", trace[2].at("eye"));
+        ASSERT_EQ("0.0000,1.7000,-2.0000", trace[2].at("target"));
+        const Picture picture = ReadPicture(folder + "/frame_00002.png");
+        ASSERT_EQ(640u, picture.width);
+        ASSERT_EQ(360u, picture.height);
+        for (const auto& m : markers) {
+            SCOPED_TRACE(m.name);
+            const ColourRegion region = FindColour(picture, m.r, m.g, m.b);
+            ASSERT_GT(region.count, 0u);
+            const UINT width = region.right - region.left + 1, height = region.bottom - region.top + 1;
+            EXPECT_EQ(size_t(width) * height, region.count); // one solid rectangle, no stray texels
+            EXPECT_NEAR(m.size, width, 2.0);
+            EXPECT_NEAR(m.size, height, 2.0);
+            EXPECT_NEAR(m.x, region.x, 0.75);
+            EXPECT_NEAR(m.y, region.y, 0.75);
+        }
+    }
 }
 
 // The three camera-buffer upload paths draw the same picture; MSAA presents and resolves.

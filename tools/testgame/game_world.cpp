@@ -1,5 +1,6 @@
 #include "game_world.h"
 
+#include "markers.h"
 #include "routines.h"
 
 #include <windows.h>
@@ -211,7 +212,9 @@ bool GameWorld::AllocateFrame(FrameOutcome& outcome, SceneObject*& objects, HudR
 int GameWorld::BuildObjects(SceneObject* objects) const {
     int count = 0;
     objects[count++] = {{0, -0.05f, 0}, {80, 0.1f, 80}, {0.35f, 0.45f, 0.3f, 1}};
-    const float buildings[6][4] = {{-18, -20, 6, 9}, {0, -26, 8, 14}, {18, -20, 6, 7},
+    // x, z, width, height. The tallest stands right of the spawn's view ahead, which stays open
+    // to the far marker.
+    const float buildings[6][4] = {{-18, -20, 6, 9}, {9, -26, 8, 14}, {18, -20, 6, 7},
                                    {-22, 6, 5, 5},   {22, 4, 5, 11},  {0, 22, 10, 4}};
     for (const auto& b : buildings) {
         objects[count++] = {{b[0], b[3] / 2, b[1]}, {b[2], b[3], b[2]}, {0.6f, 0.55f, 0.5f, 1}};
@@ -329,6 +332,8 @@ FrameOutcome GameWorld::Step(const StickInput& input) {
         scene.eye = LastCamera().eye;
         scene.objects = objects;
         scene.objectCount = BuildObjects(objects);
+        scene.markers = kMarkers;
+        scene.markerCount = kMarkerCount;
     } else {
         const float menuColor[4] = {0.1f, 0.1f, 0.15f, 1.0f};
         std::memcpy(scene.clearColor, menuColor, sizeof(menuColor));

@@ -1,6 +1,7 @@
 // The stand-in game's entry: options, the window, the frame loop with its timeline, and the
 // per-frame trace. Everything runs on the main thread.
 #include "game_world.h"
+#include "markers.h"
 #include "options.h"
 #include "renderer_win32.h"
 #include "routines.h"
@@ -134,6 +135,11 @@ void WriteTraceLine(std::FILE* trace, const TraceInputs& in, size_t scratchSize)
         std::snprintf(sentProjection, sizeof(sentProjection), "sent_angle=%d sent_aspect=%.6f", out.sentAngle,
                       static_cast<double>(out.sentAspect));
     }
+    // The markers stand still, but each line carries them, so a test needs only its frame's line.
+    char markers[160] = "";
+    if (!FormatMarkerPositions(markers, sizeof(markers))) {
+        markers[0] = '\0'; // no half-written key
+    }
     char fallback[kFrameScratchSize];
     char* line = out.scratch != nullptr ? out.scratch : fallback;
     const size_t size = out.scratch != nullptr ? scratchSize : sizeof(fallback);
@@ -146,7 +152,7 @@ void WriteTraceLine(std::FILE* trace, const TraceInputs& in, size_t scratchSize)
         "delta=%.6f limiter=%u request=%u,%u,%u camera_state=%u camera_control=%u control_block=%u "
         "composite_kind=%u player=0x%llx body=%.2f,0x%02x xinput=%lu stick=%.3f,%.3f ped_steps=%u alloc=%s "
         "alloc_blocks=%llu cleanups=%u fp_record=%u,%u foreground=%d devices=%d present=0x%08lx "
-        "ped_distance=%.4f buttons=0x%04x triggers=%u,%u\n",
+        "ped_distance=%.4f buttons=0x%04x triggers=%u,%u%s\n",
         in.frame, PhaseName(out.phase), sentEye, sentTarget, sentProjection, eye, target,
         out.cameraCalled ? camera.flags : 0u, projectionText, out.simulationHz,
         static_cast<double>(out.delta), out.limiter, static_cast<unsigned>(request_byte_a),
@@ -162,7 +168,7 @@ void WriteTraceLine(std::FILE* trace, const TraceInputs& in, size_t scratchSize)
         static_cast<unsigned>(first_person_record[1]), in.foreground ? 1 : 0, in.devices,
         static_cast<unsigned long>(in.present), static_cast<double>(out.pedestrianDistance),
         static_cast<unsigned>(in.buttons), static_cast<unsigned>(in.leftTrigger),
-        static_cast<unsigned>(in.rightTrigger));
+        static_cast<unsigned>(in.rightTrigger), markers);
     std::fputs(line, trace);
 }
 

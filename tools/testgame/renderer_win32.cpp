@@ -70,6 +70,9 @@ float4 PsMain(VsOut input) : SV_Target {
     float fog = saturate((length(input.worldPosition - eyePosition.xyz) - parameters.y) / (parameters.z - parameters.y));
     return float4(lerp(color.rgb * light, fogColor.rgb, fog), 1.0);
 }
+// The markers: placed by the same view-projection as the scene, but neither lit nor fogged, so
+// each shows its colour exactly.
+float4 MarkerPsMain(VsOut input) : SV_Target { return float4(color.rgb, 1.0); }
 )";
 
 constexpr char kHudShader[] = R"(
@@ -182,12 +185,14 @@ TeardownReferences Renderer::Destroy() {
     Release(hudBuffer_);
     Release(objectBuffer_);
     Release(cameraBuffer_);
+    Release(squareVertices_);
     Release(cubeIndices_);
     Release(cubeVertices_);
     Release(hudLayout_);
     Release(hudPs_);
     Release(hudVs_);
     Release(sceneLayout_);
+    Release(markerPs_);
     Release(scenePs_);
     Release(sceneVs_);
     Release(hudBlend_);
@@ -253,9 +258,11 @@ bool Renderer::CreateHudVertexShader(const void* compiled, size_t compiledSize) 
 bool Renderer::CreateShaders(char* error, size_t errorSize) {
     ID3DBlob* vs = Compile(kSceneShader, sizeof(kSceneShader) - 1, "VsMain", "vs_5_0", error, errorSize);
     ID3DBlob* ps = Compile(kSceneShader, sizeof(kSceneShader) - 1, "PsMain", "ps_5_0", error, errorSize);
+    ID3DBlob* markerPs =
+        Compile(kSceneShader, sizeof(kSceneShader) - 1, "MarkerPsMain", "ps_5_0", error, errorSize);
     ID3DBlob* hudVs = Compile(kHudShader, sizeof(kHudShader) - 1, "VsMain", "vs_5_0", error, errorSize);
     ID3DBlob* hudPs = Compile(kHudShader, sizeof(kHudShader) - 1, "PsMain", "ps_5_0", error, errorSize);
-    bool ok = vs != nullptr && ps != nullptr && hudVs != nullptr && hudPs != nullptr;
+    bool ok = vs != nullptr && ps != nullptr && markerPs != nullptr && hudVs != nullptr && hudPs != nullptr;
     if (ok) {
         const D3D11_INPUT_ELEMENT_DESC scene[] = {
             {"POSITION", 0, DXGI_FORMAT_R32G32B32_FLOAT, 0, 0, D3D11_INPUT_PER_VERTEX_DATA, 0},
@@ -267,6 +274,8 @@ bool Renderer::CreateShaders(char* error, size_t errorSize) {
                                                    &sceneVs_)) &&
              SUCCEEDED(device_->CreatePixelShader(ps->GetBufferPointer(), ps->GetBufferSize(), nullptr,
                                                   &scenePs_)) &&
+             SUCCEEDED(device_->CreatePixelShader(markerPs->GetBufferPointer(), markerPs->GetBufferSize(),
+                                                  nullptr, &markerPs_)) &&
              SUCCEEDED(device_->CreateInputLayout(scene, 2, vs->GetBufferPointer(), vs->GetBufferSize(),
                                                   &sceneLayout_)) &&
              CreateHudVertexShader(hudVs->GetBufferPointer(), hudVs->GetBufferSize()) &&
@@ -280,6 +289,7 @@ bool Renderer::CreateShaders(char* error, size_t errorSize) {
     }
     Release(vs);
     Release(ps);
+    Release(markerPs);
     Release(hudVs);
     Release(hudPs);
     return ok;
@@ -310,6 +320,11 @@ bool Renderer::CreateBuffers() {
             indices[face * 6 + i] = static_cast<uint16_t>(base + quad[i]);
         }
     }
+    // A unit square for the markers as a triangle strip, facing +z like the cube's front face.
+    const Vertex square[4] = {{{-0.5f, -0.5f, 0}, {0, 0, 1}},
+                              {{-0.5f, 0.5f, 0}, {0, 0, 1}},
+                              {{0.5f, -0.5f, 0}, {0, 0, 1}},
+                              {{0.5f, 0.5f, 0}, {0, 0, 1}}};
     auto make = [&](UINT size, D3D11_USAGE usage, UINT bind, const void* data, ID3D11Buffer** out) {
         D3D11_BUFFER_DESC desc{};
         desc.ByteWidth = size;
@@ -324,6 +339,7 @@ bool Renderer::CreateBuffers() {
     return make(sizeof(vertices), D3D11_USAGE_IMMUTABLE, D3D11_BIND_VERTEX_BUFFER, vertices,
                 &cubeVertices_) &&
            make(sizeof(indices), D3D11_USAGE_IMMUTABLE, D3D11_BIND_INDEX_BUFFER, indices, &cubeIndices_) &&
+           make(sizeof(square), D3D11_USAGE_IMMUTABLE, D3D11_BIND_VERTEX_BUFFER, square, &squareVertices_) &&
            make(sizeof(CameraConstants), cameraUsage, D3D11_BIND_CONSTANT_BUFFER, nullptr, &cameraBuffer_) &&
            make(sizeof(ObjectConstants), D3D11_USAGE_DYNAMIC, D3D11_BIND_CONSTANT_BUFFER, nullptr,
                 &objectBuffer_) &&
@@ -427,23 +443,49 @@ void Renderer::DrawObjects(ID3D11DeviceContext* context, const FrameScene& scene
     context->PSSetConstantBuffers(0, 2, buffers);
     for (int i = 0; i < scene.objectCount; ++i) {
         const SceneObject& object = scene.objects[i];
-        ObjectConstants constants{};
-        constants.world = Identity();
-        constants.world.m[0][0] = object.scale.x;
-        constants.world.m[1][1] = object.scale.y;
-        constants.world.m[2][2] = object.scale.z;
-        constants.world.m[3][0] = object.position.x;
-        constants.world.m[3][1] = object.position.y;
-        constants.world.m[3][2] = object.position.z;
-        std::memcpy(constants.color, object.color, sizeof(constants.color));
-        D3D11_MAPPED_SUBRESOURCE mapped{};
-        if (FAILED(context->Map(objectBuffer_, 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped))) {
-            continue;
+        if (SetObjectConstants(context, object.position, object.scale, object.color)) {
+            context->DrawIndexed(36, 0, 0);
         }
-        std::memcpy(mapped.pData, &constants, sizeof(constants));
-        context->Unmap(objectBuffer_, 0);
-        context->DrawIndexed(36, 0, 0);
     }
+}
+
+// Runs right after DrawObjects on the same context and keeps its targets, depth test, layout,
+// vertex shader and constant buffers: only the shape and the pixel shader change.
+void Renderer::DrawMarkers(ID3D11DeviceContext* context, const FrameScene& scene) {
+    if (scene.markerCount <= 0) {
+        return;
+    }
+    context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLESTRIP);
+    const UINT stride = 24, offset = 0;
+    context->IASetVertexBuffers(0, 1, &squareVertices_, &stride, &offset);
+    context->PSSetShader(markerPs_, nullptr, 0);
+    for (int i = 0; i < scene.markerCount; ++i) {
+        const Marker& marker = scene.markers[i];
+        const float color[4] = {marker.color[0], marker.color[1], marker.color[2], 1.0f};
+        if (SetObjectConstants(context, marker.centre, {marker.size, marker.size, 1.0f}, color)) {
+            context->Draw(4, 0);
+        }
+    }
+}
+
+bool Renderer::SetObjectConstants(ID3D11DeviceContext* context, const Vec3& position, const Vec3& scale,
+                                  const float (&color)[4]) {
+    ObjectConstants constants{};
+    constants.world = Identity();
+    constants.world.m[0][0] = scale.x;
+    constants.world.m[1][1] = scale.y;
+    constants.world.m[2][2] = scale.z;
+    constants.world.m[3][0] = position.x;
+    constants.world.m[3][1] = position.y;
+    constants.world.m[3][2] = position.z;
+    std::memcpy(constants.color, color, sizeof(constants.color));
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    if (FAILED(context->Map(objectBuffer_, 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped))) {
+        return false;
+    }
+    std::memcpy(mapped.pData, &constants, sizeof(constants));
+    context->Unmap(objectBuffer_, 0);
+    return true;
 }
 
 void Renderer::DrawHud(const FrameScene& scene) {
@@ -510,6 +552,7 @@ HRESULT Renderer::RenderFrame(const FrameScene& scene, const char* dumpPath, boo
         UploadCamera(scene);
         if (options_.upload == CameraUpload::Deferred) {
             DrawObjects(deferred_, scene);
+            DrawMarkers(deferred_, scene);
             ID3D11CommandList* commands = nullptr;
             if (SUCCEEDED(deferred_->FinishCommandList(FALSE, &commands))) {
                 context_->ExecuteCommandList(commands, FALSE);
@@ -517,6 +560,7 @@ HRESULT Renderer::RenderFrame(const FrameScene& scene, const char* dumpPath, boo
             }
         } else {
             DrawObjects(context_, scene);
+            DrawMarkers(context_, scene);
         }
     }
     DrawHud(scene);

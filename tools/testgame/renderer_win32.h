@@ -3,6 +3,7 @@
 #pragma once
 
 #include "camera_math.h"
+#include "markers.h"
 
 #include <d3d11.h>
 #include <windows.h>
@@ -39,6 +40,9 @@ struct FrameScene {
     float time = 0;
     const SceneObject* objects = nullptr;
     int objectCount = 0;
+    // Flat squares drawn after the objects, through the same camera buffer, unlit and unfogged.
+    const Marker* markers = nullptr;
+    int markerCount = 0;
     const HudRect* hud = nullptr;
     int hudCount = 0;
     float clearColor[4] = {0.35f, 0.5f, 0.7f, 1.0f};
@@ -74,6 +78,9 @@ private:
     bool CreateTargets();
     void UploadCamera(const FrameScene& scene);
     void DrawObjects(ID3D11DeviceContext* context, const FrameScene& scene);
+    void DrawMarkers(ID3D11DeviceContext* context, const FrameScene& scene);
+    bool SetObjectConstants(ID3D11DeviceContext* context, const Vec3& position, const Vec3& scale,
+                            const float (&color)[4]);
     void DrawHud(const FrameScene& scene);
 
     RendererOptions options_;
@@ -93,13 +100,15 @@ private:
     ID3D11BlendState* hudBlend_ = nullptr;
     ID3D11VertexShader* sceneVs_ = nullptr;
     ID3D11PixelShader* scenePs_ = nullptr;
+    ID3D11PixelShader* markerPs_ = nullptr;
     ID3D11InputLayout* sceneLayout_ = nullptr;
     ID3D11VertexShader* hudVs_ = nullptr;
     ID3D11PixelShader* hudPs_ = nullptr;
     ID3D11InputLayout* hudLayout_ = nullptr;
     ID3D11Buffer* cubeVertices_ = nullptr;
     ID3D11Buffer* cubeIndices_ = nullptr;
-    ID3D11Buffer* cameraBuffer_ = nullptr; // 528 bytes
+    ID3D11Buffer* squareVertices_ = nullptr; // a unit square in the xy plane, facing +z
+    ID3D11Buffer* cameraBuffer_ = nullptr;   // 528 bytes
     ID3D11Buffer* objectBuffer_ = nullptr;
     ID3D11Buffer* hudBuffer_ = nullptr; // 128 bytes
     ID3D11Buffer* hudVertices_ = nullptr;
