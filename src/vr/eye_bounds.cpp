@@ -82,6 +82,15 @@ VRTextureBounds_t ComputeEyeBounds(const EyeBoundsInput& input) {
             }
             break;
         case PictureProjection::Game:
+            // The game's own picture has no frustum of ours. Laid over the one field that holds
+            // both eyes, it shows each texel in the same direction to both, as a flat picture
+            // far away; laid over each eye's own field it would make the eyes diverge.
+            if (std::isfinite(input.commonTanX) && std::isfinite(input.commonTanY)) {
+                (void)FieldInsideFrustum(
+                    input.raw,
+                    RawProjection{-input.commonTanX, input.commonTanX, -input.commonTanY, input.commonTanY},
+                    bounds);
+            }
             break;
         }
     }

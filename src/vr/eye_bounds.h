@@ -37,7 +37,7 @@ struct PictureParams {
 // submitted bounds over the eye's own field, so the bounds must cut exactly that field out of
 // the picture's frustum, or every direction in the eye is shown displaced and magnified.
 enum class PictureProjection : uint8_t {
-    Game,   // the game's own: shown whole, as a flat picture over the eye's field
+    Game,   // the game's own: a flat picture spread over the field that holds both eyes
     Common, // the symmetric frustum that holds both eyes (common tangents, guard band, FovScale)
     Eye,    // the asymmetric frustum of one eye, `renderedEye`: the camera buffer was rewritten
 };

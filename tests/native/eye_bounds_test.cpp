@@ -81,11 +81,15 @@ TEST(EyeBoundsTest, WorkedExamples) {
         // Up 1.0 and down 2.0 in the rendered frustum: the eye's upper edge (1.47) lies past it,
         // its lower edge (-1.47) at (1.0 + 1.47) / 3.0.
         {"another eye's taller frustum", tallRendered, {0.0f, 0.0f, 0.946970f, 0.823333f}},
-        {"legacy left scale 1.3", legacyScaled, {0.25f, 0.25f, 0.75f, 0.75f}},
-        {"legacy left convergence", legacyLeftConverged, {0.19f, 0.0f, 1.0f, 1.0f}},
-        {"legacy right convergence", legacyRightConverged, {0.0f, 0.0f, 0.81f, 1.0f}},
+        // The game's own picture lies over the field of both eyes, -1.39 to 1.39: the left eye
+        // shows its part up to (1.25 + 1.39) / 2.78, the right eye its part from 0.14 / 2.78.
+        {"legacy left", DefaultOptics(0, kGame), {0.0f, 0.0f, 0.949640f, 1.0f}},
+        {"legacy right", DefaultOptics(1, kGame), {0.050360f, 0.0f, 1.0f, 1.0f}},
+        {"legacy left scale 1.3", legacyScaled, {0.237410f, 0.25f, 0.712230f, 0.75f}},
+        {"legacy left convergence", legacyLeftConverged, {0.139640f, 0.0f, 1.0f, 1.0f}},
+        {"legacy right convergence", legacyRightConverged, {0.0f, 0.0f, 0.860360f, 1.0f}},
         {"fov scale 5", wideFov, {0.261905f, 0.261905f, 0.714115f, 0.738095f}},
-        {"NaN scale", nanScale, {0.0f, 0.0f, 1.0f, 1.0f}},
+        {"NaN scale", nanScale, {0.050360f, 0.0f, 1.0f, 1.0f}},
         {"degenerate common frustum", noCommonTan, {0.0f, 0.0f, 1.0f, 1.0f}},
     };
     for (const Case& c : cases) {

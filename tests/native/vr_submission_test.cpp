@@ -159,7 +159,7 @@ TEST_F(VrSubmissionTest, HandsAreDrawnWhereAndFromWhereEachEyeIsShown) {
         {"flat, scaled",
          PictureProjection::Game,
          1.3f,
-         {{0.25f, 0.25f, 0.75f, 0.75f}, {0.25f, 0.25f, 0.75f, 0.75f}}},
+         {{0.237410f, 0.25f, 0.712230f, 0.75f}, {0.287770f, 0.25f, 0.762590f, 0.75f}}},
         {"left eye's frustum",
          PictureProjection::Eye,
          0.65f,

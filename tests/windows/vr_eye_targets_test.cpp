@@ -182,12 +182,12 @@ TEST_F(EyeTargetsTest, AMonoFrameReachesBothEyeTexturesMadeLikeTheBackbuffer) {
 
     EXPECT_EQ(
         MessageCount("D3D source=64x36; aspect crop U=(0.246875, 0.753125) V=(0.000000, 1.000000); optical "
-                     "bounds L=(0.190000, 1.000000) R=(0.000000, 0.810000)"),
+                     "bounds L=(0.139640, 1.000000) R=(0.000000, 0.860360)"),
         1u);
     EXPECT_EQ(
         MessageCount("Stereo bounds: left scale/offsets 0.650/+0.000/+0.000, right scale/offsets/roll "
                      "0.650/+0.000/+0.000/+0.00, requested convergence -0.0950, applied 0.0000; "
-                     "projection=legacy; L=(0.000000, 0.000000, 1.000000, 1.000000) R=(0.000000, 0.000000, "
+                     "projection=legacy; L=(0.000000, 0.000000, 0.949640, 1.000000) R=(0.050360, 0.000000, "
                      "1.000000, 1.000000)"),
         1u);
     const std::vector<Submission> submissions = Submissions();
@@ -234,14 +234,14 @@ TEST_F(EyeTargetsTest, SubmittedBoundsFollowTheOpticsThePictureAndTheConvergence
          PictureProjection::Game,
          -0.095f,
          1.3f,
-         {0.25f, 0.25f, 0.75f, 0.75f},
-         {0.0f, 0.0f, 1.0f, 1.0f}},
+         {0.237410f, 0.25f, 0.712230f, 0.75f},
+         {0.050360f, 0.0f, 1.0f, 1.0f}},
         {"legacy, convergence 0.095",
          PictureProjection::Game,
          0.0f,
          0.65f,
-         {0.19f, 0.0f, 1.0f, 1.0f},
-         {0.0f, 0.0f, 0.81f, 1.0f}},
+         {0.139640f, 0.0f, 1.0f, 1.0f},
+         {0.0f, 0.0f, 0.860360f, 1.0f}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -502,7 +502,7 @@ TEST_F(EyeTargetsTest, HandsAreDrawnInsideTheGamePictureOnly) {
         SCOPED_TRACE("eye " + std::to_string(eye));
         // The flat picture shown larger: the middle half of the texture in each direction.
         const float* shown = submissions[2 + eye].bounds;
-        ASSERT_NEAR(shown[0], 0.25f, 1e-6f);
+        ASSERT_NEAR(shown[1], 0.25f, 1e-6f);
         ASSERT_NEAR(shown[3], 0.75f, 1e-6f);
         const std::vector<uint32_t> texels = Texels(presenter->eyeTexture[eye]);
         ASSERT_EQ(texels.size(), size_t{kWidth} * kHeight);
@@ -945,8 +945,9 @@ TEST_F(EyeTargetsTest, BadBackbuffersAndNonFiniteParametersAreRefusedOrMadeSafe)
     ASSERT_TRUE(Present(kRed, p)) << presenter->LastError();
     const std::vector<Submission> submissions = Submissions();
     ASSERT_EQ(submissions.size(), 2u);
-    ExpectBounds(submissions[0], kWholeTexture);
-    ExpectBounds(submissions[1], kWholeTexture);
+    // Non-finite parameters act as the defaults: the flat picture's parts each eye shows.
+    ExpectBounds(submissions[0], VRTextureBounds_t{0.0f, 0.0f, 0.949640f, 1.0f});
+    ExpectBounds(submissions[1], VRTextureBounds_t{0.050360f, 0.0f, 1.0f, 1.0f});
     EXPECT_EQ(MessagesStartingWith(
                   "Stereo bounds: left scale/offsets 0.650/+0.000/+0.000, right scale/offsets/roll "
                   "0.650/+0.000/+0.000/+0.00, requested convergence nan, applied 0.0000;"),
