@@ -1,6 +1,7 @@
 // The camera constant-buffer and HUD handlers on a real Direct3D 11 device with the tables
 // hooked: what reaches the GPU (read back through copies), what the game's own memory and
 // state look like afterwards, and the HUD draw override with its scissor rectangles.
+#include "allocation_counter.h"
 #include "d3d_test_device.h"
 #include "debug_output_capture.h"
 #include "hud_test_support.h"
@@ -519,6 +520,26 @@ TEST_F(HudTest, ANewMatrixInTheHudBufferMovesTheNextDraw) {
     immediate->UpdateSubresource(hudBuffer.Get(), 0, nullptr, wider.data(), 0, 0);
     BindHud(immediate.Get(), hudShader.Get(), kFullScreen);
     immediate->Draw(4, 0);
+    ExpectRedRectangle(Red(), 240, 135, 960, 945);
+}
+
+// Game threads draw the HUD every frame: neither a draw with built eye buffers nor one that
+// builds them after a new matrix allocates.
+TEST_F(HudTest, HudDrawsAllocateNothing) {
+    BindHud(immediate.Get(), hudShader.Get(), kFullScreen);
+    immediate->Draw(4, 0); // the first build says so in the log
+    ASSERT_TRUE(InspectHudCache().built[0]);
+    const auto wider = HudConstants(3840.0f);
+    const uint64_t before = AllocationCount();
+    for (int draw = 0; draw < 4; ++draw) {
+        immediate->Draw(4, 0);
+    }
+    immediate->UpdateSubresource(hudBuffer.Get(), 0, nullptr, wider.data(), 0, 0);
+    const float clear[4] = {0, 0, 0, 1};
+    immediate->ClearRenderTargetView(targetView.Get(), clear);
+    immediate->Draw(4, 0);
+    const uint64_t after = AllocationCount();
+    EXPECT_EQ(after, before);
     ExpectRedRectangle(Red(), 240, 135, 960, 945);
 }
 
