@@ -6,6 +6,7 @@
 #include "interception/device_hooks_win32.h"
 #include "platform/win32/com_ptr_win32.h"
 #include "stereo/camera_buffer_win32.h"
+#include "stereo/hud_shader_slots.h"
 #include "stereo/stereo_reads.h"
 
 #include <algorithm>
@@ -27,18 +28,28 @@ struct HudCacheEntry {
     ID3D11Buffer* eyeBuffers[2] = {};
     HudSafeFrame safeFrames[2];
     bool built = false;
+    // New with every key and every new contents: eye buffers built outside HudLock from a copy
+    // of the contents are stored only if the entry still has the version they were built from.
+    uint64_t version = 0;
 };
 
-// Everything under HudLock.
+constexpr size_t kEntryReferences = 3; // the key and two eye buffers
+
+// Everything under HudLock. No Direct3D call is made while it is held, apart from AddRef on a
+// buffer the cache holds a reference on (which only counts up): a release may destroy the
+// device, and creating a buffer waits for Direct3D's own lock, and a game thread must not wait
+// on HudLock for either.
 struct HudShared {
     std::mutex lock;
-    // Not references: a remembered shader must not keep the game's device alive once the game
-    // lets it go. Each carries a ShaderLifetime in its private data that empties its slot when
-    // Direct3D destroys it, so a slot never outlives its shader and a new device finds room.
-    ID3D11VertexShader* shaders[kHudShaderSlots] = {};
     HudCacheEntry cache[kHudCacheEntries];
     uint64_t evictCounter = 0;
+    uint64_t versions = 0;
 };
+
+// Not references: a remembered shader must not keep the game's device alive once the game
+// lets it go. Each carries a ShaderLifetime in its private data that empties its slot when
+// Direct3D destroys it, so a slot never outlives its shader and a new device finds room.
+HudShaderSlots g_hudShaders;
 
 // Every step on the shared records runs behind it: a lock that cannot be taken leaves the
 // records as they were and the game's call untouched.
@@ -49,15 +60,13 @@ HudShared& Hud() noexcept {
     return *shared;
 }
 
-// Lets VSSetShader skip HudLock until a HUD shader exists.
-std::atomic<uint32_t> g_rememberedShaders{0};
-
 // {6B1C4E52-9F0D-4A7B-8C3E-2D5A1F07B9C4}
 constexpr GUID kShaderLifetimeKey = {
     0x6b1c4e52, 0x9f0d, 0x4a7b, {0x8c, 0x3e, 0x2d, 0x5a, 0x1f, 0x07, 0xb9, 0xc4}};
 
 // Held only by the shader's private data: Direct3D releases it while destroying the shader,
-// before the shader's memory can be reused, and that forgets the shader.
+// before the shader's memory can be reused, and that forgets the shader. That release runs
+// under Direct3D's own lock, so forgetting takes no lock at all.
 // COM objects end through Release, never through a pointer to IUnknown.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
@@ -87,7 +96,7 @@ public:
     }
 
 private:
-    void Forget() noexcept;
+    void Forget() noexcept { static_cast<void>(g_hudShaders.Forget(shader_)); }
 
     ID3D11VertexShader* shader_;
     std::atomic<ULONG> references_{1};
@@ -109,48 +118,50 @@ HudThreadState& ThreadHud() noexcept {
     return state;
 }
 
-void ReleaseEyeBuffers(HudCacheEntry& entry) noexcept {
-    for (ID3D11Buffer*& buffer : entry.eyeBuffers) {
-        if (buffer != nullptr) {
-            buffer->Release();
+// Buffer references taken out of the cache under HudLock, released when this goes, after the
+// lock is let go: the last release of a buffer may destroy the device, and with it the shaders
+// still bound on it. Declare it before taking the lock.
+template <size_t Capacity> class ReleasedAfterUnlock {
+public:
+    ReleasedAfterUnlock() = default;
+    ReleasedAfterUnlock(const ReleasedAfterUnlock&) = delete;
+    ReleasedAfterUnlock& operator=(const ReleasedAfterUnlock&) = delete;
+    ~ReleasedAfterUnlock() {
+        for (size_t i = 0; i < count_; ++i) {
+            buffers_[i]->Release();
+        }
+    }
+
+    // Takes the reference `buffer` holds (if any) and clears it.
+    void Take(ID3D11Buffer*& buffer) noexcept {
+        if (buffer != nullptr && count_ < Capacity) {
+            buffers_[count_++] = buffer;
             buffer = nullptr;
         }
+    }
+
+private:
+    ID3D11Buffer* buffers_[Capacity] = {};
+    size_t count_ = 0;
+};
+
+template <size_t Capacity>
+void TakeEyeBuffers(HudCacheEntry& entry, ReleasedAfterUnlock<Capacity>& later) noexcept {
+    for (ID3D11Buffer*& buffer : entry.eyeBuffers) {
+        later.Take(buffer);
     }
     entry.built = false;
 }
 
-void ResetEntry(HudCacheEntry& entry) noexcept {
-    ReleaseEyeBuffers(entry);
-    if (entry.key != nullptr) {
-        entry.key->Release();
-    }
+template <size_t Capacity>
+void ResetEntry(HudCacheEntry& entry, ReleasedAfterUnlock<Capacity>& later) noexcept {
+    TakeEyeBuffers(entry, later);
+    later.Take(entry.key);
     entry = HudCacheEntry{};
 }
 
-void ShaderLifetime::Forget() noexcept {
-    CallAtBoundary(g_hudSharedSite, [this] {
-        HudShared& hud = Hud();
-        std::lock_guard<std::mutex> lock(hud.lock);
-        for (ID3D11VertexShader*& slot : hud.shaders) {
-            if (slot == shader_) {
-                slot = nullptr;
-                g_rememberedShaders.fetch_sub(1);
-            }
-        }
-    });
-}
-
 bool IsRememberedHudShader(ID3D11VertexShader* shader) noexcept {
-    if (shader == nullptr || g_rememberedShaders.load(std::memory_order_acquire) == 0) {
-        return false;
-    }
-    bool found = false;
-    CallAtBoundary(g_hudSharedSite, [&] {
-        HudShared& hud = Hud();
-        std::lock_guard<std::mutex> lock(hud.lock);
-        found = std::find(std::begin(hud.shaders), std::end(hud.shaders), shader) != std::end(hud.shaders);
-    });
-    return found;
+    return g_hudShaders.Contains(shader);
 }
 
 HudCacheEntry* FindEntry(HudShared& hud, const ID3D11Buffer* key) noexcept {
@@ -162,19 +173,17 @@ HudCacheEntry* FindEntry(HudShared& hud, const ID3D11Buffer* key) noexcept {
     return nullptr;
 }
 
-// Caller holds HudLock.
-bool BuildHudEyeBuffers(ID3D11Device* device, HudCacheEntry& entry, const HudSafeFrame (&frames)[2]) {
+// Creates the two eye buffers for `data` through the real CreateBuffer (so they are not
+// captured again). Runs without HudLock: the creation waits for Direct3D's own lock.
+bool BuildHudEyeBuffers(ID3D11Device* device, const float (&data)[kHudConstantFloats],
+                        const HudSafeFrame (&frames)[2], ID3D11Buffer* (&made)[2]) noexcept {
     const CreateBufferEntry create = RealCreateBuffer();
-    if (device == nullptr || create == nullptr || !entry.valid) {
+    if (device == nullptr || create == nullptr) {
         return false;
     }
-    if (entry.built && SameFloats(&entry.safeFrames[0].scaleX, &frames[0].scaleX, 8)) {
-        return true;
-    }
-    ID3D11Buffer* made[2] = {};
     for (uint32_t eye = 0; eye < 2; ++eye) {
         alignas(16) uint8_t bytes[kHudConstantBytes];
-        ReprojectHudConstants(reinterpret_cast<const uint8_t*>(entry.data), frames[eye], bytes);
+        ReprojectHudConstants(reinterpret_cast<const uint8_t*>(data), frames[eye], bytes);
         D3D11_BUFFER_DESC desc{};
         desc.ByteWidth = kHudConstantBytes;
         desc.Usage = D3D11_USAGE_IMMUTABLE;
@@ -182,27 +191,86 @@ bool BuildHudEyeBuffers(ID3D11Device* device, HudCacheEntry& entry, const HudSaf
         D3D11_SUBRESOURCE_DATA initial{};
         initial.pSysMem = bytes;
         if (FAILED(create(device, &desc, &initial, &made[eye])) || made[eye] == nullptr) {
-            for (ID3D11Buffer* buffer : made) {
+            for (ID3D11Buffer*& buffer : made) {
                 if (buffer != nullptr) {
                     buffer->Release();
+                    buffer = nullptr;
                 }
             }
             return false;
         }
     }
-    ReleaseEyeBuffers(entry);
-    for (uint32_t eye = 0; eye < 2; ++eye) {
-        entry.eyeBuffers[eye] = made[eye];
-        entry.safeFrames[eye] = frames[eye];
-    }
-    entry.built = true;
-    if (!g_perEyeFrameLogged.exchange(true)) {
-        LogMessage("Per-eye HUD safe-frame projection active: L scale/offset %.5f/%.5f, %.5f/%.5f; "
-                   "R scale/offset %.5f/%.5f, %.5f/%.5f",
-                   frames[0].scaleX, frames[0].offsetX, frames[0].scaleY, frames[0].offsetY, frames[1].scaleX,
-                   frames[1].offsetX, frames[1].scaleY, frames[1].offsetY);
-    }
     return true;
+}
+
+bool SameFrames(const HudSafeFrame (&a)[2], const HudSafeFrame (&b)[2]) noexcept {
+    return SameFloats(&a[0].scaleX, &b[0].scaleX, 8);
+}
+
+// The entry's eye buffer for `eye` with a reference for the caller, and its frame. Caller holds
+// HudLock; the entry holds a reference on the buffer, so AddRef only counts up.
+ID3D11Buffer* HandOutEyeBuffer(HudCacheEntry& entry, uint32_t eye, HudSafeFrame& frame) noexcept {
+    ID3D11Buffer* buffer = entry.eyeBuffers[eye];
+    if (buffer != nullptr) {
+        buffer->AddRef();
+        frame = entry.safeFrames[eye];
+    }
+    return buffer;
+}
+
+// What a draw found in the cache for its HUD buffer.
+struct HudLookUp {
+    ID3D11Buffer* eyeBuffer = nullptr; // built for these frames: with a reference for the caller
+    bool build = false;                // not built yet: the contents and version to build from
+    uint64_t version = 0;
+    alignas(16) float data[kHudConstantFloats] = {};
+};
+
+HudLookUp LookUpEyeBuffer(ID3D11Buffer* gameBuffer, const HudSafeFrame (&frames)[2], uint32_t eye,
+                          HudSafeFrame& frame) {
+    HudLookUp found;
+    HudShared& hud = Hud();
+    std::lock_guard<std::mutex> lock(hud.lock);
+    HudCacheEntry* entry = FindEntry(hud, gameBuffer);
+    if (entry == nullptr || !entry->valid) {
+        return found;
+    }
+    if (entry->built && SameFrames(entry->safeFrames, frames)) {
+        found.eyeBuffer = HandOutEyeBuffer(*entry, eye, frame);
+        return found;
+    }
+    found.build = true;
+    found.version = entry->version;
+    std::memcpy(found.data, entry->data, sizeof found.data);
+    return found;
+}
+
+// Stores the buffers built from version `version` of the entry, unless the entry has changed
+// since (their contents are stale then) or another draw stored its own meanwhile (that one is
+// handed out). The buffers stored are cleared from `made`; the rest are the caller's to release.
+// True when these buffers were stored.
+bool StoreEyeBuffers(ID3D11Buffer* gameBuffer, uint64_t version, const HudSafeFrame (&frames)[2],
+                     ID3D11Buffer* (&made)[2], uint32_t eye, HudSafeFrame& frame, ID3D11Buffer*& eyeBuffer) {
+    ReleasedAfterUnlock<2> replaced;
+    HudShared& hud = Hud();
+    std::lock_guard<std::mutex> lock(hud.lock);
+    HudCacheEntry* entry = FindEntry(hud, gameBuffer);
+    if (entry == nullptr || !entry->valid || entry->version != version) {
+        return false;
+    }
+    bool stored = false;
+    if (!entry->built || !SameFrames(entry->safeFrames, frames)) {
+        TakeEyeBuffers(*entry, replaced);
+        for (uint32_t i = 0; i < 2; ++i) {
+            entry->eyeBuffers[i] = made[i];
+            entry->safeFrames[i] = frames[i];
+            made[i] = nullptr;
+        }
+        entry->built = true;
+        stored = true;
+    }
+    eyeBuffer = HandOutEyeBuffer(*entry, eye, frame);
+    return stored;
 }
 
 } // namespace
@@ -235,25 +303,19 @@ void IdentifyHudShader(const void* bytecode, SIZE_T length, ID3D11VertexShader* 
         return;
     }
     CallAtBoundary(g_hudSharedSite, [&] {
-        HudShared& hud = Hud();
-        std::lock_guard<std::mutex> lock(hud.lock);
-        if (std::find(std::begin(hud.shaders), std::end(hud.shaders), shader) != std::end(hud.shaders)) {
+        if (g_hudShaders.Contains(shader) || g_hudShaders.Full()) {
             return;
         }
-        for (ID3D11VertexShader*& slot : hud.shaders) {
-            if (slot == nullptr) {
-                // A shader whose destruction we would not hear of is not remembered at all.
-                auto* lifetime = new ShaderLifetime(shader);
-                if (FAILED(shader->SetPrivateDataInterface(kShaderLifetimeKey, lifetime))) {
-                    delete lifetime; // never handed out; its Release would take HudLock again
-                    return;
-                }
-                lifetime->Release(); // the private data holds it from here
-                slot = shader;
-                g_rememberedShaders.fetch_add(1);
-                LogMessage("Identified Corvane Nuklear HUD vertex shader");
-                return;
-            }
+        // A shader whose destruction we would not hear of is not remembered at all, so the
+        // marker goes on first.
+        auto* lifetime = new ShaderLifetime(shader);
+        if (FAILED(shader->SetPrivateDataInterface(kShaderLifetimeKey, lifetime))) {
+            delete lifetime; // never handed out
+            return;
+        }
+        lifetime->Release(); // the private data holds it from here
+        if (g_hudShaders.Remember(shader)) {
+            LogMessage("Identified Corvane Nuklear HUD vertex shader");
         }
     });
 }
@@ -268,6 +330,7 @@ void CaptureHudProjection(ID3D11Resource* buffer, const uint8_t* data) noexcept 
     }
     float incoming[kHudConstantFloats];
     std::memcpy(incoming, data, kHudConstantBytes);
+    ReleasedAfterUnlock<kEntryReferences> later;
     CallAtBoundary(g_hudSharedSite, [&] {
         HudShared& hud = Hud();
         std::lock_guard<std::mutex> lock(hud.lock);
@@ -278,20 +341,25 @@ void CaptureHudProjection(ID3D11Resource* buffer, const uint8_t* data) noexcept 
         const HudCacheChoice choice = ChooseHudCacheEntry(keys, constantBuffer, hud.evictCounter);
         HudCacheEntry& entry = hud.cache[choice.index];
         if (choice.evict) {
-            ResetEntry(entry);
+            ResetEntry(entry, later);
         }
         if (entry.key == nullptr) {
-            constantBuffer->AddRef();
+            // The reference the size check took becomes the entry's.
             entry.key = constantBuffer;
+            constantBuffer = nullptr;
+            entry.version = ++hud.versions;
         }
         if (entry.valid && SameFloats(entry.data, incoming, kHudConstantFloats)) {
             return;
         }
         std::memcpy(entry.data, incoming, kHudConstantBytes);
         entry.valid = true;
-        ReleaseEyeBuffers(entry);
+        entry.version = ++hud.versions;
+        TakeEyeBuffers(entry, later);
     });
-    constantBuffer->Release();
+    if (constantBuffer != nullptr) {
+        constantBuffer->Release();
+    }
 }
 
 ID3D11Buffer* GetHudEyeBuffer(ID3D11DeviceContext* context, ID3D11Buffer* gameBuffer,
@@ -315,27 +383,43 @@ ID3D11Buffer* GetHudEyeBuffer(ID3D11DeviceContext* context, ID3D11Buffer* gameBu
     if (!device) {
         return nullptr;
     }
-    ID3D11Buffer* eyeBuffer = nullptr;
     const uint32_t eye = std::min(inputs.currentEye, 1u);
-    CallAtBoundary(g_hudSharedSite, [&] {
-        HudShared& hud = Hud();
-        std::lock_guard<std::mutex> lock(hud.lock);
-        HudCacheEntry* entry = FindEntry(hud, gameBuffer);
-        if (entry == nullptr || !BuildHudEyeBuffers(device.Get(), *entry, frames)) {
-            return;
+    ID3D11Buffer* eyeBuffer = nullptr;
+    // Built buffers are handed out under HudLock; new ones are built outside it and stored
+    // if the contents they came from are still the entry's. A game that writes the buffer on
+    // one thread while drawing it on another may need a second try.
+    for (int attempt = 0; attempt < 2 && eyeBuffer == nullptr; ++attempt) {
+        HudLookUp found;
+        CallAtBoundary(g_hudSharedSite, [&] { found = LookUpEyeBuffer(gameBuffer, frames, eye, frame); });
+        if (!found.build) {
+            return found.eyeBuffer;
         }
-        if (entry->eyeBuffers[eye] != nullptr) {
-            eyeBuffer = entry->eyeBuffers[eye];
-            eyeBuffer->AddRef();
-            frame = frames[eye];
+        ID3D11Buffer* made[2] = {};
+        if (!BuildHudEyeBuffers(device.Get(), found.data, frames, made)) {
+            return nullptr;
         }
-    });
+        bool stored = false;
+        CallAtBoundary(g_hudSharedSite, [&] {
+            stored = StoreEyeBuffers(gameBuffer, found.version, frames, made, eye, frame, eyeBuffer);
+        });
+        for (ID3D11Buffer* buffer : made) {
+            if (buffer != nullptr) {
+                buffer->Release();
+            }
+        }
+        if (stored && !g_perEyeFrameLogged.exchange(true)) {
+            LogMessage("Per-eye HUD safe-frame projection active: L scale/offset %.5f/%.5f, %.5f/%.5f; "
+                       "R scale/offset %.5f/%.5f, %.5f/%.5f",
+                       frames[0].scaleX, frames[0].offsetX, frames[0].scaleY, frames[0].offsetY,
+                       frames[1].scaleX, frames[1].offsetX, frames[1].scaleY, frames[1].offsetY);
+        }
+    }
     return eyeBuffer;
 }
 
 bool BeginHudDraw(ID3D11DeviceContext* context, HudDrawOverride& saved) noexcept {
     // No HUD shader known yet: no draw can be a HUD draw, and the thread state need not be read.
-    if (g_rememberedShaders.load(std::memory_order_relaxed) == 0) {
+    if (g_hudShaders.Empty()) {
         return false;
     }
     HudThreadState& thread = ThreadHud();
@@ -411,7 +495,7 @@ void STDMETHODCALLTYPE OnDraw(ID3D11DeviceContext* context, UINT vertexCount, UI
         return;
     }
     // Until a HUD shader is known no draw can be a HUD draw: skip the saved record entirely.
-    if (g_rememberedShaders.load(std::memory_order_relaxed) == 0) {
+    if (g_hudShaders.Empty()) {
         real(context, vertexCount, startVertex);
         return;
     }
@@ -430,7 +514,7 @@ void STDMETHODCALLTYPE OnDrawIndexed(ID3D11DeviceContext* context, UINT indexCou
         return;
     }
     // Until a HUD shader is known no draw can be a HUD draw: skip the saved record entirely.
-    if (g_rememberedShaders.load(std::memory_order_relaxed) == 0) {
+    if (g_hudShaders.Empty()) {
         real(context, indexCount, startIndex, baseVertex);
         return;
     }
@@ -472,11 +556,13 @@ void STDMETHODCALLTYPE OnRSSetScissorRects(ID3D11DeviceContext* context, UINT co
 }
 
 void ResetHudOverride() noexcept {
-    CallAtBoundary(g_hudSharedSite, [] {
+    // Often the device's last references: it goes when these are released, after the unlock.
+    ReleasedAfterUnlock<kHudCacheEntries * kEntryReferences> later;
+    CallAtBoundary(g_hudSharedSite, [&] {
         HudShared& hud = Hud();
         std::lock_guard<std::mutex> lock(hud.lock);
         for (HudCacheEntry& entry : hud.cache) {
-            ResetEntry(entry);
+            ResetEntry(entry, later);
         }
         hud.evictCounter = 0;
         g_perEyeFrameLogged.store(false);

@@ -2,7 +2,9 @@
 // constant buffers with their per-eye copies, and the context handlers that bind a per-eye
 // copy and remapped scissor rectangles for each HUD draw only. The device hooks call the
 // identification and capture on the creating thread; the handlers run on any context thread.
-// HudLock guards the shaders and the cache; nothing under it takes a presenter lock.
+// HudLock guards the cache only. Direct3D releases private data under its own lock, so the
+// remembered shaders are kept without any lock, and no Direct3D call that may wait or destroy
+// is made while HudLock is held. Nothing under it takes a presenter lock.
 #pragma once
 
 #include "stereo/hud_projection.h"

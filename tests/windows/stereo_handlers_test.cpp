@@ -1,8 +1,10 @@
 // The camera constant-buffer and HUD handlers on a real Direct3D 11 device with the tables
 // hooked: what reaches the GPU (read back through copies), what the game's own memory and
 // state look like afterwards, and the HUD draw override with its scissor rectangles.
+#include "allocation_counter.h"
 #include "d3d_test_device.h"
 #include "debug_output_capture.h"
+#include "hud_test_support.h"
 #include "core/settings.h"
 #include "interception/device_hooks_win32.h"
 #include "platform/win32/os_win32.h"
@@ -228,38 +230,6 @@ TEST_F(CameraBufferTest, BindingsAreObservedOncePerContextKindSlotAndSize) {
 }
 
 // ---- HUD ----
-
-constexpr char kHudShaderSource[] = R"(
-cbuffer HudConstants : register(b0) { row_major float4x4 projection; float4 unused[4]; };
-float4 HudVS(uint id : SV_VertexID) : SV_Position {
-    float2 pixel = float2(id & 1, (id >> 1) & 1) * float2(1920.0, 1080.0);
-    return mul(float4(pixel, 0, 1), projection);
-}
-float4 HudPS() : SV_Target { return float4(1, 0, 0, 1); }
-)";
-
-std::array<float, 32> HudConstants(float width = 1920.0f) {
-    std::array<float, 32> c{};
-    c[0] = 2.0f / width;    // m[0][0]
-    c[5] = -2.0f / 1080.0f; // m[1][1]
-    c[10] = -1.0f;
-    c[12] = -1.0f; // m[3][0]
-    c[13] = 1.0f;  // m[3][1]
-    c[15] = 1.0f;
-    for (int i = 16; i < 32; ++i) {
-        c[i] = static_cast<float>(i);
-    }
-    return c;
-}
-
-// The HUD shader's identity: length and container checksum, the rest of no interest.
-std::vector<uint8_t> HudIdentityBytes() {
-    std::vector<uint8_t> bytes(1072, 0);
-    const uint8_t header[20] = {'D',  'X',  'B',  'C',  0x15, 0x8C, 0x3A, 0xD2, 0xCD, 0xCA,
-                                0x1F, 0xC1, 0xD3, 0xE1, 0xCA, 0xD4, 0x67, 0x80, 0xA2, 0xE0};
-    std::memcpy(bytes.data(), header, sizeof header);
-    return bytes;
-}
 
 class HudTest : public HookedDeviceTest {
 protected:
@@ -519,6 +489,58 @@ TEST_F(HudTest, EachEyeGetsItsOwnBufferWithTheSafeFrameProjection) {
         ExpectGameStateBack(immediate.Get(), kFullScreen);
     }
     EXPECT_NE(eyeBuffers[0].Get(), eyeBuffers[1].Get());
+}
+
+// Eye buffers are built once per matrix and safe frame: later draws bind the same ones.
+TEST_F(HudTest, LaterDrawsBindTheEyeBuffersBuiltByTheFirst) {
+    BindHud(immediate.Get(), hudShader.Get(), kFullScreen);
+    for (uint32_t eye : {0u, 1u}) {
+        SCOPED_TRACE("eye " + std::to_string(eye));
+        GetStereoState().currentEye = eye;
+        HudDrawOverride firstDraw;
+        const Inside first = BoundInsideHudDraw(immediate.Get(), firstDraw);
+        EndHudDraw(immediate.Get(), firstDraw);
+        HudDrawOverride secondDraw;
+        const Inside second = BoundInsideHudDraw(immediate.Get(), secondDraw);
+        EndHudDraw(immediate.Get(), secondDraw);
+        ASSERT_TRUE(first.buffer);
+        EXPECT_EQ(second.buffer.Get(), first.buffer.Get());
+    }
+}
+
+// A game that changes resolution writes a new matrix into the same HUD buffer: the next draw
+// places the HUD by the new one. Twice the width: the quad covers the left half of the
+// screen, which the safe frame puts at 240..960.
+TEST_F(HudTest, ANewMatrixInTheHudBufferMovesTheNextDraw) {
+    BindHud(immediate.Get(), hudShader.Get(), kFullScreen);
+    immediate->Draw(4, 0);
+    ExpectRedRectangle(Red(), 240, 135, 1680, 945);
+
+    const auto wider = HudConstants(3840.0f);
+    immediate->UpdateSubresource(hudBuffer.Get(), 0, nullptr, wider.data(), 0, 0);
+    BindHud(immediate.Get(), hudShader.Get(), kFullScreen);
+    immediate->Draw(4, 0);
+    ExpectRedRectangle(Red(), 240, 135, 960, 945);
+}
+
+// Game threads draw the HUD every frame: neither a draw with built eye buffers nor one that
+// builds them after a new matrix allocates.
+TEST_F(HudTest, HudDrawsAllocateNothing) {
+    BindHud(immediate.Get(), hudShader.Get(), kFullScreen);
+    immediate->Draw(4, 0); // the first build says so in the log
+    ASSERT_TRUE(InspectHudCache().built[0]);
+    const auto wider = HudConstants(3840.0f);
+    const uint64_t before = AllocationCount();
+    for (int draw = 0; draw < 4; ++draw) {
+        immediate->Draw(4, 0);
+    }
+    immediate->UpdateSubresource(hudBuffer.Get(), 0, nullptr, wider.data(), 0, 0);
+    const float clear[4] = {0, 0, 0, 1};
+    immediate->ClearRenderTargetView(targetView.Get(), clear);
+    immediate->Draw(4, 0);
+    const uint64_t after = AllocationCount();
+    EXPECT_EQ(after, before);
+    ExpectRedRectangle(Red(), 240, 135, 960, 945);
 }
 
 TEST_F(HudTest, AHudScaleOfZeroIsUsedAsOneHundredth) {

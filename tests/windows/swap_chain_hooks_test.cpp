@@ -100,6 +100,18 @@ TEST(SwapChainHooks, ServeOneSwapChainChainWithEarlierHooksAndResetOnItsLastRele
     second.SwapChain()->Present(0, 0);
     EXPECT_EQ(Take(), (std::vector<std::string>{"present flags=0", "hud cleared"}));
 
+    // The last release of a swap chain that is not served (an overlay's) resets nothing.
+    {
+        vr_test::GameSwapChain overlay;
+        ASSERT_TRUE(overlay.Create(16, 16)) << overlay.failure;
+        ASSERT_TRUE(HookSwapChain(overlay.SwapChain()));
+        overlay.context->ClearState();
+        overlay.context->Flush();
+        overlay.swapChain.Reset();
+    }
+    EXPECT_EQ(Take(), std::vector<std::string>{});
+    EXPECT_EQ(TrackedSwapChain(), first.SwapChain());
+
     // Releasing a reference that is not the last one changes nothing.
     const ULONG held = first.SwapChain()->AddRef();
     EXPECT_EQ(first.SwapChain()->Release(), held - 1);
