@@ -11,6 +11,7 @@
 #include <stb/stb_image.h>
 
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -182,7 +183,7 @@ TEST_F(CaptureTest, CapturedFramesGetBothEyesAndTheHeadsetViewCroppedToTheBounds
     }
 
     EXPECT_EQ((std::set<std::wstring>{L"frame_000002_left.png", L"frame_000002_right.png",
-                                      L"frame_000002_headset.png"}),
+                                      L"frame_000002_headset.png", L"frame_000002_view.png"}),
               FilesIn(folder));
     EXPECT_EQ((std::vector<std::string>{"capture folder=" + std::string(folder.begin(), folder.end()),
                                         "capture frame=2 eye=0 file=frame_000002_left.png",
@@ -445,8 +446,11 @@ TEST_F(CaptureTest, UnreadableTexturesAreLoggedAndTheSubmitStillSucceeds) {
                   "capture frame=3 eye=both -> error bounds hold no texel",
               }),
               CaptureLines());
+    // The player's view needs a pair too, but not a texel inside the bounds: it samples wherever
+    // the bounds point.
+    EXPECT_TRUE(Logged("view frame=1 eye=both -> error no left eye captured in this frame"));
     EXPECT_EQ((std::set<std::wstring>{L"frame_000001_right.png", L"frame_000003_left.png",
-                                      L"frame_000003_right.png"}),
+                                      L"frame_000003_right.png", L"frame_000003_view.png"}),
               FilesIn(folder));
 }
 
@@ -470,7 +474,7 @@ TEST_F(CaptureTest, TheDefaultFolderIsBesideTheLogAndNothingIsCapturedUnasked) {
     EXPECT_EQ(0, Submit(1, texture.Get(), nullptr));
     EXPECT_TRUE(Logged("capture folder=" + std::string(folder.begin(), folder.end())));
     EXPECT_EQ((std::set<std::wstring>{L"frame_000001_left.png", L"frame_000001_right.png",
-                                      L"frame_000001_headset.png"}),
+                                      L"frame_000001_headset.png", L"frame_000001_view.png"}),
               FilesIn(folder));
 }
 
@@ -481,6 +485,181 @@ TEST_F(CaptureTest, BadCaptureLinesAreReported) {
     EXPECT_TRUE(Logged("scenario error line=3: missing folder"));
     EXPECT_TRUE(Logged("scenario error line=4: unexpected '6'"));
     EXPECT_TRUE(CaptureLines().empty()); // no valid capture line: no folder either
+}
+
+// The numbers that follow " KEY=" in a log line (fewer when the line has fewer).
+std::vector<double> NumbersAfter(const std::string& line, const std::string& key, size_t count) {
+    std::vector<double> numbers;
+    const size_t at = line.find(" " + key + "=");
+    if (at == std::string::npos) {
+        return numbers;
+    }
+    const char* next = line.c_str() + at + key.size() + 2;
+    while (numbers.size() < count) {
+        char* end = nullptr;
+        const double value = std::strtod(next, &end);
+        if (end == next) {
+            break;
+        }
+        numbers.push_back(value);
+        next = end;
+    }
+    return numbers;
+}
+
+void ExpectNumbers(const std::vector<double>& expected, const std::vector<double>& got,
+                   const std::string& line) {
+    ASSERT_EQ(expected.size(), got.size()) << line;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_NEAR(expected[i], got[i], 1e-5) << "number " << i << " of " << line;
+    }
+}
+
+class ViewCaptureTest : public CaptureTest {
+protected:
+    // 20 x 10 texels of `background` with `red` texels where `isRed` says.
+    ComPtr<ID3D11Texture2D> PatchTexture(Rgba background, const std::function<bool(UINT, UINT)>& isRed) {
+        return MakeTexture(DXGI_FORMAT_R8G8B8A8_UNORM, 20, 10, 4, [&](UINT x, UINT y, uint8_t* out) {
+            std::memcpy(out, isRed(x, y) ? kRed.data() : background.data(), 4);
+        });
+    }
+
+    int32_t SubmitWithPose(int32_t eye, ID3D11Texture2D* texture, const Bounds* bounds,
+                           const Matrix34& pose) {
+        TextureWithPose submitted{{texture, 0, 0}, pose};
+        return SlotOf<SubmitFn>(compositor, 6)(compositor, eye, &submitted, bounds, 0x08);
+    }
+
+    // The one log line that starts with `prefix`, or a failure and an empty line.
+    std::string LineStarting(const std::string& prefix) const {
+        std::vector<std::string> found;
+        for (const std::string& line : LogLines()) {
+            if (line.rfind(prefix, 0) == 0) {
+                found.push_back(line);
+            }
+        }
+        EXPECT_EQ(1u, found.size()) << "lines starting \"" << prefix << "\"";
+        return found.empty() ? std::string() : found.front();
+    }
+
+    static constexpr Rgba kRed{250, 30, 30, 255};
+};
+
+TEST_F(ViewCaptureTest, EachEyeIsShownOverItsFieldAndAColourIsFoundWhereThePlayerSeesIt) {
+    const std::wstring folder = BesideThisProgram(L"views\\");
+    ClearFolder(folder);
+    // Default optics: left -1.39 1.25 -1.47 1.47, right -1.25 1.39 -1.47 1.47. The head turns
+    // from yaw 0 at frame 1 to yaw 20 at frame 3.
+    RunScenario("capture 2..3\ncapture_folder views\nview_grid 10\n"
+                "find red 250 30 30 0\nfind near_red 220 60 10\nfind blue 0 0 255\n"
+                "head key 1 0 1.6 0 0 0 0\nhead key 3 0 1.6 0 20 0 0\nwait_error 108 3\n");
+    ASSERT_EQ(0, Connect());
+    // Left: red at columns 12-14 of rows 3-4 and at (15, 3); a red texel at (0, 0) lies outside
+    // the bounds. Right: red at columns 2-3 of rows 6-7, shown whole.
+    ComPtr<ID3D11Texture2D> left = PatchTexture({100, 100, 100, 255}, [](UINT x, UINT y) {
+        return ((y == 3 || y == 4) && x >= 12 && x <= 14) || (x == 15 && y == 3) || (x == 0 && y == 0);
+    });
+    ComPtr<ID3D11Texture2D> right = PatchTexture(
+        {60, 120, 180, 255}, [](UINT x, UINT y) { return (y == 6 || y == 7) && (x == 2 || x == 3); });
+    const Bounds leftBounds{0.1f, 0.05f, 0.9f, 0.95f};
+    const Matrix34 submittedPose{{{1, 0, 0, 0.5f}, {0, 1, 0, 1.7f}, {0, 0, 1, -0.2f}}};
+    for (int frame = 1; frame <= 2; ++frame) {
+        NextFrame();
+        EXPECT_EQ(0, Submit(0, left.Get(), &leftBounds));
+        EXPECT_EQ(0, SubmitWithPose(1, right.Get(), nullptr, submittedPose));
+    }
+    DevicePose poses[64] = {};
+    EXPECT_EQ(108, WaitGetPoses(poses)); // frame 3: no pose this frame
+    EXPECT_EQ(0, Submit(0, left.Get(), &leftBounds));
+    EXPECT_EQ(0, Submit(1, right.Get(), nullptr));
+
+    // The mean red texel (13.29, 3.43) of the left eye is u 0.6893, v 0.3929: x = -1.39 + 0.5893 /
+    // 0.8 * 2.64, y = 1.47 - 0.3429 / 0.9 * 2.94. The right eye's (2.5, 6.5) is u 0.15, v 0.7.
+    struct Found {
+        const char* prefix;
+        std::vector<double> tan;
+        std::vector<double> box;
+    };
+    const Found found[] = {
+        {"find frame=2 eye=0 name=red texels=7 tan=", {0.554643, 0.35}, {0.26, 0.0, 0.92, 0.653333}},
+        {"find frame=2 eye=0 name=near_red texels=7 tan=", {0.554643, 0.35}, {0.26, 0.0, 0.92, 0.653333}},
+        {"find frame=2 eye=1 name=red texels=4 tan=", {-0.854, -0.588}, {-0.986, -0.882, -0.722, -0.294}},
+        {"find frame=3 eye=1 name=near_red texels=4 tan=",
+         {-0.854, -0.588},
+         {-0.986, -0.882, -0.722, -0.294}},
+    };
+    for (const Found& f : found) {
+        const std::string line = LineStarting(f.prefix);
+        ExpectNumbers(f.tan, NumbersAfter(line, "tan", 3), line);
+        ExpectNumbers(f.box, NumbersAfter(line, "box", 5), line);
+    }
+    EXPECT_TRUE(Logged("find frame=2 eye=0 name=blue texels=0"));
+    EXPECT_TRUE(Logged("find frame=3 eye=1 name=blue texels=0"));
+    for (const std::string& line : LogLines()) {
+        EXPECT_NE(0u, line.find("find frame=1 ")) << "frame 1 is not captured: " << line;
+        EXPECT_NE(0u, line.find("view frame=1 ")) << "frame 1 is not captured: " << line;
+    }
+
+    // Poses: the left eye of frame 2 came without one, so it is relative to the head pose that
+    // frame's WaitGetPoses reported (yaw 10); the right came with its own. Frame 3's wait failed.
+    const std::string grid = "grid=-1.390000 1.390000 -1.470000 1.470000 10.000000 size=28 30 ";
+    const std::string leftView = LineStarting("view frame=2 eye=0 ");
+    EXPECT_EQ(0u, leftView.find("view frame=2 eye=0 " + grid + "column=0 pose_source=wait pose="))
+        << leftView;
+    ExpectNumbers({0.984808, 0.0, 0.173648, 0.0, 0.0, 1.0, 0.0, 1.6, -0.173648, 0.0, 0.984808, 0.0},
+                  NumbersAfter(leftView, "pose", 13), leftView);
+    EXPECT_NE(std::string::npos, leftView.find(" file=frame_000002_view.png")) << leftView;
+    EXPECT_TRUE(
+        Logged("view frame=2 eye=1 " + grid +
+               "column=32 pose_source=submitted pose=1.000000 0.000000 0.000000 0.500000 0.000000 "
+               "1.000000 0.000000 1.700000 0.000000 0.000000 1.000000 -0.200000 file=frame_000002_view.png"));
+    for (int eye = 0; eye < 2; ++eye) {
+        EXPECT_TRUE(Logged("view frame=3 eye=" + std::to_string(eye) + " " + grid +
+                           "column=" + (eye == 0 ? "0" : "32") +
+                           " pose_source=none pose=none file=frame_000003_view.png"));
+    }
+    EXPECT_EQ((std::set<std::wstring>{L"frame_000002_left.png", L"frame_000002_right.png",
+                                      L"frame_000002_headset.png", L"frame_000002_view.png",
+                                      L"frame_000003_left.png", L"frame_000003_right.png",
+                                      L"frame_000003_headset.png", L"frame_000003_view.png"}),
+              FilesIn(folder));
+
+    // 28 columns of the left eye, 4 black, 28 of the right; pixel (i, j) of a half looks along
+    // x = -1.39 + (i + 0.5) / 10, y = 1.47 - (j + 0.5) / 10.
+    Picture view = Decode(folder + L"frame_000002_view.png");
+    ASSERT_EQ(60, view.width);
+    ASSERT_EQ(30, view.height);
+    const Rgba outside{32, 0, 48, 255};
+    struct Probe {
+        int column, row;
+        Rgba expected;
+    };
+    const Probe probes[] = {
+        {19, 11, kRed},                    // the left red's direction (0.554643, 0.35)
+        {5, 11, {100, 100, 100, 255}},     // (-0.84, 0.32)
+        {0, 0, {100, 100, 100, 255}},      // (-1.34, 1.42): u 0.1152, so not the red texel (0, 0)
+        {27, 0, outside},                  // x 1.36: beyond the left eye's field
+        {29, 5, {0, 0, 0, 255}},           // the gap
+        {32 + 5, 20, kRed},                // the right red's direction (-0.854, -0.588)
+        {32 + 27, 0, {60, 120, 180, 255}}, // x 1.36 is inside the right eye's field
+        {32 + 0, 0, outside},              // x -1.34 is not
+    };
+    for (const Probe& p : probes) {
+        EXPECT_EQ(Text(p.expected), Text(view.At(p.column, p.row))) << "at " << p.column << "," << p.row;
+    }
+}
+
+TEST_F(ViewCaptureTest, BadViewAndFindLinesAreReported) {
+    RunScenario("view_grid 0\nview_grid 2049\nview_grid wide\nfind\nfind red 256 0 0\nfind red 1 2\n"
+                "find red 1 2 3 256\nfind red 1 2 3 40 9\n");
+    EXPECT_TRUE(Logged("scenario error line=1: pixels per tangent out of range"));
+    EXPECT_TRUE(Logged("scenario error line=2: pixels per tangent out of range"));
+    EXPECT_TRUE(Logged("scenario error line=3: bad pixels per tangent 'wide'"));
+    EXPECT_TRUE(Logged("scenario error line=4: missing name"));
+    EXPECT_TRUE(Logged("scenario error line=5: red out of range"));
+    EXPECT_TRUE(Logged("scenario error line=6: missing blue"));
+    EXPECT_TRUE(Logged("scenario error line=7: tolerance out of range"));
+    EXPECT_TRUE(Logged("scenario error line=8: unexpected '9'"));
 }
 
 } // namespace

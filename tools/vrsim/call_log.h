@@ -2,6 +2,8 @@
 // written under the runtime lock from whichever thread calls into the DLL.
 #pragma once
 
+#include "vr_types.h"
+
 #include <cstdio>
 #include <string>
 
@@ -24,5 +26,19 @@ public:
 private:
     std::FILE* file_ = nullptr;
 };
+
+// A pose as every log line prints it: the 3 x 4 matrix row by row, "%.6f" each, blank-separated.
+[[nodiscard]] inline std::string MatrixText(const HmdMatrix34& matrix) {
+    std::string text;
+    for (const auto& row : matrix.m) {
+        for (float value : row) {
+            char number[64];
+            std::snprintf(number, sizeof number, "%.6f", static_cast<double>(value));
+            text += text.empty() ? "" : " ";
+            text += number;
+        }
+    }
+    return text;
+}
 
 } // namespace vrsim

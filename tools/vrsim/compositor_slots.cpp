@@ -1,5 +1,6 @@
 // IVRCompositor_029: the implemented slots and the vtable in slot order (free functions,
 // `this` first, as the Microsoft x64 member-function convention passes it).
+#include "eye_capture.h"
 #include "served_interface.h"
 #include "simulation.h"
 #include "submission.h"
@@ -79,6 +80,7 @@ int32_t WaitGetPoses(void* self, TrackedDevicePose* renderPoses, uint32_t render
     }
     state.log.Line("compositor.WaitGetPoses frame=%u render=%u game=%u -> %d", frame, renderCount, gameCount,
                    result);
+    NoteWaitPose(state, result);
     return result;
 }
 

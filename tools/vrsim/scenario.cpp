@@ -282,6 +282,37 @@ bool* InterfaceFlag(Scenario& scenario, const std::string& name, bool missing) {
     throw LineError("unknown interface '" + name + "'");
 }
 
+float PixelsPerTangent(Words& words) {
+    float value = words.Float("pixels per tangent");
+    // Beyond this a default field makes a picture of gigabytes.
+    if (!(value > 0.0f && value <= kMaxViewPixelsPerTangent)) {
+        throw LineError("pixels per tangent out of range");
+    }
+    return value;
+}
+
+ColourFinder ReadFinder(Words& words) {
+    ColourFinder finder;
+    finder.name = words.Text("name");
+    finder.red = static_cast<uint8_t>(words.Unsigned32("red", 255));
+    finder.green = static_cast<uint8_t>(words.Unsigned32("green", 255));
+    finder.blue = static_cast<uint8_t>(words.Unsigned32("blue", 255));
+    if (!words.AtEnd()) {
+        finder.tolerance = static_cast<uint8_t>(words.Unsigned32("tolerance", 255));
+    }
+    return finder;
+}
+
+void AddFinder(Scenario& scenario, const ColourFinder& finder) {
+    for (ColourFinder& existing : scenario.finders) {
+        if (existing.name == finder.name) {
+            existing = finder;
+            return;
+        }
+    }
+    scenario.finders.push_back(finder);
+}
+
 void ApplyLine(Scenario& scenario, Words& words) {
     std::string keyword = words.Text("setting");
     if (keyword == "render_size") {
@@ -372,6 +403,10 @@ void ApplyLine(Scenario& scenario, Words& words) {
         scenario.captureFrames.push_back(words.Range());
     } else if (keyword == "capture_folder") {
         scenario.captureFolder = words.Rest("folder");
+    } else if (keyword == "view_grid") {
+        scenario.viewPixelsPerTangent = PixelsPerTangent(words);
+    } else if (keyword == "find") {
+        AddFinder(scenario, ReadFinder(words));
     } else {
         throw LineError("unknown setting '" + keyword + "'");
     }

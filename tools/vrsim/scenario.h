@@ -10,6 +10,7 @@
 namespace vrsim {
 
 inline constexpr uint32_t kLastFrame = 0xFFFFFFFFu;
+inline constexpr float kMaxViewPixelsPerTangent = 2048.0f;
 
 // Inclusive frame span; `last` is kLastFrame for "this frame and every later one".
 struct FrameRange {
@@ -66,6 +67,15 @@ struct ScriptedController {
     std::vector<RangedAxisValue> axisValues;
 };
 
+// A `find` line: texels of a captured eye within `tolerance` of this colour in every channel.
+struct ColourFinder {
+    std::string name;
+    uint8_t red = 0;
+    uint8_t green = 0;
+    uint8_t blue = 0;
+    uint8_t tolerance = 40;
+};
+
 struct Recentre {
     uint32_t frame = 0;
     float position[3] = {0.0f, 0.0f, 0.0f};
@@ -100,6 +110,8 @@ struct Scenario {
 
     std::vector<FrameRange> captureFrames; // frames whose accepted eye submissions are written to PNG
     std::string captureFolder;             // UTF-8; empty: "captures" beside the log
+    float viewPixelsPerTangent = 0.0f;     // 0: as tall as the recommended render height
+    std::vector<ColourFinder> finders;     // in file order; a repeated name replaces the earlier line
 };
 
 // The scenario used when there is no file: the defaults above plus the two standard controllers.

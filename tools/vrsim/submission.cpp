@@ -38,18 +38,11 @@ int32_t RecordSubmission(RuntimeState& state, int32_t eye, const Texture* textur
                       static_cast<double>(bounds->vMax));
     }
     std::string poseText = "none";
+    const HmdMatrix34* submittedPose = nullptr;
     if (texture != nullptr && (flags & kSubmitTextureWithPose) != 0) {
         // With this flag the caller promises the larger record.
-        const auto* withPose = reinterpret_cast<const TextureWithPose*>(texture);
-        poseText.clear();
-        for (const auto& row : withPose->deviceToAbsoluteTracking.m) {
-            for (float value : row) {
-                char number[64];
-                std::snprintf(number, sizeof number, "%.6f", static_cast<double>(value));
-                poseText += poseText.empty() ? "" : " ";
-                poseText += number;
-            }
-        }
+        submittedPose = &reinterpret_cast<const TextureWithPose*>(texture)->deviceToAbsoluteTracking;
+        poseText = MatrixText(*submittedPose);
     }
     state.log.Line(
         "compositor.Submit frame=%u eye=%d flags=0x%x texture=0x%llx type=%d bounds=%s pose=%s -> %d",
@@ -58,7 +51,7 @@ int32_t RecordSubmission(RuntimeState& state, int32_t eye, const Texture* textur
         texture ? texture->type : -1, boundsText, poseText.c_str(), result);
     // Only what the compositor accepted reaches the headset, so only that is captured.
     if (result == kCompositorErrorNone && CaptureRequested(state.scenario, state.frame)) {
-        CaptureSubmittedEye(state, eye, *texture, bounds);
+        CaptureSubmittedEye(state, {eye, texture, bounds, submittedPose});
     }
     return result;
 }
