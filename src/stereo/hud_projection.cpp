@@ -73,6 +73,12 @@ HudSafeFrame SharedHudSafeFrame(float hudScale, float hudVerticalOffset) noexcep
     return HudSafeFrame{scaleX, 0.0f, kHudVerticalScale, hudVerticalOffset};
 }
 
+HudSafeFrame EyeHudSafeFrame(const HudSafeFrame& shared, float remapScaleX, float remapScaleY,
+                             float remapCentreX, float remapCentreY) noexcept {
+    return HudSafeFrame{shared.scaleX * remapScaleX, shared.offsetX * remapScaleX + remapCentreX,
+                        shared.scaleY * remapScaleY, shared.offsetY * remapScaleY + remapCentreY};
+}
+
 void ReprojectHudConstants(const uint8_t* in, const HudSafeFrame& frame, uint8_t* out) noexcept {
     float m[4][4];
     std::memcpy(out, in, kHudConstantBytes);

@@ -37,6 +37,12 @@ struct HudSafeFrame {
 // The frame both eyes use: the HUD scale (at least 0.01) across, 0.75 down, moved up by the offset.
 [[nodiscard]] HudSafeFrame SharedHudSafeFrame(float hudScale, float hudVerticalOffset) noexcept;
 
+// The shared frame as an eye whose picture spans its own asymmetric field must draw it: moved
+// by the same clip-space remap as the camera (scale sx, sy and centre cx, cy), so that each HUD
+// point is shown in the same direction to both eyes, as it is over the symmetric frustum.
+[[nodiscard]] HudSafeFrame EyeHudSafeFrame(const HudSafeFrame& shared, float remapScaleX, float remapScaleY,
+                                           float remapCentreX, float remapCentreY) noexcept;
+
 // Copies the 128 bytes, with each matrix row r (first 64 bytes) changed to
 // m[r][0] = sx m[r][0] + ox m[r][3] and m[r][1] = sy m[r][1] + oy m[r][3]: in clip space
 // x' = sx x + ox w, y' = sy y + oy w.

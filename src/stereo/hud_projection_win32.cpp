@@ -7,6 +7,7 @@
 #include "platform/win32/com_ptr_win32.h"
 #include "stereo/camera_buffer_win32.h"
 #include "stereo/hud_shader_slots.h"
+#include "stereo/optical_projection.h"
 #include "stereo/stereo_reads.h"
 
 #include <algorithm>
@@ -372,7 +373,14 @@ ID3D11Buffer* GetHudEyeBuffer(ID3D11DeviceContext* context, ID3D11Buffer* gameBu
         return nullptr;
     }
     const HudSafeFrame shared = SharedHudSafeFrame(inputs.hudScale, inputs.hudVerticalOffset);
-    const HudSafeFrame frames[2] = {shared, shared};
+    HudSafeFrame frames[2] = {shared, shared};
+    EyeRemap remaps[2];
+    if (inputs.eyeProjectionPicture && CurrentEyeRemap(0, remaps[0]) && CurrentEyeRemap(1, remaps[1])) {
+        for (uint32_t side = 0; side < 2; ++side) {
+            frames[side] =
+                EyeHudSafeFrame(shared, remaps[side].sx, remaps[side].sy, remaps[side].cx, remaps[side].cy);
+        }
+    }
     if (!g_sharedAreaLogged.exchange(true)) {
         LogMessage("Shared HUD safe area active: horizontal scale %.3f, vertical scale %.3f, vertical "
                    "offset %+.3f",

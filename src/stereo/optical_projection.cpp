@@ -47,22 +47,29 @@ bool AllFinite(const Matrix4& matrix) noexcept {
     return true;
 }
 
+// The eye's remap and the render tangents, from the optics published now.
+bool EyeRemapNow(uint32_t eye, EyeRemap& remap, float& tanXr, float& tanYr) noexcept {
+    ProjectionInfo info;
+    if (!VrPresenter::Instance().GetProjectionInfo(info)) {
+        return false;
+    }
+    const float(&raw)[4] = eye == 0 ? info.leftEyeRaw : info.rightEyeRaw;
+    const float scale = std::clamp(ReadFovScale(), kMinFovScale, kMaxFovScale);
+    tanXr = info.commonTanX * kRenderGuardFactor * scale;
+    tanYr = info.commonTanY * kRenderGuardFactor * scale;
+    return ComputeEyeRemap(raw, tanXr, tanYr, remap);
+}
+
 void Rewrite(unsigned char* data, bool& rewritten) {
     if (data == nullptr || !ReadCameraBuildSupported() || !ReadStereoActive() ||
         !(ReadProjectionHookSeen() || ReadProjectionHookSeenInPair())) {
         return;
     }
-    ProjectionInfo info;
-    if (!VrPresenter::Instance().GetProjectionInfo(info)) {
-        return;
-    }
     const uint32_t eye = ReadCurrentEye();
-    const float(&raw)[4] = eye == 0 ? info.leftEyeRaw : info.rightEyeRaw;
-    const float scale = std::clamp(ReadFovScale(), kMinFovScale, kMaxFovScale);
-    const float tanXr = info.commonTanX * kRenderGuardFactor * scale;
-    const float tanYr = info.commonTanY * kRenderGuardFactor * scale;
+    float tanXr = 0.0f;
+    float tanYr = 0.0f;
     EyeRemap remap;
-    if (!ComputeEyeRemap(raw, tanXr, tanYr, remap)) {
+    if (!EyeRemapNow(eye, remap, tanXr, tanYr)) {
         return;
     }
 
@@ -145,6 +152,12 @@ bool ComputeEyeRemap(const float (&raw)[4], float tanXr, float tanYr, EyeRemap& 
     remap.cx = (-right - left) / width;
     remap.cy = (-top - bottom) / height;
     return true;
+}
+
+bool CurrentEyeRemap(uint32_t eye, EyeRemap& remap) noexcept {
+    float tanXr = 0.0f;
+    float tanYr = 0.0f;
+    return EyeRemapNow(std::min(eye, 1u), remap, tanXr, tanYr);
 }
 
 bool ApplyOpticalProjection(void* data) noexcept {

@@ -15,6 +15,9 @@ struct HudStereoInputs {
     float hudScale = 0.0f;
     float hudVerticalOffset = 0.0f;
     uint32_t currentEye = 0;
+    // This frame's camera buffer was rewritten for the eye (and none left in the symmetric
+    // frustum): the picture under the HUD spans the eye's own field.
+    bool eyeProjectionPicture = false;
 };
 
 [[nodiscard]] inline HudStereoInputs ReadHudStereoInputs() noexcept {
@@ -25,6 +28,8 @@ struct HudStereoInputs {
     inputs.hudScale = stereo.hudScale;
     inputs.hudVerticalOffset = stereo.hudVerticalOffset;
     inputs.currentEye = stereo.currentEye;
+    inputs.eyeProjectionPicture =
+        stereo.opticalProjectionApplied.load() && !stereo.opticalProjectionDeclined.load();
     return inputs;
 }
 

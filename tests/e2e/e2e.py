@@ -21,6 +21,8 @@ import sys
 import time
 import zlib
 
+import player_view
+
 WINE = "/usr/lib/wine/wine64"
 
 SUMMARY_PREFIX = "D3D11 swap chain plus immediate/deferred contexts intercepted; "
@@ -691,6 +693,9 @@ CASES = {
     "runtime_faults": dict(frames=FAULT_FRAMES, scenario="wait_error 108 20\nsubmit_error right 102 40\n",
                            args=["--min-frame-ms", str(FAULT_FRAME_MS)], check=check_runtime_faults),
     "runtime_missing": dict(frames=60, runtime=False, check=check_runtime_missing),
+    "player_view": dict(frames=player_view.FRAMES, scenario=player_view.SCENARIO, timeline=player_view.TIMELINE,
+                        ini=player_view.INI,
+                        check=lambda run, fail: player_view.check_player_view(run, fail, check_game_ran_clean)),
     "capture_eyes": dict(frames=45, scenario=f"capture {CAPTURE_FRAME}\n", ini={"AERMaxPairIntervalMs": "0"},
                          args=["--dump", ",".join(str(f) for f in DUMPED_FRAMES), "--dump-folder", "dumps"],
                          check=check_capture),

@@ -154,6 +154,34 @@ TEST(HudSafeFrameChoice, UsesTheHudScaleAcrossAndThreeQuartersDown) {
     EXPECT_EQ(SharedHudSafeFrame(std::numeric_limits<float>::quiet_NaN(), 0.0f).scaleX, 0.01f);
 }
 
+// Over pictures in each eye's own field, a HUD point must still be shown in one direction to
+// both eyes, as it is over the shared symmetric frustum: the stand-in headset's eyes
+// (-1.39/1.25 and -1.25/1.39 across, +-1.47 up and down) with render tangents 1.4595/1.5435.
+TEST(HudSafeFrameChoice, EachEyesFrameShowsTheHudInOneDirectionToBothEyes) {
+    const float raw[2][4] = {{-1.39f, 1.25f, -1.47f, 1.47f}, {-1.25f, 1.39f, -1.47f, 1.47f}};
+    const float tanX = 1.39f * 1.05f;
+    const float tanY = 1.47f * 1.05f;
+    const HudSafeFrame shared = SharedHudSafeFrame(0.75f, 0.05f);
+    for (const float x : {-0.9f, 0.0f, 0.6f}) {
+        for (const float y : {-0.8f, 0.3f}) {
+            // Where the HUD point lies over the symmetric frustum.
+            const float sharedX = shared.scaleX * x + shared.offsetX;
+            const float sharedY = shared.scaleY * y + shared.offsetY;
+            for (int eye = 0; eye < 2; ++eye) {
+                const float width = raw[eye][1] - raw[eye][0];
+                const float height = raw[eye][3] - raw[eye][2];
+                const HudSafeFrame frame = EyeHudSafeFrame(shared, 2.0f * tanX / width, 2.0f * tanY / height,
+                                                           -(raw[eye][1] + raw[eye][0]) / width, 0.0f);
+                const float ndcX = frame.scaleX * x + frame.offsetX;
+                const float ndcY = frame.scaleY * y + frame.offsetY;
+                // The eye's picture spans its field: NDC -1..1 is its left..right, bottom..top.
+                EXPECT_NEAR(raw[eye][0] + (ndcX + 1.0f) * 0.5f * width, sharedX * tanX, 1e-5f) << eye;
+                EXPECT_NEAR(raw[eye][2] + (ndcY + 1.0f) * 0.5f * height, sharedY * tanY, 1e-5f) << eye;
+            }
+        }
+    }
+}
+
 TEST(HudScissorRemap, MapsPixelsLikeTheClipSpaceChangeAndRoundsOutwards) {
     struct Case {
         const char* what;
