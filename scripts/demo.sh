@@ -10,7 +10,9 @@
 #   CorvaneVR.log                  what the DLL decided and noticed during the session
 #   vrsim.log                      every call the DLL made into the stand-in runtime
 #   trace.txt                      the game's own record, one line per frame
-#   pictures/                      left eye, right eye and headset view at four moments
+#   pictures/                      at four moments: what each eye sees (*_view.png, composed by the
+#                                  stand-in runtime as a headset shows it), the eye textures and
+#                                  their bounds crops
 #   session/                       the settings, headset scenario and game timeline that ran
 #   summary.txt                    what engaged, as printed at the end
 # Exits non-zero when the game fails or something that should engage did not.
@@ -48,7 +50,8 @@ grep -qx 'VisibleHands=1' "$run_dir/CorvaneVR.ini"
 {
     cat "$scenario"
     echo
-    echo "# pictures for the demo"
+    echo "# pictures for the demo; each eye's view at 300 pixels per unit of tangent"
+    echo "view_grid 300"
     for moment in "${moments[@]}"; do
         echo "capture ${moment%%:*}"
     done
@@ -70,7 +73,7 @@ missing_pictures=0
 for moment in "${moments[@]}"; do
     frame=$(printf '%06d' "${moment%%:*}")
     name=${moment#*:}
-    for view in left right headset; do
+    for view in view left right headset; do
         picture="$run_dir/pictures/frame_${frame}_${view}.png"
         if [ -f "$picture" ]; then
             cp "$picture" "$out/pictures/${name}_${view}.png"
@@ -161,8 +164,8 @@ echo "  release files:   $out/XINPUT1_3.dll, $out/CorvaneVR.ini"
 echo "  DLL log:         $log"
 echo "  runtime record:  $runtime_log"
 echo "  game trace:      $trace"
-echo "  headset view:    $out/pictures/first_person_headset.png (and cutscene, after_cutscene, after_menu)"
-echo "  left/right eyes: $out/pictures/*_left.png, *_right.png"
+echo "  headset view:    $out/pictures/first_person_view.png (and cutscene, after_cutscene, after_menu)"
+echo "  eye textures:    $out/pictures/*_left.png, *_right.png, cropped to their bounds in *_headset.png"
 if [ "$game_status" -ne 0 ]; then
     echo "the stand-in game exited with $game_status" >&2
 fi
