@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -23,12 +24,17 @@ using Vec = std::array<float, 3>;
 
 constexpr float kNear = 0.1f;
 constexpr float kFar = 400.0f;
-// The stand-in headset (the fake runtime's default optics).
-constexpr float kRaw[2][4] = {{-1.39f, 1.25f, -1.47f, 1.47f}, {-1.25f, 1.39f, -1.47f, 1.47f}};
-// The render frustum the projection override makes the game build from common tangents
-// 1.39 / 1.47 with the 1.05 guard band.
-constexpr float kRenderTanX = 1.39f * 1.05f;
-constexpr float kRenderTanY = 1.47f * 1.05f;
+
+// Eyes as runtimes report them: the stand-in headset (the fake runtime's default), and a headset
+// whose eyes are lopsided every way: upper and lower extents unequal, the common tangents taken
+// from different eyes.
+struct Optics {
+    const char* name;
+    float raw[2][4];
+};
+constexpr Optics kStandIn{"stand-in headset",
+                          {{-1.39f, 1.25f, -1.47f, 1.47f}, {-1.25f, 1.39f, -1.47f, 1.47f}}};
+constexpr Optics kLopsided{"lopsided eyes", {{-1.5f, 0.9f, -1.1f, 1.6f}, {-0.8f, 1.3f, -1.7f, 1.0f}}};
 
 Mat Product(const Mat& a, const Mat& b) {
     Mat c{};
@@ -118,18 +124,43 @@ struct Direction {
 
 class PlayerViewTest : public testing_support::ProcessStateTest {
 protected:
-    void SetUp() override {
-        ProcessStateTest::SetUp();
+    // A fresh process with `headset` as the runtime's optics.
+    void Start(const Optics& headset) {
+        ResetProcessState();
+        optics = headset;
+        std::memcpy(fake::OpenVr().rawProjection, optics.raw, sizeof optics.raw);
         // Direct alternate-eye rendering submits each eye's texture in the frame that fills it.
         fake::SetIni(L"VR", L"SpacewarpCompatibleAER", L"0");
         fake::PlaceHeadset({0.0f, 1.6f, 0.0f}, Quaternion{});
+        // The render frustum the projection override makes the game build: the largest extents
+        // of both eyes, widened by the 1.05 guard band.
+        const auto& r = optics.raw;
+        renderTanX = 1.05f * std::max({-r[0][0], r[0][1], -r[1][0], r[1][1]});
+        renderTanY = 1.05f * std::max({-r[0][2], r[0][3], -r[1][2], r[1][3]});
     }
 
     IDXGISwapChain* SwapChain() { return reinterpret_cast<IDXGISwapChain*>(&swapChainStandIn); }
 
-    // One frame of `eye` in which the game uploads its camera buffer (eye at `camera`, looking
-    // along `forward`) with the render frustum, and the detours report what they did. Returns
-    // the bounds the eye's texture was submitted with and leaves the uploaded bytes in `bytes`.
+    // The camera buffer as the game uploads it: eye at `camera` looking along `forward`, the
+    // render frustum, in the game's vector convention.
+    void Upload(bool rowVectors, const Vec& camera, const Vec& forward,
+                unsigned char (&bytes)[kCameraBufferSize]) {
+        view = RowLookAt(camera, forward);
+        const Mat projection = RowPerspective(renderTanX, renderTanY);
+        std::memset(bytes, 0, sizeof bytes);
+        if (rowVectors) {
+            Store(bytes, kCameraViewOffset, view);
+            Store(bytes, kCameraProjectionOffset, projection);
+            Store(bytes, kCameraViewProjectionOffset, Product(view, projection));
+        } else {
+            Store(bytes, kCameraViewOffset, Transposed(view));
+            Store(bytes, kCameraProjectionOffset, Transposed(projection));
+            Store(bytes, kCameraViewProjectionOffset, Product(Transposed(projection), Transposed(view)));
+        }
+    }
+
+    // One frame of `eye` in stereo: the detours report what they did while the game uploads its
+    // camera buffer. Returns the bounds the eye's texture was submitted with.
     VRTextureBounds_t RenderEye(uint32_t eye, bool rowVectors, const Vec& camera, const Vec& forward,
                                 unsigned char (&bytes)[kCameraBufferSize], bool& rewritten) {
         RunFrame(SwapChain()); // start-up and connection, as a mono frame
@@ -141,21 +172,13 @@ protected:
         stereo.currentEye = eye;
         stereo.projectionHookSeen = true;
         stereo.eyeCameraApplied = true;
-
-        view = RowLookAt(camera, forward);
-        const Mat projection = RowPerspective(kRenderTanX, kRenderTanY);
-        std::memset(bytes, 0, sizeof bytes);
-        if (rowVectors) {
-            Store(bytes, kCameraViewOffset, view);
-            Store(bytes, kCameraProjectionOffset, projection);
-            Store(bytes, kCameraViewProjectionOffset, Product(view, projection));
-        } else {
-            Store(bytes, kCameraViewOffset, Transposed(view));
-            Store(bytes, kCameraProjectionOffset, Transposed(projection));
-            Store(bytes, kCameraViewProjectionOffset, Product(Transposed(projection), Transposed(view)));
-        }
+        Upload(rowVectors, camera, forward, bytes);
         rewritten = ApplyOpticalProjection(bytes);
+        return SubmittedBounds(eye);
+    }
 
+    // Runs the frame and returns the bounds `eye` was submitted with.
+    VRTextureBounds_t SubmittedBounds(uint32_t eye) {
         fake::OpenVr().submissions.clear();
         RunFrame(SwapChain());
         const auto& submissions = fake::OpenVr().submissions;
@@ -168,13 +191,13 @@ protected:
 
     // Where the compositor shows `point`: through the uploaded view-projection to the texture,
     // then from the submitted bounds onto the eye's raw field.
-    static Direction Displayed(uint32_t eye, bool rowVectors, const unsigned char* bytes,
-                               const VRTextureBounds_t& bounds, const Vec& point) {
+    Direction Displayed(uint32_t eye, bool rowVectors, const unsigned char* bytes,
+                        const VRTextureBounds_t& bounds, const Vec& point) const {
         const std::array<float, 4> clip =
             Transform(Load(bytes, kCameraViewProjectionOffset), point, rowVectors);
         const float u = (clip[0] / clip[3] + 1.0f) * 0.5f;
         const float v = (1.0f - clip[1] / clip[3]) * 0.5f;
-        const float* raw = kRaw[eye];
+        const float* raw = optics.raw[eye];
         return Direction{raw[0] + (u - bounds.uMin) / (bounds.uMax - bounds.uMin) * (raw[1] - raw[0]),
                          raw[3] - (v - bounds.vMin) / (bounds.vMax - bounds.vMin) * (raw[3] - raw[2])};
     }
@@ -185,6 +208,9 @@ protected:
         return Direction{p[0] / -p[2], p[1] / -p[2]};
     }
 
+    Optics optics = kStandIn;
+    float renderTanX = 0.0f;
+    float renderTanY = 0.0f;
     int swapChainStandIn = 0;
     Mat view{};
 };
@@ -199,23 +225,26 @@ TEST_F(PlayerViewTest, EveryPointIsShownInItsTrueDirectionInBothEyes) {
     };
     const Camera cameras[] = {{{-0.03f, 1.6f, 0.0f}, {0.0f, 0.0f, -1.0f}},
                               {{0.5f, 1.7f, 0.2f}, {0.3f, -0.2f, -1.0f}}};
-    for (bool rowVectors : {true, false}) {
-        for (uint32_t eye : {0u, 1u}) {
-            for (const Camera& camera : cameras) {
-                SCOPED_TRACE(std::string(rowVectors ? "row" : "column") + " vectors, eye " +
-                             std::to_string(eye));
-                ResetProcessState();
-                SetUp();
-                unsigned char bytes[kCameraBufferSize];
-                bool rewritten = false;
-                const VRTextureBounds_t bounds =
-                    RenderEye(eye, rowVectors, camera.eye, camera.forward, bytes, rewritten);
-                ASSERT_TRUE(rewritten);
-                for (const Vec& point : points) {
-                    const Direction truth = Truth(point);
-                    const Direction shown = Displayed(eye, rowVectors, bytes, bounds, point);
-                    EXPECT_NEAR(shown.x, truth.x, 2e-4f) << point[0] << "," << point[1] << "," << point[2];
-                    EXPECT_NEAR(shown.y, truth.y, 2e-4f) << point[0] << "," << point[1] << "," << point[2];
+    for (const Optics& headset : {kStandIn, kLopsided}) {
+        for (bool rowVectors : {true, false}) {
+            for (uint32_t eye : {0u, 1u}) {
+                for (const Camera& camera : cameras) {
+                    SCOPED_TRACE(std::string(headset.name) + (rowVectors ? ", row" : ", column") +
+                                 " vectors, eye " + std::to_string(eye));
+                    Start(headset);
+                    unsigned char bytes[kCameraBufferSize];
+                    bool rewritten = false;
+                    const VRTextureBounds_t bounds =
+                        RenderEye(eye, rowVectors, camera.eye, camera.forward, bytes, rewritten);
+                    ASSERT_TRUE(rewritten);
+                    for (const Vec& point : points) {
+                        const Direction truth = Truth(point);
+                        const Direction shown = Displayed(eye, rowVectors, bytes, bounds, point);
+                        EXPECT_NEAR(shown.x, truth.x, 2e-4f)
+                            << point[0] << "," << point[1] << "," << point[2];
+                        EXPECT_NEAR(shown.y, truth.y, 2e-4f)
+                            << point[0] << "," << point[1] << "," << point[2];
+                    }
                 }
             }
         }
@@ -223,35 +252,32 @@ TEST_F(PlayerViewTest, EveryPointIsShownInItsTrueDirectionInBothEyes) {
 }
 
 // A camera buffer the rewrite declines (stereo not yet active) keeps the symmetric frustum; the
-// texture is then cut out of it, and the point is still where it really is.
+// texture is then cut out of it, and in this mono frame both eyes show each point where it is.
 TEST_F(PlayerViewTest, APictureLeftInTheCommonFrustumIsCutOutOfIt) {
-    for (uint32_t eye : {0u, 1u}) {
-        SCOPED_TRACE(eye);
-        ResetProcessState();
-        SetUp();
-        RunFrame(SwapChain());
-        StereoState& stereo = GetStereoState();
-        stereo.cameraBuildSupported = true;
-        stereo.currentEye = eye;
-        stereo.projectionHookSeen = true; // the override ran; without stereo, no rewrite
-        unsigned char bytes[kCameraBufferSize] = {};
-        view = RowLookAt({0.0f, 1.6f, 0.0f}, {0.2f, 0.1f, -1.0f});
-        Store(bytes, kCameraViewOffset, view);
-        Store(bytes, kCameraProjectionOffset, RowPerspective(kRenderTanX, kRenderTanY));
-        Store(bytes, kCameraViewProjectionOffset, Product(view, RowPerspective(kRenderTanX, kRenderTanY)));
-        ASSERT_FALSE(ApplyOpticalProjection(bytes));
-        fake::OpenVr().submissions.clear();
-        RunFrame(SwapChain());
-        ASSERT_EQ(fake::OpenVr().submissions.size(), 2u);
-        // A mono frame: both eyes show this one picture, each point in the same direction.
-        for (uint32_t shownEye : {0u, 1u}) {
-            const VRTextureBounds_t bounds = fake::OpenVr().submissions[shownEye].bounds;
-            for (const Vec& point :
-                 {Vec{0.0f, 1.6f, -50.0f}, Vec{-2.0f, 0.5f, -3.0f}, Vec{1.0f, 2.0f, -2.0f}}) {
-                const Direction truth = Truth(point);
-                const Direction shown = Displayed(shownEye, true, bytes, bounds, point);
-                EXPECT_NEAR(shown.x, truth.x, 2e-4f);
-                EXPECT_NEAR(shown.y, truth.y, 2e-4f);
+    for (const Optics& headset : {kStandIn, kLopsided}) {
+        for (uint32_t eye : {0u, 1u}) {
+            SCOPED_TRACE(std::string(headset.name) + ", eye " + std::to_string(eye));
+            Start(headset);
+            RunFrame(SwapChain());
+            StereoState& stereo = GetStereoState();
+            stereo.cameraBuildSupported = true;
+            stereo.currentEye = eye;
+            stereo.projectionHookSeen = true; // the override ran; without stereo, no rewrite
+            unsigned char bytes[kCameraBufferSize];
+            Upload(true, {0.0f, 1.6f, 0.0f}, {0.2f, 0.1f, -1.0f}, bytes);
+            ASSERT_FALSE(ApplyOpticalProjection(bytes));
+            fake::OpenVr().submissions.clear();
+            RunFrame(SwapChain());
+            ASSERT_EQ(fake::OpenVr().submissions.size(), 2u);
+            for (uint32_t shownEye : {0u, 1u}) {
+                const VRTextureBounds_t bounds = fake::OpenVr().submissions[shownEye].bounds;
+                for (const Vec& point :
+                     {Vec{0.0f, 1.6f, -50.0f}, Vec{-2.0f, 0.5f, -3.0f}, Vec{1.0f, 2.0f, -2.0f}}) {
+                    const Direction truth = Truth(point);
+                    const Direction shown = Displayed(shownEye, true, bytes, bounds, point);
+                    EXPECT_NEAR(shown.x, truth.x, 2e-4f) << shownEye;
+                    EXPECT_NEAR(shown.y, truth.y, 2e-4f) << shownEye;
+                }
             }
         }
     }
@@ -266,8 +292,7 @@ TEST_F(PlayerViewTest, TheConvergenceMovesBothEyesApartOnTopOfTheTrueDirection) 
     const float expected[2] = {-0.052083f, 0.052083f};
     for (uint32_t eye : {0u, 1u}) {
         SCOPED_TRACE(eye);
-        ResetProcessState();
-        SetUp();
+        Start(kStandIn);
         fake::SetIni(L"VR", L"ConvergenceOffset", L"-0.075");
         unsigned char bytes[kCameraBufferSize];
         bool rewritten = false;
