@@ -5,8 +5,10 @@
 #include "interception/context_entries_win32.h"
 #include "platform/win32/com_ptr_win32.h"
 #include "stereo/camera_buffer.h"
+#include "stereo/constant_buffer_sizes_win32.h"
 #include "stereo/hud_projection_win32.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace corvane {
@@ -23,85 +25,97 @@ BoundarySite g_unmapSite{BoundaryReport::Log,
 BoundarySite g_updateSubresourceSite{
     BoundaryReport::Log, "D3D11 UpdateSubresource handler raised an exception; the call was passed through"};
 
-// ByteWidth of a constant buffer; 0 for anything else. One QueryInterface and one GetDesc.
+// ByteWidth of a constant buffer; 0 for anything else. A resource seen before is answered
+// from the remembered sizes, anything else with one QueryInterface and one GetDesc.
 UINT ConstantBufferBytes(ID3D11Resource* resource) noexcept {
     if (resource == nullptr) {
         return 0;
+    }
+    UINT bytes = 0;
+    if (RememberedConstantBufferBytes(resource, bytes)) {
+        return bytes;
     }
     ComPtr<ID3D11Buffer> buffer;
     if (FAILED(resource->QueryInterface(__uuidof(ID3D11Buffer), reinterpret_cast<void**>(buffer.Put()))) ||
         !buffer) {
         return 0;
     }
-    D3D11_BUFFER_DESC desc{};
-    buffer->GetDesc(&desc);
-    return (desc.BindFlags & D3D11_BIND_CONSTANT_BUFFER) != 0 ? desc.ByteWidth : 0;
+    return ConstantBufferBytesOf(buffer.Get());
 }
 
 const char* ContextKind(ID3D11DeviceContext* context) {
     return context->GetType() == D3D11_DEVICE_CONTEXT_DEFERRED ? "deferred" : "immediate";
 }
 
-bool IsBufferOfBytes(ID3D11Buffer* buffer, UINT byteWidth) {
-    if (buffer == nullptr) {
-        return false;
-    }
-    D3D11_BUFFER_DESC desc{};
-    buffer->GetDesc(&desc);
-    return desc.ByteWidth == byteWidth && (desc.BindFlags & D3D11_BIND_CONSTANT_BUFFER) != 0;
+// The flag kept with a remembered buffer once its binding at `slot` on this kind of context
+// has been looked at: its lines, if any, are written.
+uint32_t ObservedFlag(uint32_t type, UINT slot) {
+    return 1u << ((type == D3D11_DEVICE_CONTEXT_DEFERRED ? 16 : 0) + slot);
 }
 
+// Logs each new pairing of context kind, slot and size once, and the pooled candidates at
+// b0 and b1 once each. A buffer seen before at the same slot and context kind costs one look
+// into the remembered sizes.
 void ObserveBindings(ID3D11DeviceContext* context, UINT startSlot, UINT numBuffers,
                      ID3D11Buffer* const* buffers) {
     if (context == nullptr) {
         return;
     }
+    static_assert(kObservedSlotLimit <= 16);
+    uint32_t type = UINT32_MAX;
+    ConstantBufferSizes& sizes = ProcessConstantBufferSizes();
     for (UINT i = 0; i < numBuffers; ++i) {
         const UINT slot = startSlot + i;
         if (slot >= kObservedSlotLimit || slot < startSlot) {
             break;
         }
-        if (buffers[i] == nullptr) {
+        uint32_t remembered = ConstantBufferSizes::kNoSlot;
+        const UINT bytes = ConstantBufferBytesOf(buffers[i], &remembered);
+        if (bytes == 0) {
             continue;
         }
-        D3D11_BUFFER_DESC desc{};
-        buffers[i]->GetDesc(&desc);
-        if ((desc.BindFlags & D3D11_BIND_CONSTANT_BUFFER) == 0) {
+        if (type == UINT32_MAX) {
+            type = static_cast<uint32_t>(context->GetType());
+        }
+        const uint32_t flag = ObservedFlag(type, slot);
+        if ((sizes.Flags(remembered) & flag) != 0) {
             continue;
         }
-        const auto type = static_cast<uint32_t>(context->GetType());
-        if (ProcessObservations().Insert(ObservationKey(type, slot, desc.ByteWidth))) {
+        if (ProcessObservations().Insert(ObservationKey(type, slot, bytes))) {
             LogMessage("D3D11 %s-context VS b%u constant buffer observed: %u bytes",
-                       type == D3D11_DEVICE_CONTEXT_DEFERRED ? "deferred" : "immediate", slot,
-                       desc.ByteWidth);
+                       type == D3D11_DEVICE_CONTEXT_DEFERRED ? "deferred" : "immediate", slot, bytes);
         }
-    }
-}
-
-void ObservePooledCandidates(ID3D11DeviceContext* context, UINT startSlot, UINT numBuffers,
-                             ID3D11Buffer* const* buffers) {
-    if (context == nullptr) {
-        return;
-    }
-    if (startSlot == 0 && numBuffers > 0 && IsBufferOfBytes(buffers[0], kPooledB0Bytes) &&
-        !PooledB0Logged().exchange(true)) {
-        LogMessage("Pooled 1024-byte CB candidate observed at %s VS b0", ContextKind(context));
-    }
-    if (startSlot <= 1 && startSlot + numBuffers >= 2 &&
-        IsBufferOfBytes(buffers[1 - startSlot], kPooledB1Bytes) && !PooledB1Logged().exchange(true)) {
-        LogMessage("Pooled 2048-byte CB candidate observed at %s VS b1", ContextKind(context));
+        if (slot == 0 && bytes == kPooledB0Bytes && !PooledB0Logged().exchange(true)) {
+            LogMessage("Pooled 1024-byte CB candidate observed at %s VS b0", ContextKind(context));
+        }
+        if (slot == 1 && bytes == kPooledB1Bytes && !PooledB1Logged().exchange(true)) {
+            LogMessage("Pooled 2048-byte CB candidate observed at %s VS b1", ContextKind(context));
+        }
+        sizes.AddFlags(remembered, flag);
     }
 }
 
 } // namespace
 
 bool IsConstantBufferOfSize(ID3D11Resource* resource, UINT byteWidth, ID3D11Buffer** buffer) noexcept {
-    if (resource == nullptr) {
+    if (resource == nullptr || byteWidth == 0) {
         return false;
+    }
+    UINT bytes = 0;
+    if (RememberedConstantBufferBytes(resource, bytes)) {
+        // Only buffers are remembered, by the address of their buffer interface.
+        if (bytes != byteWidth) {
+            return false;
+        }
+        if (buffer != nullptr) {
+            *buffer = static_cast<ID3D11Buffer*>(resource);
+            (*buffer)->AddRef();
+        }
+        return true;
     }
     ComPtr<ID3D11Buffer> queried;
     if (FAILED(resource->QueryInterface(__uuidof(ID3D11Buffer), reinterpret_cast<void**>(queried.Put()))) ||
-        !queried || !IsBufferOfBytes(queried.Get(), byteWidth)) {
+        !queried || ConstantBufferBytesOf(queried.Get()) != byteWidth) {
         return false;
     }
     if (buffer != nullptr) {
@@ -114,10 +128,8 @@ bool IsConstantBufferOfSize(ID3D11Resource* resource, UINT byteWidth, ID3D11Buff
 void STDMETHODCALLTYPE OnVSSetConstantBuffers(ID3D11DeviceContext* context, UINT startSlot, UINT numBuffers,
                                               ID3D11Buffer* const* buffers) noexcept {
     if (buffers != nullptr) {
-        CallAtBoundary(g_vsSetConstantBuffersSite, [&] {
-            ObserveBindings(context, startSlot, numBuffers, buffers);
-            ObservePooledCandidates(context, startSlot, numBuffers, buffers);
-        });
+        CallAtBoundary(g_vsSetConstantBuffersSite,
+                       [&] { ObserveBindings(context, startSlot, numBuffers, buffers); });
     }
     const auto real = RealEntry<VSSetConstantBuffersEntry>(context, ContextMethod::VSSetConstantBuffers);
     if (real != nullptr) {
