@@ -282,6 +282,12 @@ void LoadSettings() {
     s.HudScale = AtLeast(ReadIniFloat(kVr, L"HudScale", defaults.HudScale, ini), kScaleFloor);
     s.HudVerticalOffset = ReadIniFloat(kVr, L"HudVerticalOffset", defaults.HudVerticalOffset, ini);
     s.HandScale = std::clamp(ReadIniFloat(kVr, L"HandScale", defaults.HandScale, ini), 0.5f, 2.0f);
+    s.CinemaScreen = ReadIniBool(kVr, L"CinemaScreen", defaults.CinemaScreen, ini);
+    s.CinemaDistance =
+        std::clamp(ReadIniFloat(kVr, L"CinemaDistance", defaults.CinemaDistance, ini), 1.0f, 20.0f);
+    s.CinemaWidth = std::clamp(ReadIniFloat(kVr, L"CinemaWidth", defaults.CinemaWidth, ini), 0.5f, 30.0f);
+    s.CinemaSurround =
+        std::clamp(ReadIniFloat(kVr, L"CinemaSurround", defaults.CinemaSurround, ini), 0.0f, 1.0f);
 
     s.MapMotionControllers = ReadIniBool(kInput, L"MapMotionControllers", defaults.MapMotionControllers, ini);
     s.MapHeadLook = ReadIniBool(kInput, L"MapHeadLook", defaults.MapHeadLook, ini);
@@ -309,7 +315,7 @@ void LoadSettings() {
         "default/resume=%d/%d, settle/retry=%u/%u frames, native body=%d, forward offset=%.3f, head "
         "scale=%.3f/%.3f, render guard scale=%.8f, frame scale=%.3f, left frame horizontal/vertical "
         "offset=%+.3f/%+.3f, right frame scale/offsets/roll=%.3f/%+.3f/%+.3f/%+.2f, HUD "
-        "scale/vertical=%.3f/%+.3f)",
+        "scale/vertical=%.3f/%+.3f, cinema screen=%d distance/width/surround=%.2f/%.2f/%.2f)",
         int{s.Enabled}, int{s.VisibleHands}, int{s.SpacewarpCompatibleAER}, int{s.MonoOnTransitions},
         s.AERFirstEye == 1 ? "right" : "left", int{s.LockHeadPoseAcrossAERPair},
         unsigned{s.AERMaxPairIntervalMs}, int{s.MapMotionControllers}, int{s.MapHeadLook},
@@ -318,7 +324,8 @@ void LoadSettings() {
         double{s.HeadYawScale}, double{s.HeadPitchScale}, double{s.FovScale}, double{s.FrameScale},
         double{s.FrameHorizontalOffset}, double{s.FrameVerticalOffset}, double{s.RightFrameScale},
         double{s.RightFrameHorizontalOffset}, double{s.RightFrameVerticalOffset},
-        double{s.RightFrameRollDegrees}, double{s.HudScale}, double{s.HudVerticalOffset});
+        double{s.RightFrameRollDegrees}, double{s.HudScale}, double{s.HudVerticalOffset}, int{s.CinemaScreen},
+        double{s.CinemaDistance}, double{s.CinemaWidth}, double{s.CinemaSurround});
 }
 
 StartupStereoValues ReadStartupStereoValues() {

@@ -7,10 +7,13 @@
 #include "hands/hand_drawing_win32.h"
 #include "hands/hand_pipeline_win32.h"
 #include "platform/win32/com_ptr_win32.h"
+#include "vr/cinema_drawing_win32.h"
 #include "vr/vr_presenter.h"
 
 #include <d3d11.h>
 #include <dxgi.h>
+
+#include <new>
 
 namespace corvane {
 namespace {
@@ -66,6 +69,7 @@ GameFrameSource::~GameFrameSource() {
 VrPresenter::~VrPresenter() {
     ReleaseEyeTargets();
     delete handResources;
+    delete cinemaResources;
 }
 
 bool VrPresenter::AcquireGameFrame(IDXGISwapChain* swapChain, GameFrameSource& frame) {
@@ -190,6 +194,9 @@ void VrPresenter::ReleaseEyeTargets() {
     if (handResources != nullptr) {
         handResources->Release();
     }
+    if (cinemaResources != nullptr) {
+        cinemaResources->Release();
+    }
     ReleaseAndClear(deferredContext);
     ReleaseAndClear(immediateContext);
     ReleaseAndClear(device);
@@ -204,8 +211,33 @@ void VrPresenter::ReleaseEyeTargets() {
     ClearStagedPair(eyeTextures);
 }
 
-void VrPresenter::BeginEyeCopies() {
+void VrPresenter::BeginEyeCopies(const GameFrameSource& frame) {
     deferredContext->ClearState();
+    if (pictureBeingCopied.cinema && cinemaResources != nullptr) {
+        CopyCinemaPicture(deferredContext, *cinemaResources, frame.backbuffer, frame.desc.sampleCount,
+                          frame.desc.format);
+    }
+}
+
+bool VrPresenter::EnsureCinemaResources(const GameFrameSource& frame) {
+    if (cinemaResources == nullptr) {
+        cinemaResources = new (std::nothrow) CinemaResources();
+        if (cinemaResources == nullptr) {
+            lastErrorText = "out of memory";
+            return false;
+        }
+    }
+    // Made once per set of eye targets, which are made again for a new device or backbuffer.
+    if (cinemaResources->Complete()) {
+        return true;
+    }
+    cinemaResources->Release();
+    if (!CreateCinemaResources(device, frame.desc.width, frame.desc.height, frame.desc.format,
+                               *cinemaResources, lastErrorText)) {
+        cinemaResources->Release();
+        return false;
+    }
+    return true;
 }
 
 void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture2D* target,
@@ -215,6 +247,18 @@ void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture
                                             static_cast<DXGI_FORMAT>(frame.desc.format));
     } else {
         deferredContext->CopyResource(target, frame.backbuffer);
+    }
+
+    CinemaEyeConstants screen{};
+    VRTextureBounds_t shown{};
+    if (cinemaResources != nullptr && CinemaForEye(eye, screen, shown)) {
+        D3D11_VIEWPORT viewport{};
+        viewport.TopLeftX = shown.uMin * static_cast<float>(frame.desc.width);
+        viewport.TopLeftY = shown.vMin * static_cast<float>(frame.desc.height);
+        viewport.Width = (shown.uMax - shown.uMin) * static_cast<float>(frame.desc.width);
+        viewport.Height = (shown.vMax - shown.vMin) * static_cast<float>(frame.desc.height);
+        viewport.MaxDepth = 1.0f;
+        DrawCinemaForEye(deferredContext, *cinemaResources, screen, view, viewport);
     }
 
     if (!GetSettings().VisibleHands || !head.valid) {

@@ -169,6 +169,17 @@ HmdMatrix34_t OpenVrGetEyeToHeadTransform(void* system, EVREye eye) {
     return m;
 }
 
+bool OpenVrPollNextEvent(void* system, VREvent_t* event, uint32_t eventSize) {
+    fake::System(system);
+    if (g_vr.events.empty() || event == nullptr || eventSize != sizeof(VREvent_t)) {
+        return false;
+    }
+    *event = VREvent_t{};
+    event->eventType = g_vr.events.front();
+    g_vr.events.erase(g_vr.events.begin());
+    return true;
+}
+
 uint32_t OpenVrGetTrackedDeviceIndexForControllerRole(void* system, ETrackedControllerRole role) {
     fake::System(system);
     return role > 0 && role < 3 ? g_vr.roleDevice[role] : k_unTrackedDeviceIndexInvalid;

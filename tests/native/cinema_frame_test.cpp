@@ -1,0 +1,182 @@
+// The cinema screen in the frame: the frame driver asks for it while first-person stereo is not
+// engaged, the presenter draws it over both eyes' pictures from this frame's head pose, submits
+// both eyes with that pose, fades it over eight frames, says when it turns on, off and first
+// shows, and centres it again on the recentre key or the runtime's seated-zero reset.
+#include "allocation_counter.h"
+#include "fakes/fake_eye_targets.h"
+#include "game/game_bridge.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+namespace corvane {
+namespace {
+
+using testing_support::MessageOf;
+
+class CinemaFrameTest : public testing_support::ProcessStateTest {
+protected:
+    void SetUp() override {
+        ProcessStateTest::SetUp();
+        fake::ResetEyeTargets();
+        // The head 1.6 m up, turned 30 degrees to the left.
+        const float half = 30.0f * 3.14159265f / 360.0f;
+        fake::PlaceHeadset({0.1f, 1.6f, 0.2f}, Quaternion{0.0f, std::sin(half), 0.0f, std::cos(half)});
+    }
+
+    IDXGISwapChain* SwapChain() { return reinterpret_cast<IDXGISwapChain*>(&swapChainStandIn); }
+
+    // One frame through the frame driver; the submissions of this frame.
+    void Frame() {
+        vr.submissions.clear();
+        fake::EyeTargets().hands.clear();
+        RunFrame(SwapChain());
+    }
+
+    static size_t Said(const std::string& prefix) {
+        size_t count = 0;
+        for (const std::string& line : fake::LogLines()) {
+            count += MessageOf(line).rfind(prefix, 0) == 0 ? 1 : 0;
+        }
+        return count;
+    }
+
+    int swapChainStandIn = 0;
+    fake::FakeOpenVr& vr = fake::OpenVr();
+};
+
+TEST_F(CinemaFrameTest, WhileTheGameHasTheCameraBothEyesShowTheScreenFromThisFramesHeadPose) {
+    fake::SetIni(L"VR", L"VisibleHands", L"1");
+    for (int frame = 1; frame <= 9; ++frame) {
+        SCOPED_TRACE(frame);
+        Frame();
+        ASSERT_EQ(vr.submissions.size(), 2u) << VrPresenter::Instance().LastError();
+        const auto& drawn = fake::EyeTargets().hands;
+        ASSERT_EQ(drawn.size(), 2u);
+        for (uint32_t eye = 0; eye < 2; ++eye) {
+            const fake::RecordedHands& copy = drawn[eye];
+            const fake::FakeSubmission& shown = vr.submissions[copy.eye];
+            ASSERT_TRUE(copy.cinema);
+            EXPECT_FLOAT_EQ(copy.cinemaConstants.eyePosition[3], std::min(frame, 8) / 8.0f) << "the fade";
+            // Drawn into exactly the bounds it is submitted with, from the pose it is submitted with.
+            EXPECT_FLOAT_EQ(copy.cinemaShown.uMin, shown.bounds.uMin);
+            EXPECT_FLOAT_EQ(copy.cinemaShown.vMax, shown.bounds.vMax);
+            ASSERT_EQ(shown.flags & Submit_TextureWithPose,
+                      static_cast<EVRSubmitFlags>(Submit_TextureWithPose));
+            EXPECT_NEAR(shown.pose.m[0][3], 0.1f, 1e-6f);
+            EXPECT_NEAR(shown.pose.m[0][2], 0.5f, 1e-6f) << "turned 30 degrees";
+            ASSERT_TRUE(copy.scene.hasSubmittedHeadPose) << "the hands are seen from the same pose";
+            EXPECT_NEAR(copy.scene.submittedHeadPose.m[0][2], 0.5f, 1e-6f);
+            // The eye sits 3.15 cm along the head's own x: cos 30 across, sin 30 forward.
+            const float side = copy.eye == 0 ? -0.0315f : 0.0315f;
+            EXPECT_NEAR(copy.cinemaConstants.eyePosition[0], 0.1f + side * 0.866025f, 1e-5f);
+            EXPECT_NEAR(copy.cinemaConstants.eyePosition[2], 0.2f - side * 0.5f, 1e-5f);
+        }
+        // 3 m along the heading, at head height.
+        EXPECT_NEAR(drawn[0].cinemaConstants.centre[0], 0.1f - 1.5f, 1e-5f);
+        EXPECT_NEAR(drawn[0].cinemaConstants.centre[1], 1.6f, 1e-5f);
+        EXPECT_NEAR(drawn[0].cinemaConstants.centre[2], 0.2f - 2.598076f, 1e-5f);
+    }
+    EXPECT_EQ(Said("Cinema screen on: the game has the camera"), 1u);
+    EXPECT_EQ(Said("Cinema screen shown: 4.00 m wide, 3.00 m away, facing yaw 30.0 degrees, surround 0.05"),
+              1u);
+
+    // The head turns: the screen stands where it stood.
+    fake::PlaceHeadset({0.1f, 1.6f, 0.2f}, Quaternion{});
+    Frame();
+    ASSERT_EQ(fake::EyeTargets().hands.size(), 2u);
+    EXPECT_NEAR(fake::EyeTargets().hands[0].cinemaConstants.centre[0], 0.1f - 1.5f, 1e-5f);
+    EXPECT_NEAR(vr.submissions[0].pose.m[0][2], 0.0f, 1e-6f) << "but the pose is the new one";
+}
+
+TEST_F(CinemaFrameTest, FirstPersonStereoFadesTheScreenOutAndAllocatesNothingOnTheWay) {
+    Frame(); // start-up and connection; the screen starts fading in
+    for (int i = 0; i < 8; ++i) {
+        Frame();
+    }
+    // First person with stereo engaged: the game's own pictures again, after an eight-frame fade.
+    GetGameBridge().FirstPersonActive.store(true);
+    float opacity[8] = {};
+    uint64_t before = 0;
+    for (int i = 0; i < 8; ++i) {
+        // The first frame says the screen is off (a log line may allocate); the rest only fade.
+        if (i == 1) {
+            before = testing_support::AllocationCount();
+        }
+        GetStereoState().stereoActive = true;
+        Frame();
+        opacity[i] = fake::EyeTargets().hands.empty() || !fake::EyeTargets().hands[0].cinema
+                         ? 0.0f
+                         : fake::EyeTargets().hands[0].cinemaConstants.eyePosition[3];
+    }
+    EXPECT_EQ(testing_support::AllocationCount(), before) << "fade frames allocate";
+    const float expected[8] = {7 / 8.0f, 6 / 8.0f, 5 / 8.0f, 4 / 8.0f, 3 / 8.0f, 2 / 8.0f, 1 / 8.0f, 0.0f};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_FLOAT_EQ(opacity[i], expected[i]) << i;
+    }
+    EXPECT_EQ(Said("Cinema screen off: first-person stereo engaged"), 1u);
+    ASSERT_EQ(vr.submissions.size(), 2u);
+    EXPECT_EQ(vr.submissions[0].flags & Submit_TextureWithPose, 0) << "a mono picture without a render pose";
+
+    // The setting off: never drawn.
+    testing_support::ResetProcessState();
+    SetUp();
+    fake::SetIni(L"VR", L"CinemaScreen", L"0");
+    Frame();
+    Frame();
+    ASSERT_EQ(fake::EyeTargets().hands.size(), 2u);
+    EXPECT_FALSE(fake::EyeTargets().hands[0].cinema);
+    EXPECT_EQ(Said("Cinema screen"), 0u);
+}
+
+TEST_F(CinemaFrameTest, TheKeyAndTheRuntimesResetCentreTheViewAgain) {
+    Frame();
+    Frame();
+    const uint64_t epoch = VrPresenter::Instance().trackingEpoch.load();
+    // The head turns to 10 degrees right; F9 while the game's window has the focus.
+    const float half = -10.0f * 3.14159265f / 360.0f;
+    fake::PlaceHeadset({0.0f, 1.6f, 0.0f}, Quaternion{0.0f, std::sin(half), 0.0f, std::cos(half)});
+    fake::Os().keysDown.insert(0x78);
+    Frame();
+    EXPECT_EQ(Said("Recentred by the recentre key: head-look reference taken again; cinema screen facing yaw "
+                   "-10.0 degrees"),
+              1u);
+    EXPECT_GT(VrPresenter::Instance().trackingEpoch.load(), epoch) << "a new tracking epoch";
+    ASSERT_EQ(fake::EyeTargets().hands.size(), 2u);
+    EXPECT_NEAR(fake::EyeTargets().hands[0].cinemaConstants.centre[0],
+                3.0f * std::sin(10.0f * 3.14159265f / 180.0f), 1e-4f);
+    Frame(); // held down: one press
+    EXPECT_EQ(Said("Recentred by"), 1u);
+
+    // Released and pressed again while another window has the focus: nothing.
+    fake::Os().keysDown.clear();
+    Frame();
+    fake::Os().foregroundOurs = false;
+    fake::Os().keysDown.insert(0x78);
+    Frame();
+    EXPECT_EQ(Said("Recentred by"), 1u);
+
+    // The runtime's seated-zero reset, among other events.
+    vr.events = {100, 804, 101};
+    Frame();
+    EXPECT_EQ(Said("Recentred by the runtime's seated-zero reset"), 1u);
+    EXPECT_TRUE(vr.events.empty());
+}
+
+TEST_F(CinemaFrameTest, AScreenThatCannotBeMadeLeavesTheGamesPictureAndSaysSoOnce) {
+    fake::EyeTargets().cinemaFails = true;
+    for (int i = 0; i < 3; ++i) {
+        Frame();
+        ASSERT_EQ(vr.submissions.size(), 2u) << VrPresenter::Instance().LastError();
+        ASSERT_EQ(fake::EyeTargets().hands.size(), 2u);
+        EXPECT_FALSE(fake::EyeTargets().hands[0].cinema);
+    }
+    EXPECT_EQ(Said("Cinema screen unavailable: Cinema screen shader compilation failed"), 1u);
+    EXPECT_TRUE(VrPresenter::Instance().LastError().empty()) << "no VR failure for the screen's";
+}
+
+} // namespace
+} // namespace corvane
