@@ -63,6 +63,34 @@ TEST_F(CodePatchTest, APatchInsideOneBlockIsOneAtomicExchangeThatKeepsItsNeighbo
     }
 }
 
+// Where one block ends: a patch whose last byte is the block's last byte is still inside it,
+// one byte further it crosses into the next block.
+TEST_F(CodePatchTest, ABlocksLastByteEndsThePatchesThatFitInIt) {
+    struct Case {
+        const char* name;
+        uintptr_t site;
+        size_t size;
+        bool oneBlock;
+    };
+    const Case cases[] = {
+        {"ends on the block's last byte", kCode + 0x29, 7, true},
+        {"one whole block", kCode + 0x40, 16, true},
+        {"one byte into the next block", kCode + 0x2A, 7, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::Memory().exchanges16.clear();
+        fake::Memory().suspendFails = true; // only a one-block patch may be written without a stop
+        const std::vector<uint8_t> before = BytesAt(c.site, c.size);
+        const std::vector<uint8_t> patch = Pattern(c.size, 0x20);
+        EXPECT_EQ(c.oneBlock ? CodePatchResult::Written : CodePatchResult::WriteFailed,
+                  WriteCodeBytes(c.site, patch.data(), patch.size()));
+        EXPECT_EQ(c.oneBlock ? patch : before, BytesAt(c.site, c.size));
+        EXPECT_EQ(c.oneBlock ? std::vector<uintptr_t>{c.site & ~uintptr_t{0xF}} : std::vector<uintptr_t>{},
+                  fake::Memory().exchanges16);
+    }
+}
+
 TEST_F(CodePatchTest, APatchAcrossBlocksIsWrittenWhileTheOtherThreadsAreStopped) {
     const uintptr_t site = kCode + 0x30;
     const std::vector<uint8_t> patch = Pattern(19, 0x40);
@@ -128,23 +156,26 @@ TEST_F(CodePatchTest, WhenThreadsCannotBeStoppedOrMovedNothingIsWritten) {
         std::vector<uintptr_t> threads;
         bool suspendFails;
         bool moveFails;
+        size_t size;
     };
     const uintptr_t site = kCode + 0x30;
     const std::vector<Case> cases = {
-        {"threads cannot be stopped for a patch across blocks", {}, true, false},
-        {"a thread never leaves", {site + 5}, false, false},
-        {"a thread cannot be moved", {site + 3}, false, true},
+        {"threads cannot be stopped for a patch across blocks", {}, true, false, 19},
+        // Moves say a thread may be between its instructions: no store is safe unstopped.
+        {"threads cannot be stopped for a one-block patch with moves", {}, true, false, 8},
+        {"a thread never leaves", {site + 5}, false, false, 19},
+        {"a thread cannot be moved", {site + 3}, false, true, 19},
     };
     const ThreadMove moves[] = {{3, kTrampoline + 3}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::vector<uint8_t> before = BytesAt(site, 19);
+        const std::vector<uint8_t> before = BytesAt(site, c.size);
         fake::Memory().threadIps = c.threads;
         fake::Memory().suspendFails = c.suspendFails;
         fake::Memory().moveFails = c.moveFails;
-        const std::vector<uint8_t> patch = Pattern(19, 0x80);
+        const std::vector<uint8_t> patch = Pattern(c.size, 0x80);
         EXPECT_EQ(CodePatchResult::WriteFailed, WriteCodeBytes(site, patch.data(), patch.size(), moves));
-        EXPECT_EQ(before, BytesAt(site, 19));
+        EXPECT_EQ(before, BytesAt(site, c.size));
         EXPECT_EQ(kPageExecuteRead, fake::ProtectionAt(site));
         EXPECT_EQ(fake::Memory().suspendCount, fake::Memory().resumeCount);
         EXPECT_FALSE(fake::Memory().threadsStopped);
