@@ -37,8 +37,9 @@ struct WriterRegisters {
 
 std::span<const CompositeWriter> CompositeWriterTable();
 
-// Verifies all writers, then places the breakpoints; true when all are in place. A
-// partial installation is rolled back.
+// Verifies all writers, then places the breakpoints under one stop of the game's threads;
+// true when all are in place. A partial installation is rolled back, and the handler, once
+// registered, stays (it passes every other breakpoint through).
 [[nodiscard]] bool InstallCompositeDetector();
 
 // The body of the breakpoint handler: when `address` is one of the writers, emulates its

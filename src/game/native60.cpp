@@ -65,16 +65,26 @@ std::array<ThreadMove, sizeof(kLimiterNops) - 1> PastLimiterNops(uintptr_t site)
     return moves;
 }
 
-// Writes bytes at a code site and reads them back; true when the protection came back
-// and the site holds exactly the bytes.
-bool PatchAndVerify(uintptr_t site, const uint8_t* bytes, size_t size, bool& protectFailed,
-                    std::span<const ThreadMove> moves = {}) {
-    const CodePatchResult result = WriteCodeBytes(site, bytes, size, moves);
-    protectFailed = result == CodePatchResult::ProtectFailed;
-    return result == CodePatchResult::Written && CodeBytesEqual(site, bytes, size);
+enum class PatchOutcome { Good, Busy, ProtectFailed, Bad };
+
+// Writes bytes at a code site on the render thread and reads them back: Good when the
+// protection came back and the site holds exactly the bytes; Busy when nothing was written
+// this frame and a later frame may try again.
+PatchOutcome PatchAndVerify(uintptr_t site, const uint8_t* bytes, size_t size,
+                            std::span<const ThreadMove> moves = {}) {
+    const CodePatchResult result = WriteCodeBytes(site, bytes, size, moves, CodeWriteWait::Frame);
+    if (result == CodePatchResult::Busy) {
+        return PatchOutcome::Busy;
+    }
+    if (result == CodePatchResult::ProtectFailed) {
+        return PatchOutcome::ProtectFailed;
+    }
+    return result == CodePatchResult::Written && CodeBytesEqual(site, bytes, size) ? PatchOutcome::Good
+                                                                                   : PatchOutcome::Bad;
 }
 
-// Puts the limiter's NOPs in; false (after the message) when that could not be done.
+// Puts the limiter's NOPs in; false (after the message) when that could not be done, or
+// silently while the game's threads keep it from being written this frame.
 bool EnsureLimiterPatched() {
     GameBridge& bridge = GetGameBridge();
     const uintptr_t site = bridge.LimiterSite;
@@ -89,43 +99,46 @@ bool EnsureLimiterPatched() {
         ReportLimiterFailureOnce("Adaptive native 60 was not enabled: the limiter signature changed.");
         return false;
     }
-    bool protectFailed = false;
-    if (PatchAndVerify(site, kLimiterNops, sizeof(kLimiterNops), protectFailed)) {
+    const PatchOutcome outcome = PatchAndVerify(site, kLimiterNops, sizeof(kLimiterNops));
+    if (outcome == PatchOutcome::Good) {
         bridge.LimiterPatched = true;
         return true;
     }
-    if (protectFailed) {
+    if (outcome == PatchOutcome::Busy) {
+        return false;
+    }
+    if (outcome == PatchOutcome::ProtectFailed) {
         ReportLimiterFailureOnce("Adaptive native 60 was not enabled: the limiter patch was not writable.");
         return false;
     }
     // Whatever reached the site must not stay there while native 60 is off: put the
     // game's store back so that no half-written instruction is left behind, and do not
     // let a later frame take unverified NOPs for a good patch.
-    bool ignored = false;
     const auto moves = PastLimiterNops(site);
-    (void)PatchAndVerify(site, kLimiterStore, sizeof(kLimiterStore), ignored, moves);
+    (void)PatchAndVerify(site, kLimiterStore, sizeof(kLimiterStore), moves);
     bridge.LimiterPatched = false;
     bridge.LimiterRejected = true;
     ReportLimiterFailureOnce("Adaptive native 60 was not enabled: the limiter patch could not be verified.");
     return false;
 }
 
-// Puts the game's own limiter store back; true when it is there afterwards.
-bool RestoreLimiter() {
+// Puts the game's own limiter store back.
+PatchOutcome RestoreLimiter() {
     GameBridge& bridge = GetGameBridge();
     const uintptr_t site = bridge.LimiterSite;
     if (CodeBytesEqual(site, kLimiterStore, sizeof(kLimiterStore))) {
         bridge.LimiterPatched = false;
-        return true;
+        return PatchOutcome::Good;
     }
     if (!CodeBytesEqual(site, kLimiterNops, sizeof(kLimiterNops))) {
-        return false;
+        return PatchOutcome::Bad;
     }
-    bool protectFailed = false;
     const auto moves = PastLimiterNops(site);
-    const bool good = PatchAndVerify(site, kLimiterStore, sizeof(kLimiterStore), protectFailed, moves);
-    bridge.LimiterPatched = !good;
-    return good;
+    const PatchOutcome outcome = PatchAndVerify(site, kLimiterStore, sizeof(kLimiterStore), moves);
+    if (outcome != PatchOutcome::Busy) {
+        bridge.LimiterPatched = outcome != PatchOutcome::Good;
+    }
+    return outcome;
 }
 
 void RestoreNative30() {
@@ -139,7 +152,11 @@ void RestoreNative30() {
         return;
     }
     DropRequest();
-    const bool good = RestoreLimiter();
+    const PatchOutcome limiter = RestoreLimiter();
+    if (limiter == PatchOutcome::Busy) {
+        return; // still engaged: the next frame without first person tries again
+    }
+    const bool good = limiter == PatchOutcome::Good;
     bridge.Native60Engaged = false;
     CameraLogFormat("Adaptive native 60 and NPC correction disabled; native 30 restored%s.",
                     good ? "" : " (limiter-byte restore failed)");
@@ -283,7 +300,9 @@ bool ArmNpcCorrection() {
         return false;
     }
 
-    const uintptr_t trampoline = MemoryAllocateExecutable(kNpcTrampolineSize);
+    // A gate the game's threads kept from being written on an earlier frame kept its trampoline.
+    const uintptr_t kept = bridge.NpcTrampoline.load();
+    const uintptr_t trampoline = kept != 0 ? kept : MemoryAllocateExecutable(kNpcTrampolineSize);
     if (trampoline == 0) {
         CameraLog("NPC correction was not armed: trampoline allocation failed.");
         return false;
@@ -298,7 +317,7 @@ bool ArmNpcCorrection() {
     std::memcpy(code + 16, &resume, sizeof(resume));
     code[24] = 0xFF;
     code[25] = 0xE0;
-    if (!MemoryGuardedWrite(trampoline, code, sizeof(code))) {
+    if (kept == 0 && !MemoryGuardedWrite(trampoline, code, sizeof(code))) {
         MemoryFreeExecutable(trampoline);
         CameraLog("NPC correction was not armed: trampoline allocation failed.");
         return false;
@@ -313,7 +332,12 @@ bool ArmNpcCorrection() {
     // trampoline, which holds them verbatim.
     const ThreadMove intoTrampoline[] = {{kGateSecondInstruction, trampoline + kGateSecondInstruction},
                                          {kGateThirdInstruction, trampoline + kGateThirdInstruction}};
-    const CodePatchResult result = WriteCodeBytes(gate, jump, sizeof(jump), intoTrampoline);
+    const CodePatchResult result =
+        WriteCodeBytes(gate, jump, sizeof(jump), intoTrampoline, CodeWriteWait::Frame);
+    if (result == CodePatchResult::Busy) {
+        bridge.NpcArmAttempted = false; // a later activation tries again
+        return false;
+    }
     if (result == CodePatchResult::ProtectFailed) {
         bridge.NpcTrampoline.store(0);
         MemoryFreeExecutable(trampoline);
@@ -324,7 +348,7 @@ bool ArmNpcCorrection() {
         // Never leave a partly written jump in the game's code. The trampoline stays: a
         // thread may already be on its way through it.
         const ThreadMove toDetour[] = {{kGateJumpInstruction, detour}};
-        (void)WriteCodeBytes(gate, kPedestrianGate, sizeof(kPedestrianGate), toDetour);
+        (void)WriteCodeBytes(gate, kPedestrianGate, sizeof(kPedestrianGate), toDetour, CodeWriteWait::Frame);
         CameraLog("NPC correction was not armed: pedestrian detour verification failed.");
         return false;
     }

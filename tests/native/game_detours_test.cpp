@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -245,6 +246,23 @@ TEST_F(GameDetoursTest, AllocationAndProtectionFailuresCleanUp) {
         EXPECT_TRUE(fake::Memory().liveAllocations.empty());
         EXPECT_EQ(c.trampolineAllocated ? 1u : 0u, fake::Memory().freed.size());
     }
+}
+
+// Once the jump is in, threads may already be running through the trampoline: a site whose
+// old protection could not be put back is installed, and its trampoline stays.
+TEST_F(GameDetoursTest, ASiteWhoseProtectionStaysOpenIsInstalledAndKeepsItsTrampoline) {
+    const uintptr_t site = kImageBase + 0x24F980;
+    fake::Memory().failProtect = [site](const fake::ProtectCall& call, size_t) {
+        return call.address == site && call.newProtect != kPageExecuteReadWrite;
+    };
+    ASSERT_TRUE(InstallDetour(WithHandler(GameDetour::Projection)));
+    const uintptr_t trampoline = DetourTrampoline(GameDetour::Projection);
+    ASSERT_NE(0u, trampoline);
+    EXPECT_EQ(kImageBase + 0x76E45, DetourExpectedReturn(GameDetour::Projection));
+    EXPECT_EQ(std::vector<uint8_t>({0xFF, 0x25, 0x00, 0x00, 0x00, 0x00}), BytesAt(site, 6));
+    EXPECT_EQ(Qword(kHandler), BytesAt(site + 6, 8));
+    EXPECT_EQ(std::set<uintptr_t>{trampoline}, fake::Memory().liveAllocations);
+    EXPECT_TRUE(fake::Memory().freed.empty());
 }
 
 TEST_F(GameDetoursTest, NothingIsInstalledWithoutAHandlerOrAValidatedImage) {
