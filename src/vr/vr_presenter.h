@@ -73,9 +73,9 @@ struct FrameRequest {
     uint32_t eye = 0; // the eye the game rendered: 0 left, 1 right
     bool pairValid = false;
     PictureProjection projection = PictureProjection::Game; // what the game's picture was rendered with
-    bool cinema = false; // the game owns the camera: its picture goes on the cinema screen
     float requestedConvergence = -0.095f;
     PictureParams picture; // the live values; RenderFrame sanitises them
+    bool cinema = false;   // the game owns the camera: its picture goes on the cinema screen
 };
 
 inline constexpr int64_t kReconnectIntervalNs = 10'000'000'000;

@@ -148,6 +148,10 @@ const std::vector<KeyRow>& SettingsKeyRows() {
         {L"VR", L"HudScale", "0.6", [](Settings& s) { s.HudScale = 0.6f; }},
         {L"VR", L"HudVerticalOffset", "0.11", [](Settings& s) { s.HudVerticalOffset = 0.11f; }},
         {L"VR", L"HandScale", "1.75", [](Settings& s) { s.HandScale = 1.75f; }},
+        {L"VR", L"CinemaScreen", "0", [](Settings& s) { s.CinemaScreen = false; }},
+        {L"VR", L"CinemaDistance", "5.5", [](Settings& s) { s.CinemaDistance = 5.5f; }},
+        {L"VR", L"CinemaWidth", "8.25", [](Settings& s) { s.CinemaWidth = 8.25f; }},
+        {L"VR", L"CinemaSurround", "0.2", [](Settings& s) { s.CinemaSurround = 0.2f; }},
         {L"Input", L"MapMotionControllers", "0", [](Settings& s) { s.MapMotionControllers = false; }},
         {L"Input", L"MapHeadLook", "0", [](Settings& s) { s.MapHeadLook = false; }},
         {L"Input", L"FirstPersonDefault", "0", [](Settings& s) { s.FirstPersonDefault = false; }},
@@ -238,7 +242,7 @@ TEST_F(CoreWin32Test, ShippedIniHoldsExactlyTheKeysOfTheCode) {
     for (const KeyRow& row : SettingsKeyRows()) {
         documented.emplace(row.section, row.key);
     }
-    EXPECT_EQ(33u, documented.size());
+    EXPECT_EQ(37u, documented.size());
     EXPECT_EQ(documented, shipped);
 }
 
