@@ -13,7 +13,7 @@ namespace {
 
 // The direction of each pixel comes from the viewport's corners, which span the eye's raw
 // tangents; the pixel shader follows it to the screen's plane (CinemaPictureAt does the same
-// on the CPU).
+// on the CPU). Written with the few intrinsics every run-time compiler we meet supports.
 constexpr char kCinemaShaderSource[] = R"(cbuffer Cinema : register(b0)
 {
     float4 eyeRight;
@@ -37,7 +37,7 @@ struct VertexOutput
 
 VertexOutput VSMain(uint id : SV_VertexID)
 {
-    const float2 ndc = float2(id == 1 ? 3.0 : -1.0, id == 2 ? 3.0 : -1.0);
+    float2 ndc = float2((id & 1) * 4.0 - 1.0, (id >> 1) * 4.0 - 1.0);
     VertexOutput output;
     output.position = float4(ndc, 0.0, 1.0);
     output.tangent = float2(tangents.x + (ndc.x + 1.0) * 0.5 * (tangents.y - tangents.x),
@@ -47,23 +47,24 @@ VertexOutput VSMain(uint id : SV_VertexID)
 
 float4 PSMain(VertexOutput input) : SV_TARGET
 {
-    const float3 direction = eyeRight.xyz * input.tangent.x + eyeUp.xyz * input.tangent.y - eyeBack.xyz;
-    const float3 normal = cross(screenRight.xyz, screenUp.xyz);
-    const float3 toCentre = centre.xyz - eyePosition.xyz;
-    const float facing = dot(direction, normal);
-    float3 colour = surround.rgb;
-    if (abs(facing) > 1e-6)
-    {
-        const float along = dot(toCentre, normal) / facing;
-        const float3 fromCentre = direction * along - toCentre;
-        const float x = dot(fromCentre, screenRight.xyz) / centre.w;
-        const float y = dot(fromCentre, screenUp.xyz) / screenRight.w;
-        if (along > 0.0 && abs(x) <= 1.0 && abs(y) <= 1.0)
-        {
-            colour = picture.SampleLevel(pictureSampler, float2((x + 1.0) * 0.5, (1.0 - y) * 0.5), 0).rgb;
-        }
-    }
-    return float4(colour, eyePosition.w);
+    float3 direction = eyeRight.xyz * input.tangent.x + eyeUp.xyz * input.tangent.y - eyeBack.xyz;
+    float3 normal = float3(screenRight.y * screenUp.z - screenRight.z * screenUp.y,
+                           screenRight.z * screenUp.x - screenRight.x * screenUp.z,
+                           screenRight.x * screenUp.y - screenRight.y * screenUp.x);
+    float3 toCentre = centre.xyz - eyePosition.xyz;
+    float facing = dot(direction, normal);
+    // A direction along the screen's plane gets a huge distance and misses it.
+    float along = dot(toCentre, normal) * facing / max(facing * facing, 1e-12);
+    float3 fromCentre = direction * along - toCentre;
+    float x = dot(fromCentre, screenRight.xyz) / centre.w;
+    float y = dot(fromCentre, screenUp.xyz) / screenRight.w;
+    float inside = 1.0;
+    if (along < 0.0) { inside = 0.0; }
+    if (abs(x) > 1.0) { inside = 0.0; }
+    if (abs(y) > 1.0) { inside = 0.0; }
+    // Sampled everywhere, outside any branch, so that the texture's gradients are defined.
+    float4 texel = picture.Sample(pictureSampler, float2((x + 1.0) * 0.5, (1.0 - y) * 0.5));
+    return float4(surround.rgb + (texel.rgb - surround.rgb) * inside, eyePosition.w);
 }
 )";
 

@@ -284,12 +284,13 @@ bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameReques
         return false;
     }
     StepCinema(request, recentredBy, frame);
-    // While the screen shows, the texture holds it as seen from this frame's head pose, and is
-    // submitted with that pose so that the compositor keeps the screen where it stands.
+    // The screen is drawn from the pose its texture is submitted with, so that the compositor
+    // keeps it where it stands: the picture's own render pose when it has one (the eyes of a
+    // pair share it), else this frame's head pose.
     const EyeRenderPose* picturePose = haveFramePose ? &framePose : nullptr;
     EyeRenderPose screenPose;
-    pictureBeingCopied.cinema = false;
-    if (cinemaFrame.visible && head.valid != 0) {
+    // A recentre in this frame leaves the render pose in the tracking epoch before it.
+    if (cinemaFrame.visible && (picturePose == nullptr || recentredBy != nullptr) && head.valid != 0) {
         std::lock_guard<std::mutex> poseLock(headPoseMutex);
         if (headPoseSample.valid) {
             screenPose.valid = true;
@@ -297,12 +298,15 @@ bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameReques
             std::copy(std::begin(head.position), std::end(head.position), screenPose.position);
             std::copy(std::begin(head.orientation), std::end(head.orientation), screenPose.orientation);
             picturePose = &screenPose;
-            pictureBeingCopied.cinema = true;
         }
     }
+    pictureBeingCopied.cinema = cinemaFrame.visible && picturePose != nullptr;
     bool published = false;
     const PictureSource source{request.projection, std::min(eye, 1u)};
-    if (!UpdateEyeTextures(frame, eye, pairValid, source, picturePose, published)) {
+    // While the screen is wanted both eyes take every frame: it never waits for a pair. Fading
+    // out, the alternate-eye cycle goes on underneath, so that pairs form as they will after.
+    const bool paired = pairValid && !(pictureBeingCopied.cinema && cinemaState.wanted);
+    if (!UpdateEyeTextures(frame, eye, paired, source, picturePose, published)) {
         return false;
     }
 
@@ -319,7 +323,7 @@ bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameReques
         !std::exchange(onceLines.poseSubmission, true)) {
         LogMessage("Per-eye render-pose submission active for SteamVR reprojection");
     }
-    if (pairValid && !GetSettings().SpacewarpCompatibleAER) {
+    if (paired && !GetSettings().SpacewarpCompatibleAER) {
         left.flags |= Submit_FrameDiscontinuty;
         right.flags |= Submit_FrameDiscontinuty;
         if (!std::exchange(onceLines.frameDiscontinuity, true)) {

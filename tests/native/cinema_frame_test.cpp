@@ -84,6 +84,22 @@ TEST_F(CinemaFrameTest, WhileTheGameHasTheCameraBothEyesShowTheScreenFromThisFra
     EXPECT_EQ(Said("Cinema screen shown: 4.00 m wide, 3.00 m away, facing yaw 30.0 degrees, surround 0.05"),
               1u);
 
+    // Frames of the alternate-eye cycle in third person still fill both eyes from one pose.
+    for (int i = 0; i < 2; ++i) {
+        StereoState& stereo = GetStereoState();
+        stereo.projectionHookSeen = true;
+        stereo.projectionHookSeenInPair = true;
+        stereo.eyeCameraApplied = true;
+        Frame();
+        ASSERT_EQ(fake::EyeTargets().hands.size(), 2u) << "both eyes, every frame";
+        ASSERT_EQ(vr.submissions.size(), 2u);
+        for (int row = 0; row < 3; ++row) {
+            for (int column = 0; column < 4; ++column) {
+                EXPECT_EQ(vr.submissions[0].pose.m[row][column], vr.submissions[1].pose.m[row][column]);
+            }
+        }
+    }
+
     // The head turns: the screen stands where it stood.
     fake::PlaceHeadset({0.1f, 1.6f, 0.2f}, Quaternion{});
     Frame();
