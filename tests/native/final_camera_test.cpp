@@ -447,6 +447,38 @@ TEST_F(FinalCameraTest, BothEyesOfAPairRenderWithTheFirstEyesHeadPose) {
     }
 }
 
+TEST_F(FinalCameraTest, ThePairSharesAHeadPoseOnlyWithPairedAERAndThePoseLockBothOn) {
+    struct Case {
+        const char* name;
+        bool spacewarpCompatible;
+        bool lockHeadPose;
+        float secondEyeYaw;
+    };
+    const Case cases[] = {
+        {"both on", true, true, 10.0f},
+        {"SpacewarpCompatibleAER=0", false, true, 30.0f},
+        {"LockHeadPoseAcrossAERPair=0", true, false, 30.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetProcessState();
+        SetUp();
+        GetSettings().SpacewarpCompatibleAER = c.spacewarpCompatible;
+        GetSettings().LockHeadPoseAcrossAERPair = c.lockHeadPose;
+        FirstPerson(true);
+        Stereo(true, 1);
+        SetHeadSample(HeadTurn(10.0f, 0.0f), {}, 5);
+        (void)Call(kGameEye, GameTarget(0.0f));
+
+        GetStereoState().currentEye = 0;
+        SetHeadSample(HeadTurn(30.0f, 0.0f), {}, 5);
+        const RoutineCall call = Call(kGameEye, GameTarget(0.0f));
+        const Vector3 direction = Minus(call.target, call.eye);
+        EXPECT_NEAR(c.secondEyeYaw, Degrees(std::atan2(direction.x, -direction.z)), 2e-3f);
+        ExpectSameRotation(HeadTurn(c.secondEyeYaw, 0.0f), PublishedRenderPose(0).orientation);
+    }
+}
+
 TEST_F(FinalCameraTest, AnEyeOffsetThatOverflowsTheCameraLeavesTheGameItsOwnCamera) {
     Stereo(true, 1);
     // A finite offset (0.034 m x 1e38 = 3.4e36 units) that carries the eye past the largest
