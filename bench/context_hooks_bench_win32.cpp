@@ -9,6 +9,7 @@
 #include "interception/device_hooks_win32.h"
 #include "platform/win32/com_ptr_win32.h"
 #include "platform/win32/os_win32.h"
+#include "stereo/stereo_device_handlers_win32.h"
 
 #include <d3d11.h>
 #include <d3dcompiler.h>
@@ -190,6 +191,7 @@ double Median(std::vector<double> values) {
 
 int Run() {
     RecordOwnModule(GetModuleHandleW(nullptr));
+    RegisterDeviceHookHandlers(StereoDeviceHookHandlers());
     Scene scene;
     if (!Build(scene) || !HookDeviceContexts(scene.device.Get(), scene.context.Get())) {
         std::printf("no hooked Direct3D 11 device\n");

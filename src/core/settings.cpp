@@ -1,5 +1,6 @@
 #include "core/settings.h"
 
+#include "core/ini_number.h"
 #include "core/log.h"
 #include "platform/ini.h"
 
@@ -154,29 +155,16 @@ bool ParseSwitchWord(const wchar_t* text, bool& value) {
 
 // The text written back for a live value; false when no text reads back as exactly the value.
 bool FormatFloatForIni(float value, wchar_t (&text)[kNumberTextCapacity]) {
-    if (!std::isfinite(value)) {
-        return false;
-    }
-    auto widen = [&text, value](const char* narrow) {
-        size_t i = 0;
-        for (; narrow[i] != '\0'; ++i) {
-            text[i] = static_cast<wchar_t>(narrow[i]);
-        }
-        text[i] = L'\0';
-        return std::wcstof(text, nullptr) == value;
+    auto readsBack = [&text, value] {
+        float back = 0.0f;
+        return ParseIniNumber(text, back) && back == value;
     };
     // Six decimals, as the file has always held them, whenever that text gives the value back;
     // otherwise the shortest text that does (large, tiny or finely tuned values).
-    char narrow[kNumberTextCapacity] = {};
-    const std::to_chars_result fixed = std::to_chars(std::begin(narrow), std::end(narrow) - 1, value,
-                                                     std::chars_format::fixed, kWriteBackDecimals);
-    if (fixed.ec == std::errc{}) {
-        *fixed.ptr = '\0';
-        if (widen(narrow)) {
-            return true;
-        }
+    if (FormatIniNumberFixed(value, kWriteBackDecimals, text, kNumberTextCapacity) && readsBack()) {
+        return true;
     }
-    return FormatFloatShortest(value, narrow) && widen(narrow);
+    return FormatIniNumberShortest(value, text, kNumberTextCapacity) && readsBack();
 }
 
 } // namespace
@@ -192,9 +180,8 @@ std::wstring IniFilePath() {
 float ReadIniFloatWithDefaultText(const wchar_t* section, const wchar_t* key, const wchar_t* defaultText,
                                   float fallback, const std::wstring& path) {
     const KeyText read(section, key, defaultText, path);
-    wchar_t* end = nullptr;
-    const float value = std::wcstof(read.text, &end);
-    if (end != read.text && std::isfinite(value)) {
+    float value = 0.0f;
+    if (ParseIniNumber(read.text, value) && std::isfinite(value)) {
         return value;
     }
     if (!read.IsBlank()) {
@@ -207,7 +194,9 @@ float ReadIniFloatWithDefaultText(const wchar_t* section, const wchar_t* key, co
 
 float ReadIniFloat(const wchar_t* section, const wchar_t* key, float defaultValue, const std::wstring& path) {
     wchar_t defaultText[kNumberTextCapacity] = {};
-    std::swprintf(defaultText, kNumberTextCapacity, L"%.9g", static_cast<double>(defaultValue));
+    if (!FormatIniNumberNineDigits(defaultValue, defaultText, kNumberTextCapacity)) {
+        defaultText[0] = L'\0';
+    }
     return ReadIniFloatWithDefaultText(section, key, defaultText, defaultValue, path);
 }
 
