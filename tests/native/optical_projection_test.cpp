@@ -3,6 +3,7 @@
 #include "stereo/optical_projection.h"
 
 #include "camera_test_support.h"
+#include "matrix_test_support.h"
 #include "stereo/stereo_state.h"
 
 #include <gtest/gtest.h>
@@ -20,36 +21,14 @@ namespace {
 
 using namespace testing_support;
 
-using Mat = std::array<std::array<float, 4>, 4>; // [row][column]
+using testing_support::Mat;
+using testing_support::Product;
+using testing_support::Transposed;
 
 constexpr float kNear = 0.1f;
 constexpr float kFar = 500.0f;
 // The render tangents the projection override makes the game build with common tangents 1.0.
 constexpr float kRenderTan = 1.0f * 1.05f;
-
-Mat Product(const Mat& a, const Mat& b) {
-    Mat c{};
-    for (int i = 0; i < 4; ++i) {
-        for (int j = 0; j < 4; ++j) {
-            double sum = 0.0;
-            for (int k = 0; k < 4; ++k) {
-                sum += double{a[i][k]} * double{b[k][j]};
-            }
-            c[i][j] = static_cast<float>(sum);
-        }
-    }
-    return c;
-}
-
-Mat Transposed(const Mat& m) {
-    Mat t{};
-    for (int i = 0; i < 4; ++i) {
-        for (int j = 0; j < 4; ++j) {
-            t[i][j] = m[j][i];
-        }
-    }
-    return t;
-}
 
 // A right-handed view for row vectors (p x V): turned 30 degrees, moved away from the origin.
 Mat RowView() {

@@ -5,6 +5,7 @@
 // direction must be the point's true direction from the eye, or the world fuses at the wrong
 // depth.
 #include "stereo/optical_projection.h"
+#include "matrix_test_support.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +19,10 @@
 namespace corvane {
 namespace {
 
+using testing_support::Mat;
+using testing_support::Product;
 using testing_support::ResetProcessState;
-using Mat = std::array<std::array<float, 4>, 4>; // [row][column]
+using testing_support::Transposed;
 using Vec = std::array<float, 3>;
 
 constexpr float kNear = 0.1f;
@@ -35,30 +38,6 @@ struct Optics {
 constexpr Optics kStandIn{"stand-in headset",
                           {{-1.39f, 1.25f, -1.47f, 1.47f}, {-1.25f, 1.39f, -1.47f, 1.47f}}};
 constexpr Optics kLopsided{"lopsided eyes", {{-1.5f, 0.9f, -1.1f, 1.6f}, {-0.8f, 1.3f, -1.7f, 1.0f}}};
-
-Mat Product(const Mat& a, const Mat& b) {
-    Mat c{};
-    for (int i = 0; i < 4; ++i) {
-        for (int j = 0; j < 4; ++j) {
-            double sum = 0.0;
-            for (int k = 0; k < 4; ++k) {
-                sum += double{a[i][k]} * double{b[k][j]};
-            }
-            c[i][j] = static_cast<float>(sum);
-        }
-    }
-    return c;
-}
-
-Mat Transposed(const Mat& m) {
-    Mat t{};
-    for (int i = 0; i < 4; ++i) {
-        for (int j = 0; j < 4; ++j) {
-            t[i][j] = m[j][i];
-        }
-    }
-    return t;
-}
 
 // A right-handed look-at view for row vectors (p x V), eye at `eye` looking along `forward`.
 Mat RowLookAt(const Vec& eye, const Vec& forward) {
