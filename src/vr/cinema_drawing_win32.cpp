@@ -11,19 +11,15 @@
 namespace corvane {
 namespace {
 
-// The direction of each pixel comes from the viewport's corners, which span the eye's raw
-// tangents; the pixel shader follows it to the screen's plane (CinemaPictureAt does the same
-// on the CPU). Written with the few intrinsics every run-time compiler we meet supports.
+// The screen is one quad, its corners taken through the eye's view-projection; the surround is
+// a clear, or while the screen fades a triangle over the viewport in the surround's colour.
+// Written with the few intrinsics every run-time compiler we meet supports.
 constexpr char kCinemaShaderSource[] = R"(cbuffer Cinema : register(b0)
 {
-    float4 eyeRight;
-    float4 eyeUp;
-    float4 eyeBack;
-    float4 eyePosition;
-    float4 tangents;
+    row_major float4x4 viewProjection;
     float4 centre;
-    float4 screenRight;
-    float4 screenUp;
+    float4 right;
+    float4 up;
     float4 surround;
 };
 Texture2D picture : register(t0);
@@ -32,39 +28,36 @@ SamplerState pictureSampler : register(s0);
 struct VertexOutput
 {
     float4 position : SV_POSITION;
-    float2 tangent : TEXCOORD0;
+    float2 uv : TEXCOORD0;
 };
 
-VertexOutput VSMain(uint id : SV_VertexID)
+VertexOutput ScreenVS(uint id : SV_VertexID)
 {
-    float2 ndc = float2((id & 1) * 4.0 - 1.0, (id >> 1) * 4.0 - 1.0);
+    float x = (id >> 1) * 2.0 - 1.0;
+    float y = (id & 1) * 2.0 - 1.0;
+    float3 corner = centre.xyz + right.xyz * (x * centre.w) + up.xyz * (y * right.w);
     VertexOutput output;
-    output.position = float4(ndc, 0.0, 1.0);
-    output.tangent = float2(tangents.x + (ndc.x + 1.0) * 0.5 * (tangents.y - tangents.x),
-                            tangents.z + (ndc.y + 1.0) * 0.5 * (tangents.w - tangents.z));
+    output.position = mul(viewProjection, float4(corner, 1.0));
+    output.uv = float2((x + 1.0) * 0.5, (1.0 - y) * 0.5);
     return output;
 }
 
-float4 PSMain(VertexOutput input) : SV_TARGET
+float4 ScreenPS(VertexOutput input) : SV_TARGET
 {
-    float3 direction = eyeRight.xyz * input.tangent.x + eyeUp.xyz * input.tangent.y - eyeBack.xyz;
-    float3 normal = float3(screenRight.y * screenUp.z - screenRight.z * screenUp.y,
-                           screenRight.z * screenUp.x - screenRight.x * screenUp.z,
-                           screenRight.x * screenUp.y - screenRight.y * screenUp.x);
-    float3 toCentre = centre.xyz - eyePosition.xyz;
-    float facing = dot(direction, normal);
-    // A direction along the screen's plane gets a huge distance and misses it.
-    float along = dot(toCentre, normal) * facing / max(facing * facing, 1e-12);
-    float3 fromCentre = direction * along - toCentre;
-    float x = dot(fromCentre, screenRight.xyz) / centre.w;
-    float y = dot(fromCentre, screenUp.xyz) / screenRight.w;
-    float inside = 1.0;
-    if (along < 0.0) { inside = 0.0; }
-    if (abs(x) > 1.0) { inside = 0.0; }
-    if (abs(y) > 1.0) { inside = 0.0; }
-    // Sampled everywhere, outside any branch, so that the texture's gradients are defined.
-    float4 texel = picture.Sample(pictureSampler, float2((x + 1.0) * 0.5, (1.0 - y) * 0.5));
-    return float4(surround.rgb + (texel.rgb - surround.rgb) * inside, eyePosition.w);
+    return float4(picture.Sample(pictureSampler, input.uv).rgb, up.w);
+}
+
+VertexOutput SurroundVS(uint id : SV_VertexID)
+{
+    VertexOutput output;
+    output.position = float4((id & 1) * 4.0 - 1.0, (id >> 1) * 4.0 - 1.0, 0.0, 1.0);
+    output.uv = float2(0.0, 0.0);
+    return output;
+}
+
+float4 SurroundPS(VertexOutput input) : SV_TARGET
+{
+    return float4(surround.rgb, up.w);
 }
 )";
 
@@ -72,8 +65,10 @@ constexpr char kShaderSourceName[] = "CorvaneVR cinema screen";
 
 struct CinemaShaderCode {
     std::mutex mutex;
-    ComPtr<ID3DBlob> vertex;
-    ComPtr<ID3DBlob> pixel;
+    ComPtr<ID3DBlob> screenVertex;
+    ComPtr<ID3DBlob> screenPixel;
+    ComPtr<ID3DBlob> surroundVertex;
+    ComPtr<ID3DBlob> surroundPixel;
 };
 
 CinemaShaderCode& ProcessCinemaShaderCode() {
@@ -172,8 +167,8 @@ bool CreateStates(ID3D11Device* device, CinemaResources& resources, std::string&
 } // namespace
 
 bool CinemaResources::Complete() const {
-    return vertexShader && pixelShader && constantBuffer && sampler && blendState && rasterizerState &&
-           depthStencilState && picture && pictureView;
+    return vertexShader && pixelShader && surroundVertexShader && surroundPixelShader && constantBuffer &&
+           sampler && blendState && rasterizerState && depthStencilState && picture && pictureView;
 }
 
 void CinemaResources::Release() {
@@ -184,6 +179,8 @@ void CinemaResources::Release() {
     blendState.Reset();
     sampler.Reset();
     constantBuffer.Reset();
+    surroundPixelShader.Reset();
+    surroundVertexShader.Reset();
     pixelShader.Reset();
     vertexShader.Reset();
 }
@@ -198,17 +195,27 @@ bool CreateCinemaResources(ID3D11Device* device, uint32_t width, uint32_t height
         CinemaShaderCode& code = ProcessCinemaShaderCode();
         {
             std::lock_guard<std::mutex> lock(code.mutex);
-            if ((!code.vertex && !Compile("VSMain", "vs_5_0", code.vertex, errorText)) ||
-                (!code.pixel && !Compile("PSMain", "ps_5_0", code.pixel, errorText))) {
+            if ((!code.screenVertex && !Compile("ScreenVS", "vs_5_0", code.screenVertex, errorText)) ||
+                (!code.screenPixel && !Compile("ScreenPS", "ps_5_0", code.screenPixel, errorText)) ||
+                (!code.surroundVertex && !Compile("SurroundVS", "vs_5_0", code.surroundVertex, errorText)) ||
+                (!code.surroundPixel && !Compile("SurroundPS", "ps_5_0", code.surroundPixel, errorText))) {
                 return false;
             }
         }
-        if (!Made(device->CreateVertexShader(code.vertex->GetBufferPointer(), code.vertex->GetBufferSize(),
-                                             nullptr, resources.vertexShader.Put()),
-                  "ID3D11Device::CreateVertexShader (cinema)", errorText) ||
-            !Made(device->CreatePixelShader(code.pixel->GetBufferPointer(), code.pixel->GetBufferSize(),
-                                            nullptr, resources.pixelShader.Put()),
-                  "ID3D11Device::CreatePixelShader (cinema)", errorText) ||
+        const auto vertexShader = [&](ID3DBlob* blob, ComPtr<ID3D11VertexShader>& shader) {
+            return Made(device->CreateVertexShader(blob->GetBufferPointer(), blob->GetBufferSize(), nullptr,
+                                                   shader.Put()),
+                        "ID3D11Device::CreateVertexShader (cinema)", errorText);
+        };
+        const auto pixelShader = [&](ID3DBlob* blob, ComPtr<ID3D11PixelShader>& shader) {
+            return Made(device->CreatePixelShader(blob->GetBufferPointer(), blob->GetBufferSize(), nullptr,
+                                                  shader.Put()),
+                        "ID3D11Device::CreatePixelShader (cinema)", errorText);
+        };
+        if (!vertexShader(code.screenVertex.Get(), resources.vertexShader) ||
+            !pixelShader(code.screenPixel.Get(), resources.pixelShader) ||
+            !vertexShader(code.surroundVertex.Get(), resources.surroundVertexShader) ||
+            !pixelShader(code.surroundPixel.Get(), resources.surroundPixelShader) ||
             !CreateStates(device, resources, errorText)) {
             return false;
         }
@@ -243,6 +250,13 @@ void CopyCinemaPicture(ID3D11DeviceContext* context, const CinemaResources& reso
     }
 }
 
+void ClearForCinema(ID3D11DeviceContext* context, ID3D11RenderTargetView* renderTarget,
+                    const CinemaEyeConstants& constants) noexcept {
+    if (renderTarget != nullptr) {
+        context->ClearRenderTargetView(renderTarget, constants.surround);
+    }
+}
+
 void DrawCinemaForEye(ID3D11DeviceContext* context, const CinemaResources& resources,
                       const CinemaEyeConstants& constants, ID3D11RenderTargetView* renderTarget,
                       const D3D11_VIEWPORT& viewport) noexcept {
@@ -263,16 +277,24 @@ void DrawCinemaForEye(ID3D11DeviceContext* context, const CinemaResources& resou
     context->RSSetViewports(1, &viewport);
     context->RSSetState(resources.rasterizerState.Get());
     context->IASetInputLayout(nullptr);
-    context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST);
-    context->VSSetShader(resources.vertexShader.Get(), nullptr, 0);
     context->VSSetConstantBuffers(0, 1, &buffer);
-    context->PSSetShader(resources.pixelShader.Get(), nullptr, 0);
     context->PSSetConstantBuffers(0, 1, &buffer);
+    // Opaque, the surround is the clear the texture already had; fading, it is laid over the
+    // game's picture like the screen.
+    if (constants.up[3] < 1.0f) {
+        context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST);
+        context->VSSetShader(resources.surroundVertexShader.Get(), nullptr, 0);
+        context->PSSetShader(resources.surroundPixelShader.Get(), nullptr, 0);
+        context->Draw(3, 0);
+    }
+    context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLESTRIP);
+    context->VSSetShader(resources.vertexShader.Get(), nullptr, 0);
+    context->PSSetShader(resources.pixelShader.Get(), nullptr, 0);
     ID3D11ShaderResourceView* view = resources.pictureView.Get();
     context->PSSetShaderResources(0, 1, &view);
     ID3D11SamplerState* sampler = resources.sampler.Get();
     context->PSSetSamplers(0, 1, &sampler);
-    context->Draw(3, 0);
+    context->Draw(4, 0);
     // The hands drawn next bind their own states; what they do not set must not blend.
     context->OMSetBlendState(nullptr, nullptr, 0xFFFFFFFFu);
     ID3D11ShaderResourceView* none = nullptr;

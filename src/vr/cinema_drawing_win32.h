@@ -1,7 +1,7 @@
 // Draws the cinema screen into an eye texture: the game's picture, copied once per frame into a
-// texture of its own, shown on the screen the pixel shader finds along each pixel's direction,
-// with the surround around it. One full-viewport triangle per eye, blended by the screen's
-// opacity. Recorded on the presenter's deferred context, render thread, presenter lock held.
+// texture of its own, on one quad standing where the screen stands, over the surround (a clear,
+// or while fading a blended triangle). Recorded on the presenter's deferred context, render
+// thread, presenter lock held.
 #pragma once
 
 #include "platform/win32/com_ptr_win32.h"
@@ -15,8 +15,10 @@
 namespace corvane {
 
 struct CinemaResources {
-    ComPtr<ID3D11VertexShader> vertexShader;
+    ComPtr<ID3D11VertexShader> vertexShader; // the screen's quad
     ComPtr<ID3D11PixelShader> pixelShader;
+    ComPtr<ID3D11VertexShader> surroundVertexShader;
+    ComPtr<ID3D11PixelShader> surroundPixelShader;
     ComPtr<ID3D11Buffer> constantBuffer;
     ComPtr<ID3D11SamplerState> sampler;
     ComPtr<ID3D11BlendState> blendState;
@@ -40,9 +42,14 @@ void CopyCinemaPicture(ID3D11DeviceContext* context, const CinemaResources& reso
                        ID3D11Texture2D* backbuffer, uint32_t sampleCount, uint32_t format) noexcept;
 
 // Draws the screen over what `renderTarget` holds, inside `viewport` (the part of the texture
-// the compositor spreads over the eye's field).
+// the compositor spreads over the eye's field). At full opacity the target must already hold
+// the surround (see ClearForCinema).
 void DrawCinemaForEye(ID3D11DeviceContext* context, const CinemaResources& resources,
                       const CinemaEyeConstants& constants, ID3D11RenderTargetView* renderTarget,
                       const D3D11_VIEWPORT& viewport) noexcept;
+
+// Fills the target with the surround's colour.
+void ClearForCinema(ID3D11DeviceContext* context, ID3D11RenderTargetView* renderTarget,
+                    const CinemaEyeConstants& constants) noexcept;
 
 } // namespace corvane

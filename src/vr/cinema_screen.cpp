@@ -1,5 +1,7 @@
 #include "vr/cinema_screen.h"
 
+#include "hands/hand_matrix.h"
+
 #include <cmath>
 
 namespace corvane {
@@ -24,10 +26,6 @@ void Store(float (&out)[4], float x, float y, float z, float w) {
     out[1] = y;
     out[2] = z;
     out[3] = w;
-}
-
-float Dot3(const float* a, const float* b) {
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
 }
 
 } // namespace
@@ -93,74 +91,49 @@ CinemaFrame StepCinemaScreen(CinemaScreenState& state, const CinemaInputs& input
     return frame;
 }
 
-bool MakeCinemaEyeConstants(const HmdMatrix34_t& head, const HmdMatrix34_t& eyeToHead, const float (&raw)[4],
-                            const CinemaPlacement& placement, float opacity, float surround,
-                            CinemaEyeConstants& constants) {
+bool MakeCinemaEyeConstants(const HmdMatrix34_t& head, const HmdMatrix34_t& eyeToHead,
+                            const HmdMatrix44_t& projection, const CinemaPlacement& placement, float opacity,
+                            float surround, CinemaEyeConstants& constants) {
     if (!placement.valid || !Finite(head) || !Finite(eyeToHead)) {
         return false;
     }
-    for (float tangent : raw) {
-        if (!std::isfinite(tangent)) {
-            return false;
-        }
-    }
-    if (!(raw[1] > raw[0]) || !(raw[3] > raw[2])) {
-        return false;
-    }
-    // eye = head x eyeToHead: the eye's axes are the head's rotation applied to the eye's own.
-    float eye[3][4];
-    for (int row = 0; row < 3; ++row) {
+    const Matrix44 eye = MatrixMultiply(Matrix34To44(head), Matrix34To44(eyeToHead));
+    const Matrix44 viewProjection = MatrixMultiply(Matrix44Copy(projection), RigidInverse(eye));
+    for (int row = 0; row < 4; ++row) {
         for (int column = 0; column < 4; ++column) {
-            float sum = column == 3 ? head.m[row][3] : 0.0f;
-            for (int k = 0; k < 3; ++k) {
-                sum += head.m[row][k] * eyeToHead.m[k][column];
+            const float value = viewProjection.m[row][column];
+            if (!std::isfinite(value)) {
+                return false;
             }
-            eye[row][column] = sum;
+            constants.viewProjection[row * 4 + column] = value;
         }
     }
-    Store(constants.eyeRight, eye[0][0], eye[1][0], eye[2][0], 0.0f);
-    Store(constants.eyeUp, eye[0][1], eye[1][1], eye[2][1], 0.0f);
-    Store(constants.eyeBack, eye[0][2], eye[1][2], eye[2][2], 0.0f);
-    Store(constants.eyePosition, eye[0][3], eye[1][3], eye[2][3], opacity);
-    Store(constants.tangents, raw[0], raw[1], raw[2], raw[3]);
     Store(constants.centre, placement.centre[0], placement.centre[1], placement.centre[2],
           placement.halfWidth);
-    Store(constants.screenRight, placement.right[0], placement.right[1], placement.right[2],
-          placement.halfHeight);
-    Store(constants.screenUp, 0.0f, 1.0f, 0.0f, 0.0f);
+    Store(constants.right, placement.right[0], placement.right[1], placement.right[2], placement.halfHeight);
+    Store(constants.up, 0.0f, 1.0f, 0.0f, opacity);
     Store(constants.surround, surround, surround, surround, 1.0f);
     return true;
 }
 
-bool CinemaPictureAt(const CinemaEyeConstants& c, float tanX, float tanY, float& u, float& v) {
-    // The direction (tanX, tanY, -1) of the eye, in the tracking space.
-    float direction[3];
-    for (int i = 0; i < 3; ++i) {
-        direction[i] = c.eyeRight[i] * tanX + c.eyeUp[i] * tanY - c.eyeBack[i];
+bool CinemaPointOnEye(const CinemaEyeConstants& c, float u, float v, float& ndcX, float& ndcY) {
+    const float x = (2.0f * u - 1.0f) * c.centre[3];
+    const float y = (1.0f - 2.0f * v) * c.right[3];
+    const float point[4] = {c.centre[0] + c.right[0] * x + c.up[0] * y,
+                            c.centre[1] + c.right[1] * x + c.up[1] * y,
+                            c.centre[2] + c.right[2] * x + c.up[2] * y, 1.0f};
+    float clip[4];
+    for (int row = 0; row < 4; ++row) {
+        clip[row] = 0.0f;
+        for (int k = 0; k < 4; ++k) {
+            clip[row] += c.viewProjection[row * 4 + k] * point[k];
+        }
     }
-    // The screen faces the player: its normal is right x up, pointing back at the head.
-    const float normal[3] = {c.screenRight[1] * c.screenUp[2] - c.screenRight[2] * c.screenUp[1],
-                             c.screenRight[2] * c.screenUp[0] - c.screenRight[0] * c.screenUp[2],
-                             c.screenRight[0] * c.screenUp[1] - c.screenRight[1] * c.screenUp[0]};
-    const float toCentre[3] = {c.centre[0] - c.eyePosition[0], c.centre[1] - c.eyePosition[1],
-                               c.centre[2] - c.eyePosition[2]};
-    const float facing = Dot3(direction, normal);
-    if (!(std::fabs(facing) > 1e-6f)) {
+    if (!(clip[3] > 0.0f)) {
         return false;
     }
-    const float along = Dot3(toCentre, normal) / facing;
-    if (!(along > 0.0f)) {
-        return false;
-    }
-    const float fromCentre[3] = {direction[0] * along - toCentre[0], direction[1] * along - toCentre[1],
-                                 direction[2] * along - toCentre[2]};
-    const float x = Dot3(fromCentre, c.screenRight) / c.centre[3];
-    const float y = Dot3(fromCentre, c.screenUp) / c.screenRight[3];
-    if (!(std::fabs(x) <= 1.0f && std::fabs(y) <= 1.0f)) {
-        return false;
-    }
-    u = (x + 1.0f) * 0.5f;
-    v = (1.0f - y) * 0.5f;
+    ndcX = clip[0] / clip[3];
+    ndcY = clip[1] / clip[3];
     return true;
 }
 

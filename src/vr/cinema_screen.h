@@ -64,32 +64,28 @@ struct CinemaInputs {
 // A screen that could not be placed yet (no head pose) stays hidden until it can.
 CinemaFrame StepCinemaScreen(CinemaScreenState& state, const CinemaInputs& inputs);
 
-// The 144 bytes one eye's screen is drawn with: the eye's axes and position in the tracking
-// space, its raw tangents (the viewport spans them), the screen and the surround. The pixel
-// shader follows each pixel's direction to the screen's plane.
+// The 128 bytes one eye's screen is drawn with: the eye's projection x view (row by row, for
+// column vectors), the screen's centre, axes and half sizes, the layer's opacity and the
+// surround. The screen is one quad: its corners go through the view-projection.
 struct CinemaEyeConstants {
-    float eyeRight[4]; // eye axes: x, y and +z (backwards) in the tracking space
-    float eyeUp[4];
-    float eyeBack[4];
-    float eyePosition[4]; // w: the layer's opacity
-    float tangents[4];    // left, right, top (down, negative), bottom (up)
-    float centre[4];      // w: half width
-    float screenRight[4]; // w: half height
-    float screenUp[4];
-    float surround[4]; // rgb, a unused
+    float viewProjection[16];
+    float centre[4]; // w: half width
+    float right[4];  // w: half height
+    float up[4];     // w: opacity
+    float surround[4];
 };
-static_assert(sizeof(CinemaEyeConstants) == 144);
+static_assert(sizeof(CinemaEyeConstants) == 128);
 
-// The constants for one eye from the head pose its texture is submitted with. False when the
-// pose, the eye-to-head transform or the tangents are unusable.
+// The constants for one eye from the head pose its texture is submitted with, its eye-to-head
+// transform and projection. False when any of them is unusable.
 [[nodiscard]] bool MakeCinemaEyeConstants(const HmdMatrix34_t& head, const HmdMatrix34_t& eyeToHead,
-                                          const float (&raw)[4], const CinemaPlacement& placement,
+                                          const HmdMatrix44_t& projection, const CinemaPlacement& placement,
                                           float opacity, float surround, CinemaEyeConstants& constants);
 
-// The point of the game's picture (u right, v down, 0 to 1) an eye shows in the direction
-// (tanX right, tanY up) of its own axes; false when that direction passes beside the screen.
-// The pixel shader computes the same.
-[[nodiscard]] bool CinemaPictureAt(const CinemaEyeConstants& constants, float tanX, float tanY, float& u,
-                                   float& v);
+// Where the point (u right, v down, 0 to 1) of the game's picture lands in the eye's normalised
+// device coordinates: what the vertex shader does with the screen's corners, for any point of
+// the quad. False when it lies behind the eye.
+[[nodiscard]] bool CinemaPointOnEye(const CinemaEyeConstants& constants, float u, float v, float& ndcX,
+                                    float& ndcY);
 
 } // namespace corvane

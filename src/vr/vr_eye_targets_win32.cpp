@@ -242,16 +242,20 @@ bool VrPresenter::EnsureCinemaResources(const GameFrameSource& frame) {
 
 void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture2D* target,
                                      ID3D11RenderTargetView* view, uint32_t eye) {
-    if (frame.desc.sampleCount > 1) {
+    CinemaEyeConstants screen{};
+    VRTextureBounds_t shown{};
+    const bool cinema = cinemaResources != nullptr && CinemaForEye(eye, screen, shown);
+    // A screen shown fully covers the picture: its surround replaces the copy.
+    if (cinema && screen.up[3] >= 1.0f) {
+        ClearForCinema(deferredContext, view, screen);
+    } else if (frame.desc.sampleCount > 1) {
         deferredContext->ResolveSubresource(target, 0, frame.backbuffer, 0,
                                             static_cast<DXGI_FORMAT>(frame.desc.format));
     } else {
         deferredContext->CopyResource(target, frame.backbuffer);
     }
 
-    CinemaEyeConstants screen{};
-    VRTextureBounds_t shown{};
-    if (cinemaResources != nullptr && CinemaForEye(eye, screen, shown)) {
+    if (cinema) {
         D3D11_VIEWPORT viewport{};
         viewport.TopLeftX = shown.uMin * static_cast<float>(frame.desc.width);
         viewport.TopLeftY = shown.vMin * static_cast<float>(frame.desc.height);

@@ -19,6 +19,9 @@ namespace corvane {
 namespace {
 
 constexpr float kUnchanged = 1e-7f;
+// The screen stands 1 to 20 m away; the head never comes within centimetres of it.
+constexpr float kCinemaNearZ = 0.05f;
+constexpr float kCinemaFarZ = 100.0f;
 
 // A value the last line already showed: equal within 1e-7, or the same non-finite value. A
 // convergence that keeps arriving as NaN is reported once, not on every frame.
@@ -416,10 +419,12 @@ bool VrPresenter::CinemaForEye(uint32_t eye, CinemaEyeConstants& constants, VRTe
                            pictureParams.rightRollDegrees, headPose)) {
         return false;
     }
-    const HmdMatrix34_t eyeToHead = OpenVrGetEyeToHeadTransform(system, side == 0 ? Eye_Left : Eye_Right);
+    const EVREye openVrEye = side == 0 ? Eye_Left : Eye_Right;
+    const HmdMatrix34_t eyeToHead = OpenVrGetEyeToHeadTransform(system, openVrEye);
+    const HmdMatrix44_t projection = OpenVrGetProjectionMatrix(system, openVrEye, kCinemaNearZ, kCinemaFarZ);
     shown = ComputeEyeBounds(side, pictureBeingCopied.appliedConvergence, pictureBeingCopied.source);
-    return MakeCinemaEyeConstants(headPose, eyeToHead, rawProjection[side], cinemaState.placement,
-                                  cinemaFrame.opacity, GetSettings().CinemaSurround, constants);
+    return MakeCinemaEyeConstants(headPose, eyeToHead, projection, cinemaState.placement, cinemaFrame.opacity,
+                                  GetSettings().CinemaSurround, constants);
 }
 
 void VrPresenter::RequestRecentre() noexcept {

@@ -60,7 +60,7 @@ TEST_F(CinemaFrameTest, WhileTheGameHasTheCameraBothEyesShowTheScreenFromThisFra
             const fake::RecordedHands& copy = drawn[eye];
             const fake::FakeSubmission& shown = vr.submissions[copy.eye];
             ASSERT_TRUE(copy.cinema);
-            EXPECT_FLOAT_EQ(copy.cinemaConstants.eyePosition[3], std::min(frame, 8) / 8.0f) << "the fade";
+            EXPECT_FLOAT_EQ(copy.cinemaConstants.up[3], std::min(frame, 8) / 8.0f) << "the fade";
             // Drawn into exactly the bounds it is submitted with, from the pose it is submitted with.
             EXPECT_FLOAT_EQ(copy.cinemaShown.uMin, shown.bounds.uMin);
             EXPECT_FLOAT_EQ(copy.cinemaShown.vMax, shown.bounds.vMax);
@@ -70,10 +70,14 @@ TEST_F(CinemaFrameTest, WhileTheGameHasTheCameraBothEyesShowTheScreenFromThisFra
             EXPECT_NEAR(shown.pose.m[0][2], 0.5f, 1e-6f) << "turned 30 degrees";
             ASSERT_TRUE(copy.scene.hasSubmittedHeadPose) << "the hands are seen from the same pose";
             EXPECT_NEAR(copy.scene.submittedHeadPose.m[0][2], 0.5f, 1e-6f);
-            // The eye sits 3.15 cm along the head's own x: cos 30 across, sin 30 forward.
-            const float side = copy.eye == 0 ? -0.0315f : 0.0315f;
-            EXPECT_NEAR(copy.cinemaConstants.eyePosition[0], 0.1f + side * 0.866025f, 1e-5f);
-            EXPECT_NEAR(copy.cinemaConstants.eyePosition[2], 0.2f - side * 0.5f, 1e-5f);
+            // The screen's centre lies straight ahead of the head, 3 m away: 0.0315 / 3 = 0.0105
+            // right of the left eye's axis and as far left of the right eye's; with raw tangents
+            // -1.39/1.25 and -1.25/1.39 that is (0.021 + 0.14) / 2.64 and (-0.021 - 0.14) / 2.64.
+            float ndcX = 0.0f;
+            float ndcY = 0.0f;
+            ASSERT_TRUE(CinemaPointOnEye(copy.cinemaConstants, 0.5f, 0.5f, ndcX, ndcY));
+            EXPECT_NEAR(ndcX, copy.eye == 0 ? 0.060985f : -0.060985f, 1e-5f);
+            EXPECT_NEAR(ndcY, 0.0f, 1e-5f);
         }
         // 3 m along the heading, at head height.
         EXPECT_NEAR(drawn[0].cinemaConstants.centre[0], 0.1f - 1.5f, 1e-5f);
@@ -126,7 +130,7 @@ TEST_F(CinemaFrameTest, FirstPersonStereoFadesTheScreenOutAndAllocatesNothingOnT
         Frame();
         opacity[i] = fake::EyeTargets().hands.empty() || !fake::EyeTargets().hands[0].cinema
                          ? 0.0f
-                         : fake::EyeTargets().hands[0].cinemaConstants.eyePosition[3];
+                         : fake::EyeTargets().hands[0].cinemaConstants.up[3];
     }
     EXPECT_EQ(testing_support::AllocationCount(), before) << "fade frames allocate";
     const float expected[8] = {7 / 8.0f, 6 / 8.0f, 5 / 8.0f, 4 / 8.0f, 3 / 8.0f, 2 / 8.0f, 1 / 8.0f, 0.0f};

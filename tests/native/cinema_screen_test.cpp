@@ -150,8 +150,23 @@ TEST(CinemaScreenTest, FadesInAndOutAndIsPlacedAgainEachTimeTheGameTakesTheCamer
     EXPECT_FLOAT_EQ(f.opacity, 1.0f / 8.0f);
 }
 
-// The CPU twin of the shader: a point of the picture on the world-fixed screen, seen from each
-// eye of a turned and moved head, is found at its own direction, and the surround lies around.
+// The projection OpenVR documents for raw tangents (left, right, top down, bottom up).
+HmdMatrix44_t ProjectionFromRaw(const float (&raw)[4]) {
+    const float l = raw[0];
+    const float r = raw[1];
+    const float t = raw[2];
+    const float b = raw[3];
+    const float n = 0.05f;
+    const float f = 100.0f;
+    return HmdMatrix44_t{{{2.0f / (r - l), 0.0f, (r + l) / (r - l), 0.0f},
+                          {0.0f, 2.0f / (b - t), (b + t) / (b - t), 0.0f},
+                          {0.0f, 0.0f, -f / (f - n), -f * n / (f - n)},
+                          {0.0f, 0.0f, -1.0f, 0.0f}}};
+}
+
+// What the vertex shader does with the quad: a point of the picture on the world-fixed screen,
+// seen from each eye of a turned, pitched, rolled and moved head, lands where its direction from
+// that eye lies in the eye's own field.
 TEST(CinemaScreenTest, EachEyeSeesEachPointOfThePictureWhereItStands) {
     CinemaPlacement placement;
     ASSERT_TRUE(PlaceCinemaScreen(Head(0.0f, 1.6f, 0.0f, 0.0f), 3.0f, 4.0f, 2.0f, placement));
@@ -166,42 +181,47 @@ TEST(CinemaScreenTest, EachEyeSeesEachPointOfThePictureWhereItStands) {
         for (int eye = 0; eye < 2; ++eye) {
             const float offset = eye == 0 ? -0.0315f : 0.0315f;
             CinemaEyeConstants c;
-            ASSERT_TRUE(MakeCinemaEyeConstants(head, EyeOffset(offset), raw[eye], placement, 0.5f, 0.1f, c));
-            EXPECT_FLOAT_EQ(c.eyePosition[3], 0.5f);
-            for (const PicturePoint& p :
-                 {PicturePoint{0.5f, 0.5f}, PicturePoint{0.1f, 0.2f}, PicturePoint{0.9f, 0.85f}}) {
+            ASSERT_TRUE(MakeCinemaEyeConstants(head, EyeOffset(offset), ProjectionFromRaw(raw[eye]),
+                                               placement, 0.5f, 0.1f, c));
+            EXPECT_FLOAT_EQ(c.up[3], 0.5f);
+            EXPECT_FLOAT_EQ(c.surround[1], 0.1f);
+            for (const PicturePoint& p : {PicturePoint{0.5f, 0.5f}, PicturePoint{0.1f, 0.2f},
+                                          PicturePoint{0.9f, 0.85f}, PicturePoint{0.0f, 1.0f}}) {
                 // The point on the screen: 4 m wide, 2 m high, centred 3 m ahead at 1.6 m.
                 const float world[3] = {(p.u - 0.5f) * 4.0f, 1.6f + (0.5f - p.v) * 2.0f, -3.0f};
                 // Its direction in the eye's own axes.
-                float eyePosition[3];
                 float d[3];
                 for (int i = 0; i < 3; ++i) {
-                    eyePosition[i] = head.m[i][3] + head.m[i][0] * offset;
-                    d[i] = world[i] - eyePosition[i];
+                    d[i] = world[i] - (head.m[i][3] + head.m[i][0] * offset);
                 }
                 float local[3];
                 for (int i = 0; i < 3; ++i) {
                     local[i] = head.m[0][i] * d[0] + head.m[1][i] * d[1] + head.m[2][i] * d[2];
                 }
-                float u = -1.0f;
-                float v = -1.0f;
-                ASSERT_TRUE(CinemaPictureAt(c, local[0] / -local[2], local[1] / -local[2], u, v));
-                EXPECT_NEAR(u, p.u, 1e-4f);
-                EXPECT_NEAR(v, p.v, 1e-4f);
+                const float tanX = local[0] / -local[2];
+                const float tanY = local[1] / -local[2];
+                float ndcX = 0.0f;
+                float ndcY = 0.0f;
+                ASSERT_TRUE(CinemaPointOnEye(c, p.u, p.v, ndcX, ndcY));
+                const float* r = raw[eye];
+                EXPECT_NEAR(ndcX, (2.0f * tanX - (r[1] + r[0])) / (r[1] - r[0]), 1e-4f);
+                EXPECT_NEAR(ndcY, (2.0f * tanY - (r[3] + r[2])) / (r[3] - r[2]), 1e-4f);
             }
         }
     }
     CinemaEyeConstants c;
-    ASSERT_TRUE(MakeCinemaEyeConstants(heads[0], EyeOffset(0.0f), raw[0], placement, 1.0f, 0.1f, c));
-    float u = 0.0f;
-    float v = 0.0f;
-    EXPECT_FALSE(CinemaPictureAt(c, 0.8f, 0.0f, u, v)) << "right of the screen's edge (tan 0.667)";
-    EXPECT_FALSE(CinemaPictureAt(c, 0.0f, 0.4f, u, v)) << "above it (tan 0.333)";
-    EXPECT_TRUE(CinemaPictureAt(c, 0.6f, 0.3f, u, v));
-
-    const float flat[4] = {0.5f, 0.5f, -1.0f, 1.0f};
-    EXPECT_FALSE(MakeCinemaEyeConstants(heads[0], EyeOffset(0.0f), flat, placement, 1.0f, 0.1f, c))
-        << "an eye whose right edge lies left of its left edge";
+    float ndcX = 0.0f;
+    float ndcY = 0.0f;
+    ASSERT_TRUE(MakeCinemaEyeConstants(Head(0.0f, 1.6f, 0.0f, 180.0f), EyeOffset(0.0f),
+                                       ProjectionFromRaw(raw[0]), placement, 1.0f, 0.1f, c));
+    EXPECT_FALSE(CinemaPointOnEye(c, 0.5f, 0.5f, ndcX, ndcY)) << "behind the head";
+    HmdMatrix34_t broken = heads[0];
+    broken.m[0][3] = std::nanf("");
+    EXPECT_FALSE(
+        MakeCinemaEyeConstants(broken, EyeOffset(0.0f), ProjectionFromRaw(raw[0]), placement, 1.0f, 0.1f, c));
+    EXPECT_FALSE(MakeCinemaEyeConstants(heads[0], EyeOffset(0.0f), ProjectionFromRaw(raw[0]),
+                                        CinemaPlacement{}, 1.0f, 0.1f, c))
+        << "a screen not placed";
 }
 
 } // namespace
