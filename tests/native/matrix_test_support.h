@@ -4,6 +4,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <cstring>
 
 namespace corvane::testing_support {
 
@@ -31,6 +33,26 @@ inline Mat Transposed(const Mat& m) {
         }
     }
     return t;
+}
+
+// A camera buffer holds each matrix column-major: the mathematical matrix is the transpose of
+// the 16 floats as they lie in memory.
+inline void StoreColumnMajor(unsigned char* bytes, size_t offset, const Mat& m) {
+    float stored[16];
+    for (int k = 0; k < 16; ++k) {
+        stored[k] = m[k % 4][k / 4];
+    }
+    std::memcpy(bytes + offset, stored, sizeof stored);
+}
+
+inline Mat LoadColumnMajor(const unsigned char* bytes, size_t offset) {
+    float stored[16];
+    std::memcpy(stored, bytes + offset, sizeof stored);
+    Mat m{};
+    for (int k = 0; k < 16; ++k) {
+        m[k % 4][k / 4] = stored[k];
+    }
+    return m;
 }
 
 } // namespace corvane::testing_support

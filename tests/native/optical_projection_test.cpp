@@ -57,23 +57,8 @@ struct CameraBuffer {
         }
     }
 
-    // The mathematical matrix is the transpose of the 16 floats as they lie in memory.
-    void Store(size_t offset, const Mat& m) {
-        float stored[16];
-        for (int k = 0; k < 16; ++k) {
-            stored[k] = m[k % 4][k / 4];
-        }
-        std::memcpy(bytes + offset, stored, sizeof stored);
-    }
-    Mat Load(size_t offset) const {
-        float stored[16];
-        std::memcpy(stored, bytes + offset, sizeof stored);
-        Mat m{};
-        for (int k = 0; k < 16; ++k) {
-            m[k % 4][k / 4] = stored[k];
-        }
-        return m;
-    }
+    void Store(size_t offset, const Mat& m) { StoreColumnMajor(bytes, offset, m); }
+    Mat Load(size_t offset) const { return LoadColumnMajor(bytes, offset); }
 };
 
 // View, projection and their product in the game's vector convention.

@@ -19,9 +19,11 @@
 namespace corvane {
 namespace {
 
+using testing_support::LoadColumnMajor;
 using testing_support::Mat;
 using testing_support::Product;
 using testing_support::ResetProcessState;
+using testing_support::StoreColumnMajor;
 using testing_support::Transposed;
 using Vec = std::array<float, 3>;
 
@@ -62,25 +64,6 @@ Mat RowPerspective(float tanX, float tanY) {
                 {0.0f, 1.0f / tanY, 0.0f, 0.0f},
                 {0.0f, 0.0f, range, -1.0f},
                 {0.0f, 0.0f, kNear * range, 0.0f}}};
-}
-
-// The mathematical matrix is the transpose of the 16 floats as they lie in the buffer.
-void Store(unsigned char* bytes, size_t offset, const Mat& m) {
-    float stored[16];
-    for (int k = 0; k < 16; ++k) {
-        stored[k] = m[k % 4][k / 4];
-    }
-    std::memcpy(bytes + offset, stored, sizeof stored);
-}
-
-Mat Load(const unsigned char* bytes, size_t offset) {
-    float stored[16];
-    std::memcpy(stored, bytes + offset, sizeof stored);
-    Mat m{};
-    for (int k = 0; k < 16; ++k) {
-        m[k % 4][k / 4] = stored[k];
-    }
-    return m;
 }
 
 std::array<float, 4> Transform(const Mat& m, const Vec& p, bool rowVectors) {
@@ -128,13 +111,14 @@ protected:
         const Mat projection = RowPerspective(renderTanX, renderTanY);
         std::memset(bytes, 0, sizeof bytes);
         if (rowVectors) {
-            Store(bytes, kCameraViewOffset, view);
-            Store(bytes, kCameraProjectionOffset, projection);
-            Store(bytes, kCameraViewProjectionOffset, Product(view, projection));
+            StoreColumnMajor(bytes, kCameraViewOffset, view);
+            StoreColumnMajor(bytes, kCameraProjectionOffset, projection);
+            StoreColumnMajor(bytes, kCameraViewProjectionOffset, Product(view, projection));
         } else {
-            Store(bytes, kCameraViewOffset, Transposed(view));
-            Store(bytes, kCameraProjectionOffset, Transposed(projection));
-            Store(bytes, kCameraViewProjectionOffset, Product(Transposed(projection), Transposed(view)));
+            StoreColumnMajor(bytes, kCameraViewOffset, Transposed(view));
+            StoreColumnMajor(bytes, kCameraProjectionOffset, Transposed(projection));
+            StoreColumnMajor(bytes, kCameraViewProjectionOffset,
+                             Product(Transposed(projection), Transposed(view)));
         }
     }
 
@@ -173,7 +157,7 @@ protected:
     Direction Displayed(uint32_t eye, bool rowVectors, const unsigned char* bytes,
                         const VRTextureBounds_t& bounds, const Vec& point) const {
         const std::array<float, 4> clip =
-            Transform(Load(bytes, kCameraViewProjectionOffset), point, rowVectors);
+            Transform(LoadColumnMajor(bytes, kCameraViewProjectionOffset), point, rowVectors);
         const float u = (clip[0] / clip[3] + 1.0f) * 0.5f;
         const float v = (1.0f - clip[1] / clip[3]) * 0.5f;
         const float* raw = optics.raw[eye];
