@@ -148,10 +148,12 @@ bool CreateStates(ID3D11Device* device, CinemaResources& resources, std::string&
               errorText)) {
         return false;
     }
+    // The screen is seen through the hands' projection, whose far plane (30 m) a wide screen's
+    // corners may lie beyond: it is never cut at a depth.
     D3D11_RASTERIZER_DESC rasterizer{};
     rasterizer.FillMode = D3D11_FILL_SOLID;
     rasterizer.CullMode = D3D11_CULL_NONE;
-    rasterizer.DepthClipEnable = TRUE;
+    rasterizer.DepthClipEnable = FALSE;
     if (!Made(device->CreateRasterizerState(&rasterizer, resources.rasterizerState.Put()),
               "ID3D11Device::CreateRasterizerState (cinema)", errorText)) {
         return false;

@@ -242,9 +242,18 @@ bool VrPresenter::EnsureCinemaResources(const GameFrameSource& frame) {
 
 void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture2D* target,
                                      ID3D11RenderTargetView* view, uint32_t eye) {
+    const bool handsShown = GetSettings().VisibleHands && head.valid;
+    HandDrawInputs inputs;
     CinemaEyeConstants screen{};
-    VRTextureBounds_t shown{};
-    const bool cinema = cinemaResources != nullptr && CinemaForEye(eye, screen, shown);
+    bool cinema = false;
+    // What the texture is seen from, for whatever is drawn over the copy.
+    if (handsShown || pictureBeingCopied.cinema) {
+        inputs.context = deferredContext;
+        inputs.depthView = depthView;
+        inputs.resources = handResources;
+        FillHandScene(inputs.scene, frame.desc, eye);
+        cinema = cinemaResources != nullptr && CinemaForEye(inputs.scene, eye, screen);
+    }
     // A screen shown fully covers the picture: its surround replaces the copy.
     if (cinema && screen.up[3] >= 1.0f) {
         ClearForCinema(deferredContext, view, screen);
@@ -256,24 +265,18 @@ void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture
     }
 
     if (cinema) {
+        const HandViewport area = HandViewportFor(inputs.scene);
         D3D11_VIEWPORT viewport{};
-        viewport.TopLeftX = shown.uMin * static_cast<float>(frame.desc.width);
-        viewport.TopLeftY = shown.vMin * static_cast<float>(frame.desc.height);
-        viewport.Width = (shown.uMax - shown.uMin) * static_cast<float>(frame.desc.width);
-        viewport.Height = (shown.vMax - shown.vMin) * static_cast<float>(frame.desc.height);
+        viewport.TopLeftX = area.topLeftX;
+        viewport.TopLeftY = area.topLeftY;
+        viewport.Width = area.width;
+        viewport.Height = area.height;
         viewport.MaxDepth = 1.0f;
         DrawCinemaForEye(deferredContext, *cinemaResources, screen, view, viewport);
     }
-
-    if (!GetSettings().VisibleHands || !head.valid) {
-        return;
+    if (handsShown) {
+        DrawHandsForEye(inputs, eye == 0 ? 0 : 1, view);
     }
-    HandDrawInputs inputs;
-    inputs.context = deferredContext;
-    inputs.depthView = depthView;
-    inputs.resources = handResources;
-    FillHandScene(inputs.scene, frame.desc, eye);
-    DrawHandsForEye(inputs, eye == 0 ? 0 : 1, view);
 }
 
 bool VrPresenter::ExecuteEyeCopies() {

@@ -141,9 +141,10 @@ struct VrPresenter {
     void FillHandScene(HandScene& scene, const BackbufferDesc& desc, uint32_t eye);
     // Runs the recorded commands on the game's immediate context, its state restored after.
     [[nodiscard]] bool ExecuteEyeCopies();
-    // What one eye's texture shows of the cinema screen in this frame, and the part of the texture
-    // it is drawn into; false when it cannot be drawn for that eye.
-    [[nodiscard]] bool CinemaForEye(uint32_t eye, CinemaEyeConstants& constants, VRTextureBounds_t& shown);
+    // What one eye's texture shows of the cinema screen in this frame, seen as `scene` (filled by
+    // FillHandScene for this copy) says; false when it cannot be drawn for that eye.
+    [[nodiscard]] bool CinemaForEye(const HandScene& scene, uint32_t eye,
+                                    CinemaEyeConstants& constants) const;
     // The texture bounds of one eye for a texture holding a picture from `source`, from the
     // optics, the picture parameters and convergence.
     VRTextureBounds_t ComputeEyeBounds(uint32_t eye, float convergence, const PictureSource& source) const;

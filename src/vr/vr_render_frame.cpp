@@ -19,9 +19,6 @@ namespace corvane {
 namespace {
 
 constexpr float kUnchanged = 1e-7f;
-// The screen stands 1 to 20 m away; the head never comes within centimetres of it.
-constexpr float kCinemaNearZ = 0.05f;
-constexpr float kCinemaFarZ = 100.0f;
 
 // A value the last line already showed: equal within 1e-7, or the same non-finite value. A
 // convergence that keeps arriving as NaN is reported once, not on every frame.
@@ -411,20 +408,14 @@ void VrPresenter::StepCinema(const FrameRequest& request, const char* recentredB
     }
 }
 
-bool VrPresenter::CinemaForEye(uint32_t eye, CinemaEyeConstants& constants, VRTextureBounds_t& shown) {
+bool VrPresenter::CinemaForEye(const HandScene& scene, uint32_t eye, CinemaEyeConstants& constants) const {
     const uint32_t side = eye == 0 ? 0 : 1;
-    HmdMatrix34_t headPose;
-    if (!pictureBeingCopied.cinema ||
-        !SubmittedHeadPose(pictureBeingCopied.pose, pictureBeingCopied.currentEpoch, side,
-                           pictureParams.rightRollDegrees, headPose)) {
-        return false;
-    }
-    const EVREye openVrEye = side == 0 ? Eye_Left : Eye_Right;
-    const HmdMatrix34_t eyeToHead = OpenVrGetEyeToHeadTransform(system, openVrEye);
-    const HmdMatrix44_t projection = OpenVrGetProjectionMatrix(system, openVrEye, kCinemaNearZ, kCinemaFarZ);
-    shown = ComputeEyeBounds(side, pictureBeingCopied.appliedConvergence, pictureBeingCopied.source);
-    return MakeCinemaEyeConstants(headPose, eyeToHead, projection, cinemaState.placement, cinemaFrame.opacity,
-                                  GetSettings().CinemaSurround, constants);
+    // Seen from exactly the pose and optics the hands are drawn with, into the same part of the
+    // texture (the scene's area): both stand where they are in the world.
+    return pictureBeingCopied.cinema && scene.hasSubmittedHeadPose &&
+           MakeCinemaEyeConstants(scene.submittedHeadPose, scene.eyeToHead[side], scene.projection[side],
+                                  cinemaState.placement, cinemaFrame.opacity, GetSettings().CinemaSurround,
+                                  constants);
 }
 
 void VrPresenter::RequestRecentre() noexcept {

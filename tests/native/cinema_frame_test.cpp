@@ -62,8 +62,8 @@ TEST_F(CinemaFrameTest, WhileTheGameHasTheCameraBothEyesShowTheScreenFromThisFra
             ASSERT_TRUE(copy.cinema);
             EXPECT_FLOAT_EQ(copy.cinemaConstants.up[3], std::min(frame, 8) / 8.0f) << "the fade";
             // Drawn into exactly the bounds it is submitted with, from the pose it is submitted with.
-            EXPECT_FLOAT_EQ(copy.cinemaShown.uMin, shown.bounds.uMin);
-            EXPECT_FLOAT_EQ(copy.cinemaShown.vMax, shown.bounds.vMax);
+            EXPECT_FLOAT_EQ(copy.scene.areaUMin, shown.bounds.uMin);
+            EXPECT_FLOAT_EQ(copy.scene.areaVMax, shown.bounds.vMax);
             ASSERT_EQ(shown.flags & Submit_TextureWithPose,
                       static_cast<EVRSubmitFlags>(Submit_TextureWithPose));
             EXPECT_NEAR(shown.pose.m[0][3], 0.1f, 1e-6f);

@@ -112,8 +112,8 @@ void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture
     fake::RecordedHands hands;
     hands.target = target;
     hands.eye = eye;
-    hands.cinema = CinemaForEye(eye, hands.cinemaConstants, hands.cinemaShown);
     FillHandScene(hands.scene, frame.desc, eye);
+    hands.cinema = CinemaForEye(hands.scene, eye, hands.cinemaConstants);
     g_targets.hands.push_back(hands);
 }
 

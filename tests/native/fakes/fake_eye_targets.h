@@ -21,7 +21,6 @@ struct RecordedHands {
     // The cinema screen drawn over the copy, when it was.
     bool cinema = false;
     CinemaEyeConstants cinemaConstants{};
-    VRTextureBounds_t cinemaShown{};
 };
 
 struct FakeEyeTargets {
