@@ -3,8 +3,6 @@
 #include "hands/hand_pipeline_win32.h"
 #include "vr/vr_presenter.h"
 
-#include <d3dcompiler.h>
-
 #include <cstring>
 #include <mutex>
 
@@ -77,31 +75,9 @@ CinemaShaderCode& ProcessCinemaShaderCode() {
 }
 
 bool Compile(const char* entry, const char* target, ComPtr<ID3DBlob>& code, std::string& errorText) {
-    const HMODULE library = HandShaderCompilerLibrary();
-    const auto compile =
-        library == nullptr
-            ? nullptr
-            : reinterpret_cast<pD3DCompile>(reinterpret_cast<void*>(GetProcAddress(library, "D3DCompile")));
-    if (compile == nullptr) {
-        errorText = "D3DCompile from d3dcompiler_47.dll is unavailable for the cinema screen";
-        return false;
-    }
-    ComPtr<ID3DBlob> compiled;
-    ComPtr<ID3DBlob> errors;
-    const HRESULT result =
-        compile(kCinemaShaderSource, sizeof(kCinemaShaderSource) - 1, kShaderSourceName, nullptr, nullptr,
-                entry, target, D3DCOMPILE_OPTIMIZATION_LEVEL3, 0, compiled.Put(), errors.Put());
-    if (SUCCEEDED(result) && compiled && compiled->GetBufferSize() > 0) {
-        code = std::move(compiled);
-        return true;
-    }
-    errorText = "Cinema screen shader compilation failed";
-    if (errors && errors->GetBufferSize() > 0) {
-        const auto* text = static_cast<const char*>(errors->GetBufferPointer());
-        errorText += ": ";
-        errorText.append(text, strnlen(text, errors->GetBufferSize()));
-    }
-    return false;
+    return CompileShaderStage(HandShaderCompilerLibrary(), kCinemaShaderSource,
+                              sizeof(kCinemaShaderSource) - 1, kShaderSourceName, entry, target,
+                              "Cinema screen shader compilation failed: ", code, errorText);
 }
 
 bool Made(HRESULT result, const char* operation, std::string& errorText) {
