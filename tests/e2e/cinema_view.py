@@ -7,9 +7,8 @@ lie from the eye, with the head turned and leaning.
 """
 
 import math
-import re
 
-from player_view import EYE_X, RAW, Views
+from player_view import EYE_X, RAW, Views, direction_from
 
 FRAMES = 215
 PICTURE_ASPECT = 640 / 360  # the stand-in game's default client size
@@ -40,11 +39,6 @@ TIMELINE = f"0 gameplay\n{MENU_FRAME - 1} menu\n160 gameplay\n"
 INI = {"AERMaxPairIntervalMs": "0", "FirstPersonRetryFrames": "10"}
 
 
-def yaw_rotation(degrees):
-    a = math.radians(degrees)
-    return ((math.cos(a), 0.0, math.sin(a)), (0.0, 1.0, 0.0), (-math.sin(a), 0.0, math.cos(a)))
-
-
 def screen_corners(head_position, yaw_degrees):
     """The item's corners in the tracking space, for a screen placed from this head."""
     a = math.radians(yaw_degrees)
@@ -58,13 +52,6 @@ def screen_corners(head_position, yaw_degrees):
             x, y = (2 * u - 1) * half_w, (1 - 2 * v) * half_h
             corners.append(tuple(centre[i] + right[i] * x + (y if i == 1 else 0.0) for i in range(3)))
     return corners
-
-
-def direction_from(pose, eye, point):
-    eye_position = [pose[i][3] + pose[i][0] * EYE_X[eye] for i in range(3)]
-    d = [point[i] - eye_position[i] for i in range(3)]
-    local = [sum(pose[j][i] * d[j] for j in range(3)) for i in range(3)]
-    return local[0] / -local[2], local[1] / -local[2]
 
 
 def check_cinema(run, fail, check_game_ran_clean):
