@@ -1,6 +1,7 @@
 #include "vr/cinema_screen.h"
 
 #include "hands/hand_matrix.h"
+#include "vr/pose_math.h"
 
 #include <cmath>
 
@@ -9,17 +10,6 @@ namespace {
 
 constexpr float kRadiansToDegrees = 57.29577951308232f;
 constexpr float kSmallestHeading = 1e-4f;
-
-bool Finite(const HmdMatrix34_t& m) {
-    for (const auto& row : m.m) {
-        for (float value : row) {
-            if (!std::isfinite(value)) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
 
 void Store(float (&out)[4], float x, float y, float z, float w) {
     out[0] = x;
@@ -33,8 +23,8 @@ void Store(float (&out)[4], float x, float y, float z, float w) {
 bool PlaceCinemaScreen(const HmdMatrix34_t& head, float distance, float width, float pictureAspect,
                        CinemaPlacement& placement) {
     placement = CinemaPlacement{};
-    if (!Finite(head) || !std::isfinite(distance) || !std::isfinite(width) || !std::isfinite(pictureAspect) ||
-        distance <= 0.0f || width <= 0.0f || pictureAspect <= 0.0f) {
+    if (!IsFinite(head) || !std::isfinite(distance) || !std::isfinite(width) ||
+        !std::isfinite(pictureAspect) || distance <= 0.0f || width <= 0.0f || pictureAspect <= 0.0f) {
         return false;
     }
     // The head looks along its -z axis; only the heading counts, so the screen stands level.
@@ -94,7 +84,7 @@ CinemaFrame StepCinemaScreen(CinemaScreenState& state, const CinemaInputs& input
 bool MakeCinemaEyeConstants(const HmdMatrix34_t& head, const HmdMatrix34_t& eyeToHead,
                             const HmdMatrix44_t& projection, const CinemaPlacement& placement, float opacity,
                             float surround, CinemaEyeConstants& constants) {
-    if (!placement.valid || !Finite(head) || !Finite(eyeToHead)) {
+    if (!placement.valid || !IsFinite(head) || !IsFinite(eyeToHead)) {
         return false;
     }
     const Matrix44 eye = MatrixMultiply(Matrix34To44(head), Matrix34To44(eyeToHead));
