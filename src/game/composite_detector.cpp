@@ -63,27 +63,33 @@ std::span<const CompositeWriter> CompositeWriterTable() {
     return kWriters;
 }
 
-bool InstallCompositeDetector() {
-    for (const CompositeWriter& row : kWriters) {
-        if (!RowMatches(row)) {
-            return false;
-        }
-    }
+bool InstallCompositeDetector(const CodeSiteCompanion* companion) {
+    const bool rowsMatch = std::all_of(std::begin(kWriters), std::end(kWriters), RowMatches);
     GameBridge& bridge = GetGameBridge();
     const GameHostSeam& seam = GetGameHostSeam();
-    if (seam.addBreakpointHandler == nullptr || !seam.addBreakpointHandler()) {
-        return false;
-    }
-    bridge.DetectorHandlerRegistered = true;
+    const bool handled = rowsMatch && seam.addBreakpointHandler != nullptr && seam.addBreakpointHandler();
+    bridge.DetectorHandlerRegistered = bridge.DetectorHandlerRegistered || handled;
 
-    // All thirteen under one stop of the game's threads.
-    CodeSite sites[kWriterCount];
-    for (size_t i = 0; i < kWriterCount; ++i) {
+    // All thirteen and the companion's sites under one stop of the game's threads.
+    CodeSite sites[kMaxCodeSites];
+    const size_t own = handled ? kWriterCount : 0;
+    for (size_t i = 0; i < own; ++i) {
         sites[i] = CodeSite{bridge.GameBase + kWriters[i].rva, &kBreakpoint, 1, {}};
     }
-    std::array<CodePatchResult, kWriterCount> results{};
-    WriteCodeSites(sites, results);
-    if (std::all_of(results.begin(), results.end(),
+    const std::span<CodeSite> room(sites + own, kMaxCodeSites - own);
+    const size_t extra = companion != nullptr && companion->prepare != nullptr
+                             ? std::min(companion->prepare(room), room.size())
+                             : 0;
+    std::array<CodePatchResult, kMaxCodeSites> results{};
+    WriteCodeSites(std::span<const CodeSite>(sites, own + extra),
+                   std::span<CodePatchResult>(results.data(), own + extra));
+    if (companion != nullptr && companion->finish != nullptr) {
+        companion->finish(std::span<const CodePatchResult>(results.data() + own, extra));
+    }
+    if (!handled) {
+        return false;
+    }
+    if (std::all_of(results.begin(), results.begin() + own,
                     [](CodePatchResult result) { return result == CodePatchResult::Written; })) {
         return true;
     }

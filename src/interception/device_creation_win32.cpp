@@ -6,6 +6,7 @@
 #include "game/guarded_memory.h"
 #include "interception/device_hooks_win32.h"
 #include "interception/game_detours.h"
+#include "interception/gameplay_detours.h"
 #include "interception/import_hook.h"
 #include "interception/swap_chain_hooks_win32.h"
 #include "platform/win32/com_ptr_win32.h"
@@ -48,15 +49,25 @@ bool RewriteCameraBufferForCurrentEye(uint8_t* data) {
     return ApplyOpticalProjection(data);
 }
 
+void SetDetourHandlers() {
+    SetDetourHandler(GameDetour::FinalCamera, reinterpret_cast<uintptr_t>(&OnFinalGameplayCamera));
+    SetDetourHandler(GameDetour::Projection, reinterpret_cast<uintptr_t>(&OnGameplayProjection));
+}
+
 DeviceCreationActions ProgramActions() {
     DeviceCreationActions actions;
-    actions.isExecutableValidated = &IsExecutableValidated;
+    // The validation's breakpoints and the gameplay detours go in under one stop of the game's
+    // threads; the installations below then find the detours in place and only fill the gaps.
+    actions.isExecutableValidated = [] {
+        SetDetourHandlers();
+        return IsExecutableValidated(&GameplayDetourCompanion());
+    };
     actions.installFinalCameraDetour = [] {
-        SetDetourHandler(GameDetour::FinalCamera, reinterpret_cast<uintptr_t>(&OnFinalGameplayCamera));
+        SetDetourHandlers();
         return InstallFinalCameraDetour();
     };
     actions.installProjectionDetour = [] {
-        SetDetourHandler(GameDetour::Projection, reinterpret_cast<uintptr_t>(&OnGameplayProjection));
+        SetDetourHandlers();
         return InstallProjectionDetour();
     };
     actions.installAllocatorFallback = [] { return InstallAllocatorFallback(); };

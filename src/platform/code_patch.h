@@ -66,6 +66,15 @@ struct CodeSite {
 void WriteCodeSites(std::span<const CodeSite> sites, std::span<CodePatchResult> results,
                     CodeWriteWait wait = CodeWriteWait::Patient) noexcept;
 
+// Sites that another component writes under the same stop as a batch it does not own (the
+// detours, written together with the validation's breakpoints).
+struct CodeSiteCompanion {
+    // Fills at most `room.size()` sites and returns how many; they stay valid until `finish`.
+    size_t (*prepare)(std::span<CodeSite> room) noexcept = nullptr;
+    // Their results, in the same order.
+    void (*finish)(std::span<const CodePatchResult> results) noexcept = nullptr;
+};
+
 // One site on its own (see WriteCodeSites).
 [[nodiscard]] CodePatchResult WriteCodeBytes(uintptr_t site, const uint8_t* bytes, size_t size,
                                              std::span<const ThreadMove> moves = {},

@@ -164,11 +164,17 @@ TEST_F(GameDetoursTest, InstallationWritesTheJumpTheTrampolineAndThePublication)
     }
     EXPECT_EQ(3u, fake::Memory().liveAllocations.size());
 
-    // A second attempt finds the jump instead of the expected bytes and changes nothing.
+    // A second attempt finds its own jump: installed, and nothing changes. A jump to another
+    // handler is neither the expected bytes nor its own.
     const uintptr_t first = DetourTrampoline(GameDetour::FinalCamera);
-    EXPECT_FALSE(InstallDetour(WithHandler(GameDetour::FinalCamera)));
+    const size_t stops = fake::Memory().suspendCount;
+    EXPECT_TRUE(InstallDetour(WithHandler(GameDetour::FinalCamera)));
+    DetourDescription other = DescribeDetour(GameDetour::FinalCamera);
+    other.handler = kHandler + 0x10;
+    EXPECT_FALSE(InstallDetour(other));
     EXPECT_EQ(first, DetourTrampoline(GameDetour::FinalCamera));
     EXPECT_EQ(3u, fake::Memory().liveAllocations.size());
+    EXPECT_EQ(stops, fake::Memory().suspendCount);
 }
 
 // Any difference in the site or in the call site, and the game is left untouched.
