@@ -51,11 +51,16 @@ bool IsBufferOfBytes(ID3D11Buffer* buffer, UINT byteWidth) {
     return desc.ByteWidth == byteWidth && (desc.BindFlags & D3D11_BIND_CONSTANT_BUFFER) != 0;
 }
 
+// Logs each new pairing of context kind, slot and size once, then the pooled candidates at b0
+// and b1 once each. A game binds thousands of times a frame, so each buffer is asked for its
+// description once per bind and the context for its kind once per call, and only when needed.
 void ObserveBindings(ID3D11DeviceContext* context, UINT startSlot, UINT numBuffers,
                      ID3D11Buffer* const* buffers) {
     if (context == nullptr) {
         return;
     }
+    UINT firstSlotsBytes[2] = {0, 0}; // the constant buffers bound at b0 and b1 by this call
+    uint32_t type = UINT32_MAX;
     for (UINT i = 0; i < numBuffers; ++i) {
         const UINT slot = startSlot + i;
         if (slot >= kObservedSlotLimit || slot < startSlot) {
@@ -69,26 +74,22 @@ void ObserveBindings(ID3D11DeviceContext* context, UINT startSlot, UINT numBuffe
         if ((desc.BindFlags & D3D11_BIND_CONSTANT_BUFFER) == 0) {
             continue;
         }
-        const auto type = static_cast<uint32_t>(context->GetType());
+        if (slot < 2) {
+            firstSlotsBytes[slot] = desc.ByteWidth;
+        }
+        if (type == UINT32_MAX) {
+            type = static_cast<uint32_t>(context->GetType());
+        }
         if (ProcessObservations().Insert(ObservationKey(type, slot, desc.ByteWidth))) {
             LogMessage("D3D11 %s-context VS b%u constant buffer observed: %u bytes",
                        type == D3D11_DEVICE_CONTEXT_DEFERRED ? "deferred" : "immediate", slot,
                        desc.ByteWidth);
         }
     }
-}
-
-void ObservePooledCandidates(ID3D11DeviceContext* context, UINT startSlot, UINT numBuffers,
-                             ID3D11Buffer* const* buffers) {
-    if (context == nullptr) {
-        return;
-    }
-    if (startSlot == 0 && numBuffers > 0 && IsBufferOfBytes(buffers[0], kPooledB0Bytes) &&
-        !PooledB0Logged().exchange(true)) {
+    if (firstSlotsBytes[0] == kPooledB0Bytes && !PooledB0Logged().exchange(true)) {
         LogMessage("Pooled 1024-byte CB candidate observed at %s VS b0", ContextKind(context));
     }
-    if (startSlot <= 1 && startSlot + numBuffers >= 2 &&
-        IsBufferOfBytes(buffers[1 - startSlot], kPooledB1Bytes) && !PooledB1Logged().exchange(true)) {
+    if (firstSlotsBytes[1] == kPooledB1Bytes && !PooledB1Logged().exchange(true)) {
         LogMessage("Pooled 2048-byte CB candidate observed at %s VS b1", ContextKind(context));
     }
 }
@@ -114,10 +115,8 @@ bool IsConstantBufferOfSize(ID3D11Resource* resource, UINT byteWidth, ID3D11Buff
 void STDMETHODCALLTYPE OnVSSetConstantBuffers(ID3D11DeviceContext* context, UINT startSlot, UINT numBuffers,
                                               ID3D11Buffer* const* buffers) noexcept {
     if (buffers != nullptr) {
-        CallAtBoundary(g_vsSetConstantBuffersSite, [&] {
-            ObserveBindings(context, startSlot, numBuffers, buffers);
-            ObservePooledCandidates(context, startSlot, numBuffers, buffers);
-        });
+        CallAtBoundary(g_vsSetConstantBuffersSite,
+                       [&] { ObserveBindings(context, startSlot, numBuffers, buffers); });
     }
     const auto real = RealEntry<VSSetConstantBuffersEntry>(context, ContextMethod::VSSetConstantBuffers);
     if (real != nullptr) {
