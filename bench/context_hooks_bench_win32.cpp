@@ -9,6 +9,7 @@
 #include "interception/device_hooks_win32.h"
 #include "platform/win32/com_ptr_win32.h"
 #include "platform/win32/os_win32.h"
+#include "stereo/stereo_device_handlers_win32.h"
 
 #include <d3d11.h>
 #include <d3dcompiler.h>
@@ -127,8 +128,9 @@ struct RealMethods {
     VSSetConstantBuffersEntry bind = nullptr;
 };
 
-enum class Call { MapUnmap, Draw, DrawIndexed, Bind, Count };
-constexpr const char* kNames[] = {"Map+Unmap", "Draw", "DrawIndexed", "VSSetConstantBuffers"};
+enum class Call { MapUnmap, Draw, DrawIndexed, Bind, BindFirstTwo, Count };
+constexpr const char* kNames[] = {"Map+Unmap", "Draw", "DrawIndexed", "VSSetConstantBuffers",
+                                  "VSSetConstantBuffers b0+b1"};
 
 // Lets the device finish what was queued, so no round pays for the one before.
 void WaitIdle(Scene& s) {
@@ -173,6 +175,12 @@ double TimeCalls(Scene& s, Call call, const RealMethods* real) {
         case Call::Bind:
             real != nullptr ? real->bind(c, 3, 1, &buffer) : c->VSSetConstantBuffers(3, 1, &buffer);
             break;
+        case Call::BindFirstTwo: {
+            // The slots a game binds most, where the pooled candidates are looked for too.
+            ID3D11Buffer* const pair[2] = {buffer, buffer};
+            real != nullptr ? real->bind(c, 0, 2, pair) : c->VSSetConstantBuffers(0, 2, pair);
+            break;
+        }
         case Call::Count:
             break;
         }
@@ -190,6 +198,7 @@ double Median(std::vector<double> values) {
 
 int Run() {
     RecordOwnModule(GetModuleHandleW(nullptr));
+    RegisterDeviceHookHandlers(StereoDeviceHookHandlers());
     Scene scene;
     if (!Build(scene) || !HookDeviceContexts(scene.device.Get(), scene.context.Get())) {
         std::printf("no hooked Direct3D 11 device\n");

@@ -20,6 +20,7 @@ namespace {
 
 constexpr int kVirtualKeyF3 = 0x72;
 constexpr int kVirtualKeyF4 = 0x73;
+constexpr int kVirtualKeyF9 = 0x78; // recentre
 constexpr float kConvergenceStep = 0.005f;
 
 // Render-thread state, apart from the once-only exception flag.
@@ -27,6 +28,7 @@ struct FrameDriverState {
     bool startupDone = false;
     bool f3WasDown = false;
     bool f4WasDown = false;
+    bool f9WasDown = false;
     std::string rememberedError;
     bool submissionAnnounced = false;
 };
@@ -62,12 +64,24 @@ void HandleConvergenceKeys() {
                pressF3 ? "closer" : "farther apart", double{stereo.convergenceOffset}, SaveSuffix(saved));
 }
 
+// F9 centres the view again: a new head-look reference and the cinema screen in front of the head.
+void HandleRecentreKey(VrPresenter& presenter) {
+    const bool down = OsIsKeyDown(kVirtualKeyF9);
+    const bool pressed = down && !g_driver.f9WasDown;
+    g_driver.f9WasDown = down;
+    if (pressed && OsIsForegroundWindowOurs()) {
+        presenter.RequestRecentre();
+    }
+}
+
 // The frame's eye, pairing and projection with the live convergence and picture values.
 FrameRequest LiveFrameRequest(const StereoState& stereo, uint32_t eye, const StereoFrameFlags& flags) {
     FrameRequest request;
     request.eye = eye;
     request.pairValid = flags.pairValid;
     request.projection = flags.projection;
+    // The game has the camera unless first person is on and its stereo has engaged.
+    request.cinema = !(IsFirstPersonActive() && stereo.stereoActive);
     request.requestedConvergence = stereo.convergenceOffset;
     request.picture.leftScale = stereo.frameScale;
     request.picture.leftHorizontal = stereo.frameHorizontalOffset;
@@ -92,6 +106,7 @@ void RunFrameSteps(IDXGISwapChain* swapChain) {
     if (settings.Enabled) {
         RunLiveTuning();
         HandleConvergenceKeys();
+        HandleRecentreKey(VrPresenter::Instance());
     }
 
     VrPresenter& presenter = VrPresenter::Instance();

@@ -1,5 +1,6 @@
 #include "core/settings.h"
 
+#include "core/ini_number.h"
 #include "core/log.h"
 #include "platform/ini.h"
 
@@ -154,29 +155,16 @@ bool ParseSwitchWord(const wchar_t* text, bool& value) {
 
 // The text written back for a live value; false when no text reads back as exactly the value.
 bool FormatFloatForIni(float value, wchar_t (&text)[kNumberTextCapacity]) {
-    if (!std::isfinite(value)) {
-        return false;
-    }
-    auto widen = [&text, value](const char* narrow) {
-        size_t i = 0;
-        for (; narrow[i] != '\0'; ++i) {
-            text[i] = static_cast<wchar_t>(narrow[i]);
-        }
-        text[i] = L'\0';
-        return std::wcstof(text, nullptr) == value;
+    auto readsBack = [&text, value] {
+        float back = 0.0f;
+        return ParseIniNumber(text, back) && back == value;
     };
     // Six decimals, as the file has always held them, whenever that text gives the value back;
     // otherwise the shortest text that does (large, tiny or finely tuned values).
-    char narrow[kNumberTextCapacity] = {};
-    const std::to_chars_result fixed = std::to_chars(std::begin(narrow), std::end(narrow) - 1, value,
-                                                     std::chars_format::fixed, kWriteBackDecimals);
-    if (fixed.ec == std::errc{}) {
-        *fixed.ptr = '\0';
-        if (widen(narrow)) {
-            return true;
-        }
+    if (FormatIniNumberFixed(value, kWriteBackDecimals, text, kNumberTextCapacity) && readsBack()) {
+        return true;
     }
-    return FormatFloatShortest(value, narrow) && widen(narrow);
+    return FormatIniNumberShortest(value, text, kNumberTextCapacity) && readsBack();
 }
 
 } // namespace
@@ -192,9 +180,8 @@ std::wstring IniFilePath() {
 float ReadIniFloatWithDefaultText(const wchar_t* section, const wchar_t* key, const wchar_t* defaultText,
                                   float fallback, const std::wstring& path) {
     const KeyText read(section, key, defaultText, path);
-    wchar_t* end = nullptr;
-    const float value = std::wcstof(read.text, &end);
-    if (end != read.text && std::isfinite(value)) {
+    float value = 0.0f;
+    if (ParseIniNumber(read.text, value) && std::isfinite(value)) {
         return value;
     }
     if (!read.IsBlank()) {
@@ -207,7 +194,9 @@ float ReadIniFloatWithDefaultText(const wchar_t* section, const wchar_t* key, co
 
 float ReadIniFloat(const wchar_t* section, const wchar_t* key, float defaultValue, const std::wstring& path) {
     wchar_t defaultText[kNumberTextCapacity] = {};
-    std::swprintf(defaultText, kNumberTextCapacity, L"%.9g", static_cast<double>(defaultValue));
+    if (!FormatIniNumberNineDigits(defaultValue, defaultText, kNumberTextCapacity)) {
+        defaultText[0] = L'\0';
+    }
     return ReadIniFloatWithDefaultText(section, key, defaultText, defaultValue, path);
 }
 
@@ -282,6 +271,12 @@ void LoadSettings() {
     s.HudScale = AtLeast(ReadIniFloat(kVr, L"HudScale", defaults.HudScale, ini), kScaleFloor);
     s.HudVerticalOffset = ReadIniFloat(kVr, L"HudVerticalOffset", defaults.HudVerticalOffset, ini);
     s.HandScale = std::clamp(ReadIniFloat(kVr, L"HandScale", defaults.HandScale, ini), 0.5f, 2.0f);
+    s.CinemaScreen = ReadIniBool(kVr, L"CinemaScreen", defaults.CinemaScreen, ini);
+    s.CinemaDistance =
+        std::clamp(ReadIniFloat(kVr, L"CinemaDistance", defaults.CinemaDistance, ini), 1.0f, 20.0f);
+    s.CinemaWidth = std::clamp(ReadIniFloat(kVr, L"CinemaWidth", defaults.CinemaWidth, ini), 0.5f, 30.0f);
+    s.CinemaSurround =
+        std::clamp(ReadIniFloat(kVr, L"CinemaSurround", defaults.CinemaSurround, ini), 0.0f, 1.0f);
 
     s.MapMotionControllers = ReadIniBool(kInput, L"MapMotionControllers", defaults.MapMotionControllers, ini);
     s.MapHeadLook = ReadIniBool(kInput, L"MapHeadLook", defaults.MapHeadLook, ini);
@@ -309,7 +304,7 @@ void LoadSettings() {
         "default/resume=%d/%d, settle/retry=%u/%u frames, native body=%d, forward offset=%.3f, head "
         "scale=%.3f/%.3f, render guard scale=%.8f, frame scale=%.3f, left frame horizontal/vertical "
         "offset=%+.3f/%+.3f, right frame scale/offsets/roll=%.3f/%+.3f/%+.3f/%+.2f, HUD "
-        "scale/vertical=%.3f/%+.3f)",
+        "scale/vertical=%.3f/%+.3f, cinema screen=%d distance/width/surround=%.2f/%.2f/%.2f)",
         int{s.Enabled}, int{s.VisibleHands}, int{s.SpacewarpCompatibleAER}, int{s.MonoOnTransitions},
         s.AERFirstEye == 1 ? "right" : "left", int{s.LockHeadPoseAcrossAERPair},
         unsigned{s.AERMaxPairIntervalMs}, int{s.MapMotionControllers}, int{s.MapHeadLook},
@@ -318,7 +313,8 @@ void LoadSettings() {
         double{s.HeadYawScale}, double{s.HeadPitchScale}, double{s.FovScale}, double{s.FrameScale},
         double{s.FrameHorizontalOffset}, double{s.FrameVerticalOffset}, double{s.RightFrameScale},
         double{s.RightFrameHorizontalOffset}, double{s.RightFrameVerticalOffset},
-        double{s.RightFrameRollDegrees}, double{s.HudScale}, double{s.HudVerticalOffset});
+        double{s.RightFrameRollDegrees}, double{s.HudScale}, double{s.HudVerticalOffset}, int{s.CinemaScreen},
+        double{s.CinemaDistance}, double{s.CinemaWidth}, double{s.CinemaSurround});
 }
 
 StartupStereoValues ReadStartupStereoValues() {

@@ -42,6 +42,11 @@ struct Settings {
     RelaxedAtomic<float> HeadPitchScale = 1.0f;
     RelaxedAtomic<float> StickDeadzone = 0.18f;
     RelaxedAtomic<float> HandScale = 1.0f;
+    // The flat screen the game's picture is shown on while the game owns the camera.
+    RelaxedAtomic<bool> CinemaScreen = true;
+    RelaxedAtomic<float> CinemaDistance = 3.0f;  // metres from the head
+    RelaxedAtomic<float> CinemaWidth = 4.0f;     // metres
+    RelaxedAtomic<float> CinemaSurround = 0.05f; // brightness of what lies around it, 0 to 1
 
     bool operator==(const Settings&) const = default;
 };

@@ -5,6 +5,7 @@
 #include "game/guarded_memory.h"
 #include "platform/memory.h"
 
+#include <algorithm>
 #include <array>
 
 namespace corvane {
@@ -56,73 +57,69 @@ uint32_t WriterValue(uint8_t source, const WriterRegisters& registers) {
     }
 }
 
-void RemoveHandler() {
-    GameBridge& bridge = GetGameBridge();
-    const GameHostSeam& seam = GetGameHostSeam();
-    if (bridge.DetectorHandlerRegistered && seam.removeBreakpointHandler != nullptr) {
-        seam.removeBreakpointHandler();
-    }
-    bridge.DetectorHandlerRegistered = false;
-}
-
 } // namespace
 
 std::span<const CompositeWriter> CompositeWriterTable() {
     return kWriters;
 }
 
-bool InstallCompositeDetector() {
-    for (const CompositeWriter& row : kWriters) {
-        if (!RowMatches(row)) {
-            return false;
-        }
-    }
+bool InstallCompositeDetector(const CodeSiteCompanion* companion) {
+    const bool rowsMatch = std::all_of(std::begin(kWriters), std::end(kWriters), RowMatches);
     GameBridge& bridge = GetGameBridge();
     const GameHostSeam& seam = GetGameHostSeam();
-    if (seam.addBreakpointHandler == nullptr || !seam.addBreakpointHandler()) {
+    const bool handled = rowsMatch && seam.addBreakpointHandler != nullptr && seam.addBreakpointHandler();
+    bridge.DetectorHandlerRegistered = bridge.DetectorHandlerRegistered || handled;
+
+    // All thirteen and the companion's sites under one stop of the game's threads.
+    CodeSite sites[kMaxCodeSites];
+    const size_t own = handled ? kWriterCount : 0;
+    for (size_t i = 0; i < own; ++i) {
+        sites[i] = CodeSite{bridge.GameBase + kWriters[i].rva, &kBreakpoint, 1, {}};
+    }
+    const std::span<CodeSite> room(sites + own, kMaxCodeSites - own);
+    const size_t extra = companion != nullptr && companion->prepare != nullptr
+                             ? std::min(companion->prepare(room), room.size())
+                             : 0;
+    std::array<CodePatchResult, kMaxCodeSites> results{};
+    WriteCodeSites(std::span<const CodeSite>(sites, own + extra),
+                   std::span<CodePatchResult>(results.data(), own + extra));
+    if (companion != nullptr && companion->finish != nullptr) {
+        companion->finish(std::span<const CodePatchResult>(results.data() + own, extra));
+    }
+    if (!handled) {
         return false;
     }
-    bridge.DetectorHandlerRegistered = true;
-
-    std::array<bool, kWriterCount> received{};
-    size_t placed = 0;
-    for (size_t i = 0; i < kWriterCount; ++i) {
-        const uintptr_t site = bridge.GameBase + kWriters[i].rva;
-        const CodePatchResult result = WriteCodeBytes(site, &kBreakpoint, 1);
-        if (result == CodePatchResult::Written || result == CodePatchResult::RestoreFailed) {
-            received[i] = true;
-        }
-        if (result != CodePatchResult::Written) {
-            break;
-        }
-        ++placed;
-    }
-    if (placed == kWriterCount) {
+    if (std::all_of(results.begin(), results.begin() + own,
+                    [](CodePatchResult result) { return result == CodePatchResult::Written; })) {
         return true;
     }
 
-    // Every breakpoint that stays must keep its handler: without it the next store through
-    // that writer would be an unhandled breakpoint in the game.
-    uint32_t remaining = 0;
+    // Every site that received a breakpoint gets its first byte back, again under one stop.
+    CodeSite rollBack[kWriterCount];
+    size_t received = 0;
     for (size_t i = 0; i < kWriterCount; ++i) {
-        if (!received[i]) {
-            continue;
+        if (results[i] == CodePatchResult::Written || results[i] == CodePatchResult::RestoreFailed) {
+            rollBack[received++] = CodeSite{sites[i].site, &kWriters[i].expected[0], 1, {}};
         }
-        const uintptr_t site = bridge.GameBase + kWriters[i].rva;
-        const uint8_t original = kWriters[i].expected[0];
-        (void)WriteCodeBytes(site, &original, 1);
-        if (!CodeBytesEqual(site, &original, 1)) {
+    }
+    std::array<CodePatchResult, kWriterCount> ignored{};
+    WriteCodeSites(std::span<const CodeSite>(rollBack, received), ignored);
+    uint32_t remaining = 0;
+    for (size_t i = 0; i < received; ++i) {
+        if (!CodeBytesEqual(rollBack[i].site, rollBack[i].bytes, 1)) {
             ++remaining;
         }
     }
+    // The handler stays registered either way. A breakpoint that stays needs it for the next
+    // store through its writer; and a thread that trapped on a breakpoint just before it was
+    // taken back may not have reached the handler list yet: without the handler that trap
+    // would be an unhandled breakpoint in the game. Other breakpoints pass through it.
     if (remaining != 0) {
         CameraLogFormat(
             "Native composite transition detector roll-back was incomplete: %u breakpoint(s) remain; "
             "their handler stays registered.",
             remaining);
-        return false;
     }
-    RemoveHandler();
     return false;
 }
 

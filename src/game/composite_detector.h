@@ -4,6 +4,8 @@
 // handler runs on whichever game thread executes a store.
 #pragma once
 
+#include "platform/code_patch.h"
+
 #include <cstdint>
 #include <span>
 
@@ -37,9 +39,11 @@ struct WriterRegisters {
 
 std::span<const CompositeWriter> CompositeWriterTable();
 
-// Verifies all writers, then places the breakpoints; true when all are in place. A
-// partial installation is rolled back.
-[[nodiscard]] bool InstallCompositeDetector();
+// Verifies all writers, then places the breakpoints under one stop of the game's threads,
+// together with the companion's sites (written even when the breakpoints cannot be); true
+// when all breakpoints are in place. A partial installation is rolled back, and the handler,
+// once registered, stays (it passes every other breakpoint through).
+[[nodiscard]] bool InstallCompositeDetector(const CodeSiteCompanion* companion = nullptr);
 
 // The body of the breakpoint handler: when `address` is one of the writers, emulates its
 // store, posts a handoff on a 0 -> non-zero transition, sets `resume` past the

@@ -68,13 +68,13 @@ std::span<const AcceptedExecutableDigest> AcceptedExecutableDigests() {
     return kAcceptedDigests;
 }
 
-bool IsExecutableValidated() {
+bool IsExecutableValidated(const CodeSiteCompanion* companion) {
     GameBridge& bridge = GetGameBridge();
-    std::call_once(bridge.validationOnce, ValidateExecutable);
+    std::call_once(bridge.validationOnce, [companion] { ValidateExecutable(companion); });
     return bridge.ExecutableValidated;
 }
 
-void ValidateExecutable() {
+void ValidateExecutable(const CodeSiteCompanion* companion) {
     GameBridge& bridge = GetGameBridge();
     const GameHostSeam& seam = GetGameHostSeam();
     const uintptr_t base = seam.mainModuleBase != nullptr ? seam.mainModuleBase() : 0;
@@ -114,7 +114,7 @@ void ValidateExecutable() {
         ComputeExecutableDigestMatch(matchedWide)) {
         bridge.ExecutableValidated = true;
         bridge.WideAspectVariant = matchedWide;
-        bridge.DetectorInstalled = InstallCompositeDetector();
+        bridge.DetectorInstalled = InstallCompositeDetector(companion);
         CameraLogFormat(
             "Validated Corvane I v1.07 (x64) %s executable; first-person camera controls are armed; "
             "original v0.9.5 stereo/projection hot path restored; native composite transition "

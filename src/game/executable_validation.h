@@ -3,6 +3,8 @@
 // the device-creation hook) runs the check; later callers wait for it and read the result.
 #pragma once
 
+#include "platform/code_patch.h"
+
 #include "game/game_bridge.h"
 
 #include <cstdint>
@@ -24,11 +26,13 @@ struct AcceptedExecutableDigest {
 // The file digests of the supported builds, in the order they are compared.
 std::span<const AcceptedExecutableDigest> AcceptedExecutableDigests();
 
-// Runs the validation on first demand and reports whether the executable is supported.
-[[nodiscard]] bool IsExecutableValidated();
+// Runs the validation on first demand and reports whether the executable is supported. When
+// this call runs the validation and the executable is supported, the companion's sites are
+// written under the same stop of the game's threads as the breakpoints.
+[[nodiscard]] bool IsExecutableValidated(const CodeSiteCompanion* companion = nullptr);
 
 // The validation run itself: fills the GameBridge header fields and logs one outcome.
-void ValidateExecutable();
+void ValidateExecutable(const CodeSiteCompanion* companion = nullptr);
 
 // Hashes the main executable's file; true when it matches a supported build, and
 // `matchedWide` tells which.

@@ -65,67 +65,105 @@ std::array<ThreadMove, sizeof(kLimiterNops) - 1> PastLimiterNops(uintptr_t site)
     return moves;
 }
 
-// Writes bytes at a code site and reads them back; true when the protection came back
-// and the site holds exactly the bytes.
-bool PatchAndVerify(uintptr_t site, const uint8_t* bytes, size_t size, bool& protectFailed,
-                    std::span<const ThreadMove> moves = {}) {
-    const CodePatchResult result = WriteCodeBytes(site, bytes, size, moves);
-    protectFailed = result == CodePatchResult::ProtectFailed;
-    return result == CodePatchResult::Written && CodeBytesEqual(site, bytes, size);
+enum class PatchOutcome { Good, Busy, ProtectFailed, Bad };
+
+// What a write did to a site: Good when the protection came back and the site holds exactly
+// the bytes; Busy when nothing was written this frame and a later frame may try again.
+PatchOutcome Verified(CodePatchResult result, uintptr_t site, const uint8_t* bytes, size_t size) {
+    if (result == CodePatchResult::Busy) {
+        return PatchOutcome::Busy;
+    }
+    if (result == CodePatchResult::ProtectFailed) {
+        return PatchOutcome::ProtectFailed;
+    }
+    return result == CodePatchResult::Written && CodeBytesEqual(site, bytes, size) ? PatchOutcome::Good
+                                                                                   : PatchOutcome::Bad;
 }
 
-// Puts the limiter's NOPs in; false (after the message) when that could not be done.
-bool EnsureLimiterPatched() {
+// Writes bytes at a code site on the render thread and reads them back (see Verified).
+PatchOutcome PatchAndVerify(uintptr_t site, const uint8_t* bytes, size_t size,
+                            std::span<const ThreadMove> moves = {}) {
+    return Verified(WriteCodeBytes(site, bytes, size, moves, CodeWriteWait::Frame), site, bytes, size);
+}
+
+// The limiter's part of an activation.
+enum class LimiterStep {
+    InPlace, // the NOPs are there already
+    Write,   // the NOPs go into this frame's batch
+    Refused, // native 60 stays off (said once)
+};
+
+LimiterStep PrepareLimiter() {
     GameBridge& bridge = GetGameBridge();
     const uintptr_t site = bridge.LimiterSite;
     if (bridge.LimiterRejected) {
-        return false;
+        return LimiterStep::Refused;
     }
     if (CodeBytesEqual(site, kLimiterNops, sizeof(kLimiterNops))) {
         bridge.LimiterPatched = true;
-        return true;
+        return LimiterStep::InPlace;
     }
     if (!CodeBytesEqual(site, kLimiterStore, sizeof(kLimiterStore))) {
         ReportLimiterFailureOnce("Adaptive native 60 was not enabled: the limiter signature changed.");
-        return false;
+        return LimiterStep::Refused;
     }
-    bool protectFailed = false;
-    if (PatchAndVerify(site, kLimiterNops, sizeof(kLimiterNops), protectFailed)) {
+    return LimiterStep::Write;
+}
+
+// Takes the outcome of the NOPs' write: true when they are in. False after the message when
+// they could not be put in, or silently while the game's threads kept them out this frame.
+bool FinishLimiter(CodePatchResult result) {
+    GameBridge& bridge = GetGameBridge();
+    const uintptr_t site = bridge.LimiterSite;
+    const PatchOutcome outcome = Verified(result, site, kLimiterNops, sizeof(kLimiterNops));
+    if (outcome == PatchOutcome::Good) {
         bridge.LimiterPatched = true;
         return true;
     }
-    if (protectFailed) {
+    if (outcome == PatchOutcome::Busy) {
+        return false;
+    }
+    if (outcome == PatchOutcome::ProtectFailed) {
         ReportLimiterFailureOnce("Adaptive native 60 was not enabled: the limiter patch was not writable.");
         return false;
     }
     // Whatever reached the site must not stay there while native 60 is off: put the
     // game's store back so that no half-written instruction is left behind, and do not
     // let a later frame take unverified NOPs for a good patch.
-    bool ignored = false;
     const auto moves = PastLimiterNops(site);
-    (void)PatchAndVerify(site, kLimiterStore, sizeof(kLimiterStore), ignored, moves);
+    (void)PatchAndVerify(site, kLimiterStore, sizeof(kLimiterStore), moves);
     bridge.LimiterPatched = false;
     bridge.LimiterRejected = true;
     ReportLimiterFailureOnce("Adaptive native 60 was not enabled: the limiter patch could not be verified.");
     return false;
 }
 
-// Puts the game's own limiter store back; true when it is there afterwards.
-bool RestoreLimiter() {
+// The pedestrian gate's jump to the detour, ready to be written with the limiter.
+struct GateJump {
+    uintptr_t gate = 0;
+    uintptr_t detour = 0;
+    uintptr_t trampoline = 0;
+    uint8_t bytes[kGateJumpSize] = {0x48, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xE0, 0x90, 0x90};
+    ThreadMove intoTrampoline[2];
+};
+
+// Puts the game's own limiter store back.
+PatchOutcome RestoreLimiter() {
     GameBridge& bridge = GetGameBridge();
     const uintptr_t site = bridge.LimiterSite;
     if (CodeBytesEqual(site, kLimiterStore, sizeof(kLimiterStore))) {
         bridge.LimiterPatched = false;
-        return true;
+        return PatchOutcome::Good;
     }
     if (!CodeBytesEqual(site, kLimiterNops, sizeof(kLimiterNops))) {
-        return false;
+        return PatchOutcome::Bad;
     }
-    bool protectFailed = false;
     const auto moves = PastLimiterNops(site);
-    const bool good = PatchAndVerify(site, kLimiterStore, sizeof(kLimiterStore), protectFailed, moves);
-    bridge.LimiterPatched = !good;
-    return good;
+    const PatchOutcome outcome = PatchAndVerify(site, kLimiterStore, sizeof(kLimiterStore), moves);
+    if (outcome != PatchOutcome::Busy) {
+        bridge.LimiterPatched = outcome != PatchOutcome::Good;
+    }
+    return outcome;
 }
 
 void RestoreNative30() {
@@ -139,7 +177,11 @@ void RestoreNative30() {
         return;
     }
     DropRequest();
-    const bool good = RestoreLimiter();
+    const PatchOutcome limiter = RestoreLimiter();
+    if (limiter == PatchOutcome::Busy) {
+        return; // still engaged: the next frame without first person tries again
+    }
+    const bool good = limiter == PatchOutcome::Good;
     bridge.Native60Engaged = false;
     CameraLogFormat("Adaptive native 60 and NPC correction disabled; native 30 restored%s.",
                     good ? "" : " (limiter-byte restore failed)");
@@ -192,12 +234,123 @@ void CheckSimulationTiming() {
     }
 }
 
+// Everything the gate needs before its jump is written: false (after the message) when NPC
+// correction cannot be armed in this process.
+bool PrepareGate(GateJump& jump) {
+    GameBridge& bridge = GetGameBridge();
+    bridge.NpcArmAttempted = true;
+    uintptr_t gate = 0;
+    if (!ResolveGameAddress(kPedestrianGateRva, sizeof(kPedestrianGate), gate) ||
+        !CodeBytesEqual(gate, kPedestrianGate, sizeof(kPedestrianGate))) {
+        CameraLog("NPC correction was not armed: pedestrian gate signature mismatch.");
+        return false;
+    }
+    const GameHostSeam& seam = GetGameHostSeam();
+    const uintptr_t detour = seam.pedestrianDetourEntry != nullptr ? seam.pedestrianDetourEntry() : 0;
+    if (detour == 0) {
+        CameraLog("NPC correction was not armed: pedestrian detour verification failed.");
+        return false;
+    }
+
+    // A gate the game's threads kept from being written on an earlier frame kept its trampoline.
+    const uintptr_t kept = bridge.NpcTrampoline.load();
+    const uintptr_t trampoline = kept != 0 ? kept : MemoryAllocateExecutable(kNpcTrampolineSize);
+    if (trampoline == 0) {
+        CameraLog("NPC correction was not armed: trampoline allocation failed.");
+        return false;
+    }
+    // The gate's instructions are position-independent, so they run unchanged from the
+    // trampoline, which then continues at the instruction after them.
+    uint8_t code[kNpcTrampolineSize];
+    std::memcpy(code, kPedestrianGate, sizeof(kPedestrianGate));
+    const uint64_t resume = gate + sizeof(kPedestrianGate);
+    code[14] = 0x48;
+    code[15] = 0xB8;
+    std::memcpy(code + 16, &resume, sizeof(resume));
+    code[24] = 0xFF;
+    code[25] = 0xE0;
+    if (kept == 0 && !MemoryGuardedWrite(trampoline, code, sizeof(code))) {
+        MemoryFreeExecutable(trampoline);
+        CameraLog("NPC correction was not armed: trampoline allocation failed.");
+        return false;
+    }
+    MemoryFlushInstructionCache(trampoline, sizeof(code));
+    bridge.NpcTrampoline.store(trampoline);
+
+    jump.gate = gate;
+    jump.detour = detour;
+    jump.trampoline = trampoline;
+    const uint64_t target = detour;
+    std::memcpy(jump.bytes + 2, &target, sizeof(target));
+    // A thread between the gate's instructions continues with the same instruction in the
+    // trampoline, which holds them verbatim.
+    jump.intoTrampoline[0] = {kGateSecondInstruction, trampoline + kGateSecondInstruction};
+    jump.intoTrampoline[1] = {kGateThirdInstruction, trampoline + kGateThirdInstruction};
+    return true;
+}
+
+// Takes the outcome of the gate's write: true when the gate now jumps to the detour.
+bool FinishGate(const GateJump& jump, CodePatchResult result) {
+    GameBridge& bridge = GetGameBridge();
+    if (result == CodePatchResult::Busy) {
+        bridge.NpcArmAttempted = false; // a later activation tries again
+        return false;
+    }
+    if (result == CodePatchResult::ProtectFailed) {
+        bridge.NpcTrampoline.store(0);
+        MemoryFreeExecutable(jump.trampoline);
+        CameraLog("NPC correction was not armed: pedestrian gate was not writable.");
+        return false;
+    }
+    if (result != CodePatchResult::Written || !CodeBytesEqual(jump.gate, jump.bytes, sizeof(jump.bytes))) {
+        // Never leave a partly written jump in the game's code. The trampoline stays: a
+        // thread may already be on its way through it.
+        const ThreadMove toDetour[] = {{kGateJumpInstruction, jump.detour}};
+        (void)WriteCodeBytes(jump.gate, kPedestrianGate, sizeof(kPedestrianGate), toDetour,
+                             CodeWriteWait::Frame);
+        CameraLog("NPC correction was not armed: pedestrian detour verification failed.");
+        return false;
+    }
+    bridge.NpcArmed = true;
+    CameraLog("NPC movement correction armed; behavior remains gated to first-person native 60.");
+    return true;
+}
+
+// The limiter's NOPs and, on the first activation, the gate's jump: the code writes of one
+// transition, under one stop of the game's threads.
+bool PatchForActivation(bool& npc) {
+    GameBridge& bridge = GetGameBridge();
+    const LimiterStep limiter = PrepareLimiter();
+    if (limiter == LimiterStep::Refused) {
+        return false;
+    }
+    GateJump gate;
+    const bool gateDue = !bridge.NpcArmAttempted && PrepareGate(gate);
+    CodeSite sites[2];
+    size_t count = 0;
+    if (limiter == LimiterStep::Write) {
+        sites[count++] = CodeSite{bridge.LimiterSite, kLimiterNops, sizeof(kLimiterNops), {}};
+    }
+    if (gateDue) {
+        sites[count++] = CodeSite{gate.gate, gate.bytes, sizeof(gate.bytes), gate.intoTrampoline};
+    }
+    CodePatchResult results[2] = {CodePatchResult::Busy, CodePatchResult::Busy};
+    WriteCodeSites(std::span<const CodeSite>(sites, count), std::span<CodePatchResult>(results, count),
+                   CodeWriteWait::Frame);
+    const bool limiterIn = limiter == LimiterStep::InPlace || FinishLimiter(results[0]);
+    if (gateDue) {
+        (void)FinishGate(gate, results[count - 1]);
+    }
+    npc = bridge.NpcArmed;
+    return limiterIn;
+}
+
 void ApplyNative60() {
     GameBridge& bridge = GetGameBridge();
-    if (!EnsureLimiterPatched()) {
+    bool npc = false;
+    if (!PatchForActivation(npc)) {
         return;
     }
-    const bool npc = ArmNpcCorrection();
     bridge.Native60Engaged = true;
     WriteRequestByte(bridge.RequestByteC, 0);
     WriteRequestByte(bridge.RequestByteB, 1);
@@ -262,75 +415,6 @@ void UpdateNative60() {
         return;
     }
     ApplyNative60();
-}
-
-bool ArmNpcCorrection() {
-    GameBridge& bridge = GetGameBridge();
-    if (bridge.NpcArmAttempted) {
-        return bridge.NpcArmed;
-    }
-    bridge.NpcArmAttempted = true;
-    uintptr_t gate = 0;
-    if (!ResolveGameAddress(kPedestrianGateRva, sizeof(kPedestrianGate), gate) ||
-        !CodeBytesEqual(gate, kPedestrianGate, sizeof(kPedestrianGate))) {
-        CameraLog("NPC correction was not armed: pedestrian gate signature mismatch.");
-        return false;
-    }
-    const GameHostSeam& seam = GetGameHostSeam();
-    const uintptr_t detour = seam.pedestrianDetourEntry != nullptr ? seam.pedestrianDetourEntry() : 0;
-    if (detour == 0) {
-        CameraLog("NPC correction was not armed: pedestrian detour verification failed.");
-        return false;
-    }
-
-    const uintptr_t trampoline = MemoryAllocateExecutable(kNpcTrampolineSize);
-    if (trampoline == 0) {
-        CameraLog("NPC correction was not armed: trampoline allocation failed.");
-        return false;
-    }
-    // The gate's instructions are position-independent, so they run unchanged from the
-    // trampoline, which then continues at the instruction after them.
-    uint8_t code[kNpcTrampolineSize];
-    std::memcpy(code, kPedestrianGate, sizeof(kPedestrianGate));
-    const uint64_t resume = gate + sizeof(kPedestrianGate);
-    code[14] = 0x48;
-    code[15] = 0xB8;
-    std::memcpy(code + 16, &resume, sizeof(resume));
-    code[24] = 0xFF;
-    code[25] = 0xE0;
-    if (!MemoryGuardedWrite(trampoline, code, sizeof(code))) {
-        MemoryFreeExecutable(trampoline);
-        CameraLog("NPC correction was not armed: trampoline allocation failed.");
-        return false;
-    }
-    MemoryFlushInstructionCache(trampoline, sizeof(code));
-    bridge.NpcTrampoline.store(trampoline);
-
-    uint8_t jump[kGateJumpSize] = {0x48, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xE0, 0x90, 0x90};
-    const uint64_t target = detour;
-    std::memcpy(jump + 2, &target, sizeof(target));
-    // A thread between the gate's instructions continues with the same instruction in the
-    // trampoline, which holds them verbatim.
-    const ThreadMove intoTrampoline[] = {{kGateSecondInstruction, trampoline + kGateSecondInstruction},
-                                         {kGateThirdInstruction, trampoline + kGateThirdInstruction}};
-    const CodePatchResult result = WriteCodeBytes(gate, jump, sizeof(jump), intoTrampoline);
-    if (result == CodePatchResult::ProtectFailed) {
-        bridge.NpcTrampoline.store(0);
-        MemoryFreeExecutable(trampoline);
-        CameraLog("NPC correction was not armed: pedestrian gate was not writable.");
-        return false;
-    }
-    if (result != CodePatchResult::Written || !CodeBytesEqual(gate, jump, sizeof(jump))) {
-        // Never leave a partly written jump in the game's code. The trampoline stays: a
-        // thread may already be on its way through it.
-        const ThreadMove toDetour[] = {{kGateJumpInstruction, detour}};
-        (void)WriteCodeBytes(gate, kPedestrianGate, sizeof(kPedestrianGate), toDetour);
-        CameraLog("NPC correction was not armed: pedestrian detour verification failed.");
-        return false;
-    }
-    bridge.NpcArmed = true;
-    CameraLog("NPC movement correction armed; behavior remains gated to first-person native 60.");
-    return true;
 }
 
 float PedestrianStepScaled(float step) noexcept {

@@ -31,9 +31,6 @@ void UpdateNative60();
 // Checks the limiter and resolves the timing state; runs once per process.
 [[nodiscard]] bool ArmNative60();
 
-// Builds the trampoline and jumps the pedestrian gate to the detour; runs once per process.
-[[nodiscard]] bool ArmNpcCorrection();
-
 // The step a pedestrian should take: scaled by delta x 30 while native 60 is active.
 [[nodiscard]] float PedestrianStepScaled(float step) noexcept;
 

@@ -1,55 +1,9 @@
-// The entry the patched pedestrian gate jumps to. It keeps every argument register of the
-// game's call, lets the behaviour scale the step (second argument, xmm1), and continues in
-// the trampoline with a jump, so the game's stack arguments and return address stay as
-// they were. Without a trampoline it returns 0.
-#include "game/game_host_win32.h"
+// The routine the pedestrian detour entry (pedestrian_entry_win32.cpp) calls on the game
+// thread that moves pedestrians: scales the step and names the trampoline to continue in.
 #include "game/native60.h"
+
+#include <cstdint>
 
 extern "C" uintptr_t corvane_prepare_pedestrian_step(float* step) noexcept {
     return corvane::PreparePedestrianStep(step);
 }
-
-extern "C" void corvane_pedestrian_step_entry();
-
-// Frame: four pushed argument registers, 0x20 bytes of home space for the call, and
-// slots for xmm0, xmm2, xmm3 and the step; the call happens 16-byte aligned.
-asm(R"(
-    .text
-    .globl corvane_pedestrian_step_entry
-    .p2align 4
-corvane_pedestrian_step_entry:
-    pushq %rcx
-    pushq %rdx
-    pushq %r8
-    pushq %r9
-    subq $0x68, %rsp
-    movdqu %xmm0, 0x20(%rsp)
-    movdqu %xmm2, 0x30(%rsp)
-    movdqu %xmm3, 0x40(%rsp)
-    movss %xmm1, 0x50(%rsp)
-    leaq 0x50(%rsp), %rcx
-    call corvane_prepare_pedestrian_step
-    movss 0x50(%rsp), %xmm1
-    movdqu 0x20(%rsp), %xmm0
-    movdqu 0x30(%rsp), %xmm2
-    movdqu 0x40(%rsp), %xmm3
-    addq $0x68, %rsp
-    popq %r9
-    popq %r8
-    popq %rdx
-    popq %rcx
-    testq %rax, %rax
-    jz 1f
-    jmpq *%rax
-1:
-    xorl %eax, %eax
-    ret
-)");
-
-namespace corvane {
-
-uintptr_t PedestrianStepDetourEntry() {
-    return reinterpret_cast<uintptr_t>(&corvane_pedestrian_step_entry);
-}
-
-} // namespace corvane

@@ -61,40 +61,10 @@ constexpr char kCompileMissing[] = "D3DCompile is missing from d3dcompiler_47.dl
 constexpr char kVertexFailure[] = "Hand vertex shader compilation failed: ";
 constexpr char kPixelFailure[] = "Hand pixel shader compilation failed: ";
 
-// Compiles one stage into `code`. On failure `errorText` becomes `failurePrefix` followed by
-// why (nothing more when the compiler failed without diagnostics), written in place so a
-// failure that repeats every frame reuses the text's storage.
 bool CompileStage(HMODULE compilerLibrary, const char* entry, const char* target, const char* failurePrefix,
                   ComPtr<ID3DBlob>& code, std::string& errorText) {
-    const auto fail = [&](const char* why, size_t length) {
-        errorText.assign(failurePrefix);
-        errorText.append(why, length);
-        return false;
-    };
-    if (compilerLibrary == nullptr) {
-        return fail(kCompilerUnavailable, sizeof(kCompilerUnavailable) - 1);
-    }
-    // Looked up for each compilation: the library stays loaded, the lookup is cheap.
-    const auto compile =
-        reinterpret_cast<pD3DCompile>(reinterpret_cast<void*>(GetProcAddress(compilerLibrary, "D3DCompile")));
-    if (compile == nullptr) {
-        return fail(kCompileMissing, sizeof(kCompileMissing) - 1);
-    }
-    ComPtr<ID3DBlob> compiled;
-    ComPtr<ID3DBlob> errors;
-    const HRESULT result =
-        compile(kHandShaderSource, sizeof(kHandShaderSource) - 1, kShaderSourceName, nullptr, nullptr, entry,
-                target, kCompileFlags, 0, compiled.Put(), errors.Put());
-    // A success code with warnings still counts; a success without code does not.
-    if (SUCCEEDED(result) && compiled && compiled->GetBufferSize() > 0) {
-        code = std::move(compiled);
-        return true;
-    }
-    if (errors && errors->GetBufferSize() > 0) {
-        const auto* text = static_cast<const char*>(errors->GetBufferPointer());
-        return fail(text, strnlen(text, errors->GetBufferSize()));
-    }
-    return fail("", 0);
+    return CompileShaderStage(compilerLibrary, kHandShaderSource, sizeof(kHandShaderSource) - 1,
+                              kShaderSourceName, entry, target, failurePrefix, code, errorText);
 }
 
 bool Created(HRESULT result, const char* operation, std::string& errorText) {
@@ -182,6 +152,42 @@ void HandResources::Release() {
     inputLayout.Reset();
     pixelShader.Reset();
     vertexShader.Reset();
+}
+
+// Compiles one stage of `source` into `code`. On failure `errorText` becomes `failurePrefix` followed by
+// why (nothing more when the compiler failed without diagnostics), written in place so a
+// failure that repeats every frame reuses the text's storage.
+bool CompileShaderStage(HMODULE compilerLibrary, const char* source, size_t sourceLength,
+                        const char* sourceName, const char* entry, const char* target,
+                        const char* failurePrefix, ComPtr<ID3DBlob>& code, std::string& errorText) {
+    const auto fail = [&](const char* why, size_t length) {
+        errorText.assign(failurePrefix);
+        errorText.append(why, length);
+        return false;
+    };
+    if (compilerLibrary == nullptr) {
+        return fail(kCompilerUnavailable, sizeof(kCompilerUnavailable) - 1);
+    }
+    // Looked up for each compilation: the library stays loaded, the lookup is cheap.
+    const auto compile =
+        reinterpret_cast<pD3DCompile>(reinterpret_cast<void*>(GetProcAddress(compilerLibrary, "D3DCompile")));
+    if (compile == nullptr) {
+        return fail(kCompileMissing, sizeof(kCompileMissing) - 1);
+    }
+    ComPtr<ID3DBlob> compiled;
+    ComPtr<ID3DBlob> errors;
+    const HRESULT result = compile(source, sourceLength, sourceName, nullptr, nullptr, entry, target,
+                                   kCompileFlags, 0, compiled.Put(), errors.Put());
+    // A success code with warnings still counts; a success without code does not.
+    if (SUCCEEDED(result) && compiled && compiled->GetBufferSize() > 0) {
+        code = std::move(compiled);
+        return true;
+    }
+    if (errors && errors->GetBufferSize() > 0) {
+        const auto* text = static_cast<const char*>(errors->GetBufferPointer());
+        return fail(text, strnlen(text, errors->GetBufferSize()));
+    }
+    return fail("", 0);
 }
 
 HMODULE HandShaderCompilerLibrary() {

@@ -41,6 +41,14 @@ extern const char kHandShaderSource[];
 // it could not be loaded. Any thread.
 HMODULE HandShaderCompilerLibrary();
 
+// Compiles one stage of a shader source with `compilerLibrary` (null: unavailable) into
+// `code`. On failure `errorText` becomes `failurePrefix` followed by why, written in place so a
+// failure that repeats every frame reuses the text's storage. Any thread.
+[[nodiscard]] bool CompileShaderStage(HMODULE compilerLibrary, const char* source, size_t sourceLength,
+                                      const char* sourceName, const char* entry, const char* target,
+                                      const char* failurePrefix, ComPtr<ID3DBlob>& code,
+                                      std::string& errorText);
+
 // The compiled code of both stages. Kept for the life of its holder once compiled: a
 // stage is compiled again only while its code is missing.
 struct HandShaderCode {

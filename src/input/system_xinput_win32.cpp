@@ -99,6 +99,15 @@ const SystemXInput& EnsureSystemXInput() noexcept {
     return g_system;
 }
 
+void ReleaseSystemXInput() noexcept {
+    if (!g_loadDone.load(std::memory_order_acquire) || g_system.module == nullptr) {
+        return;
+    }
+    const HMODULE module = g_system.module;
+    g_system = SystemXInput{};
+    FreeLibrary(module);
+}
+
 void SetSystemDirectorySourceForTests(SystemDirectorySource source) noexcept {
     g_systemDirectorySource.store(source != nullptr ? source : &GetSystemDirectoryW);
 }

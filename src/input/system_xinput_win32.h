@@ -1,5 +1,5 @@
 // The system's own XInput 1.3 library, loaded once on the first XInput call from any
-// thread and kept for the life of the process. Every entry point may be missing.
+// thread and kept until the host frees this DLL. Every entry point may be missing.
 #pragma once
 
 #include <windows.h>
@@ -36,6 +36,10 @@ struct SystemXInput {
 // was resolved. A load that fails in any way, an exception included, leaves every entry
 // point missing and is not tried again.
 const SystemXInput& EnsureSystemXInput() noexcept;
+
+// Lets the system library go when the host unloads this DLL while the process lives on.
+// Module entry only (process detach, loader lock held): no export runs after it.
+void ReleaseSystemXInput() noexcept;
 
 // Test seam: where the loader takes the system directory from, with the contract of
 // GetSystemDirectoryW (its default). Lets a test program put a stand-in system library in

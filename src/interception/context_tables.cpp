@@ -74,11 +74,6 @@ ContextTableRecord* AddRecord(void** table, const ContextHandlerSet& handlers) n
 
 } // namespace
 
-std::mutex& ContextHookMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
 bool HookContextMethodTable(void** table, const ContextHandlerSet& handlers) noexcept {
     if (table == nullptr) {
         return false;

@@ -4,9 +4,10 @@
 // creates a device or a deferred context); the lookup runs on any game thread without a lock.
 #pragma once
 
+#include "interception/method_table_patch.h"
+
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 
 namespace corvane {
 
@@ -43,9 +44,6 @@ struct ContextTableRecord {
     std::atomic<void* const*> table{nullptr};
     std::atomic<void*> entries[kContextMethodCount] = {};
 };
-
-// Serialises every method-table patch (device and contexts).
-std::mutex& ContextHookMutex();
 
 // Records `table` on first sight and puts the handlers into its eight slots. Caller holds
 // ContextHookMutex. True only when all eight slots carry the handlers.

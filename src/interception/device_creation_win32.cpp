@@ -6,6 +6,7 @@
 #include "game/guarded_memory.h"
 #include "interception/device_hooks_win32.h"
 #include "interception/game_detours.h"
+#include "interception/gameplay_detours.h"
 #include "interception/import_hook.h"
 #include "interception/swap_chain_hooks_win32.h"
 #include "platform/win32/com_ptr_win32.h"
@@ -48,15 +49,25 @@ bool RewriteCameraBufferForCurrentEye(uint8_t* data) {
     return ApplyOpticalProjection(data);
 }
 
+void SetDetourHandlers() {
+    SetDetourHandler(GameDetour::FinalCamera, reinterpret_cast<uintptr_t>(&OnFinalGameplayCamera));
+    SetDetourHandler(GameDetour::Projection, reinterpret_cast<uintptr_t>(&OnGameplayProjection));
+}
+
 DeviceCreationActions ProgramActions() {
     DeviceCreationActions actions;
-    actions.isExecutableValidated = &IsExecutableValidated;
+    // The validation's breakpoints and the gameplay detours go in under one stop of the game's
+    // threads; the installations below then find the detours in place and only fill the gaps.
+    actions.isExecutableValidated = [] {
+        SetDetourHandlers();
+        return IsExecutableValidated(&GameplayDetourCompanion());
+    };
     actions.installFinalCameraDetour = [] {
-        SetDetourHandler(GameDetour::FinalCamera, reinterpret_cast<uintptr_t>(&OnFinalGameplayCamera));
+        SetDetourHandlers();
         return InstallFinalCameraDetour();
     };
     actions.installProjectionDetour = [] {
-        SetDetourHandler(GameDetour::Projection, reinterpret_cast<uintptr_t>(&OnGameplayProjection));
+        SetDetourHandlers();
         return InstallProjectionDetour();
     };
     actions.installAllocatorFallback = [] { return InstallAllocatorFallback(); };
@@ -142,35 +153,64 @@ void SetUpAfterCreation(IDXGISwapChain* swapChain, ID3D11Device* device,
 
 } // namespace
 
-bool InstallImportHookInImage(uintptr_t base) noexcept {
-    if (!IsSupportedHostImage(base)) {
-        return false;
+namespace {
+
+// Redirects the import; null when it now leads to the hook, else why the host was refused.
+const char* RedirectImport(uintptr_t base) noexcept {
+    const HostImageCheck check = CheckHostImage(base);
+    if (check != HostImageCheck::Supported) {
+        return HostImageRefusal(check);
     }
     uint64_t* slot = FindNamedImportSlot(base, "d3d11.dll", "D3D11CreateDeviceAndSwapChain");
     if (slot == nullptr) {
-        return false;
+        return "the executable imports no D3D11CreateDeviceAndSwapChain by name from d3d11.dll";
     }
     const auto real = reinterpret_cast<CreateDeviceAndSwapChain>(__atomic_load_n(slot, __ATOMIC_ACQUIRE));
     if (real == &HookedD3D11CreateDeviceAndSwapChain) {
-        return true; // already ours; saving it as the real entry would make the hook call itself
+        return nullptr; // already ours; saving it as the real entry would make the hook call itself
+    }
+    if (real == nullptr) {
+        return "the executable's import address entry is empty";
     }
     DWORD previous = 0;
-    if (real == nullptr || !VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &previous)) {
-        return false;
+    if (!VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &previous)) {
+        return "the executable's import address entry cannot be made writable";
     }
     g_realCreate.store(real, std::memory_order_release);
     InterlockedExchangePointer(reinterpret_cast<void* volatile*>(slot),
                                reinterpret_cast<void*>(&HookedD3D11CreateDeviceAndSwapChain));
     DWORD ignored = 0;
     static_cast<void>(VirtualProtect(slot, sizeof(*slot), previous, &ignored));
-    return true;
+    return nullptr;
+}
+
+// Appends `text` to the line, cut to fit; the loader lock is held, so nothing is allocated.
+template <size_t N> void Append(char (&line)[N], size_t& length, const char* text) noexcept {
+    for (; *text != '\0' && length + 1 < N; ++text) {
+        line[length++] = *text;
+    }
+    line[length] = '\0';
+}
+
+} // namespace
+
+bool InstallImportHookInImage(uintptr_t base) noexcept {
+    return RedirectImport(base) == nullptr;
 }
 
 bool InstallImportHook() noexcept {
-    const bool installed = InstallImportHookInImage(reinterpret_cast<uintptr_t>(GetModuleHandleW(nullptr)));
-    OutputDebugStringA(installed ? "CorvaneVR: D3D11 import hook installed\n"
-                                 : "CorvaneVR: D3D11 import hook not found\n");
-    return installed;
+    const char* refusal = RedirectImport(reinterpret_cast<uintptr_t>(GetModuleHandleW(nullptr)));
+    if (refusal == nullptr) {
+        OutputDebugStringA("CorvaneVR: D3D11 import hook installed\n");
+        return true;
+    }
+    char line[192] = {};
+    size_t length = 0;
+    Append(line, length, "CorvaneVR: D3D11 import hook not found (");
+    Append(line, length, refusal);
+    Append(line, length, ")\n");
+    OutputDebugStringA(line);
+    return false;
 }
 
 HRESULT WINAPI HookedD3D11CreateDeviceAndSwapChain(

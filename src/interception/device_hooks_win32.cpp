@@ -3,8 +3,6 @@
 #include "core/game_thread_boundary.h"
 #include "core/log.h"
 #include "interception/method_table_patch.h"
-#include "stereo/camera_buffer_win32.h"
-#include "stereo/hud_projection_win32.h"
 
 #include <atomic>
 #include <mutex>
@@ -26,6 +24,18 @@ std::atomic<bool> g_deferredFailureLogged{false};
 
 constexpr UINT kHudBufferByteWidth = 128;
 
+// Written once by the module entry before any device exists; read by the hooks afterwards.
+DeviceHookHandlers g_handlers;
+
+bool HandlersRegistered() noexcept {
+    for (void* entry : g_handlers.context.entries) {
+        if (entry == nullptr) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The program's own work after each creation; the game keeps the creation's result.
 BoundarySite g_createBufferSite{
     BoundaryReport::Log, "D3D11 CreateBuffer handler raised an exception; the call was passed through"};
@@ -45,22 +55,18 @@ void** TableOf(void* object) noexcept {
 
 } // namespace
 
+void RegisterDeviceHookHandlers(const DeviceHookHandlers& handlers) noexcept {
+    g_handlers = handlers;
+}
+
 ContextHandlerSet InterceptedContextHandlers() noexcept {
-    ContextHandlerSet handlers;
-    handlers.entries[0] = reinterpret_cast<void*>(&OnVSSetConstantBuffers);
-    handlers.entries[1] = reinterpret_cast<void*>(&OnVSSetShader);
-    handlers.entries[2] = reinterpret_cast<void*>(&OnDrawIndexed);
-    handlers.entries[3] = reinterpret_cast<void*>(&OnDraw);
-    handlers.entries[4] = reinterpret_cast<void*>(&OnMap);
-    handlers.entries[5] = reinterpret_cast<void*>(&OnUnmap);
-    handlers.entries[6] = reinterpret_cast<void*>(&OnRSSetScissorRects);
-    handlers.entries[7] = reinterpret_cast<void*>(&OnUpdateSubresource);
-    return handlers;
+    return g_handlers.context;
 }
 
 bool HookContextTable(ID3D11DeviceContext* context) noexcept {
     void** table = TableOf(context);
-    return table != nullptr && HookContextMethodTable(table, InterceptedContextHandlers());
+    // Without handlers a slot would be "hooked" with null: nothing is patched.
+    return table != nullptr && HandlersRegistered() && HookContextMethodTable(table, g_handlers.context);
 }
 
 bool HookDeviceContexts(ID3D11Device* device, ID3D11DeviceContext* immediateContext) noexcept {
@@ -69,7 +75,7 @@ bool HookDeviceContexts(ID3D11Device* device, ID3D11DeviceContext* immediateCont
         return false;
     }
     void** table = TableOf(device);
-    if (table == nullptr) {
+    if (table == nullptr || !HandlersRegistered()) {
         return false;
     }
     try {
@@ -104,8 +110,12 @@ HRESULT STDMETHODCALLTYPE CreateBufferHook(ID3D11Device* device, const D3D11_BUF
         initialData->pSysMem == nullptr || buffer == nullptr || *buffer == nullptr) {
         return result;
     }
-    CallAtBoundary(g_createBufferSite,
-                   [&] { CaptureHudProjection(*buffer, static_cast<const uint8_t*>(initialData->pSysMem)); });
+    if (g_handlers.captureHudProjection == nullptr) {
+        return result;
+    }
+    CallAtBoundary(g_createBufferSite, [&] {
+        g_handlers.captureHudProjection(*buffer, static_cast<const uint8_t*>(initialData->pSysMem));
+    });
     return result;
 }
 
@@ -117,10 +127,12 @@ HRESULT STDMETHODCALLTYPE CreateVertexShaderHook(ID3D11Device* device, const voi
         return E_FAIL;
     }
     const HRESULT result = real(device, bytecode, length, classLinkage, shader);
-    if (FAILED(result) || shader == nullptr || *shader == nullptr) {
+    if (FAILED(result) || shader == nullptr || *shader == nullptr ||
+        g_handlers.identifyHudShader == nullptr) {
         return result;
     }
-    CallAtBoundary(g_createVertexShaderSite, [&] { IdentifyHudShader(bytecode, length, *shader); });
+    CallAtBoundary(g_createVertexShaderSite,
+                   [&] { g_handlers.identifyHudShader(bytecode, length, *shader); });
     return result;
 }
 

@@ -18,14 +18,26 @@ inline constexpr uint32_t kCreateVertexShaderSlot = 12;
 inline constexpr uint32_t kCreateDeferredContextSlot = 27;
 
 // True when the three device slots and the eight slots of the immediate context's table
-// all carry the program's hooks.
+// all carry the program's hooks. False, with nothing patched, before handlers are registered.
 [[nodiscard]] bool HookDeviceContexts(ID3D11Device* device, ID3D11DeviceContext* immediateContext) noexcept;
 
 // Records the context's table on first sight and patches its eight slots. Caller holds
 // ContextHookMutex. True when all eight carry the handlers.
 [[nodiscard]] bool HookContextTable(ID3D11DeviceContext* context) noexcept;
 
-// The handler of each intercepted context method, in record order.
+// Where the hooks hand the program's work: the eight context handlers in record order and
+// what runs after a buffer or a vertex shader was created. Registered by the module entry (or
+// a test) before any device is hooked; interception itself knows none of them.
+struct DeviceHookHandlers {
+    ContextHandlerSet context;
+    void (*captureHudProjection)(ID3D11Resource* buffer, const uint8_t* initialBytes) noexcept = nullptr;
+    void (*identifyHudShader)(const void* bytecode, SIZE_T length,
+                              ID3D11VertexShader* shader) noexcept = nullptr;
+};
+
+void RegisterDeviceHookHandlers(const DeviceHookHandlers& handlers) noexcept;
+
+// The context handlers registered; empty entries until a set is registered.
 [[nodiscard]] ContextHandlerSet InterceptedContextHandlers() noexcept;
 
 HRESULT STDMETHODCALLTYPE CreateBufferHook(ID3D11Device* device, const D3D11_BUFFER_DESC* desc,

@@ -155,7 +155,8 @@ uintptr_t MakeTrampoline(const DetourDescription& description, uintptr_t site) {
 
 } // namespace
 
-bool InstallDetour(const DetourDescription& description) noexcept {
+bool PrepareDetour(const DetourDescription& description, PreparedDetour& prepared) noexcept {
+    prepared = PreparedDetour{};
     if (!DescriptionIsSound(description)) {
         return false;
     }
@@ -171,23 +172,64 @@ bool InstallDetour(const DetourDescription& description) noexcept {
     // Published before the site changes: a thread that reaches the handler at once finds it.
     PublishDetour(description.detour, trampoline, expectedReturn);
 
-    uint8_t patch[kMaxDetourLength];
-    BuildDetourSitePatch(description, patch);
-    ThreadMove moves[sizeof(description.instructionStarts)];
+    prepared.detour = description.detour;
+    prepared.site = site;
+    prepared.trampoline = trampoline;
+    prepared.length = description.length;
+    std::memcpy(prepared.replaced, description.expected, description.length);
+    BuildDetourSitePatch(description, prepared.patch);
+    prepared.moveCount = description.instructionStartCount;
     for (size_t i = 0; i < description.instructionStartCount; ++i) {
         const size_t offset = description.instructionStarts[i];
-        moves[i] = ThreadMove{offset, trampoline + offset};
+        prepared.moves[i] = ThreadMove{offset, trampoline + offset};
     }
-    const CodePatchResult result =
-        WriteCodeBytes(site, patch, description.length,
-                       std::span<const ThreadMove>(moves, description.instructionStartCount));
+    return true;
+}
+
+CodeSite PreparedDetour::Site() const noexcept {
+    return CodeSite{site, patch, length, std::span<const ThreadMove>(moves, moveCount)};
+}
+
+bool FinishDetour(const PreparedDetour& prepared, CodePatchResult result) noexcept {
     if (result == CodePatchResult::Written || result == CodePatchResult::RestoreFailed) {
         return true; // the site jumps to the handler (with its protection left open in the latter case)
     }
     // The site was never written, so no thread can be on its way through the trampoline.
-    PublishDetour(description.detour, 0, 0);
-    MemoryFreeExecutable(trampoline);
+    PublishDetour(prepared.detour, 0, 0);
+    MemoryFreeExecutable(prepared.trampoline);
     return false;
+}
+
+bool TakeBackDetour(const PreparedDetour& prepared) noexcept {
+    // The jump is one instruction, so no thread can be stopped inside it.
+    if (WriteCodeBytes(prepared.site, prepared.replaced, prepared.length) != CodePatchResult::Written) {
+        return false;
+    }
+    // A thread may still be on its way through the handler: the trampoline stays, and without
+    // a call site to serve the handler passes every call through to the game unchanged.
+    PublishDetour(prepared.detour, prepared.trampoline, 0);
+    return true;
+}
+
+bool InstallDetour(const DetourDescription& description) noexcept {
+    uintptr_t site = 0;
+    if (DetourTrampoline(description.detour) != 0 && description.length <= kMaxDetourLength &&
+        ResolveGameAddress(description.siteRva, description.length, site)) {
+        // Already written (with the breakpoints of the validation): the site jumps to the handler.
+        uint8_t patch[kMaxDetourLength];
+        BuildDetourSitePatch(description, patch);
+        if (CodeBytesEqual(site, patch, description.length)) {
+            return true;
+        }
+    }
+    PreparedDetour prepared;
+    if (!PrepareDetour(description, prepared)) {
+        return false;
+    }
+    const CodeSite one = prepared.Site();
+    CodePatchResult result = CodePatchResult::WriteFailed;
+    WriteCodeSites(std::span<const CodeSite>(&one, 1), std::span<CodePatchResult>(&result, 1));
+    return FinishDetour(prepared, result);
 }
 
 void SetDetourHandler(GameDetour detour, uintptr_t handler) noexcept {

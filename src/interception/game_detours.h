@@ -8,6 +8,8 @@
 // code-writing routine. The three detours differ only in their description.
 #pragma once
 
+#include "platform/code_patch.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -53,9 +55,35 @@ void BuildDetourTrampoline(const DetourDescription& description, uintptr_t site,
 void BuildDetourSitePatch(const DetourDescription& description, uint8_t (&patch)[kMaxDetourLength]) noexcept;
 
 // Installs one detour in the validated game image; true when the site now jumps to the
-// description's handler. Any failure leaves the game's code as it was, withdraws the
-// publication and frees the trampoline.
+// description's handler (also when it did so already). Any failure leaves the game's code as
+// it was, withdraws the publication and frees the trampoline.
 [[nodiscard]] bool InstallDetour(const DetourDescription& description) noexcept;
+
+// A detour whose trampoline is built and published, its site not yet written: lets the site go
+// into a batch written under one stop of the game's threads with other sites.
+struct PreparedDetour {
+    GameDetour detour = GameDetour::FinalCamera;
+    uintptr_t site = 0;
+    uintptr_t trampoline = 0;
+    uint8_t length = 0;
+    uint8_t patch[kMaxDetourLength] = {};
+    uint8_t replaced[kMaxDetourLength] = {};
+    ThreadMove moves[8] = {};
+    uint8_t moveCount = 0;
+
+    // The site as the batch writes it; valid while this object lives.
+    [[nodiscard]] CodeSite Site() const noexcept;
+};
+
+// The part of InstallDetour before the write; false (with nothing left behind) when the detour
+// cannot be installed.
+[[nodiscard]] bool PrepareDetour(const DetourDescription& description, PreparedDetour& prepared) noexcept;
+// Takes the write's result: true when the site jumps to the handler; otherwise withdraws the
+// publication and frees the trampoline.
+[[nodiscard]] bool FinishDetour(const PreparedDetour& prepared, CodePatchResult result) noexcept;
+// Puts the replaced bytes back in a written site. The trampoline stays published for threads
+// on their way through, with no call site to serve; false when the site could not be written.
+[[nodiscard]] bool TakeBackDetour(const PreparedDetour& prepared) noexcept;
 
 // The handlers of the final camera and the projection, provided by the stereo code before
 // the detours are installed; 0 while none is set.
@@ -70,7 +98,7 @@ void SetDetourHandler(GameDetour detour, uintptr_t handler) noexcept;
 [[nodiscard]] bool InstallAllocatorFallback() noexcept;
 
 // The trampoline of an installed detour (calling it runs the game's routine unchanged);
-// 0 while the detour is not installed.
+// 0 while the detour is not installed. A detour taken back keeps its trampoline.
 [[nodiscard]] uintptr_t DetourTrampoline(GameDetour detour) noexcept;
 
 // The absolute return address of the one call site the handler serves; 0 while not

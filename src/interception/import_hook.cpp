@@ -56,29 +56,66 @@ uint32_t NtHeadersOffset(uintptr_t base) noexcept {
 
 } // namespace
 
-bool IsSupportedHostImage(uintptr_t base) noexcept {
+HostImageCheck CheckHostImage(uintptr_t base) noexcept {
     if (base == 0 || ReadAt<uint16_t>(base, kDosMagicOffset) != kDosMagic) {
-        return false;
+        return HostImageCheck::NoDosSignature;
     }
     const uint32_t nt = NtHeadersOffset(base);
     // The header must lie inside the first page the loader always maps.
     if (nt < 1 || nt > 0x1000 - kNtHeadersSize) {
-        return false;
+        return HostImageCheck::HeaderOutsideFirstPage;
+    }
+    if (ReadAt<uint32_t>(base, nt + kNtSignatureOffset) != kPeSignature) {
+        return HostImageCheck::NoPeSignature;
+    }
+    if (ReadAt<uint16_t>(base, nt + kNtMachineOffset) != kMachineAmd64) {
+        return HostImageCheck::NotX64;
+    }
+    if (ReadAt<uint32_t>(base, nt + kNtTimeDateStampOffset) != kSupportedTimeDateStamp) {
+        return HostImageCheck::OtherTimeDateStamp;
+    }
+    if (ReadAt<uint32_t>(base, nt + kNtSizeOfImageOffset) != kSupportedSizeOfImage) {
+        return HostImageCheck::OtherSizeOfImage;
+    }
+    if (ReadAt<uint16_t>(base, nt + kNtOptionalMagicOffset) != kPe32PlusMagic) {
+        return HostImageCheck::NotPe32Plus;
     }
     const uint32_t importRva = ReadAt<uint32_t>(base, nt + kNtImportDirectoryOffset);
     const uint32_t importSize = ReadAt<uint32_t>(base, nt + kNtImportDirectoryOffset + 4);
-    if (ReadAt<uint32_t>(base, nt + kNtSignatureOffset) != kPeSignature ||
-        ReadAt<uint16_t>(base, nt + kNtMachineOffset) != kMachineAmd64 ||
-        ReadAt<uint32_t>(base, nt + kNtTimeDateStampOffset) != kSupportedTimeDateStamp ||
-        ReadAt<uint32_t>(base, nt + kNtSizeOfImageOffset) != kSupportedSizeOfImage ||
-        ReadAt<uint16_t>(base, nt + kNtOptionalMagicOffset) != kPe32PlusMagic) {
-        return false;
-    }
     if (importRva == 0 || importSize == 0 || importRva >= kSupportedSizeOfImage ||
-        kSupportedSizeOfImage - importRva < kImportDescriptorSize) {
-        return false;
+        kSupportedSizeOfImage - importRva < kImportDescriptorSize ||
+        ReadAt<uint32_t>(base, importRva + kDescriptorNameOffset) == 0) {
+        return HostImageCheck::NoUsableImportDirectory;
     }
-    return ReadAt<uint32_t>(base, importRva + kDescriptorNameOffset) != 0;
+    return HostImageCheck::Supported;
+}
+
+bool IsSupportedHostImage(uintptr_t base) noexcept {
+    return CheckHostImage(base) == HostImageCheck::Supported;
+}
+
+const char* HostImageRefusal(HostImageCheck check) noexcept {
+    switch (check) {
+    case HostImageCheck::Supported:
+        return "";
+    case HostImageCheck::NoDosSignature:
+        return "the executable has no MZ header";
+    case HostImageCheck::HeaderOutsideFirstPage:
+        return "the executable's NT header is not in its first page";
+    case HostImageCheck::NoPeSignature:
+        return "the executable has no PE signature";
+    case HostImageCheck::NotX64:
+        return "the executable is not x64";
+    case HostImageCheck::OtherTimeDateStamp:
+        return "the executable's TimeDateStamp is not the supported build's";
+    case HostImageCheck::OtherSizeOfImage:
+        return "the executable's SizeOfImage is not the supported build's";
+    case HostImageCheck::NotPe32Plus:
+        return "the executable is not PE32+";
+    case HostImageCheck::NoUsableImportDirectory:
+        return "the executable's import directory is unusable";
+    }
+    return "the executable is not the supported build";
 }
 
 uint64_t* FindNamedImportSlot(uintptr_t base, const char* libraryName, const char* functionName) noexcept {

@@ -6,6 +6,11 @@
 
 namespace corvane {
 
+std::mutex& ContextHookMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 bool PatchMethodSlot(void** slot, void* handler, std::atomic<void*>& savedReal) noexcept {
     if (slot == nullptr || handler == nullptr) {
         return false;

@@ -8,6 +8,7 @@
 #include "vr/vr_presenter.h"
 
 #include <atomic>
+#include <mutex>
 
 namespace corvane {
 namespace {
@@ -78,10 +79,20 @@ bool HookSwapChain(IDXGISwapChain* swapChain) noexcept {
         return false;
     }
     void** table = MethodTable(swapChain);
-    const bool releaseHooked =
-        PatchMethodSlot(&table[kReleaseSlot], reinterpret_cast<void*>(&ReleaseHook), g_realRelease);
-    const bool presentHooked =
-        PatchMethodSlot(&table[kPresentSlot], reinterpret_cast<void*>(&PresentHook), g_realPresent);
+    bool releaseHooked = false;
+    bool presentHooked = false;
+    try {
+        // Two devices created at once patch this table side by side, and the context tables may
+        // share its page.
+        std::lock_guard<std::mutex> lock(ContextHookMutex());
+        releaseHooked =
+            PatchMethodSlot(&table[kReleaseSlot], reinterpret_cast<void*>(&ReleaseHook), g_realRelease);
+        presentHooked =
+            PatchMethodSlot(&table[kPresentSlot], reinterpret_cast<void*>(&PresentHook), g_realPresent);
+    } catch (...) {
+        // The mutex could not be taken; nothing was patched.
+        return false;
+    }
     if (!releaseHooked || !presentHooked) {
         return false;
     }

@@ -16,7 +16,8 @@ constexpr uintptr_t kBlockSize = 16;
 // read before another of our writes; a few rounds always suffice.
 constexpr int kExchangeRounds = 64;
 // Rounds of stopping the threads while one of them sits inside the bytes with nowhere to go.
-constexpr int kStopRounds = 200;
+constexpr int kPatientStopRounds = 200;
+constexpr int kFrameStopRounds = 2;
 
 // One patch at a time: the threads stopped for a write are one process-wide set.
 std::mutex g_patchMutex;
@@ -55,40 +56,8 @@ const ThreadMove* MoveFor(std::span<const ThreadMove> moves, size_t offset) {
     return it == moves.end() ? nullptr : &*it;
 }
 
-enum class StoppedCheck { Clear, Movable, Stuck };
-
-// Where the stopped threads are relative to (site, site + size).
-StoppedCheck CheckStoppedThreads(uintptr_t site, size_t size, std::span<const ThreadMove> moves) {
-    StoppedCheck result = StoppedCheck::Clear;
-    for (size_t i = 0; i < MemorySuspendedThreadCount(); ++i) {
-        uintptr_t ip = 0;
-        if (!MemorySuspendedThreadIp(i, ip)) {
-            return StoppedCheck::Stuck; // a thread we cannot see may be anywhere
-        }
-        if (ip <= site || ip >= site + size) {
-            continue;
-        }
-        if (MoveFor(moves, ip - site) == nullptr) {
-            return StoppedCheck::Stuck;
-        }
-        result = StoppedCheck::Movable;
-    }
-    return result;
-}
-
-// Moves every stopped thread found inside the bytes; false when one could not be moved.
-bool MoveStoppedThreads(uintptr_t site, size_t size, std::span<const ThreadMove> moves) {
-    for (size_t i = 0; i < MemorySuspendedThreadCount(); ++i) {
-        uintptr_t ip = 0;
-        if (!MemorySuspendedThreadIp(i, ip) || ip <= site || ip >= site + size) {
-            continue;
-        }
-        const ThreadMove* move = MoveFor(moves, ip - site);
-        if (move == nullptr || !MemoryMoveSuspendedThread(i, move->destination)) {
-            return false;
-        }
-    }
-    return true;
+bool StrictlyInside(uintptr_t ip, const CodeSite& site) {
+    return ip > site.site && ip < site.site + site.size;
 }
 
 bool WriteBytes(uintptr_t site, const uint8_t* bytes, size_t size) {
@@ -96,64 +65,161 @@ bool WriteBytes(uintptr_t site, const uint8_t* bytes, size_t size) {
                                   : MemoryGuardedWrite(site, bytes, size);
 }
 
-enum class StoppedWrite { Written, NotWritten, ThreadsNotStopped };
+bool Valid(const CodeSite& site) {
+    return site.site != 0 && site.bytes != nullptr && site.size != 0 && site.size <= kMaxCodePatchSize &&
+           site.site + site.size > site.site;
+}
 
-StoppedWrite WriteWithThreadsStopped(uintptr_t site, const uint8_t* bytes, size_t size,
-                                     std::span<const ThreadMove> moves) {
-    uint8_t original[kMaxCodePatchSize];
-    if (!MemoryGuardedRead(original, site, size)) {
-        return StoppedWrite::NotWritten;
-    }
-    for (int round = 0; round < kStopRounds; ++round) {
-        if (!MemorySuspendOtherThreads()) {
-            return StoppedWrite::ThreadsNotStopped;
+// What one batch knows about its sites between the protection changes.
+struct Batch {
+    std::span<const CodeSite> sites;
+    std::span<CodePatchResult> results;
+    // Sites still to be written: made writable, their old bytes read, not decided yet.
+    bool pending[kMaxCodeSites] = {};
+    bool opened[kMaxCodeSites] = {};
+    uint32_t oldProtect[kMaxCodeSites] = {};
+    uint8_t original[kMaxCodeSites][kMaxCodePatchSize] = {};
+};
+
+// No stopped thread is inside a pending site without a move for its offset, and every
+// stopped thread could be looked at (one we cannot see may be anywhere).
+bool StoppedThreadsAreClear(const Batch& batch) {
+    for (size_t t = 0; t < MemorySuspendedThreadCount(); ++t) {
+        uintptr_t ip = 0;
+        if (!MemorySuspendedThreadIp(t, ip)) {
+            return false;
         }
-        if (CheckStoppedThreads(site, size, moves) == StoppedCheck::Stuck) {
+        for (size_t i = 0; i < batch.sites.size(); ++i) {
+            const CodeSite& site = batch.sites[i];
+            if (batch.pending[i] && StrictlyInside(ip, site) &&
+                MoveFor(site.moves, ip - site.site) == nullptr) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Moves the stopped threads inside the site; false when one of them could not be moved.
+bool MoveStoppedThreads(const CodeSite& site) {
+    for (size_t t = 0; t < MemorySuspendedThreadCount(); ++t) {
+        uintptr_t ip = 0;
+        if (!MemorySuspendedThreadIp(t, ip) || !StrictlyInside(ip, site)) {
+            continue;
+        }
+        const ThreadMove* move = MoveFor(site.moves, ip - site.site);
+        if (move == nullptr || !MemoryMoveSuspendedThread(t, move->destination)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Writes the pending sites with the threads stopped and decides each of them; false (with
+// nothing decided) when the threads could not be stopped at all.
+bool WriteWithThreadsStopped(Batch& batch, int rounds) {
+    for (int round = 0; round < rounds; ++round) {
+        if (!MemorySuspendOtherThreads()) {
+            return false;
+        }
+        if (!StoppedThreadsAreClear(batch)) {
             MemoryResumeOtherThreads();
             std::this_thread::yield();
             continue;
         }
-        bool written = WriteBytes(site, bytes, size);
-        if (written && !MoveStoppedThreads(site, size, moves)) {
-            // A thread that stays inside must find the old bytes it was running.
-            (void)WriteBytes(site, original, size);
-            written = false;
+        for (size_t i = 0; i < batch.sites.size(); ++i) {
+            if (!batch.pending[i]) {
+                continue;
+            }
+            const CodeSite& site = batch.sites[i];
+            bool written = WriteBytes(site.site, site.bytes, site.size);
+            if (written && !MoveStoppedThreads(site)) {
+                // A thread that stays inside must find the old bytes it was running.
+                (void)WriteBytes(site.site, batch.original[i], site.size);
+                written = false;
+            }
+            batch.results[i] = written ? CodePatchResult::Written : CodePatchResult::WriteFailed;
+            batch.pending[i] = false;
         }
         MemoryResumeOtherThreads();
-        return written ? StoppedWrite::Written : StoppedWrite::NotWritten;
+        return true;
     }
-    return StoppedWrite::NotWritten;
+    return true; // the sites still pending ran out of rounds
 }
 
 } // namespace
 
-CodePatchResult WriteCodeBytes(uintptr_t site, const uint8_t* bytes, size_t size,
-                               std::span<const ThreadMove> moves) noexcept {
-    if (site == 0 || bytes == nullptr || size == 0 || size > kMaxCodePatchSize || site + size < site) {
-        return CodePatchResult::ProtectFailed;
+void WriteCodeSites(std::span<const CodeSite> sites, std::span<CodePatchResult> results,
+                    CodeWriteWait wait) noexcept {
+    const size_t count = std::min(sites.size(), results.size());
+    if (count > kMaxCodeSites) {
+        std::fill(results.begin(), results.begin() + static_cast<std::ptrdiff_t>(count),
+                  CodePatchResult::ProtectFailed);
+        return;
     }
-    const std::lock_guard<std::mutex> lock(g_patchMutex);
-    uint32_t old = 0;
-    if (!MemoryProtect(site, size, kPageExecuteReadWrite, old)) {
-        return CodePatchResult::ProtectFailed;
+    Batch batch;
+    batch.sites = sites.first(count);
+    batch.results = results.first(count);
+    std::unique_lock<std::mutex> lock(g_patchMutex, std::defer_lock);
+    if (wait == CodeWriteWait::Patient) {
+        lock.lock();
+    } else if (!lock.try_lock()) {
+        std::fill(batch.results.begin(), batch.results.end(), CodePatchResult::Busy);
+        return;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const CodeSite& site = batch.sites[i];
+        batch.results[i] = CodePatchResult::ProtectFailed;
+        if (!Valid(site) ||
+            !MemoryProtect(site.site, site.size, kPageExecuteReadWrite, batch.oldProtect[i])) {
+            continue;
+        }
+        batch.opened[i] = true;
+        batch.pending[i] = MemoryGuardedRead(batch.original[i], site.site, site.size);
+        batch.results[i] = CodePatchResult::WriteFailed;
     }
     // Even a single atomic store needs the threads stopped: a thread may have fetched an
     // instruction that reads its operand from the bytes being replaced (the absolute jump
     // reads its target from the bytes after it) and read that operand after the store.
     // Where threads cannot be stopped, a patch that fits one block and no thread can be
     // inside is still written in one atomic store.
-    StoppedWrite result = WriteWithThreadsStopped(site, bytes, size, moves);
-    if (result == StoppedWrite::ThreadsNotStopped && InOneBlock(site, size) && moves.empty()) {
-        result = WriteAtomically(site, bytes, size) ? StoppedWrite::Written : StoppedWrite::NotWritten;
+    const int rounds = wait == CodeWriteWait::Frame ? kFrameStopRounds : kPatientStopRounds;
+    if (!WriteWithThreadsStopped(batch, rounds)) {
+        for (size_t i = 0; i < count; ++i) {
+            const CodeSite& site = batch.sites[i];
+            if (batch.pending[i] && InOneBlock(site.site, site.size) && site.moves.empty() &&
+                WriteAtomically(site.site, site.bytes, site.size)) {
+                batch.results[i] = CodePatchResult::Written;
+            }
+            batch.pending[i] = false;
+        }
     }
-    const bool written = result == StoppedWrite::Written;
-    uint32_t ignored = 0;
-    const bool restored = MemoryProtect(site, size, old, ignored);
-    MemoryFlushInstructionCache(site, size);
-    if (!written) {
-        return CodePatchResult::WriteFailed;
+    // Neighbouring sites may share a page: the protections come back in reverse order, so the
+    // page ends with the protection found before the first change.
+    for (size_t i = count; i-- > 0;) {
+        if (!batch.opened[i]) {
+            continue;
+        }
+        const CodeSite& site = batch.sites[i];
+        if (batch.pending[i]) {
+            batch.results[i] =
+                wait == CodeWriteWait::Frame ? CodePatchResult::Busy : CodePatchResult::WriteFailed;
+        }
+        uint32_t ignored = 0;
+        const bool restored = MemoryProtect(site.site, site.size, batch.oldProtect[i], ignored);
+        MemoryFlushInstructionCache(site.site, site.size);
+        if (batch.results[i] == CodePatchResult::Written && !restored) {
+            batch.results[i] = CodePatchResult::RestoreFailed;
+        }
     }
-    return restored ? CodePatchResult::Written : CodePatchResult::RestoreFailed;
+}
+
+CodePatchResult WriteCodeBytes(uintptr_t site, const uint8_t* bytes, size_t size,
+                               std::span<const ThreadMove> moves, CodeWriteWait wait) noexcept {
+    const CodeSite one[] = {{site, bytes, size, moves}};
+    CodePatchResult result[] = {CodePatchResult::ProtectFailed};
+    WriteCodeSites(one, result, wait);
+    return result[0];
 }
 
 bool CodeBytesEqual(uintptr_t address, const uint8_t* expected, size_t size) noexcept {

@@ -1,7 +1,8 @@
 // The one routine that changes game code: every patch (the limiter and pedestrian gate, the
 // detour sites, the composite breakpoints) goes through it, so that no running thread ever
 // executes a half-written sequence. Called on the render thread, inside the validation run
-// and on the thread that creates the device; concurrent patches are written one after the other.
+// and on the thread that creates the device; concurrent patches are written one after the other,
+// and the sites that change together are written under one stop of the threads.
 #pragma once
 
 #include <cstddef>
@@ -16,10 +17,25 @@ enum class CodePatchResult {
     WriteFailed,   // nothing written (the access faulted or threads could not be stopped safely);
                    // the old protection was put back
     RestoreFailed, // bytes written, but the old protection could not be restored
+    Busy,          // nothing written: a thread stayed inside the bytes (or could not be looked at)
+                   // for as long as the caller could wait, or another patch was being written;
+                   // a later attempt may succeed. The old protection was put back.
 };
 
 // The longest patch the routine writes (a detour site is at most 19 bytes).
 inline constexpr size_t kMaxCodePatchSize = 32;
+// The most sites written under one stop of the threads.
+inline constexpr size_t kMaxCodeSites = 16;
+
+// How long a write may wait for the threads to be clear of the bytes.
+enum class CodeWriteWait {
+    // Up to 200 rounds of stopping the threads, and behind any other patch: validation and
+    // device creation, which run once. Running out of rounds is WriteFailed.
+    Patient,
+    // Two rounds, and never behind another patch: the render thread inside Present, which
+    // fails the frame's write with Busy and tries again on a later frame.
+    Frame,
+};
 
 // Where a thread stopped at `site + offset` (an instruction start inside the bytes being
 // replaced) continues after the write, e.g. the same instruction in a trampoline.
@@ -28,17 +44,41 @@ struct ThreadMove {
     uintptr_t destination = 0;
 };
 
-// Makes the site writable (read-write-execute), writes the bytes, restores the previous
-// protection and flushes the instruction cache over the site.
+// One site of a batch: the bytes it receives and where threads inside it go.
+struct CodeSite {
+    uintptr_t site = 0;
+    const uint8_t* bytes = nullptr;
+    size_t size = 0;
+    std::span<const ThreadMove> moves;
+};
+
+// Writes every site of the batch under one stop of the process's other threads (the cost of
+// stopping them grows with their number) and gives each site its own result, in order. Each
+// site is made writable (read-write-execute) before the stop, written, given its previous
+// protection back and flushed from the instruction cache.
 //
-// The bytes are written with the process's other threads stopped, and a patch inside one
-// aligned 16-byte block is one atomic 16-byte compare-exchange. A thread stopped strictly
-// inside the patched bytes is moved as `moves` says, or, without a move for its offset, let
-// run on and the write retried until no thread is inside. When the threads cannot be stopped,
-// only a patch inside one block with no `moves` (its old bytes are one instruction) is
-// written, in its one atomic store.
+// A patch inside one aligned 16-byte block is one atomic 16-byte compare-exchange. A thread
+// stopped strictly inside a site's bytes is moved as the site's `moves` say; without a move
+// for its offset, the threads are let run on and stopped again until none is inside any
+// site, within the rounds `wait` allows. When the threads cannot be stopped, only sites
+// inside one block with no `moves` (their old bytes are one instruction) are written, each
+// in its one atomic store. More than kMaxCodeSites sites are refused (ProtectFailed).
+void WriteCodeSites(std::span<const CodeSite> sites, std::span<CodePatchResult> results,
+                    CodeWriteWait wait = CodeWriteWait::Patient) noexcept;
+
+// Sites that another component writes under the same stop as a batch it does not own (the
+// detours, written together with the validation's breakpoints).
+struct CodeSiteCompanion {
+    // Fills at most `room.size()` sites and returns how many; they stay valid until `finish`.
+    size_t (*prepare)(std::span<CodeSite> room) noexcept = nullptr;
+    // Their results, in the same order.
+    void (*finish)(std::span<const CodePatchResult> results) noexcept = nullptr;
+};
+
+// One site on its own (see WriteCodeSites).
 [[nodiscard]] CodePatchResult WriteCodeBytes(uintptr_t site, const uint8_t* bytes, size_t size,
-                                             std::span<const ThreadMove> moves = {}) noexcept;
+                                             std::span<const ThreadMove> moves = {},
+                                             CodeWriteWait wait = CodeWriteWait::Patient) noexcept;
 
 // True when `size` bytes at `address` are readable and equal `expected`.
 [[nodiscard]] bool CodeBytesEqual(uintptr_t address, const uint8_t* expected, size_t size) noexcept;

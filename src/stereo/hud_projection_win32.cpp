@@ -375,7 +375,7 @@ ID3D11Buffer* GetHudEyeBuffer(ID3D11DeviceContext* context, ID3D11Buffer* gameBu
     const HudSafeFrame shared = SharedHudSafeFrame(inputs.hudScale, inputs.hudVerticalOffset);
     HudSafeFrame frames[2] = {shared, shared};
     EyeRemap remaps[2];
-    if (inputs.eyeProjectionPicture && CurrentEyeRemap(0, remaps[0]) && CurrentEyeRemap(1, remaps[1])) {
+    if (inputs.eyeProjectionPicture && CurrentEyeRemaps(remaps)) {
         for (uint32_t side = 0; side < 2; ++side) {
             frames[side] =
                 EyeHudSafeFrame(shared, remaps[side].sx, remaps[side].sy, remaps[side].cx, remaps[side].cy);

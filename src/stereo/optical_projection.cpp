@@ -47,17 +47,22 @@ bool AllFinite(const Matrix4& matrix) noexcept {
     return true;
 }
 
-// The eye's remap and the render tangents, from the optics published now.
-bool EyeRemapNow(uint32_t eye, EyeRemap& remap, float& tanXr, float& tanYr) noexcept {
-    ProjectionInfo info;
+// The optics published now and the render tangents the projection override derives from them.
+bool OpticsNow(ProjectionInfo& info, float& tanXr, float& tanYr) noexcept {
     if (!VrPresenter::Instance().GetProjectionInfo(info)) {
         return false;
     }
-    const float(&raw)[4] = eye == 0 ? info.leftEyeRaw : info.rightEyeRaw;
     const float scale = std::clamp(ReadFovScale(), kMinFovScale, kMaxFovScale);
     tanXr = info.commonTanX * kRenderGuardFactor * scale;
     tanYr = info.commonTanY * kRenderGuardFactor * scale;
-    return ComputeEyeRemap(raw, tanXr, tanYr, remap);
+    return true;
+}
+
+// The eye's remap and the render tangents, from the optics published now.
+bool EyeRemapNow(uint32_t eye, EyeRemap& remap, float& tanXr, float& tanYr) noexcept {
+    ProjectionInfo info;
+    return OpticsNow(info, tanXr, tanYr) &&
+           ComputeEyeRemap(eye == 0 ? info.leftEyeRaw : info.rightEyeRaw, tanXr, tanYr, remap);
 }
 
 void Rewrite(unsigned char* data, bool& rewritten) {
@@ -154,10 +159,12 @@ bool ComputeEyeRemap(const float (&raw)[4], float tanXr, float tanYr, EyeRemap& 
     return true;
 }
 
-bool CurrentEyeRemap(uint32_t eye, EyeRemap& remap) noexcept {
+bool CurrentEyeRemaps(EyeRemap (&remaps)[2]) noexcept {
+    ProjectionInfo info;
     float tanXr = 0.0f;
     float tanYr = 0.0f;
-    return EyeRemapNow(std::min(eye, 1u), remap, tanXr, tanYr);
+    return OpticsNow(info, tanXr, tanYr) && ComputeEyeRemap(info.leftEyeRaw, tanXr, tanYr, remaps[0]) &&
+           ComputeEyeRemap(info.rightEyeRaw, tanXr, tanYr, remaps[1]);
 }
 
 bool ApplyOpticalProjection(void* data) noexcept {

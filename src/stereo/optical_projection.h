@@ -26,9 +26,9 @@ struct EyeRemap {
 // false when the eye's extent or a render tangent is not finite or not above 0.01.
 [[nodiscard]] bool ComputeEyeRemap(const float (&raw)[4], float tanXr, float tanYr, EyeRemap& remap) noexcept;
 
-// The remap of `eye` for the live optics and FovScale; false while there are no optics or the
-// eye's field or the render frustum is unusable.
-[[nodiscard]] bool CurrentEyeRemap(uint32_t eye, EyeRemap& remap) noexcept;
+// Both eyes' remaps, left then right, from one read of the live optics and FovScale; false while
+// there are no optics or either eye's field or the render frustum is unusable.
+[[nodiscard]] bool CurrentEyeRemaps(EyeRemap (&remaps)[2]) noexcept;
 
 // Rewrites the projection and view-projection of the camera buffer at `data` for the eye
 // being rendered; true when it did. False leaves all 528 bytes as they were.

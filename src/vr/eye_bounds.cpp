@@ -14,6 +14,11 @@ constexpr float kGuardBand = 1.05f;
 constexpr float kMinimumTangent = 0.01f;
 constexpr float kUnchanged = 1e-7f;
 
+// The frustum reaching `tanX` to either side and `tanY` up and down.
+RawProjection Symmetric(float tanX, float tanY) {
+    return RawProjection{-tanX, tanX, -tanY, tanY};
+}
+
 float FiniteOr(float value, float fallback) {
     return std::isfinite(value) ? value : fallback;
 }
@@ -70,7 +75,7 @@ VRTextureBounds_t ComputeEyeBounds(const EyeBoundsInput& input) {
             const float tx = input.commonTanX * kGuardBand * scale;
             const float ty = input.commonTanY * kGuardBand * scale;
             if (std::isfinite(tx) && std::isfinite(ty) && tx > kMinimumTangent && ty > kMinimumTangent) {
-                (void)FieldInsideFrustum(input.raw, RawProjection{-tx, tx, -ty, ty}, bounds);
+                (void)FieldInsideFrustum(input.raw, Symmetric(tx, ty), bounds);
             }
             break;
         }
@@ -85,12 +90,7 @@ VRTextureBounds_t ComputeEyeBounds(const EyeBoundsInput& input) {
             // The game's own picture has no frustum of ours. Laid over the one field that holds
             // both eyes, it shows each texel in the same direction to both, as a flat picture
             // far away; laid over each eye's own field it would make the eyes diverge.
-            if (std::isfinite(input.commonTanX) && std::isfinite(input.commonTanY)) {
-                (void)FieldInsideFrustum(
-                    input.raw,
-                    RawProjection{-input.commonTanX, input.commonTanX, -input.commonTanY, input.commonTanY},
-                    bounds);
-            }
+            (void)FieldInsideFrustum(input.raw, Symmetric(input.commonTanX, input.commonTanY), bounds);
             break;
         }
     }

@@ -152,12 +152,27 @@ inline constexpr uint32_t kSdkVersionMinor = 15;
 inline constexpr uint32_t kSdkVersionBuild = 6;
 
 // Vtable slots (0-based) of the methods the program calls.
+// One event of the runtime's queue (64 bytes): the type, the device it concerns and its age;
+// the data union that follows is not read.
+struct VREvent_t {
+    uint32_t eventType;
+    uint32_t trackedDeviceIndex;
+    float eventAgeSeconds;
+    uint32_t padding;
+    uint8_t data[48];
+};
+static_assert(sizeof(VREvent_t) == 64);
+
+// The user or the runtime reset the seated zero pose: the tracking space turned under the head.
+inline constexpr uint32_t VREvent_SeatedZeroPoseReset = 804;
+
 namespace system_slot {
 inline constexpr size_t GetRecommendedRenderTargetSize = 0;
 inline constexpr size_t GetProjectionMatrix = 1;
 inline constexpr size_t GetProjectionRaw = 2;
 inline constexpr size_t GetEyeToHeadTransform = 5;
 inline constexpr size_t GetTrackedDeviceIndexForControllerRole = 18;
+inline constexpr size_t PollNextEvent = 30;
 inline constexpr size_t GetControllerRoleForTrackedDeviceIndex = 19;
 inline constexpr size_t GetTrackedDeviceClass = 20;
 inline constexpr size_t IsTrackedDeviceConnected = 21;

@@ -37,6 +37,8 @@ int32_t OpenVrGetInt32TrackedDeviceProperty(void* system, uint32_t device, ETrac
 HmdMatrix44_t OpenVrGetProjectionMatrix(void* system, EVREye eye, float nearZ, float farZ);
 bool OpenVrGetControllerState(void* system, uint32_t device, VRControllerState_t* state, uint32_t stateSize);
 EVRInitError OpenVrSetSDKVersion(void* system, uint32_t major, uint32_t minor, uint32_t build);
+// The next queued event, if any.
+bool OpenVrPollNextEvent(void* system, VREvent_t* event, uint32_t eventSize);
 
 // IVRCompositor methods.
 void OpenVrSetTrackingSpace(void* compositor, ETrackingUniverseOrigin origin);

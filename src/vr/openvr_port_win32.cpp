@@ -140,6 +140,11 @@ HmdMatrix34_t OpenVrGetEyeToHeadTransform(void* system, EVREye eye) {
     return result;
 }
 
+bool OpenVrPollNextEvent(void* system, VREvent_t* event, uint32_t eventSize) {
+    using Fn = bool (*)(void* self, VREvent_t* event, uint32_t eventSize);
+    return Slot<Fn>(system, system_slot::PollNextEvent)(system, event, eventSize);
+}
+
 uint32_t OpenVrGetTrackedDeviceIndexForControllerRole(void* system, ETrackedControllerRole role) {
     using Fn = uint32_t (*)(void* self, ETrackedControllerRole role);
     return Slot<Fn>(system, system_slot::GetTrackedDeviceIndexForControllerRole)(system, role);

@@ -254,6 +254,11 @@ void VrPresenter::RestoreInitialState() {
     clientContext = ClientContext{};
     pictureParams = PictureParams{};
     stereoBoundsLogged = StereoBoundsLogMemory{};
+    cinemaState = CinemaScreenState{};
+    cinemaFrame = CinemaFrame{};
+    cinemaUnavailableSaid = false;
+    releaseTargetsRequested.store(false);
+    recentreRequested.store(false);
     lastErrorText.clear();
     std::scoped_lock poseLocks(headPoseMutex, renderPoseMutex);
     trackingEpoch.store(1);

@@ -7,10 +7,13 @@
 #include "hands/hand_drawing_win32.h"
 #include "hands/hand_pipeline_win32.h"
 #include "platform/win32/com_ptr_win32.h"
+#include "vr/cinema_drawing_win32.h"
 #include "vr/vr_presenter.h"
 
 #include <d3d11.h>
 #include <dxgi.h>
+
+#include <new>
 
 namespace corvane {
 namespace {
@@ -66,6 +69,7 @@ GameFrameSource::~GameFrameSource() {
 VrPresenter::~VrPresenter() {
     ReleaseEyeTargets();
     delete handResources;
+    delete cinemaResources;
 }
 
 bool VrPresenter::AcquireGameFrame(IDXGISwapChain* swapChain, GameFrameSource& frame) {
@@ -190,6 +194,9 @@ void VrPresenter::ReleaseEyeTargets() {
     if (handResources != nullptr) {
         handResources->Release();
     }
+    if (cinemaResources != nullptr) {
+        cinemaResources->Release();
+    }
     ReleaseAndClear(deferredContext);
     ReleaseAndClear(immediateContext);
     ReleaseAndClear(device);
@@ -204,28 +211,72 @@ void VrPresenter::ReleaseEyeTargets() {
     ClearStagedPair(eyeTextures);
 }
 
-void VrPresenter::BeginEyeCopies() {
+void VrPresenter::BeginEyeCopies(const GameFrameSource& frame) {
     deferredContext->ClearState();
+    if (pictureBeingCopied.cinema && cinemaResources != nullptr) {
+        CopyCinemaPicture(deferredContext, *cinemaResources, frame.backbuffer, frame.desc.sampleCount,
+                          frame.desc.format);
+    }
+}
+
+bool VrPresenter::EnsureCinemaResources(const GameFrameSource& frame) {
+    if (cinemaResources == nullptr) {
+        cinemaResources = new (std::nothrow) CinemaResources();
+        if (cinemaResources == nullptr) {
+            lastErrorText = "out of memory";
+            return false;
+        }
+    }
+    // Made once per set of eye targets, which are made again for a new device or backbuffer.
+    if (cinemaResources->Complete()) {
+        return true;
+    }
+    cinemaResources->Release();
+    if (!CreateCinemaResources(device, frame.desc.width, frame.desc.height, frame.desc.format,
+                               *cinemaResources, lastErrorText)) {
+        cinemaResources->Release();
+        return false;
+    }
+    return true;
 }
 
 void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture2D* target,
                                      ID3D11RenderTargetView* view, uint32_t eye) {
-    if (frame.desc.sampleCount > 1) {
+    const bool handsShown = GetSettings().VisibleHands && head.valid;
+    HandDrawInputs inputs;
+    CinemaEyeConstants screen{};
+    bool cinema = false;
+    // What the texture is seen from, for whatever is drawn over the copy.
+    if (handsShown || pictureBeingCopied.cinema) {
+        inputs.context = deferredContext;
+        inputs.depthView = depthView;
+        inputs.resources = handResources;
+        FillHandScene(inputs.scene, frame.desc, eye);
+        cinema = cinemaResources != nullptr && CinemaForEye(inputs.scene, eye, screen);
+    }
+    // A screen shown fully covers the picture: its surround replaces the copy.
+    if (cinema && screen.up[3] >= 1.0f) {
+        ClearForCinema(deferredContext, view, screen);
+    } else if (frame.desc.sampleCount > 1) {
         deferredContext->ResolveSubresource(target, 0, frame.backbuffer, 0,
                                             static_cast<DXGI_FORMAT>(frame.desc.format));
     } else {
         deferredContext->CopyResource(target, frame.backbuffer);
     }
 
-    if (!GetSettings().VisibleHands || !head.valid) {
-        return;
+    if (cinema) {
+        const HandViewport area = HandViewportFor(inputs.scene);
+        D3D11_VIEWPORT viewport{};
+        viewport.TopLeftX = area.topLeftX;
+        viewport.TopLeftY = area.topLeftY;
+        viewport.Width = area.width;
+        viewport.Height = area.height;
+        viewport.MaxDepth = 1.0f;
+        DrawCinemaForEye(deferredContext, *cinemaResources, screen, view, viewport);
     }
-    HandDrawInputs inputs;
-    inputs.context = deferredContext;
-    inputs.depthView = depthView;
-    inputs.resources = handResources;
-    FillHandScene(inputs.scene, frame.desc, eye);
-    DrawHandsForEye(inputs, eye == 0 ? 0 : 1, view);
+    if (handsShown) {
+        DrawHandsForEye(inputs, eye == 0 ? 0 : 1, view);
+    }
 }
 
 bool VrPresenter::ExecuteEyeCopies() {

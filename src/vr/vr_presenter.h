@@ -11,6 +11,7 @@
 // that take it. The optics the camera code reads are published lock-free (publishedOptics).
 #pragma once
 
+#include "vr/cinema_screen.h"
 #include "vr/eye_bounds.h"
 #include "vr/eye_pairing.h"
 #include "vr/openvr_abi.h"
@@ -36,6 +37,7 @@ namespace corvane {
 
 struct HandResources;
 struct HandScene;
+struct CinemaResources;
 
 // Width, height, sample count and format of a backbuffer (format as a DXGI_FORMAT value).
 struct BackbufferDesc {
@@ -73,6 +75,7 @@ struct FrameRequest {
     PictureProjection projection = PictureProjection::Game; // what the game's picture was rendered with
     float requestedConvergence = -0.095f;
     PictureParams picture; // the live values; RenderFrame sanitises them
+    bool cinema = false;   // the game owns the camera: its picture goes on the cinema screen
 };
 
 inline constexpr int64_t kReconnectIntervalNs = 10'000'000'000;
@@ -127,8 +130,9 @@ struct VrPresenter {
     [[nodiscard]] bool UpdateEyeTextures(const GameFrameSource& frame, uint32_t eye, bool pairValid,
                                          const PictureSource& source, const EyeRenderPose* pose,
                                          bool& published);
-    // Starts this frame's command list on the deferred context from a cleared state.
-    void BeginEyeCopies();
+    // Starts this frame's command list on the deferred context from a cleared state, with the
+    // copy of the game's frame the cinema screen shows when it shows.
+    void BeginEyeCopies(const GameFrameSource& frame);
     // Records the copy (or MSAA resolve) of the backbuffer into a target and the hands over it.
     void CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture2D* target,
                             ID3D11RenderTargetView* view, uint32_t eye);
@@ -137,6 +141,10 @@ struct VrPresenter {
     void FillHandScene(HandScene& scene, const BackbufferDesc& desc, uint32_t eye);
     // Runs the recorded commands on the game's immediate context, its state restored after.
     [[nodiscard]] bool ExecuteEyeCopies();
+    // What one eye's texture shows of the cinema screen in this frame, seen as `scene` (filled by
+    // FillHandScene for this copy) says; false when it cannot be drawn for that eye.
+    [[nodiscard]] bool CinemaForEye(const HandScene& scene, uint32_t eye,
+                                    CinemaEyeConstants& constants) const;
     // The texture bounds of one eye for a texture holding a picture from `source`, from the
     // optics, the picture parameters and convergence.
     VRTextureBounds_t ComputeEyeBounds(uint32_t eye, float convergence, const PictureSource& source) const;
@@ -160,6 +168,9 @@ struct VrPresenter {
     [[nodiscard]] bool TakeEyeRenderPose(uint32_t eye, EyeRenderPose& out);
     // Starts a new tracking epoch: first person was entered or left.
     void ResetForTransition();
+    // The player asked for the view to be centred again: the next frame takes a new head-look
+    // reference and places the cinema screen in front of the head. Any thread, never waits.
+    void RequestRecentre() noexcept;
     void ResetHeadTracking();
     void UpdateHeadRelativePose(Quaternion orientation, const Vector3& position);
 
@@ -169,6 +180,7 @@ struct VrPresenter {
 
     std::mutex presenterMutex;
     std::atomic<bool> releaseTargetsRequested{false};
+    std::atomic<bool> recentreRequested{false};
     std::mutex headPoseMutex;
     std::mutex renderPoseMutex;
     std::atomic<uint64_t> trackingEpoch{1};
@@ -220,12 +232,16 @@ struct VrPresenter {
     ID3D11RenderTargetView* stagingTextureView[2] = {};
     ID3D11Texture2D* depthTexture = nullptr;
     ID3D11DepthStencilView* depthView = nullptr;
-    HandResources* handResources = nullptr; // made once, its objects released with the targets
+    HandResources* handResources = nullptr;     // made once, its objects released with the targets
+    CinemaResources* cinemaResources = nullptr; // likewise, made on the first frame that shows the screen
     BackbufferDesc backbufferDescCache;
     AspectCrop aspectCrop;
     EyeTextureState eyeTextures;
 
     PictureParams pictureParams;
+    CinemaScreenState cinemaState;
+    CinemaFrame cinemaFrame; // this frame's
+    bool cinemaUnavailableSaid = false;
     // The picture this frame copies into eye or staging textures, as the hands drawn over it
     // must know it: its render pose (the empty record when none), the tracking epoch it is
     // submitted in, its projection and the convergence its bounds are cut with.
@@ -234,6 +250,7 @@ struct VrPresenter {
         uint64_t currentEpoch = 0;
         PictureSource source;
         float appliedConvergence = 0.0f;
+        bool cinema = false; // the cinema screen is drawn over it
     } pictureBeingCopied;
     // What the last "Stereo bounds" line said.
     struct StereoBoundsLogMemory {
@@ -258,6 +275,11 @@ struct VrPresenter {
 
 private:
     [[nodiscard]] bool RenderFrameLocked(IDXGISwapChain* swapChain, const FrameRequest& request);
+    // Events of the runtime since the last frame; true when it reset the seated zero pose.
+    [[nodiscard]] bool RuntimeResetSeatedZero();
+    // This frame's step of the cinema screen, with its log lines and, when it shows, its objects.
+    void StepCinema(const FrameRequest& request, const char* recentredBy, const GameFrameSource& frame);
+    [[nodiscard]] bool EnsureCinemaResources(const GameFrameSource& frame);
     // Run by every thread right after it let presenterMutex go: a release asked for while the
     // lock was held is carried out by whoever can take the lock without waiting, so it is never
     // lost and no game thread ever waits for it.

@@ -175,7 +175,7 @@ bool VrPresenter::UpdateEyeTextures(const GameFrameSource& frame, uint32_t eye, 
         std::lock_guard<std::mutex> poseLock(headPoseMutex);
         pictureBeingCopied.currentEpoch = headPoseSample.valid ? headPoseSample.referenceEpoch : 0;
     }
-    BeginEyeCopies();
+    BeginEyeCopies(frame);
     const Settings& settings = GetSettings();
     EyeFrame eyeFrame;
     eyeFrame.eye = eye;
@@ -256,6 +256,17 @@ bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameReques
         return false;
     }
 
+    // Centred again before this frame's head sample, so the sample starts the new reference.
+    const char* recentredBy = nullptr;
+    if (recentreRequested.exchange(false)) {
+        recentredBy = "the recentre key";
+    }
+    if (RuntimeResetSeatedZero()) {
+        recentredBy = "the runtime's seated-zero reset";
+    }
+    if (recentredBy != nullptr) {
+        ResetHeadTracking();
+    }
     UpdateHeadState();
     uint32_t leftIndex = k_unTrackedDeviceIndexInvalid;
     uint32_t rightIndex = k_unTrackedDeviceIndexInvalid;
@@ -272,9 +283,30 @@ bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameReques
     if (!EnsureEyeTargets(frame.device, frame.desc)) {
         return false;
     }
+    StepCinema(request, recentredBy, frame);
+    // The screen is drawn from the pose its texture is submitted with, so that the compositor
+    // keeps it where it stands: the picture's own render pose when it has one (the eyes of a
+    // pair share it), else this frame's head pose.
+    const EyeRenderPose* picturePose = haveFramePose ? &framePose : nullptr;
+    EyeRenderPose screenPose;
+    // A recentre in this frame leaves the render pose in the tracking epoch before it.
+    if (cinemaFrame.visible && (picturePose == nullptr || recentredBy != nullptr) && head.valid != 0) {
+        std::lock_guard<std::mutex> poseLock(headPoseMutex);
+        if (headPoseSample.valid) {
+            screenPose.valid = true;
+            screenPose.referenceEpoch = headPoseSample.referenceEpoch;
+            std::copy(std::begin(head.position), std::end(head.position), screenPose.position);
+            std::copy(std::begin(head.orientation), std::end(head.orientation), screenPose.orientation);
+            picturePose = &screenPose;
+        }
+    }
+    pictureBeingCopied.cinema = cinemaFrame.visible && picturePose != nullptr;
     bool published = false;
     const PictureSource source{request.projection, std::min(eye, 1u)};
-    if (!UpdateEyeTextures(frame, eye, pairValid, source, haveFramePose ? &framePose : nullptr, published)) {
+    // While the screen is wanted both eyes take every frame: it never waits for a pair. Fading
+    // out, the alternate-eye cycle goes on underneath, so that pairs form as they will after.
+    const bool paired = pairValid && !(pictureBeingCopied.cinema && cinemaState.wanted);
+    if (!UpdateEyeTextures(frame, eye, paired, source, picturePose, published)) {
         return false;
     }
 
@@ -291,7 +323,7 @@ bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameReques
         !std::exchange(onceLines.poseSubmission, true)) {
         LogMessage("Per-eye render-pose submission active for SteamVR reprojection");
     }
-    if (pairValid && !GetSettings().SpacewarpCompatibleAER) {
+    if (paired && !GetSettings().SpacewarpCompatibleAER) {
         left.flags |= Submit_FrameDiscontinuty;
         right.flags |= Submit_FrameDiscontinuty;
         if (!std::exchange(onceLines.frameDiscontinuity, true)) {
@@ -324,6 +356,70 @@ bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameReques
                     std::to_string(rightResult) + ")";
     Disconnect(OsSteadyClockNs() + kReconnectIntervalNs);
     return false;
+}
+
+bool VrPresenter::RuntimeResetSeatedZero() {
+    // A handful a frame: a runtime that keeps queueing must not hold the frame.
+    constexpr int kEventsPerFrame = 16;
+    bool reset = false;
+    VREvent_t event{};
+    for (int i = 0; i < kEventsPerFrame && OpenVrPollNextEvent(system, &event, sizeof(event)); ++i) {
+        reset = reset || event.eventType == VREvent_SeatedZeroPoseReset;
+    }
+    return reset;
+}
+
+void VrPresenter::StepCinema(const FrameRequest& request, const char* recentredBy,
+                             const GameFrameSource& frame) {
+    const Settings& settings = GetSettings();
+    CinemaInputs inputs;
+    inputs.wanted = request.cinema && settings.CinemaScreen;
+    inputs.recentre = recentredBy != nullptr;
+    inputs.headValid = head.valid != 0;
+    inputs.head = renderPoses[k_unTrackedDeviceIndex_Hmd].mDeviceToAbsoluteTracking;
+    inputs.distance = settings.CinemaDistance;
+    inputs.width = settings.CinemaWidth;
+    inputs.pictureAspect = static_cast<float>(frame.desc.width) / static_cast<float>(frame.desc.height);
+    cinemaFrame = StepCinemaScreen(cinemaState, inputs);
+
+    const CinemaPlacement& placement = cinemaState.placement;
+    if (recentredBy != nullptr) {
+        LogMessage("Recentred by %s: head-look reference taken again; cinema screen facing yaw %.1f degrees",
+                   recentredBy, double{placement.yawDegrees});
+    }
+    if (cinemaFrame.turnedOn) {
+        LogMessage("Cinema screen on: the game has the camera");
+    }
+    if (cinemaFrame.turnedOff) {
+        LogMessage("Cinema screen off: first-person stereo engaged");
+    }
+    if (cinemaFrame.visible && !EnsureCinemaResources(frame)) {
+        cinemaFrame.visible = false;
+        if (!std::exchange(cinemaUnavailableSaid, true)) {
+            LogMessage("Cinema screen unavailable: %s", lastErrorText.c_str());
+        }
+        lastErrorText.clear();
+        return;
+    }
+    if (cinemaFrame.firstShown) {
+        LogMessage("Cinema screen shown: %.2f m wide, %.2f m away, facing yaw %.1f degrees, surround %.2f",
+                   double{2.0f * placement.halfWidth}, double{settings.CinemaDistance},
+                   double{placement.yawDegrees}, double{settings.CinemaSurround});
+    }
+}
+
+bool VrPresenter::CinemaForEye(const HandScene& scene, uint32_t eye, CinemaEyeConstants& constants) const {
+    const uint32_t side = eye == 0 ? 0 : 1;
+    // Seen from exactly the pose and optics the hands are drawn with, into the same part of the
+    // texture (the scene's area): both stand where they are in the world.
+    return pictureBeingCopied.cinema && scene.hasSubmittedHeadPose &&
+           MakeCinemaEyeConstants(scene.submittedHeadPose, scene.eyeToHead[side], scene.projection[side],
+                                  cinemaState.placement, cinemaFrame.opacity, GetSettings().CinemaSurround,
+                                  constants);
+}
+
+void VrPresenter::RequestRecentre() noexcept {
+    recentreRequested.store(true);
 }
 
 void VrPresenter::AfterPresent() {

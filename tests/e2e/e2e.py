@@ -21,6 +21,7 @@ import sys
 import time
 import zlib
 
+import cinema_view
 import player_view
 
 WINE = "/usr/lib/wine/wine64"
@@ -672,7 +673,11 @@ CASES = {
                          "StereoUnitsPerMeter": str(SESSION_UNITS_PER_METRE),
                          # A loaded machine takes longer than 50 ms for a pair now and then; the
                          # pairing is judged frame by frame, so no pair may be dropped for its age.
-                         "AERMaxPairIntervalMs": "0"},
+                         "AERMaxPairIntervalMs": "0",
+                         # The cycle of eyes is judged from what is submitted; the cinema screen,
+                         # which fills both eyes every frame while the game has the camera, is
+                         # judged by the case cinema_view.
+                         "CinemaScreen": "0"},
                     check=check_session_run),
     "session_lifecycle": dict(judges="session", check=check_session_lifecycle),
     "session_aer": dict(judges="session", check=check_session_aer),
@@ -696,6 +701,9 @@ CASES = {
     "player_view": dict(frames=player_view.FRAMES, scenario=player_view.SCENARIO, timeline=player_view.TIMELINE,
                         ini=player_view.INI,
                         check=lambda run, fail: player_view.check_player_view(run, fail, check_game_ran_clean)),
+    "cinema_view": dict(frames=cinema_view.FRAMES, scenario=cinema_view.SCENARIO, timeline=cinema_view.TIMELINE,
+                        ini=cinema_view.INI,
+                        check=lambda run, fail: cinema_view.check_cinema(run, fail, check_game_ran_clean)),
     "capture_eyes": dict(frames=45, scenario=f"capture {CAPTURE_FRAME}\n", ini={"AERMaxPairIntervalMs": "0"},
                          args=["--dump", ",".join(str(f) for f in DUMPED_FRAMES), "--dump-folder", "dumps"],
                          check=check_capture),

@@ -56,7 +56,9 @@ SCENARIO = (
 
 TIMELINE = "0 gameplay\n150 cutscene 2 2 1\n180 reopen 1\n185 gameplay\n200 menu\n220 gameplay\n"
 
-INI = {"VisibleHands": "1", "AERMaxPairIntervalMs": "0"}
+# The game's own mono picture is judged here; the cinema screen that would replace it has its
+# own case.
+INI = {"VisibleHands": "1", "AERMaxPairIntervalMs": "0", "CinemaScreen": "0"}
 
 # A palm is seen partly from above and partly hidden by the fingers; its seen centre stays within
 # this of the palm centre's direction. (Drawn where the bounds are not, a hand is off by 0.07 or

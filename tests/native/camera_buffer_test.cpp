@@ -30,6 +30,32 @@ TEST(PendingMapTables, AMapWaitsForItsUnmapOnTheSameResourceAndSubresource) {
     EXPECT_EQ(maps.TakeHud(nullptr, 0).data, nullptr);
 }
 
+// B mapped again while a slot before its own is free (A's, unmapped meanwhile): the new map must
+// go to B's slot, not to the free one, or B's unmap leaves a stale slot behind.
+TEST(PendingMapTables, AResourceMappedAgainKeepsItsSlotWhenAnEarlierOneIsFree) {
+    for (const bool hud : {true, false}) {
+        SCOPED_TRACE(hud ? "HUD table" : "camera table");
+        PendingMaps maps;
+        int a = 0;
+        int b = 0;
+        char dataA = 0;
+        char firstB = 0;
+        char secondB = 0;
+        auto record = [&](const void* resource, void* data) {
+            return hud ? maps.RecordHud(resource, data) : maps.RecordCamera(resource, data, 1);
+        };
+        auto take = [&](const void* resource) {
+            return hud ? maps.TakeHud(resource, 0).data : maps.TakeCamera(resource, 0).data;
+        };
+        ASSERT_TRUE(record(&a, &dataA));
+        ASSERT_TRUE(record(&b, &firstB));
+        EXPECT_EQ(take(&a), &dataA);
+        ASSERT_TRUE(record(&b, &secondB));
+        EXPECT_EQ(take(&b), &secondB);
+        EXPECT_EQ(take(&b), nullptr) << "a stale map of B is left";
+    }
+}
+
 TEST(PendingMapTables, AFullTableDropsTheNewMapAndEvictsNothing) {
     struct Case {
         uint32_t slots;

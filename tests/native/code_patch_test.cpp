@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <thread>
 #include <vector>
 
 namespace corvane {
@@ -60,6 +61,34 @@ TEST_F(CodePatchTest, APatchInsideOneBlockIsOneAtomicExchangeThatKeepsItsNeighbo
         ASSERT_EQ(1u, fake::Memory().flushes.size());
         EXPECT_EQ(site, fake::Memory().flushes[0].first);
         EXPECT_EQ(7u, fake::Memory().flushes[0].second);
+    }
+}
+
+// Where one block ends: a patch whose last byte is the block's last byte is still inside it,
+// one byte further it crosses into the next block.
+TEST_F(CodePatchTest, ABlocksLastByteEndsThePatchesThatFitInIt) {
+    struct Case {
+        const char* name;
+        uintptr_t site;
+        size_t size;
+        bool oneBlock;
+    };
+    const Case cases[] = {
+        {"ends on the block's last byte", kCode + 0x29, 7, true},
+        {"one whole block", kCode + 0x40, 16, true},
+        {"one byte into the next block", kCode + 0x2A, 7, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::Memory().exchanges16.clear();
+        fake::Memory().suspendFails = true; // only a one-block patch may be written without a stop
+        const std::vector<uint8_t> before = BytesAt(c.site, c.size);
+        const std::vector<uint8_t> patch = Pattern(c.size, 0x20);
+        EXPECT_EQ(c.oneBlock ? CodePatchResult::Written : CodePatchResult::WriteFailed,
+                  WriteCodeBytes(c.site, patch.data(), patch.size()));
+        EXPECT_EQ(c.oneBlock ? patch : before, BytesAt(c.site, c.size));
+        EXPECT_EQ(c.oneBlock ? std::vector<uintptr_t>{c.site & ~uintptr_t{0xF}} : std::vector<uintptr_t>{},
+                  fake::Memory().exchanges16);
     }
 }
 
@@ -128,27 +157,142 @@ TEST_F(CodePatchTest, WhenThreadsCannotBeStoppedOrMovedNothingIsWritten) {
         std::vector<uintptr_t> threads;
         bool suspendFails;
         bool moveFails;
+        size_t size;
     };
     const uintptr_t site = kCode + 0x30;
     const std::vector<Case> cases = {
-        {"threads cannot be stopped for a patch across blocks", {}, true, false},
-        {"a thread never leaves", {site + 5}, false, false},
-        {"a thread cannot be moved", {site + 3}, false, true},
+        {"threads cannot be stopped for a patch across blocks", {}, true, false, 19},
+        // Moves say a thread may be between its instructions: no store is safe unstopped.
+        {"threads cannot be stopped for a one-block patch with moves", {}, true, false, 8},
+        {"a thread never leaves", {site + 5}, false, false, 19},
+        {"a thread cannot be moved", {site + 3}, false, true, 19},
     };
     const ThreadMove moves[] = {{3, kTrampoline + 3}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::vector<uint8_t> before = BytesAt(site, 19);
+        const std::vector<uint8_t> before = BytesAt(site, c.size);
         fake::Memory().threadIps = c.threads;
         fake::Memory().suspendFails = c.suspendFails;
         fake::Memory().moveFails = c.moveFails;
-        const std::vector<uint8_t> patch = Pattern(19, 0x80);
+        const std::vector<uint8_t> patch = Pattern(c.size, 0x80);
         EXPECT_EQ(CodePatchResult::WriteFailed, WriteCodeBytes(site, patch.data(), patch.size(), moves));
-        EXPECT_EQ(before, BytesAt(site, 19));
+        EXPECT_EQ(before, BytesAt(site, c.size));
         EXPECT_EQ(kPageExecuteRead, fake::ProtectionAt(site));
         EXPECT_EQ(fake::Memory().suspendCount, fake::Memory().resumeCount);
         EXPECT_FALSE(fake::Memory().threadsStopped);
     }
+}
+
+// Sites that change together: one stop of the threads for all of them, each thread inside
+// moved by its own site's moves, and a result per site.
+TEST_F(CodePatchTest, ABatchIsWrittenUnderOneStopWithAResultPerSite) {
+    const std::vector<uint8_t> jump = Pattern(19, 0x40);
+    const std::vector<uint8_t> nops = Pattern(7, 0x90);
+    const std::vector<uint8_t> breakpoint = {0xCC};
+    const std::vector<uint8_t> refused = Pattern(4, 0x50);
+    const ThreadMove jumpMoves[] = {{3, kTrampoline + 3}};
+    const ThreadMove nopMoves[] = {{2, kCode + 0x87}};
+    const CodeSite sites[] = {
+        {kCode + 0x30, jump.data(), jump.size(), jumpMoves},      // across two blocks
+        {kCode + 0x80, nops.data(), nops.size(), nopMoves},       // inside one block
+        {kCode + 0xA5, breakpoint.data(), breakpoint.size(), {}}, // one byte
+        {kCode + 0xC0, refused.data(), refused.size(), {}},       // not writable
+    };
+    fake::Memory().failProtect = [](const fake::ProtectCall& call, size_t) {
+        return call.address == kCode + 0xC0;
+    };
+    fake::Memory().threadIps = {kCode + 0x33, kCode + 0x82, kCode + 0xA5};
+    const std::vector<uint8_t> refusedBefore = BytesAt(kCode + 0xC0, 4);
+    CodePatchResult results[4] = {};
+    WriteCodeSites(sites, results);
+    EXPECT_EQ(CodePatchResult::Written, results[0]);
+    EXPECT_EQ(CodePatchResult::Written, results[1]);
+    EXPECT_EQ(CodePatchResult::Written, results[2]);
+    EXPECT_EQ(CodePatchResult::ProtectFailed, results[3]);
+    EXPECT_EQ(jump, BytesAt(kCode + 0x30, 19));
+    EXPECT_EQ(nops, BytesAt(kCode + 0x80, 7));
+    EXPECT_EQ(breakpoint, BytesAt(kCode + 0xA5, 1));
+    EXPECT_EQ(refusedBefore, BytesAt(kCode + 0xC0, 4));
+    EXPECT_EQ((std::vector<uintptr_t>{kTrampoline + 3, kCode + 0x87, kCode + 0xA5}),
+              fake::Memory().threadIps);
+    EXPECT_EQ(1u, fake::Memory().suspendCount);
+    EXPECT_EQ(1u, fake::Memory().resumeCount);
+    EXPECT_EQ(3u, fake::Memory().writesWhileStopped);
+    EXPECT_EQ(0u, fake::Memory().writesWhileRunning);
+    // All four sites share one page: it ends with the protection it had before the batch.
+    EXPECT_EQ(kPageExecuteRead, fake::ProtectionAt(kCode));
+    EXPECT_EQ(3u, fake::Memory().flushes.size());
+}
+
+// A thread inside one site with nowhere to go holds back the whole batch; on the render
+// thread the batch gives up after two stops and nothing is written.
+TEST_F(CodePatchTest, AFrameWriteGivesUpAfterTwoStopsAndLeavesEverySiteAsItWas) {
+    const std::vector<uint8_t> first = Pattern(7, 0x10);
+    const std::vector<uint8_t> second = Pattern(14, 0x20);
+    const CodeSite sites[] = {{kCode + 0x23, first.data(), first.size(), {}},
+                              {kCode + 0x50, second.data(), second.size(), {}}};
+    fake::Memory().threadIps = {kCode + 0x55};
+    const std::vector<uint8_t> firstBefore = BytesAt(kCode + 0x23, 7);
+    const std::vector<uint8_t> secondBefore = BytesAt(kCode + 0x50, 14);
+    CodePatchResult results[2] = {};
+    WriteCodeSites(sites, results, CodeWriteWait::Frame);
+    EXPECT_EQ(CodePatchResult::Busy, results[0]);
+    EXPECT_EQ(CodePatchResult::Busy, results[1]);
+    EXPECT_EQ(firstBefore, BytesAt(kCode + 0x23, 7));
+    EXPECT_EQ(secondBefore, BytesAt(kCode + 0x50, 14));
+    EXPECT_EQ(2u, fake::Memory().suspendCount);
+    EXPECT_EQ(2u, fake::Memory().resumeCount);
+    EXPECT_EQ(0u, fake::Memory().writesWhileStopped + fake::Memory().writesWhileRunning);
+    EXPECT_EQ(kPageExecuteRead, fake::ProtectionAt(kCode + 0x23));
+
+    // Once the thread has left, a later frame writes both.
+    fake::Memory().threadIps = {kCode + 0x5E};
+    WriteCodeSites(sites, results, CodeWriteWait::Frame);
+    EXPECT_EQ(CodePatchResult::Written, results[0]);
+    EXPECT_EQ(CodePatchResult::Written, results[1]);
+    EXPECT_EQ(second, BytesAt(kCode + 0x50, 14));
+}
+
+// The render thread never waits for a patch written on another thread.
+TEST_F(CodePatchTest, AFrameWriteDoesNotWaitBehindAnotherPatch) {
+    const std::vector<uint8_t> slow = Pattern(19, 0x30);
+    const std::vector<uint8_t> frame = Pattern(7, 0x60);
+    fake::Memory().threadIps = {kCode + 0x35}; // keeps the first patch retrying
+    CodePatchResult frameResult = CodePatchResult::Written;
+    fake::Memory().whileRunning = [&] {
+        fake::Memory().whileRunning = nullptr;
+        std::thread render([&] {
+            frameResult = WriteCodeBytes(kCode + 0x80, frame.data(), frame.size(), {}, CodeWriteWait::Frame);
+        });
+        render.join();
+        fake::Memory().threadIps = {kCode + 0x13};
+    };
+    const std::vector<uint8_t> before = BytesAt(kCode + 0x80, 7);
+    EXPECT_EQ(CodePatchResult::Written, WriteCodeBytes(kCode + 0x30, slow.data(), slow.size()));
+    EXPECT_EQ(CodePatchResult::Busy, frameResult);
+    EXPECT_EQ(before, BytesAt(kCode + 0x80, 7));
+}
+
+TEST_F(CodePatchTest, WithoutAStopOnlyTheBatchsOneBlockSitesWithoutMovesAreWritten) {
+    const std::vector<uint8_t> small = Pattern(6, 0x10);
+    const std::vector<uint8_t> wide = Pattern(19, 0x20);
+    const std::vector<uint8_t> moved = Pattern(7, 0x30);
+    const ThreadMove moves[] = {{3, kTrampoline}};
+    const CodeSite sites[] = {{kCode + 0x22, small.data(), small.size(), {}},
+                              {kCode + 0x30, wide.data(), wide.size(), {}},
+                              {kCode + 0x60, moved.data(), moved.size(), moves}};
+    fake::Memory().suspendFails = true;
+    const std::vector<uint8_t> wideBefore = BytesAt(kCode + 0x30, 19);
+    const std::vector<uint8_t> movedBefore = BytesAt(kCode + 0x60, 7);
+    CodePatchResult results[3] = {};
+    WriteCodeSites(sites, results);
+    EXPECT_EQ(CodePatchResult::Written, results[0]);
+    EXPECT_EQ(CodePatchResult::WriteFailed, results[1]);
+    EXPECT_EQ(CodePatchResult::WriteFailed, results[2]);
+    EXPECT_EQ(small, BytesAt(kCode + 0x22, 6));
+    EXPECT_EQ(wideBefore, BytesAt(kCode + 0x30, 19));
+    EXPECT_EQ(movedBefore, BytesAt(kCode + 0x60, 7));
+    EXPECT_EQ(kPageExecuteRead, fake::ProtectionAt(kCode));
 }
 
 TEST_F(CodePatchTest, ProtectionFailuresAreReportedApart) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,17 +33,28 @@ protected:
     }
 };
 
+// Refuses protection changes at one writer's site: from its `from`-th call on (0 opens the
+// site, 1 puts its protection back, 2 opens it for the roll-back), or only that call.
+std::function<bool(const fake::ProtectCall&, size_t)> FailAtSite(size_t row, int from, bool onlyThatCall) {
+    auto calls = std::make_shared<int>(0);
+    return [row, from, onlyThatCall, calls](const fake::ProtectCall& call, size_t) {
+        if (call.address != kImageBase + CompositeWriterTable()[row].rva) {
+            return false;
+        }
+        const int index = (*calls)++;
+        return onlyThatCall ? index == from : index >= from;
+    };
+}
+
 TEST_F(CompositeDetectorTest, PartialInstallationIsRolledBackCompletely) {
     struct Case {
         const char* name;
         std::function<bool(const fake::ProtectCall&, size_t)> fail;
     };
     const std::vector<Case> cases = {
-        // Each placement makes two protection calls: open (even index) and restore (odd).
-        {"fifth site not writable", [](const fake::ProtectCall&, size_t index) { return index == 8; }},
-        {"fifth site's protection not restored",
-         [](const fake::ProtectCall&, size_t index) { return index == 9; }},
-        {"last site not writable", [](const fake::ProtectCall&, size_t index) { return index == 24; }},
+        {"fifth site not writable", FailAtSite(4, 0, true)},
+        {"fifth site's protection not restored", FailAtSite(4, 1, true)},
+        {"last site not writable", FailAtSite(12, 0, true)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -57,9 +69,18 @@ TEST_F(CompositeDetectorTest, PartialInstallationIsRolledBackCompletely) {
         for (size_t i = 0; i < CompositeWriterTable().size(); ++i) {
             EXPECT_EQ(CompositeWriterTable()[i].expected[0], fake::PeekValue<uint8_t>(Site(i))) << i;
         }
+        // A thread that trapped on a breakpoint just before it was taken back may still be on
+        // its way to the handler: the handler stays, and still performs that store.
         EXPECT_EQ(1, Host().handlersAdded);
-        EXPECT_EQ(1, Host().handlersRemoved);
-        EXPECT_FALSE(GetGameBridge().DetectorHandlerRegistered);
+        EXPECT_EQ(0, Host().handlersRemoved);
+        EXPECT_TRUE(GetGameBridge().DetectorHandlerRegistered);
+        SetControlBlock(0);
+        uintptr_t resume = 0;
+        ASSERT_TRUE(HandleCompositeBreakpoint(Site(6), WriterRegisters{}, resume));
+        EXPECT_EQ(Site(6) + 10, resume);
+        EXPECT_EQ(1u, fake::PeekValue<uint32_t>(kImageBase + kControlBlockRva));
+        // Other breakpoints still pass through.
+        EXPECT_FALSE(HandleCompositeBreakpoint(Site(6) + 1, WriterRegisters{}, resume));
     }
 }
 
@@ -72,12 +93,16 @@ TEST_F(CompositeDetectorTest, AnIncompleteRollBackKeepsTheHandlerForTheBreakpoin
         std::vector<size_t> left; // rows still holding a breakpoint
     };
     const std::vector<Case> cases = {
-        {"every change from the fifth site on fails",
-         [](const fake::ProtectCall&, size_t index) { return index >= 8; },
+        {"every change from the fifth site's on fails",
+         [failing = std::make_shared<bool>(false)](const fake::ProtectCall& call, size_t) {
+             *failing = *failing || call.address == kImageBase + CompositeWriterTable()[4].rva;
+             return *failing;
+         },
          {0, 1, 2, 3}},
         {"only the third site cannot be taken back",
-         [](const fake::ProtectCall& call, size_t index) {
-             return index == 8 || (index > 8 && call.address == kImageBase + CompositeWriterTable()[2].rva);
+         [fifth = FailAtSite(4, 0, true), third = FailAtSite(2, 1, false)](const fake::ProtectCall& call,
+                                                                           size_t index) {
+             return fifth(call, index) || third(call, index);
          },
          {2}},
     };
@@ -112,6 +137,15 @@ TEST_F(CompositeDetectorTest, AnIncompleteRollBackKeepsTheHandlerForTheBreakpoin
         EXPECT_NE(0u, fake::PeekValue<uint32_t>(kImageBase + kControlBlockRva));
         EXPECT_EQ(kHandoffKind2, GetGameBridge().PendingHandoffFlags.load());
     }
+}
+
+TEST_F(CompositeDetectorTest, TheThirteenBreakpointsArePlacedUnderOneStopOfTheThreads) {
+    ASSERT_TRUE(IsExecutableValidated());
+    EXPECT_TRUE(GetGameBridge().DetectorInstalled);
+    EXPECT_EQ(13u, BreakpointCount());
+    EXPECT_EQ(1u, fake::Memory().suspendCount);
+    EXPECT_EQ(1u, fake::Memory().resumeCount);
+    EXPECT_EQ(13u, fake::Memory().writesWhileStopped);
 }
 
 TEST_F(CompositeDetectorTest, HandlerRegistrationFailureWritesNothing) {

@@ -416,23 +416,79 @@ TEST_F(FinalCameraTest, AFailedHeadPoseStillAllowsTheEyeOffset) {
 }
 
 TEST_F(FinalCameraTest, BothEyesOfAPairRenderWithTheFirstEyesHeadPose) {
-    FirstPerson(true);
-    Stereo(true, 1); // the right eye is the first of a pair
-    SetHeadSample(HeadTurn(10.0f, 0.0f), {}, 5);
-    (void)Call(kGameEye, GameTarget(0.0f));
+    // SwapEyes moves each eye's camera by the other eye's offset, but the frame still belongs to
+    // currentEye: its pair role and its render pose slot stay currentEye's.
+    for (const bool swapEyes : {false, true}) {
+        SCOPED_TRACE(swapEyes ? "eyes swapped" : "eyes in order");
+        ResetProcessState();
+        SetUp();
+        GetStereoState().swapEyes = swapEyes;
+        FirstPerson(true);
+        Stereo(true, 1); // the right eye is the first of a pair
+        SetHeadSample(HeadTurn(10.0f, 0.0f), {}, 5);
+        (void)Call(kGameEye, GameTarget(0.0f));
+        ExpectSameRotation(HeadTurn(10.0f, 0.0f), PublishedRenderPose(1).orientation);
+        EXPECT_FALSE(PublishedRenderPose(0).valid) << "the right eye's pose went to the left eye's slot";
 
-    GetStereoState().currentEye = 0;
-    SetHeadSample(HeadTurn(30.0f, 0.0f), {}, 5);
-    RoutineCall call = Call(kGameEye, GameTarget(0.0f));
-    Vector3 direction = Minus(call.target, call.eye);
-    EXPECT_NEAR(10.0f, Degrees(std::atan2(direction.x, -direction.z)), 2e-3f);
-    ExpectSameRotation(HeadTurn(10.0f, 0.0f), PublishedRenderPose(0).orientation);
+        GetStereoState().currentEye = 0;
+        SetHeadSample(HeadTurn(30.0f, 0.0f), {}, 5);
+        RoutineCall call = Call(kGameEye, GameTarget(0.0f));
+        Vector3 direction = Minus(call.target, call.eye);
+        EXPECT_NEAR(10.0f, Degrees(std::atan2(direction.x, -direction.z)), 2e-3f);
+        ASSERT_TRUE(PublishedRenderPose(0).valid);
+        ExpectSameRotation(HeadTurn(10.0f, 0.0f), PublishedRenderPose(0).orientation);
+        ExpectSameRotation(HeadTurn(10.0f, 0.0f), PublishedRenderPose(1).orientation);
 
-    // Stereo not engaged: no lock, each call its own pose.
-    Stereo(false, 0);
-    call = Call(kGameEye, GameTarget(0.0f));
-    direction = Minus(call.target, call.eye);
-    EXPECT_NEAR(30.0f, Degrees(std::atan2(direction.x, -direction.z)), 2e-3f);
+        // Stereo not engaged: no lock, each call its own pose.
+        Stereo(false, 0);
+        call = Call(kGameEye, GameTarget(0.0f));
+        direction = Minus(call.target, call.eye);
+        EXPECT_NEAR(30.0f, Degrees(std::atan2(direction.x, -direction.z)), 2e-3f);
+    }
+}
+
+TEST_F(FinalCameraTest, ThePairSharesAHeadPoseOnlyWithPairedAERAndThePoseLockBothOn) {
+    struct Case {
+        const char* name;
+        bool spacewarpCompatible;
+        bool lockHeadPose;
+        float secondEyeYaw;
+    };
+    const Case cases[] = {
+        {"both on", true, true, 10.0f},
+        {"SpacewarpCompatibleAER=0", false, true, 30.0f},
+        {"LockHeadPoseAcrossAERPair=0", true, false, 30.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetProcessState();
+        SetUp();
+        GetSettings().SpacewarpCompatibleAER = c.spacewarpCompatible;
+        GetSettings().LockHeadPoseAcrossAERPair = c.lockHeadPose;
+        FirstPerson(true);
+        Stereo(true, 1);
+        SetHeadSample(HeadTurn(10.0f, 0.0f), {}, 5);
+        (void)Call(kGameEye, GameTarget(0.0f));
+
+        GetStereoState().currentEye = 0;
+        SetHeadSample(HeadTurn(30.0f, 0.0f), {}, 5);
+        const RoutineCall call = Call(kGameEye, GameTarget(0.0f));
+        const Vector3 direction = Minus(call.target, call.eye);
+        EXPECT_NEAR(c.secondEyeYaw, Degrees(std::atan2(direction.x, -direction.z)), 2e-3f);
+        ExpectSameRotation(HeadTurn(c.secondEyeYaw, 0.0f), PublishedRenderPose(0).orientation);
+    }
+}
+
+TEST_F(FinalCameraTest, AnEyeOffsetThatOverflowsTheCameraLeavesTheGameItsOwnCamera) {
+    Stereo(true, 1);
+    // A finite offset (0.034 m x 1e38 = 3.4e36 units) that carries the eye past the largest
+    // float; the view direction itself is an ordinary one.
+    GetStereoState().stereoUnitsPerMeter = 1e38f;
+    const RoutineCall call = Call({3.4e38f, 1.0f, 0.0f}, {3.4e38f, 1.0f, -10.0f});
+    EXPECT_TRUE(PassedThrough(call));
+    EXPECT_FALSE(GetStereoState().eyeCameraApplied.load());
+    EXPECT_TRUE(LogMessages().empty());
+    EXPECT_TRUE(TakeGameplayCameraSeen());
 }
 
 TEST_F(FinalCameraTest, ConcurrentCallsEachRunTheRoutineOnceAndLogTheEyeOnce) {
@@ -485,12 +541,16 @@ TEST_F(FinalCameraBodyTest, TheForwardOffsetNeedsFirstPersonWithTheBodyShown) {
         float offset;
         bool moved;
         bool bodyShown;
+        float rise = 0.0f; // of the target above the eye
     };
     const Case cases[] = {
         {"body shown", true, true, 0.2f, true, true},
         {"offset 0 still shows the body", true, true, 0.0f, false, true},
         {"body hidden", false, true, 0.2f, false, false},
         {"not in first person", true, false, 0.2f, false, false},
+        // d = (3, 5, 4): the step stays level, along Fh, not along the raised F.
+        {"camera looking up", true, true, 0.2f, true, true, 5.0f},
+        {"camera looking down", true, true, 0.2f, true, true, -5.0f},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -499,12 +559,12 @@ TEST_F(FinalCameraBodyTest, TheForwardOffsetNeedsFirstPersonWithTheBodyShown) {
         GetSettings().ShowPlayerBody = c.showBody;
         GetSettings().FirstPersonForwardOffset = c.offset;
         FirstPerson(c.firstPerson);
-        // d = (3, 0, 4): Fh = (0.6, 0, 0.8).
-        const RoutineCall call = Call(kGameEye, {3.0f, 1.0f, 4.0f});
+        // Horizontally d = (3, 4): Fh = (0.6, 0, 0.8).
+        const RoutineCall call = Call(kGameEye, {3.0f, 1.0f + c.rise, 4.0f});
         EXPECT_EQ(!c.moved, PassedThrough(call));
         const Vector3 shift = c.moved ? Vector3{0.6f * c.offset, 0.0f, 0.8f * c.offset} : Vector3{};
         ExpectVector({shift.x, 1.0f, shift.z}, call.eye, 1e-6f);
-        ExpectVector({3.0f + shift.x, 1.0f, 4.0f + shift.z}, call.target, 1e-6f);
+        ExpectVector({3.0f + shift.x, 1.0f + c.rise, 4.0f + shift.z}, call.target, 1e-6f);
         EXPECT_EQ(c.bodyShown ? 1.0f : 0.25f, BodyAlpha());
     }
 }

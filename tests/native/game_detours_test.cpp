@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -163,11 +164,17 @@ TEST_F(GameDetoursTest, InstallationWritesTheJumpTheTrampolineAndThePublication)
     }
     EXPECT_EQ(3u, fake::Memory().liveAllocations.size());
 
-    // A second attempt finds the jump instead of the expected bytes and changes nothing.
+    // A second attempt finds its own jump: installed, and nothing changes. A jump to another
+    // handler is neither the expected bytes nor its own.
     const uintptr_t first = DetourTrampoline(GameDetour::FinalCamera);
-    EXPECT_FALSE(InstallDetour(WithHandler(GameDetour::FinalCamera)));
+    const size_t stops = fake::Memory().suspendCount;
+    EXPECT_TRUE(InstallDetour(WithHandler(GameDetour::FinalCamera)));
+    DetourDescription other = DescribeDetour(GameDetour::FinalCamera);
+    other.handler = kHandler + 0x10;
+    EXPECT_FALSE(InstallDetour(other));
     EXPECT_EQ(first, DetourTrampoline(GameDetour::FinalCamera));
     EXPECT_EQ(3u, fake::Memory().liveAllocations.size());
+    EXPECT_EQ(stops, fake::Memory().suspendCount);
 }
 
 // Any difference in the site or in the call site, and the game is left untouched.
@@ -245,6 +252,23 @@ TEST_F(GameDetoursTest, AllocationAndProtectionFailuresCleanUp) {
         EXPECT_TRUE(fake::Memory().liveAllocations.empty());
         EXPECT_EQ(c.trampolineAllocated ? 1u : 0u, fake::Memory().freed.size());
     }
+}
+
+// Once the jump is in, threads may already be running through the trampoline: a site whose
+// old protection could not be put back is installed, and its trampoline stays.
+TEST_F(GameDetoursTest, ASiteWhoseProtectionStaysOpenIsInstalledAndKeepsItsTrampoline) {
+    const uintptr_t site = kImageBase + 0x24F980;
+    fake::Memory().failProtect = [site](const fake::ProtectCall& call, size_t) {
+        return call.address == site && call.newProtect != kPageExecuteReadWrite;
+    };
+    ASSERT_TRUE(InstallDetour(WithHandler(GameDetour::Projection)));
+    const uintptr_t trampoline = DetourTrampoline(GameDetour::Projection);
+    ASSERT_NE(0u, trampoline);
+    EXPECT_EQ(kImageBase + 0x76E45, DetourExpectedReturn(GameDetour::Projection));
+    EXPECT_EQ(std::vector<uint8_t>({0xFF, 0x25, 0x00, 0x00, 0x00, 0x00}), BytesAt(site, 6));
+    EXPECT_EQ(Qword(kHandler), BytesAt(site + 6, 8));
+    EXPECT_EQ(std::set<uintptr_t>{trampoline}, fake::Memory().liveAllocations);
+    EXPECT_TRUE(fake::Memory().freed.empty());
 }
 
 TEST_F(GameDetoursTest, NothingIsInstalledWithoutAHandlerOrAValidatedImage) {

@@ -161,6 +161,36 @@ TEST_F(GuardedMemoryTest, CameraStateOnAnExecutePageIsWrittenThroughReadWriteExe
     EXPECT_EQ(0u, CameraState());
 }
 
+// The camera state is opened with execute rights kept whenever the page has them, so code on the
+// same page never loses them while the write is under way.
+TEST_F(GuardedMemoryTest, CameraStateIsOpenedWithExecuteRightsKeptOnEveryExecutablePage) {
+    ValidateImage();
+    const uintptr_t address = kImageBase + kCameraStateRva;
+    struct Case {
+        uint32_t protect;
+        uint32_t openedWith;
+    };
+    const Case cases[] = {
+        {kPageReadOnly, kPageReadWrite},
+        {kPageReadWrite, kPageReadWrite},
+        {kPageWriteCopy, kPageReadWrite},
+        {kPageExecute, kPageExecuteReadWrite},
+        {kPageExecuteRead, kPageExecuteReadWrite},
+        {kPageExecuteReadWrite, kPageExecuteReadWrite},
+        {kPageExecuteWriteCopy, kPageExecuteReadWrite},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.protect);
+        fake::SetProtection(address, 4, c.protect);
+        fake::Memory().protectCalls.clear();
+        EXPECT_TRUE(WriteCameraState(static_cast<int32_t>(c.protect)));
+        EXPECT_EQ(c.protect, CameraState());
+        ASSERT_EQ(2u, fake::Memory().protectCalls.size());
+        EXPECT_EQ(c.openedWith, fake::Memory().protectCalls[0].newProtect);
+        EXPECT_EQ(c.protect, fake::ProtectionAt(address)) << "put back as it was";
+    }
+}
+
 TEST_F(GuardedMemoryTest, CameraStateWriteFailuresAreReportedInTheirOwnWords) {
     ValidateImage();
     const uintptr_t address = kImageBase + kCameraStateRva;

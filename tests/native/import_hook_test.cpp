@@ -85,24 +85,33 @@ uint64_t* Find(const HostImage& image) {
 }
 
 TEST(HostImageIdentity, EachHeaderFieldMustHoldTheSupportedValue) {
+    using Check = HostImageCheck;
     struct Case {
         const char* field;
         std::function<void(HostImage&)> change;
+        Check refusedBy;
     };
     constexpr uint32_t nt = HostImage::kNt;
     const Case cases[] = {
-        {"e_magic", [](HostImage& i) { i.Put<uint16_t>(0, 0x5A4E); }},
-        {"e_lfanew zero", [](HostImage& i) { i.Put<uint32_t>(0x3C, 0); }},
-        {"signature", [](HostImage& i) { i.Put<uint32_t>(nt, 0x00004551); }},
-        {"machine", [](HostImage& i) { i.Put<uint16_t>(nt + 4, 0x014C); }},
-        {"time stamp one later", [](HostImage& i) { i.Put<uint32_t>(nt + 8, 0x5BE4DE31); }},
-        {"time stamp one earlier", [](HostImage& i) { i.Put<uint32_t>(nt + 8, 0x5BE4DE2F); }},
-        {"size of image", [](HostImage& i) { i.Put<uint32_t>(nt + 24 + 56, 0x0A01C000); }},
-        {"optional magic", [](HostImage& i) { i.Put<uint16_t>(nt + 24, 0x010B); }},
-        {"import address zero", [](HostImage& i) { i.Put<uint32_t>(nt + 24 + 120, 0); }},
-        {"import size zero", [](HostImage& i) { i.Put<uint32_t>(nt + 24 + 124, 0); }},
-        {"import address past the image", [](HostImage& i) { i.Put<uint32_t>(nt + 24 + 120, 0x0A01B000); }},
-        {"first descriptor unnamed", [](HostImage& i) { i.Put<uint32_t>(HostImage::kImports + 12, 0); }},
+        {"e_magic", [](HostImage& i) { i.Put<uint16_t>(0, 0x5A4E); }, Check::NoDosSignature},
+        {"e_lfanew zero", [](HostImage& i) { i.Put<uint32_t>(0x3C, 0); }, Check::HeaderOutsideFirstPage},
+        {"signature", [](HostImage& i) { i.Put<uint32_t>(nt, 0x00004551); }, Check::NoPeSignature},
+        {"machine", [](HostImage& i) { i.Put<uint16_t>(nt + 4, 0x014C); }, Check::NotX64},
+        {"time stamp one later", [](HostImage& i) { i.Put<uint32_t>(nt + 8, 0x5BE4DE31); },
+         Check::OtherTimeDateStamp},
+        {"time stamp one earlier", [](HostImage& i) { i.Put<uint32_t>(nt + 8, 0x5BE4DE2F); },
+         Check::OtherTimeDateStamp},
+        {"size of image", [](HostImage& i) { i.Put<uint32_t>(nt + 24 + 56, 0x0A01C000); },
+         Check::OtherSizeOfImage},
+        {"optional magic", [](HostImage& i) { i.Put<uint16_t>(nt + 24, 0x010B); }, Check::NotPe32Plus},
+        {"import address zero", [](HostImage& i) { i.Put<uint32_t>(nt + 24 + 120, 0); },
+         Check::NoUsableImportDirectory},
+        {"import size zero", [](HostImage& i) { i.Put<uint32_t>(nt + 24 + 124, 0); },
+         Check::NoUsableImportDirectory},
+        {"import address past the image", [](HostImage& i) { i.Put<uint32_t>(nt + 24 + 120, 0x0A01B000); },
+         Check::NoUsableImportDirectory},
+        {"first descriptor unnamed", [](HostImage& i) { i.Put<uint32_t>(HostImage::kImports + 12, 0); },
+         Check::NoUsableImportDirectory},
     };
     for (const Case& c : cases) {
         HostImage image;
@@ -110,8 +119,10 @@ TEST(HostImageIdentity, EachHeaderFieldMustHoldTheSupportedValue) {
         ASSERT_TRUE(IsSupportedHostImage(image.base())) << "before changing " << c.field;
         c.change(image);
         EXPECT_FALSE(IsSupportedHostImage(image.base())) << c.field;
+        EXPECT_EQ(c.refusedBy, CheckHostImage(image.base())) << c.field;
     }
     EXPECT_FALSE(IsSupportedHostImage(0));
+    EXPECT_EQ(Check::NoDosSignature, CheckHostImage(0));
 }
 
 TEST(HostImageImports, FindsTheNamedEntryOfTheLibraryInAnyCase) {

@@ -63,8 +63,10 @@ protected:
 
 TEST_F(Native60Test, FirstPersonEngagesNative60WithTheLimiterAndTheGateJump) {
     SetDelta(1.0f / 60.0f);
+    const size_t stopsBefore = fake::Memory().suspendCount;
     Frame();
     ASSERT_TRUE(IsFirstPersonActive());
+    EXPECT_EQ(stopsBefore + 1, fake::Memory().suspendCount); // both writes under one stop
     const std::vector<std::string> tail(CameraMessages().end() - 4, CameraMessages().end());
     EXPECT_EQ(
         (std::vector<std::string>{
@@ -191,6 +193,42 @@ TEST_F(Native60Test, ThreadsInsideTheGateOrTheLimiterNopsAreMovedToEquivalentCod
     ASSERT_TRUE(BytesAt(kLimiter, kLimiterStore, 7));
     EXPECT_EQ((std::vector<uintptr_t>{kLimiter + 7, kLimiter + 7, kLimiter}), fake::Memory().threadIps);
     EXPECT_EQ(fake::Memory().suspendCount, fake::Memory().resumeCount);
+}
+
+// On the render thread a game thread that stays inside a site costs two stops of the
+// threads, not two hundred: the transition's writes are put off to a later frame, silently,
+// and the gate's trampoline waits for them.
+TEST_F(Native60Test, AThreadStayingInsideASitePutsTheTransitionOffToALaterFrame) {
+    SetDelta(1.0f / 60.0f);
+    for (const uintptr_t inside : {kLimiter + 3, kGate + 3}) {
+        SCOPED_TRACE(inside == kGate + 3 ? "inside the gate" : "inside the limiter");
+        fake::Memory().threadIps = {inside};
+        const size_t stopsBefore = fake::Memory().suspendCount;
+        Frame();
+        ASSERT_TRUE(IsFirstPersonActive());
+        EXPECT_EQ(stopsBefore + 2, fake::Memory().suspendCount);
+        EXPECT_TRUE(BytesAt(kLimiter, kLimiterStore, 7));
+        EXPECT_TRUE(BytesAt(kGate, kPedestrianGate, 14));
+        EXPECT_FALSE(GetGameBridge().Native60Engaged);
+        EXPECT_FALSE(GetGameBridge().LimiterRejected);
+        EXPECT_EQ(0, RequestByte(kRequestByteARva));
+    }
+
+    fake::Memory().threadIps = {kGate, kLimiter + 7}; // at the gate's first byte, past the NOPs
+    const size_t stopsBefore = fake::Memory().suspendCount;
+    Frame();
+    EXPECT_EQ(stopsBefore + 1, fake::Memory().suspendCount);
+    EXPECT_TRUE(BytesAt(kLimiter, kNops, 7));
+    EXPECT_TRUE(GetGameBridge().Native60Active.load());
+    EXPECT_TRUE(GetGameBridge().NpcArmed);
+    EXPECT_EQ(kDetourEntry, fake::PeekValue<uint64_t>(kGate + 2));
+    EXPECT_EQ(1u, fake::Memory().liveAllocations.size()); // the first frame's trampoline
+    EXPECT_EQ(1u, CountCameraMessages(kEnabledWithNpc));
+    for (const char* refusal :
+         {"Adaptive native 60 was not enabled: the limiter patch could not be verified.",
+          "NPC correction was not armed: pedestrian detour verification failed."}) {
+        EXPECT_EQ(0u, CountCameraMessages(refusal));
+    }
 }
 
 TEST_F(Native60Test, AFailedLimiterRestoreIsReportedAndTheNextActivationProceeds) {

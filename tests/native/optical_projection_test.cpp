@@ -3,6 +3,7 @@
 #include "stereo/optical_projection.h"
 
 #include "camera_test_support.h"
+#include "matrix_test_support.h"
 #include "stereo/stereo_state.h"
 
 #include <gtest/gtest.h>
@@ -20,36 +21,14 @@ namespace {
 
 using namespace testing_support;
 
-using Mat = std::array<std::array<float, 4>, 4>; // [row][column]
+using testing_support::Mat;
+using testing_support::Product;
+using testing_support::Transposed;
 
 constexpr float kNear = 0.1f;
 constexpr float kFar = 500.0f;
 // The render tangents the projection override makes the game build with common tangents 1.0.
 constexpr float kRenderTan = 1.0f * 1.05f;
-
-Mat Product(const Mat& a, const Mat& b) {
-    Mat c{};
-    for (int i = 0; i < 4; ++i) {
-        for (int j = 0; j < 4; ++j) {
-            double sum = 0.0;
-            for (int k = 0; k < 4; ++k) {
-                sum += double{a[i][k]} * double{b[k][j]};
-            }
-            c[i][j] = static_cast<float>(sum);
-        }
-    }
-    return c;
-}
-
-Mat Transposed(const Mat& m) {
-    Mat t{};
-    for (int i = 0; i < 4; ++i) {
-        for (int j = 0; j < 4; ++j) {
-            t[i][j] = m[j][i];
-        }
-    }
-    return t;
-}
 
 // A right-handed view for row vectors (p x V): turned 30 degrees, moved away from the origin.
 Mat RowView() {
@@ -78,23 +57,8 @@ struct CameraBuffer {
         }
     }
 
-    // The mathematical matrix is the transpose of the 16 floats as they lie in memory.
-    void Store(size_t offset, const Mat& m) {
-        float stored[16];
-        for (int k = 0; k < 16; ++k) {
-            stored[k] = m[k % 4][k / 4];
-        }
-        std::memcpy(bytes + offset, stored, sizeof stored);
-    }
-    Mat Load(size_t offset) const {
-        float stored[16];
-        std::memcpy(stored, bytes + offset, sizeof stored);
-        Mat m{};
-        for (int k = 0; k < 16; ++k) {
-            m[k % 4][k / 4] = stored[k];
-        }
-        return m;
-    }
+    void Store(size_t offset, const Mat& m) { StoreColumnMajor(bytes, offset, m); }
+    Mat Load(size_t offset) const { return LoadColumnMajor(bytes, offset); }
 };
 
 // View, projection and their product in the game's vector convention.
@@ -218,6 +182,17 @@ TEST_F(OpticalProjectionTest, ASymmetricEyeIsRewrittenWithTheSameValues) {
         LogMessages());
 }
 
+// The optics the fake runtime reports from here on.
+void UseOptics(const float (&raw)[2][4]) {
+    VrPresenter& presenter = VrPresenter::Instance();
+    {
+        std::lock_guard<std::mutex> lock(presenter.presenterMutex);
+        presenter.Disconnect(0);
+    }
+    std::memcpy(fake::OpenVr().rawProjection, raw, sizeof raw);
+    ConnectPresenter();
+}
+
 TEST_F(OpticalProjectionTest, PointsLandWhereTheEyesFrustumPutsThem) {
     const std::array<std::array<float, 4>, 4> points = {{
         {0.0f, 2.0f, -10.0f, 1.0f},
@@ -225,39 +200,66 @@ TEST_F(OpticalProjectionTest, PointsLandWhereTheEyesFrustumPutsThem) {
         {5.0f, -1.0f, -20.0f, 1.0f},
         {1.0f, 2.5f, -8.0f, 1.0f},
     }};
-    for (bool rowVectors : {true, false}) {
-        for (uint32_t eye : {0u, 1u}) {
-            SCOPED_TRACE(::testing::Message()
-                         << (rowVectors ? "row vectors" : "column vectors") << ", eye " << eye);
-            GetStereoState().currentEye = eye;
-            const CameraBuffer before = MakeBuffer(rowVectors);
-            CameraBuffer buffer = before;
-            ASSERT_TRUE(ApplyOpticalProjection(buffer.bytes));
-            // Only the projection and the view-projection change.
-            EXPECT_EQ(0, std::memcmp(before.bytes, buffer.bytes, kCameraProjectionOffset));
-            EXPECT_EQ(0, std::memcmp(before.bytes + 128, buffer.bytes + 128, 64));
-            EXPECT_EQ(0, std::memcmp(before.bytes + 256, buffer.bytes + 256, kCameraBufferSize - 256));
+    struct Optics {
+        const char* name;
+        float raw[2][4]; // left, right, top (downward), bottom of each eye
+        float commonTanX;
+        float commonTanY;
+    };
+    const Optics optics[] = {
+        {"common tangents 1/1", {{-1.0f, 0.8f, -1.0f, 1.0f}, {-0.8f, 1.0f, -0.9f, 1.0f}}, 1.0f, 1.0f},
+        // Wider than tall, and each eye's frustum off-centre vertically as well.
+        {"common tangents 1.39/1.47",
+         {{-1.39f, 1.25f, -1.47f, 1.31f}, {-1.25f, 1.39f, -1.36f, 1.47f}},
+         1.39f,
+         1.47f},
+    };
+    for (const Optics& o : optics) {
+        UseOptics(o.raw);
+        for (bool rowVectors : {true, false}) {
+            for (uint32_t eye : {0u, 1u}) {
+                // Swapped eyes move the camera only; the frame's frustum is still currentEye's.
+                for (bool swapEyes : {false, true}) {
+                    SCOPED_TRACE(::testing::Message()
+                                 << o.name << ", " << (rowVectors ? "row vectors" : "column vectors")
+                                 << ", eye " << eye << (swapEyes ? ", eyes swapped" : ""));
+                    GetStereoState().currentEye = eye;
+                    GetStereoState().swapEyes = swapEyes;
+                    const CameraBuffer before =
+                        MakeBuffer(rowVectors, o.commonTanX * 1.05f, o.commonTanY * 1.05f);
+                    CameraBuffer buffer = before;
+                    ASSERT_TRUE(ApplyOpticalProjection(buffer.bytes));
+                    // Only the projection and the view-projection change.
+                    EXPECT_EQ(0, std::memcmp(before.bytes, buffer.bytes, kCameraProjectionOffset));
+                    EXPECT_EQ(0, std::memcmp(before.bytes + 128, buffer.bytes + 128, 64));
+                    EXPECT_EQ(0,
+                              std::memcmp(before.bytes + 256, buffer.bytes + 256, kCameraBufferSize - 256));
 
-            const float* raw = fake::OpenVr().rawProjection[eye];
-            const Mat view = buffer.Load(kCameraViewOffset);
-            const Mat projection = buffer.Load(kCameraProjectionOffset);
-            const Mat viewProjection = buffer.Load(kCameraViewProjectionOffset);
-            const Mat originalProjection = before.Load(kCameraProjectionOffset);
-            for (const auto& point : points) {
-                const std::array<float, 4> inView = Transform(view, point, rowVectors);
-                const float depth = -inView[2];
-                ASSERT_GT(depth, 0.0f);
-                const float tanX = inView[0] / depth;
-                const float tanY = inView[1] / depth;
-                const std::array<float, 4> clip = Transform(viewProjection, point, rowVectors);
-                EXPECT_NEAR(2.0f * (tanX - raw[0]) / (raw[1] - raw[0]) - 1.0f, clip[0] / clip[3], 1e-4f);
-                EXPECT_NEAR(2.0f * (tanY - raw[2]) / (raw[3] - raw[2]) - 1.0f, clip[1] / clip[3], 1e-4f);
-                // The same through view then projection, and depth as the game had it.
-                const std::array<float, 4> stepwise = Transform(projection, inView, rowVectors);
-                EXPECT_NEAR(clip[0] / clip[3], stepwise[0] / stepwise[3], 1e-4f);
-                EXPECT_NEAR(clip[1] / clip[3], stepwise[1] / stepwise[3], 1e-4f);
-                const std::array<float, 4> original = Transform(originalProjection, inView, rowVectors);
-                EXPECT_NEAR(original[2] / original[3], clip[2] / clip[3], 1e-5f);
+                    const float* raw = o.raw[eye];
+                    const Mat view = buffer.Load(kCameraViewOffset);
+                    const Mat projection = buffer.Load(kCameraProjectionOffset);
+                    const Mat viewProjection = buffer.Load(kCameraViewProjectionOffset);
+                    const Mat originalProjection = before.Load(kCameraProjectionOffset);
+                    for (const auto& point : points) {
+                        const std::array<float, 4> inView = Transform(view, point, rowVectors);
+                        const float depth = -inView[2];
+                        ASSERT_GT(depth, 0.0f);
+                        const float tanX = inView[0] / depth;
+                        const float tanY = inView[1] / depth;
+                        const std::array<float, 4> clip = Transform(viewProjection, point, rowVectors);
+                        EXPECT_NEAR(2.0f * (tanX - raw[0]) / (raw[1] - raw[0]) - 1.0f, clip[0] / clip[3],
+                                    1e-4f);
+                        EXPECT_NEAR(2.0f * (tanY - raw[2]) / (raw[3] - raw[2]) - 1.0f, clip[1] / clip[3],
+                                    1e-4f);
+                        // The same through view then projection, and depth as the game had it.
+                        const std::array<float, 4> stepwise = Transform(projection, inView, rowVectors);
+                        EXPECT_NEAR(clip[0] / clip[3], stepwise[0] / stepwise[3], 1e-4f);
+                        EXPECT_NEAR(clip[1] / clip[3], stepwise[1] / stepwise[3], 1e-4f);
+                        const std::array<float, 4> original =
+                            Transform(originalProjection, inView, rowVectors);
+                        EXPECT_NEAR(original[2] / original[3], clip[2] / clip[3], 1e-5f);
+                    }
+                }
             }
         }
     }

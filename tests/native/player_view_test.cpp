@@ -5,6 +5,7 @@
 // direction must be the point's true direction from the eye, or the world fuses at the wrong
 // depth.
 #include "stereo/optical_projection.h"
+#include "matrix_test_support.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +19,12 @@
 namespace corvane {
 namespace {
 
+using testing_support::LoadColumnMajor;
+using testing_support::Mat;
+using testing_support::Product;
 using testing_support::ResetProcessState;
-using Mat = std::array<std::array<float, 4>, 4>; // [row][column]
+using testing_support::StoreColumnMajor;
+using testing_support::Transposed;
 using Vec = std::array<float, 3>;
 
 constexpr float kNear = 0.1f;
@@ -35,30 +40,6 @@ struct Optics {
 constexpr Optics kStandIn{"stand-in headset",
                           {{-1.39f, 1.25f, -1.47f, 1.47f}, {-1.25f, 1.39f, -1.47f, 1.47f}}};
 constexpr Optics kLopsided{"lopsided eyes", {{-1.5f, 0.9f, -1.1f, 1.6f}, {-0.8f, 1.3f, -1.7f, 1.0f}}};
-
-Mat Product(const Mat& a, const Mat& b) {
-    Mat c{};
-    for (int i = 0; i < 4; ++i) {
-        for (int j = 0; j < 4; ++j) {
-            double sum = 0.0;
-            for (int k = 0; k < 4; ++k) {
-                sum += double{a[i][k]} * double{b[k][j]};
-            }
-            c[i][j] = static_cast<float>(sum);
-        }
-    }
-    return c;
-}
-
-Mat Transposed(const Mat& m) {
-    Mat t{};
-    for (int i = 0; i < 4; ++i) {
-        for (int j = 0; j < 4; ++j) {
-            t[i][j] = m[j][i];
-        }
-    }
-    return t;
-}
 
 // A right-handed look-at view for row vectors (p x V), eye at `eye` looking along `forward`.
 Mat RowLookAt(const Vec& eye, const Vec& forward) {
@@ -83,25 +64,6 @@ Mat RowPerspective(float tanX, float tanY) {
                 {0.0f, 1.0f / tanY, 0.0f, 0.0f},
                 {0.0f, 0.0f, range, -1.0f},
                 {0.0f, 0.0f, kNear * range, 0.0f}}};
-}
-
-// The mathematical matrix is the transpose of the 16 floats as they lie in the buffer.
-void Store(unsigned char* bytes, size_t offset, const Mat& m) {
-    float stored[16];
-    for (int k = 0; k < 16; ++k) {
-        stored[k] = m[k % 4][k / 4];
-    }
-    std::memcpy(bytes + offset, stored, sizeof stored);
-}
-
-Mat Load(const unsigned char* bytes, size_t offset) {
-    float stored[16];
-    std::memcpy(stored, bytes + offset, sizeof stored);
-    Mat m{};
-    for (int k = 0; k < 16; ++k) {
-        m[k % 4][k / 4] = stored[k];
-    }
-    return m;
 }
 
 std::array<float, 4> Transform(const Mat& m, const Vec& p, bool rowVectors) {
@@ -149,13 +111,14 @@ protected:
         const Mat projection = RowPerspective(renderTanX, renderTanY);
         std::memset(bytes, 0, sizeof bytes);
         if (rowVectors) {
-            Store(bytes, kCameraViewOffset, view);
-            Store(bytes, kCameraProjectionOffset, projection);
-            Store(bytes, kCameraViewProjectionOffset, Product(view, projection));
+            StoreColumnMajor(bytes, kCameraViewOffset, view);
+            StoreColumnMajor(bytes, kCameraProjectionOffset, projection);
+            StoreColumnMajor(bytes, kCameraViewProjectionOffset, Product(view, projection));
         } else {
-            Store(bytes, kCameraViewOffset, Transposed(view));
-            Store(bytes, kCameraProjectionOffset, Transposed(projection));
-            Store(bytes, kCameraViewProjectionOffset, Product(Transposed(projection), Transposed(view)));
+            StoreColumnMajor(bytes, kCameraViewOffset, Transposed(view));
+            StoreColumnMajor(bytes, kCameraProjectionOffset, Transposed(projection));
+            StoreColumnMajor(bytes, kCameraViewProjectionOffset,
+                             Product(Transposed(projection), Transposed(view)));
         }
     }
 
@@ -194,7 +157,7 @@ protected:
     Direction Displayed(uint32_t eye, bool rowVectors, const unsigned char* bytes,
                         const VRTextureBounds_t& bounds, const Vec& point) const {
         const std::array<float, 4> clip =
-            Transform(Load(bytes, kCameraViewProjectionOffset), point, rowVectors);
+            Transform(LoadColumnMajor(bytes, kCameraViewProjectionOffset), point, rowVectors);
         const float u = (clip[0] / clip[3] + 1.0f) * 0.5f;
         const float v = (1.0f - clip[1] / clip[3]) * 0.5f;
         const float* raw = optics.raw[eye];

@@ -27,7 +27,8 @@ const char* const kDefaultsLine =
     "lock=1, max pair interval=50 ms, motion input=1, direct head look=1, first-person default/resume=1/1, "
     "settle/retry=15/90 frames, native body=0, forward offset=0.200, head scale=1.000/1.000, render guard "
     "scale=1.00000000, frame scale=0.650, left frame horizontal/vertical offset=+0.000/+0.000, right frame "
-    "scale/offsets/roll=0.650/+0.000/+0.000/+0.00, HUD scale/vertical=0.750/+0.000)";
+    "scale/offsets/roll=0.650/+0.000/+0.000/+0.00, HUD scale/vertical=0.750/+0.000, cinema screen=1 "
+    "distance/width/surround=3.00/4.00/0.05)";
 
 TEST_F(SettingsTest, MissingFileGivesTableDefaultsAndTheExactLine) {
     LoadSettings();
@@ -86,6 +87,15 @@ TEST_F(SettingsTest, ValuesAreClampedAndBadTextFallsBack) {
          [](const Settings& s) { return s.FirstPersonForwardOffset; }, 0.35f},
         {L"Input", L"HeadYawScale", L"-7", [](const Settings& s) { return s.HeadYawScale; }, -2.0f},
         {L"Input", L"HeadPitchScale", L" -0.5", [](const Settings& s) { return s.HeadPitchScale; }, -0.5f},
+        {L"VR", L"CinemaScreen", L"off", [](const Settings& s) { return s.CinemaScreen; }, 0},
+        {L"VR", L"CinemaDistance", L"0.2", [](const Settings& s) { return s.CinemaDistance; }, 1.0f},
+        {L"VR", L"CinemaDistance", L"50", [](const Settings& s) { return s.CinemaDistance; }, 20.0f},
+        {L"VR", L"CinemaDistance", L"nan", [](const Settings& s) { return s.CinemaDistance; }, 3.0f},
+        {L"VR", L"CinemaWidth", L"0", [](const Settings& s) { return s.CinemaWidth; }, 0.5f},
+        {L"VR", L"CinemaWidth", L"-inf", [](const Settings& s) { return s.CinemaWidth; }, 4.0f},
+        {L"VR", L"CinemaWidth", L"99", [](const Settings& s) { return s.CinemaWidth; }, 30.0f},
+        {L"VR", L"CinemaSurround", L"2", [](const Settings& s) { return s.CinemaSurround; }, 1.0f},
+        {L"VR", L"CinemaSurround", L"-0.5", [](const Settings& s) { return s.CinemaSurround; }, 0.0f},
     };
     for (const KeyCase& c : cases) {
         testing_support::ResetProcessState();
@@ -227,6 +237,14 @@ TEST_F(SettingsTest, SwitchWordsAreReadAndUnusableTextIsLoggedWithTheValueUsed) 
         {L"VR", L"VisibleHands", L"1 (draw them)", hands, 1, nullptr},
         {L"VR", L"VisibleHands", L"onn", hands, 0,
          "Configuration: [VR] VisibleHands=\"onn\" is not a number or true/false, yes/no, on/off; using 0"},
+        // Every letter counts, the last one too.
+        {L"VR", L"VisibleHands", L"of", hands, 0,
+         "Configuration: [VR] VisibleHands=\"of\" is not a number or true/false, yes/no, on/off; using 0"},
+        {L"VR", L"VisibleHands", L"trux", hands, 0,
+         "Configuration: [VR] VisibleHands=\"trux\" is not a number or true/false, yes/no, on/off; using 0"},
+        {L"VR", L"VisibleHands", L"yez", hands, 0,
+         "Configuration: [VR] VisibleHands=\"yez\" is not a number or true/false, yes/no, on/off; using 0"},
+        {L"VR", L"Enabled", L"nO", enabled, 0, nullptr},
         {L"Input", L"MapMotionControllers", L"Off", [](const Settings& s) { return s.MapMotionControllers; },
          0, nullptr},
         {L"Input", L"ShowPlayerBody", L"visible", [](const Settings& s) { return s.ShowPlayerBody; }, 0,

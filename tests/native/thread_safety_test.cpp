@@ -12,12 +12,14 @@
 #include "input/gamepad_mapping.h"
 #include "stereo/stereo_state.h"
 #include "test_support.h"
+#include "vr/optics.h"
 #include "vr/vr_presenter.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -243,6 +245,61 @@ TEST_F(ThreadSafetyTest, FramesRunAgainstDetoursXInputReadersAndTheBreakpointHan
     EXPECT_GT(found.detourCalls.load(), 0);
     EXPECT_GT(found.inputReads.load(), 0);
     EXPECT_GT(found.breakpoints.load(), 0);
+}
+
+// Two connections' optics published in turn while game threads read them: every read is wholly
+// one set or the other, never a mix of a publication half written.
+TEST(PublishedOpticsThreads, EveryReadIsOneWholePublication) {
+    OpticsValues first;
+    OpticsValues second;
+    first.eyeToHeadX[0] = -0.0315f;
+    first.eyeToHeadX[1] = 0.0315f;
+    second.eyeToHeadX[0] = -0.032f;
+    second.eyeToHeadX[1] = 0.033f;
+    for (int i = 0; i < 4; ++i) {
+        first.rawProjection[0][i] = 1.0f + 0.1f * static_cast<float>(i);
+        first.rawProjection[1][i] = 2.0f + 0.1f * static_cast<float>(i);
+        second.rawProjection[0][i] = -1.0f - 0.1f * static_cast<float>(i);
+        second.rawProjection[1][i] = -2.0f - 0.1f * static_cast<float>(i);
+    }
+    first.commonTan[0] = 1.39f;
+    first.commonTan[1] = 1.47f;
+    second.commonTan[0] = 1.2f;
+    second.commonTan[1] = 1.3f;
+    auto same = [](const OpticsValues& a, const OpticsValues& b) {
+        return std::memcmp(&a, &b, sizeof a) == 0;
+    };
+
+    PublishedOptics optics;
+    optics.Publish(first);
+    std::atomic<bool> stop{false};
+    std::atomic<long> reads{0};
+    std::atomic<long> mixed{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 2; ++t) {
+        readers.emplace_back([&] {
+            OpticsValues seen;
+            while (!stop.load()) {
+                if (!optics.Read(seen) || (!same(seen, first) && !same(seen, second))) {
+                    ++mixed;
+                }
+                ++reads;
+            }
+        });
+    }
+    constexpr int kPublications = 200000;
+    for (int i = 0; i < kPublications; ++i) {
+        optics.Publish(i % 2 == 0 ? second : first);
+        if (i % 64 == 0) {
+            std::this_thread::yield();
+        }
+    }
+    stop = true;
+    for (std::thread& reader : readers) {
+        reader.join();
+    }
+    EXPECT_EQ(0, mixed.load()) << "of " << reads.load() << " reads";
+    EXPECT_GT(reads.load(), 0);
 }
 
 } // namespace

@@ -139,6 +139,27 @@ TEST(Optics, DefaultOpticsGiveTheCommonFrustumAndOpticalCentres) {
     EXPECT_FALSE(ComputeCommonTan(huge, right, tan));
 }
 
+// Each of the eight extents in turn the widest: the common frustum takes its size, whichever
+// eye and side it belongs to, with the left and downward tangents counted by their size.
+TEST(Optics, TheCommonFrustumReachesTheWidestExtentOfEitherEye) {
+    const char* const names[8] = {"left eye's left",   "left eye's right",  "right eye's left",
+                                  "right eye's right", "left eye's top",    "left eye's bottom",
+                                  "right eye's top",   "right eye's bottom"};
+    for (int widest = 0; widest < 8; ++widest) {
+        SCOPED_TRACE(names[widest]);
+        // Every extent a different size, none above 1.3.
+        float raw[2][4] = {{-1.10f, 1.05f, -1.20f, 1.15f}, {-1.00f, 0.95f, -1.25f, 0.90f}};
+        const int eye = widest < 4 ? widest / 2 : (widest - 4) / 2;
+        const int side = widest < 4 ? widest % 2 : 2 + widest % 2;
+        const bool negativeSide = side == kRawLeft || side == kRawTop;
+        raw[eye][side] = negativeSide ? -1.6f : 1.6f;
+        float tan[2] = {};
+        ASSERT_TRUE(ComputeCommonTan(raw[0], raw[1], tan));
+        EXPECT_EQ(widest < 4 ? 1.6f : 1.10f, tan[0]);
+        EXPECT_EQ(widest < 4 ? 1.25f : 1.6f, tan[1]);
+    }
+}
+
 TEST(FormatHresultFailure, NamesTheOperationAndTheCodeInLowercaseHex) {
     EXPECT_EQ(FormatHresultFailure("ID3D11Device::CreateDeferredContext", static_cast<int32_t>(0x80070057)),
               "ID3D11Device::CreateDeferredContext failed (HRESULT 0x80070057)");

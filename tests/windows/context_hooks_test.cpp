@@ -11,6 +11,7 @@
 #include "platform/win32/os_win32.h"
 #include "stereo/camera_buffer_win32.h"
 #include "stereo/hud_projection_win32.h"
+#include "stereo/stereo_device_handlers_win32.h"
 
 #include <gtest/gtest.h>
 
@@ -127,6 +128,7 @@ class ContextHooksTest : public ::testing::Test {
 protected:
     void SetUp() override {
         RecordOwnModule(GetModuleHandleW(nullptr));
+        RegisterDeviceHookHandlers(StereoDeviceHookHandlers());
         ASSERT_TRUE(CreateTestDevice(device, immediate));
     }
 
@@ -147,6 +149,15 @@ protected:
 };
 
 TEST_F(ContextHooksTest, TheDeviceAndContextSlotsCarryTheHooks) {
+    // The interception has no handlers of its own: until a set is registered nothing is patched.
+    void* const drawBefore = TableOf(immediate.Get())[13];
+    void* const createBufferBefore = TableOf(device.Get())[3];
+    RegisterDeviceHookHandlers(DeviceHookHandlers{});
+    EXPECT_FALSE(HookDeviceContexts(device.Get(), immediate.Get()));
+    EXPECT_EQ(TableOf(immediate.Get())[13], drawBefore);
+    EXPECT_EQ(TableOf(device.Get())[3], createBufferBefore);
+    RegisterDeviceHookHandlers(StereoDeviceHookHandlers());
+
     HookAndCreateDeferred();
     void** deviceTable = TableOf(device.Get());
     EXPECT_EQ(deviceTable[3], reinterpret_cast<void*>(&CreateBufferHook));

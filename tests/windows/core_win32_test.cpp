@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <clocale>
 #include <cmath>
 #include <cwchar>
 #include <fstream>
@@ -148,6 +149,10 @@ const std::vector<KeyRow>& SettingsKeyRows() {
         {L"VR", L"HudScale", "0.6", [](Settings& s) { s.HudScale = 0.6f; }},
         {L"VR", L"HudVerticalOffset", "0.11", [](Settings& s) { s.HudVerticalOffset = 0.11f; }},
         {L"VR", L"HandScale", "1.75", [](Settings& s) { s.HandScale = 1.75f; }},
+        {L"VR", L"CinemaScreen", "0", [](Settings& s) { s.CinemaScreen = false; }},
+        {L"VR", L"CinemaDistance", "5.5", [](Settings& s) { s.CinemaDistance = 5.5f; }},
+        {L"VR", L"CinemaWidth", "8.25", [](Settings& s) { s.CinemaWidth = 8.25f; }},
+        {L"VR", L"CinemaSurround", "0.2", [](Settings& s) { s.CinemaSurround = 0.2f; }},
         {L"Input", L"MapMotionControllers", "0", [](Settings& s) { s.MapMotionControllers = false; }},
         {L"Input", L"MapHeadLook", "0", [](Settings& s) { s.MapHeadLook = false; }},
         {L"Input", L"FirstPersonDefault", "0", [](Settings& s) { s.FirstPersonDefault = false; }},
@@ -238,7 +243,7 @@ TEST_F(CoreWin32Test, ShippedIniHoldsExactlyTheKeysOfTheCode) {
     for (const KeyRow& row : SettingsKeyRows()) {
         documented.emplace(row.section, row.key);
     }
-    EXPECT_EQ(33u, documented.size());
+    EXPECT_EQ(37u, documented.size());
     EXPECT_EQ(documented, shipped);
 }
 
@@ -270,6 +275,41 @@ TEST_F(CoreWin32Test, WrittenValuesReadBackExactly) {
               ReadFileText(Beside(L"CorvaneVR.ini")).find("RightFrameHorizontalOffset=-123456.789"));
     EXPECT_FALSE(WriteRightFrameHorizontalOffsetToIni(INFINITY));
     EXPECT_EQ(-123456.789f, ReadIniFloat(L"VR", L"RightFrameHorizontalOffset", 99.0f));
+}
+
+// A host that switches the C library to a comma-decimal locale (games do, for their own text)
+// must not change how the file's numbers read or write.
+TEST_F(CoreWin32Test, NumbersReadAndWriteAlikeInACommaDecimalLocale) {
+    WriteFile(Beside(L"CorvaneVR.ini"), "[VR]\r\nFrameScale=0.65\r\nHudVerticalOffset=-0.125\r\n"
+                                        "ConvergenceOffset=-0.1\r\n[Input]\r\nStickDeadzone=0.25\r\n");
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    ASSERT_NE(nullptr, std::setlocale(LC_ALL, "German_Germany.1252"));
+    struct RestoreLocale {
+        std::string name;
+        ~RestoreLocale() { std::setlocale(LC_ALL, name.c_str()); }
+    } restore{previous};
+    ASSERT_STREQ(",", std::localeconv()->decimal_point) << "the locale in force is no comma-decimal one";
+
+    LoadSettings();
+    const Settings& s = GetSettings();
+    EXPECT_EQ(0.65f, s.FrameScale);
+    EXPECT_EQ(0.65f, s.RightFrameScale);
+    EXPECT_EQ(-0.125f, s.HudVerticalOffset);
+    EXPECT_EQ(0.25f, s.StickDeadzone);
+    EXPECT_EQ(0.75f, s.HudScale); // a default passed as text reads back as itself
+    EXPECT_EQ(0.2f, s.FirstPersonForwardOffset);
+    const StartupStereoValues stereo = ReadStartupStereoValues();
+    EXPECT_EQ(-0.1f, stereo.convergenceOffset);
+    EXPECT_EQ(1.75f, stereo.stereoUnitsPerMeter);
+
+    EXPECT_TRUE(WriteRightFrameScaleToIni(0.7f));
+    EXPECT_TRUE(WriteConvergenceToIni(-0.105f));
+    const std::string after = ReadFileText(Beside(L"CorvaneVR.ini"));
+    EXPECT_NE(std::string::npos, after.find("RightFrameScale=0.700000")) << after;
+    EXPECT_NE(std::string::npos, after.find("ConvergenceOffset=-0.105000")) << after;
+    for (const std::string& line : LogLines()) {
+        EXPECT_EQ(std::string::npos, line.find("Configuration: [")) << line;
+    }
 }
 
 TEST_F(CoreWin32Test, WriteBackKeepsCommentsAndOtherKeys) {

@@ -163,11 +163,13 @@ TEST(ImportHook, AnotherBuildKeepsItsImport) {
 }
 
 // This test program is not the supported build: its own import stays, and the debugger
-// output says so.
+// output says which check refused it (an x64 PE32+ program, but another build's time stamp).
 TEST(ImportHook, AnotherProgramIsReportedOnTheDebuggerOutput) {
     testing_support::DebugOutputCapture capture;
     EXPECT_FALSE(InstallImportHook());
-    EXPECT_EQ(testing_support::DebugOutputCapture::Text(), "CorvaneVR: D3D11 import hook not found\n");
+    EXPECT_EQ(testing_support::DebugOutputCapture::Text(),
+              "CorvaneVR: D3D11 import hook not found (the executable's TimeDateStamp is not the supported "
+              "build's)\n");
 }
 
 // One process, one summary line: the steps build on each other.

@@ -285,6 +285,59 @@ TEST(GuardedCallWin32, ACaughtFaultLeavesTheCallersRegistersAsTheyWere) {
                      reinterpret_cast<uintptr_t>(&corvane_test_clobber_and_fault)));
 }
 
+// A stack overflow inside a guarded call belongs to the handlers outside it: the guard cannot
+// give the thread its guard page back. The routine raises the overflow code; the frame around
+// the guarded call continues it, so the routine runs to its end.
+int g_outerOverflows = 0;
+int g_afterOverflow = 0;
+
+extern "C" EXCEPTION_DISPOSITION corvane_test_outer_overflow_handler(EXCEPTION_RECORD* record, void*,
+                                                                     CONTEXT*, void*) {
+    if ((record->ExceptionFlags & EXCEPTION_UNWIND) == 0 &&
+        record->ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
+        ++g_outerOverflows;
+        return ExceptionContinueExecution;
+    }
+    return ExceptionContinueSearch;
+}
+
+extern "C" void corvane_test_raise_overflow() {
+    RaiseException(EXCEPTION_STACK_OVERFLOW, 0, 0, nullptr);
+    ++g_afterOverflow;
+}
+
+// corvane_test_guarded_call_in_frame(routine): corvane_guarded_call(routine) from a frame whose
+// handler takes stack overflows.
+extern "C" int corvane_test_guarded_call_in_frame(uintptr_t routine);
+asm(R"(
+    .text
+    .globl corvane_test_guarded_call_in_frame
+    .def corvane_test_guarded_call_in_frame; .scl 2; .type 32; .endef
+corvane_test_guarded_call_in_frame:
+    .seh_proc corvane_test_guarded_call_in_frame
+    .seh_handler corvane_test_outer_overflow_handler, @except
+    subq $0x28, %rsp
+    .seh_stackalloc 0x28
+    .seh_endprologue
+    call corvane_guarded_call
+    nop
+    addq $0x28, %rsp
+    ret
+    .seh_endproc
+)");
+
+TEST(GuardedCallWin32, AStackOverflowIsLeftToTheHandlersOutside) {
+    g_outerOverflows = 0;
+    g_afterOverflow = 0;
+    EXPECT_EQ(1,
+              corvane_test_guarded_call_in_frame(reinterpret_cast<uintptr_t>(&corvane_test_raise_overflow)));
+    EXPECT_EQ(1, g_outerOverflows);
+    EXPECT_EQ(1, g_afterOverflow);
+    // Other faults are still the guard's.
+    EXPECT_EQ(0, corvane_test_guarded_call_in_frame(reinterpret_cast<uintptr_t>(&WriteThroughNull)));
+    EXPECT_EQ(1, g_outerOverflows);
+}
+
 constexpr DWORD kTestException = 0xE0000002;
 
 LONG CALLBACK ContinueTestException(EXCEPTION_POINTERS* info) {

@@ -7,6 +7,7 @@
 #include "interception/device_hooks_win32.h"
 #include "stereo/camera_buffer.h"
 #include "stereo/hud_projection_win32.h"
+#include "stereo/stereo_device_handlers_win32.h"
 #include "stereo/stereo_state.h"
 #include "vr_runtime_fixture.h"
 
@@ -75,6 +76,7 @@ TEST_F(HookedFramesTest, FramesWithHandsCompleteAndTheHandsAreUntouched) {
     ASSERT_GT(handTexels, 100u) << "the reference frame shows hands";
 
     DebugOutputCapture capture;
+    RegisterDeviceHookHandlers(StereoDeviceHookHandlers());
     ASSERT_TRUE(HookDeviceContexts(Game().device.Get(), Game().context.Get()));
     for (int frame = 0; frame < 3; ++frame) {
         SCOPED_TRACE("hooked frame " + std::to_string(frame));

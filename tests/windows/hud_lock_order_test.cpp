@@ -11,6 +11,7 @@
 #include "interception/swap_chain_hooks_win32.h"
 #include "platform/win32/os_win32.h"
 #include "stereo/hud_projection_win32.h"
+#include "stereo/stereo_device_handlers_win32.h"
 #include "stereo/stereo_state.h"
 
 #include <gtest/gtest.h>
@@ -53,6 +54,7 @@ TEST(HudTeardown, TheGameLetsGoOfEverythingWithTheHudStillBound) {
     ReprojectTheHud();
     vr_test::GameSwapChain game;
     ASSERT_TRUE(game.Create(64, 64)) << game.failure;
+    RegisterDeviceHookHandlers(StereoDeviceHookHandlers());
     ASSERT_TRUE(HookDeviceContexts(game.device.Get(), game.context.Get()));
     ASSERT_TRUE(HookSwapChain(game.SwapChain()));
     ASSERT_EQ(TrackedSwapChain(), game.SwapChain());
@@ -97,6 +99,7 @@ TEST(HudLockOrder, ShadersComeAndGoWhileTheHudIsDrawnWithAChangingMatrix) {
     ComPtr<ID3D11Device> device;
     ComPtr<ID3D11DeviceContext> immediate;
     ASSERT_TRUE(CreateTestDevice(device, immediate));
+    RegisterDeviceHookHandlers(StereoDeviceHookHandlers());
     ASSERT_TRUE(HookDeviceContexts(device.Get(), immediate.Get()));
     ComPtr<ID3D11DeviceContext> deferred;
     ASSERT_HRESULT_SUCCEEDED(device->CreateDeferredContext(0, deferred.Put()));

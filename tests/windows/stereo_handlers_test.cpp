@@ -10,6 +10,7 @@
 #include "platform/win32/os_win32.h"
 #include "stereo/camera_buffer.h"
 #include "stereo/hud_projection_win32.h"
+#include "stereo/stereo_device_handlers_win32.h"
 #include "stereo/stereo_state.h"
 #include "vr/vr_presenter.h"
 
@@ -84,6 +85,7 @@ protected:
         static Shared* shared = [] {
             auto* made = new Shared();
             RecordOwnModule(GetModuleHandleW(nullptr));
+            RegisterDeviceHookHandlers(StereoDeviceHookHandlers());
             if (CreateTestDevice(made->device, made->immediate) &&
                 HookDeviceContexts(made->device.Get(), made->immediate.Get())) {
                 static_cast<void>(made->device->CreateDeferredContext(0, made->deferred.Put()));

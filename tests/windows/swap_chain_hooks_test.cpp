@@ -2,11 +2,16 @@
 // swap chain is served, chaining with hooks of other parties and the served one's release.
 #include "interception/swap_chain_hooks_win32.h"
 
+#include "interception/method_table_patch.h"
 #include "vr_game_swap_chain.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace corvane {
@@ -136,6 +141,35 @@ TEST(SwapChainHooks, ServeOneSwapChainChainWithEarlierHooksAndResetOnItsLastRele
     // Put the system's entries back before the swap chains go.
     WriteSlot(second.SwapChain(), 8, reinterpret_cast<void*>(g_systemPresent));
     WriteSlot(second.SwapChain(), 2, systemRelease);
+}
+
+// Device creations on two threads patch the same tables, and tables of different classes can
+// share a page: a swap chain patch must wait while any other table is being patched.
+TEST(SwapChainHooks, PatchingWaitsWhileAnotherTableIsBeingPatched) {
+    vr_test::GameSwapChain chain;
+    ASSERT_TRUE(chain.Create(32, 32)) << chain.failure;
+    void* const systemPresent = Table(chain.SwapChain())[8];
+    void* const systemRelease = Table(chain.SwapChain())[2];
+    ASSERT_NE(systemPresent, reinterpret_cast<void*>(&PresentHook));
+
+    std::atomic<bool> returned{false};
+    bool hooked = false;
+    std::unique_lock<std::mutex> patching(ContextHookMutex());
+    std::thread creator([&] {
+        hooked = HookSwapChain(chain.SwapChain());
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(returned.load()) << "the swap chain was patched while another patch held the mutex";
+    EXPECT_EQ(Table(chain.SwapChain())[8], systemPresent);
+    patching.unlock();
+    creator.join();
+
+    EXPECT_TRUE(hooked);
+    EXPECT_EQ(Table(chain.SwapChain())[8], reinterpret_cast<void*>(&PresentHook));
+    EXPECT_EQ(Table(chain.SwapChain())[2], reinterpret_cast<void*>(&ReleaseHook));
+    WriteSlot(chain.SwapChain(), 8, systemPresent);
+    WriteSlot(chain.SwapChain(), 2, systemRelease);
 }
 
 TEST(SwapChainHooks, RefusesAMissingSwapChain) {

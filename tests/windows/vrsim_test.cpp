@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstring>
 
 namespace vrsim_test {
 namespace {
@@ -244,6 +245,17 @@ TEST_F(VrSimTest, HeadScriptSweepsLosesTrackingAndRecentres) {
     EXPECT_NEAR(0.0f, head.m[0][3], 1e-5);
     EXPECT_NEAR(1.7f, head.m[1][3], 1e-5);
     EXPECT_NEAR(0.0f, head.m[2][3], 1e-5);
+
+    // The recentre is announced once, as a seated-zero reset, and only to a 64-byte event.
+    using PollFn = bool (*)(void*, void*, uint32_t);
+    uint8_t event[64] = {};
+    EXPECT_FALSE(SlotOf<PollFn>(system, 30)(system, event, 60));
+    ASSERT_TRUE(SlotOf<PollFn>(system, 30)(system, event, 64));
+    uint32_t type = 0;
+    std::memcpy(&type, event, sizeof type);
+    EXPECT_EQ(804u, type);
+    EXPECT_FALSE(SlotOf<PollFn>(system, 30)(system, event, 64)) << "announced once";
+    EXPECT_TRUE(Logged("system.PollNextEvent frame=18 -> 804"));
 }
 
 TEST_F(VrSimTest, ControllerScriptDrivesRolesConnectionAndInput) {
@@ -318,7 +330,7 @@ TEST_F(VrSimTest, UnusedSlotsAnswerWithFailureAndAreLogged) {
     RunScenario("");
     ASSERT_EQ(0, Connect());
     using AnySlot = uint64_t (*)(void*, void*, void*, void*);
-    const int systemUsed[] = {0, 1, 2, 5, 18, 19, 20, 21, 23, 24, 37, 50};
+    const int systemUsed[] = {0, 1, 2, 5, 18, 19, 20, 21, 23, 24, 30, 37, 50};
     const int compositorUsed[] = {0, 1, 2, 6, 9};
     auto used = [](const auto& list, int slot) {
         for (int u : list) {

@@ -46,6 +46,28 @@ protected:
 HMODULE XInputDllTest::proxy = nullptr;
 HMODULE XInputDllTest::system = nullptr;
 
+// A host that frees the DLL and runs on must not keep the system library the DLL loaded.
+// Alone in its process: the suite above holds a reference of its own to the system library.
+TEST(XInputDllUnload, TheSystemLibraryGoesWithTheDll) {
+    wchar_t directory[MAX_PATH] = {};
+    ASSERT_NE(0u, GetSystemDirectoryW(directory, MAX_PATH));
+    const std::wstring systemPath = std::wstring(directory) + L"\\xinput1_3.dll";
+    ASSERT_EQ(nullptr, GetModuleHandleW(systemPath.c_str())) << "loaded before the DLL was";
+
+    HMODULE proxy = LoadLibraryW(BesideThisProgram(L"XINPUT1_3.dll").c_str());
+    ASSERT_NE(nullptr, proxy);
+    const auto getState =
+        reinterpret_cast<GetStateFn>(reinterpret_cast<void*>(GetProcAddress(proxy, "XInputGetState")));
+    ASSERT_NE(nullptr, getState);
+    XINPUT_STATE state{};
+    static_cast<void>(getState(1, &state)); // the first call loads the system library
+    ASSERT_NE(nullptr, GetModuleHandleW(systemPath.c_str()));
+
+    ASSERT_TRUE(FreeLibrary(proxy));
+    EXPECT_EQ(nullptr, GetModuleHandleW(BesideThisProgram(L"XINPUT1_3.dll").c_str())) << "the DLL stayed";
+    EXPECT_EQ(nullptr, GetModuleHandleW(systemPath.c_str()));
+}
+
 TEST_F(XInputDllTest, LoadsAsItselfInFrontOfTheSystemLibrary) {
     ASSERT_NE(nullptr, proxy);
     ASSERT_NE(nullptr, system);

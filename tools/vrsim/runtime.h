@@ -20,6 +20,7 @@ struct RuntimeState {
     uint32_t token = 0;        // token of the open session, 0 when none is open
     int32_t trackingSpace = 1;
     std::chrono::steady_clock::time_point nextVsync{};
+    uint32_t eventsAnnouncedThrough = 0; // the last recentre frame PollNextEvent announced
     CaptureState capture;
 
     [[nodiscard]] bool SessionOpen() const { return token != 0; }

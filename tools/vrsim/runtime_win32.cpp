@@ -101,6 +101,7 @@ void ReloadRuntime(RuntimeState& state) {
     state.token = 0;
     state.trackingSpace = 1;
     state.nextVsync = {};
+    state.eventsAnnouncedThrough = 0;
     state.capture = {};
 
     std::wstring scenarioPath = EnvironmentPath(L"VRSIM_SCENARIO");

@@ -236,6 +236,26 @@ bool GetControllerState(void* self, uint32_t device, ControllerState* out, uint3
     return true;
 }
 
+// The runtime announces each scripted recentre once, as a seated-zero reset, from its frame on.
+bool PollNextEvent(void* self, Event* out, uint32_t size) noexcept {
+    RuntimeAccess access = AccessRuntime();
+    RuntimeState& state = access.State();
+    if (!AcceptCall(state, kSystem, self, 30) || out == nullptr || size != sizeof(Event)) {
+        return false;
+    }
+    for (const Recentre& r : state.scenario.recentres) {
+        if (r.frame > state.eventsAnnouncedThrough && r.frame <= state.frame) {
+            state.eventsAnnouncedThrough = r.frame;
+            *out = Event{};
+            out->eventType = kEventSeatedZeroPoseReset;
+            out->trackedDeviceIndex = 0xFFFFFFFFu;
+            state.log.Line("system.PollNextEvent frame=%u -> %u", state.frame, out->eventType);
+            return true;
+        }
+    }
+    return false;
+}
+
 int32_t SetSDKVersion(void* self, uint32_t major, uint32_t minor, uint32_t build) noexcept {
     RuntimeAccess access = AccessRuntime();
     RuntimeState& state = access.State();
@@ -287,7 +307,7 @@ const SlotEntry kSystemSlots[] = {
     Unexpected<27>(),                                          // GetArrayTrackedDeviceProperty
     Unexpected<28>(),                                          // GetStringTrackedDeviceProperty
     Unexpected<29>(),                                          // GetPropErrorNameFromEnum
-    Unexpected<30>(),                                          // PollNextEvent
+    Slot(&PollNextEvent),                                      // 30
     Unexpected<31>(),                                          // PollNextEventWithPose
     Unexpected<32>(),                                          // PollNextEventWithPoseAndOverlays
     Unexpected<33>(),                                          // GetEventTypeNameFromEnum

@@ -53,6 +53,18 @@ struct ControllerAxis {
 
 inline constexpr uint32_t kControllerAxisCount = 5;
 
+// VREvent_t: type, device, age, then a 48-byte data union this runtime leaves zero.
+struct Event {
+    uint32_t eventType;
+    uint32_t trackedDeviceIndex;
+    float eventAgeSeconds;
+    uint32_t padding;
+    uint8_t data[48];
+};
+static_assert(sizeof(Event) == 64);
+
+inline constexpr uint32_t kEventSeatedZeroPoseReset = 804;
+
 struct ControllerState {
     uint32_t packetNum;
     uint64_t buttonPressed;

@@ -115,6 +115,12 @@ extern "C" EXCEPTION_DISPOSITION corvane_guarded_call_handler(EXCEPTION_RECORD* 
         !corvane::IsFaultCode(record->ExceptionCode)) {
         return ExceptionContinueSearch;
     }
+    // A stack overflow has used up the thread's guard page, and unwinding does not put it back:
+    // caught here, the thread's next overflow would find no guard and end the process with no
+    // handler told. Left to the handlers outside, it ends the way it would without us.
+    if (record->ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
+        return ExceptionContinueSearch;
+    }
     RtlUnwindEx(establisherFrame, reinterpret_cast<void*>(&corvane_guarded_call_caught), record, nullptr,
                 dispatch->ContextRecord, dispatch->HistoryTable);
     return ExceptionContinueSearch; // not reached: the unwind resumes at the landing label

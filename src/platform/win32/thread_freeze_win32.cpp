@@ -3,19 +3,17 @@
 // nothing between the first suspension and the last resumption may touch the heap. The
 // thread table is static for the same reason, and the walk is repeated until it finds no
 // thread it has not stopped yet (threads created meanwhile).
-#include "platform/memory.h"
+#include "platform/win32/thread_freeze_win32.h"
 
-#include <windows.h>
+#include "platform/memory.h"
 
 namespace corvane {
 namespace {
 
-using NtGetNextThreadFunction = LONG(NTAPI*)(HANDLE process, HANDLE thread, ACCESS_MASK access,
-                                             ULONG attributes, ULONG flags, HANDLE* next);
-
 constexpr size_t kMaxStoppedThreads = 4096;
 constexpr DWORD kThreadAccess =
     THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_SET_CONTEXT | THREAD_QUERY_LIMITED_INFORMATION;
+constexpr LONG kStatusNoMoreEntries = static_cast<LONG>(0x8000001A);
 constexpr int kMaxWalks = 64;
 
 struct StoppedThread {
@@ -26,7 +24,7 @@ struct StoppedThread {
 StoppedThread g_stopped[kMaxStoppedThreads];
 size_t g_stoppedCount = 0;
 
-NtGetNextThreadFunction NextThreadFunction() {
+NtGetNextThreadFunction SystemNextThread() {
     static const NtGetNextThreadFunction function = [] {
         const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
         return ntdll == nullptr ? nullptr
@@ -34,6 +32,21 @@ NtGetNextThreadFunction NextThreadFunction() {
                                       reinterpret_cast<void*>(GetProcAddress(ntdll, "NtGetNextThread")));
     }();
     return function;
+}
+
+ThreadFreezeCalls g_calls{nullptr, nullptr};
+
+NtGetNextThreadFunction NextThreadFunction() {
+    return g_calls.next != nullptr ? g_calls.next : SystemNextThread();
+}
+
+DWORD Suspend(HANDLE thread) {
+    return g_calls.suspend != nullptr ? g_calls.suspend(thread) : SuspendThread(thread);
+}
+
+bool HasExited(HANDLE thread) {
+    DWORD code = 0;
+    return GetExitCodeThread(thread, &code) && code != STILL_ACTIVE;
 }
 
 bool AlreadyStopped(DWORD id) {
@@ -54,33 +67,55 @@ void ResumeAll() {
 }
 
 // One walk over the process's threads; stops the ones not stopped yet. Returns how many it
-// stopped, or -1 when the table is full.
+// stopped, or -1 when the walk failed: the table is full, the list could not be read to its
+// end, or a thread that is still running could not be stopped. A thread left running would
+// execute the bytes while they are written, so any of these fails the whole stop.
 int StopNewThreads(NtGetNextThreadFunction next) {
     const DWORD self = GetCurrentThreadId();
     int added = 0;
     HANDLE thread = nullptr;
     HANDLE following = nullptr;
-    while (next(GetCurrentProcess(), thread, kThreadAccess, 0, 0, &following) >= 0) {
+    for (;;) {
+        const LONG status = next(GetCurrentProcess(), thread, kThreadAccess, 0, 0, &following);
         if (thread != nullptr) {
             CloseHandle(thread);
+            thread = nullptr;
+        }
+        if (status == kStatusNoMoreEntries) {
+            return added;
+        }
+        if (status < 0) {
+            return -1;
         }
         thread = following;
         const DWORD id = GetThreadId(thread);
-        if (id == 0 || id == self || AlreadyStopped(id)) {
+        if (id == self || (id != 0 && AlreadyStopped(id))) {
             continue;
         }
-        if (g_stoppedCount == kMaxStoppedThreads) {
+        if (id == 0 || g_stoppedCount == kMaxStoppedThreads) {
+            if (id == 0 && HasExited(thread)) {
+                continue;
+            }
             CloseHandle(thread);
             return -1;
         }
         HANDLE own = nullptr;
         if (!DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &own, 0, FALSE,
                              DUPLICATE_SAME_ACCESS)) {
-            continue;
+            if (HasExited(thread)) {
+                continue;
+            }
+            CloseHandle(thread);
+            return -1;
         }
-        if (SuspendThread(own) == static_cast<DWORD>(-1)) {
-            CloseHandle(own); // the thread ended meanwhile
-            continue;
+        if (Suspend(own) == static_cast<DWORD>(-1)) {
+            const bool exited = HasExited(own);
+            CloseHandle(own);
+            if (exited) {
+                continue;
+            }
+            CloseHandle(thread);
+            return -1;
         }
         // SuspendThread only requests the stop; reading the context waits until it happened.
         CONTEXT context{};
@@ -89,13 +124,13 @@ int StopNewThreads(NtGetNextThreadFunction next) {
         g_stopped[g_stoppedCount++] = StoppedThread{own, id};
         ++added;
     }
-    if (thread != nullptr) {
-        CloseHandle(thread);
-    }
-    return added;
 }
 
 } // namespace
+
+void SetThreadFreezeCalls(const ThreadFreezeCalls* calls) {
+    g_calls = calls != nullptr ? *calls : ThreadFreezeCalls{nullptr, nullptr};
+}
 
 bool MemorySuspendOtherThreads() {
     const NtGetNextThreadFunction next = NextThreadFunction();

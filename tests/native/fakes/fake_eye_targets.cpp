@@ -94,8 +94,16 @@ void VrPresenter::ReleaseEyeTargets() {
     g_targets.contents.clear();
 }
 
-void VrPresenter::BeginEyeCopies() {
+void VrPresenter::BeginEyeCopies(const GameFrameSource& /*frame*/) {
     g_targets.recorded.clear();
+}
+
+bool VrPresenter::EnsureCinemaResources(const GameFrameSource& /*frame*/) {
+    if (g_targets.cinemaFails) {
+        lastErrorText = "Cinema screen shader compilation failed";
+        return false;
+    }
+    return true;
 }
 
 void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture2D* target,
@@ -105,6 +113,7 @@ void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture
     hands.target = target;
     hands.eye = eye;
     FillHandScene(hands.scene, frame.desc, eye);
+    hands.cinema = CinemaForEye(hands.scene, eye, hands.cinemaConstants);
     g_targets.hands.push_back(hands);
 }
 

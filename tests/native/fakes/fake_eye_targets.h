@@ -18,12 +18,16 @@ struct RecordedHands {
     const void* target = nullptr;
     uint32_t eye = 0;
     HandScene scene;
+    // The cinema screen drawn over the copy, when it was.
+    bool cinema = false;
+    CinemaEyeConstants cinemaConstants{};
 };
 
 struct FakeEyeTargets {
     BackbufferDesc backbuffer{1920, 1080, 1, 28};
     bool acquireFails = false;
     bool executeFails = false;
+    bool cinemaFails = false;
     uint32_t picture = 1;                                   // what the backbuffer shows now
     std::map<const void*, uint32_t> contents;               // picture held by each texture
     std::vector<std::pair<const void*, uint32_t>> recorded; // (texture, picture) awaiting execution

@@ -169,6 +169,17 @@ HmdMatrix34_t OpenVrGetEyeToHeadTransform(void* system, EVREye eye) {
     return m;
 }
 
+bool OpenVrPollNextEvent(void* system, VREvent_t* event, uint32_t eventSize) {
+    fake::System(system);
+    if (g_vr.events.empty() || event == nullptr || eventSize != sizeof(VREvent_t)) {
+        return false;
+    }
+    *event = VREvent_t{};
+    event->eventType = g_vr.events.front();
+    g_vr.events.erase(g_vr.events.begin());
+    return true;
+}
+
 uint32_t OpenVrGetTrackedDeviceIndexForControllerRole(void* system, ETrackedControllerRole role) {
     fake::System(system);
     return role > 0 && role < 3 ? g_vr.roleDevice[role] : k_unTrackedDeviceIndexInvalid;
@@ -244,9 +255,19 @@ EVRCompositorError OpenVrWaitGetPoses(void* compositor, TrackedDevicePose_t* ren
     return VRCompositorError_None;
 }
 
-HmdMatrix44_t OpenVrGetProjectionMatrix(void* system, EVREye /*eye*/, float /*nearZ*/, float /*farZ*/) {
+// The documented projection of the raw tangents (left, right, top down, bottom up), depth 0 at
+// near and 1 at far.
+HmdMatrix44_t OpenVrGetProjectionMatrix(void* system, EVREye eye, float nearZ, float farZ) {
     fake::System(system);
-    return HmdMatrix44_t{};
+    const float(&raw)[4] = g_vr.rawProjection[eye == Eye_Right ? 1 : 0];
+    const float l = raw[0];
+    const float r = raw[1];
+    const float t = raw[2];
+    const float b = raw[3];
+    return HmdMatrix44_t{{{2.0f / (r - l), 0.0f, (r + l) / (r - l), 0.0f},
+                          {0.0f, 2.0f / (b - t), (b + t) / (b - t), 0.0f},
+                          {0.0f, 0.0f, -farZ / (farZ - nearZ), -farZ * nearZ / (farZ - nearZ)},
+                          {0.0f, 0.0f, -1.0f, 0.0f}}};
 }
 
 EVRCompositorError OpenVrSubmit(void* compositor, EVREye eye, const void* texture,

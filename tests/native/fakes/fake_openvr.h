@@ -53,6 +53,7 @@ struct FakeOpenVr {
     uint32_t roleDevice[3] = {k_unTrackedDeviceIndexInvalid, k_unTrackedDeviceIndexInvalid,
                               k_unTrackedDeviceIndexInvalid};
     FakeDevice devices[k_unMaxTrackedDeviceCount];
+    std::vector<uint32_t> events; // event types PollNextEvent hands out, oldest first
 
     // What the presenter did.
     int loadCalls = 0;

@@ -1,0 +1,282 @@
+#include "vr/cinema_drawing_win32.h"
+
+#include "hands/hand_pipeline_win32.h"
+#include "vr/vr_presenter.h"
+
+#include <cstring>
+#include <mutex>
+
+namespace corvane {
+namespace {
+
+// The screen is one quad, its corners taken through the eye's view-projection; the surround is
+// a clear, or while the screen fades a triangle over the viewport in the surround's colour.
+// Written with the few intrinsics every run-time compiler we meet supports.
+constexpr char kCinemaShaderSource[] = R"(cbuffer Cinema : register(b0)
+{
+    row_major float4x4 viewProjection;
+    float4 centre;
+    float4 right;
+    float4 up;
+    float4 surround;
+};
+Texture2D picture : register(t0);
+SamplerState pictureSampler : register(s0);
+
+struct VertexOutput
+{
+    float4 position : SV_POSITION;
+    float2 uv : TEXCOORD0;
+};
+
+VertexOutput ScreenVS(uint id : SV_VertexID)
+{
+    float x = (id >> 1) * 2.0 - 1.0;
+    float y = (id & 1) * 2.0 - 1.0;
+    float3 corner = centre.xyz + right.xyz * (x * centre.w) + up.xyz * (y * right.w);
+    VertexOutput output;
+    output.position = mul(viewProjection, float4(corner, 1.0));
+    output.uv = float2((x + 1.0) * 0.5, (1.0 - y) * 0.5);
+    return output;
+}
+
+float4 ScreenPS(VertexOutput input) : SV_TARGET
+{
+    return float4(picture.Sample(pictureSampler, input.uv).rgb, up.w);
+}
+
+VertexOutput SurroundVS(uint id : SV_VertexID)
+{
+    VertexOutput output;
+    output.position = float4((id & 1) * 4.0 - 1.0, (id >> 1) * 4.0 - 1.0, 0.0, 1.0);
+    output.uv = float2(0.0, 0.0);
+    return output;
+}
+
+float4 SurroundPS(VertexOutput input) : SV_TARGET
+{
+    return float4(surround.rgb, up.w);
+}
+)";
+
+constexpr char kShaderSourceName[] = "CorvaneVR cinema screen";
+
+struct CinemaShaderCode {
+    std::mutex mutex;
+    ComPtr<ID3DBlob> screenVertex;
+    ComPtr<ID3DBlob> screenPixel;
+    ComPtr<ID3DBlob> surroundVertex;
+    ComPtr<ID3DBlob> surroundPixel;
+};
+
+CinemaShaderCode& ProcessCinemaShaderCode() {
+    static CinemaShaderCode code;
+    return code;
+}
+
+bool Compile(const char* entry, const char* target, ComPtr<ID3DBlob>& code, std::string& errorText) {
+    return CompileShaderStage(HandShaderCompilerLibrary(), kCinemaShaderSource,
+                              sizeof(kCinemaShaderSource) - 1, kShaderSourceName, entry, target,
+                              "Cinema screen shader compilation failed: ", code, errorText);
+}
+
+bool Made(HRESULT result, const char* operation, std::string& errorText) {
+    if (SUCCEEDED(result)) {
+        return true;
+    }
+    WriteHresultFailure(errorText, operation, static_cast<int32_t>(result));
+    return false;
+}
+
+bool CreateStates(ID3D11Device* device, CinemaResources& resources, std::string& errorText) {
+    D3D11_BUFFER_DESC buffer{};
+    buffer.ByteWidth = sizeof(CinemaEyeConstants);
+    buffer.Usage = D3D11_USAGE_DYNAMIC;
+    buffer.BindFlags = D3D11_BIND_CONSTANT_BUFFER;
+    buffer.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
+    if (!Made(device->CreateBuffer(&buffer, nullptr, resources.constantBuffer.Put()),
+              "ID3D11Device::CreateBuffer (cinema constants)", errorText)) {
+        return false;
+    }
+    D3D11_SAMPLER_DESC sampler{};
+    sampler.Filter = D3D11_FILTER_MIN_MAG_MIP_LINEAR;
+    sampler.AddressU = D3D11_TEXTURE_ADDRESS_CLAMP;
+    sampler.AddressV = D3D11_TEXTURE_ADDRESS_CLAMP;
+    sampler.AddressW = D3D11_TEXTURE_ADDRESS_CLAMP;
+    sampler.MaxLOD = D3D11_FLOAT32_MAX;
+    if (!Made(device->CreateSamplerState(&sampler, resources.sampler.Put()),
+              "ID3D11Device::CreateSamplerState", errorText)) {
+        return false;
+    }
+    // Blended by the layer's opacity; the texture's alpha stays as the copy left it.
+    D3D11_BLEND_DESC blend{};
+    D3D11_RENDER_TARGET_BLEND_DESC& target = blend.RenderTarget[0];
+    target.BlendEnable = TRUE;
+    target.SrcBlend = D3D11_BLEND_SRC_ALPHA;
+    target.DestBlend = D3D11_BLEND_INV_SRC_ALPHA;
+    target.BlendOp = D3D11_BLEND_OP_ADD;
+    target.SrcBlendAlpha = D3D11_BLEND_ZERO;
+    target.DestBlendAlpha = D3D11_BLEND_ONE;
+    target.BlendOpAlpha = D3D11_BLEND_OP_ADD;
+    target.RenderTargetWriteMask =
+        D3D11_COLOR_WRITE_ENABLE_RED | D3D11_COLOR_WRITE_ENABLE_GREEN | D3D11_COLOR_WRITE_ENABLE_BLUE;
+    if (!Made(device->CreateBlendState(&blend, resources.blendState.Put()), "ID3D11Device::CreateBlendState",
+              errorText)) {
+        return false;
+    }
+    // The screen is seen through the hands' projection, whose far plane (30 m) a wide screen's
+    // corners may lie beyond: it is never cut at a depth.
+    D3D11_RASTERIZER_DESC rasterizer{};
+    rasterizer.FillMode = D3D11_FILL_SOLID;
+    rasterizer.CullMode = D3D11_CULL_NONE;
+    rasterizer.DepthClipEnable = FALSE;
+    if (!Made(device->CreateRasterizerState(&rasterizer, resources.rasterizerState.Put()),
+              "ID3D11Device::CreateRasterizerState (cinema)", errorText)) {
+        return false;
+    }
+    D3D11_DEPTH_STENCIL_DESC depth{};
+    depth.DepthEnable = FALSE;
+    depth.DepthWriteMask = D3D11_DEPTH_WRITE_MASK_ZERO;
+    depth.DepthFunc = D3D11_COMPARISON_ALWAYS;
+    return Made(device->CreateDepthStencilState(&depth, resources.depthStencilState.Put()),
+                "ID3D11Device::CreateDepthStencilState (cinema)", errorText);
+}
+
+} // namespace
+
+bool CinemaResources::Complete() const {
+    return vertexShader && pixelShader && surroundVertexShader && surroundPixelShader && constantBuffer &&
+           sampler && blendState && rasterizerState && depthStencilState && picture && pictureView;
+}
+
+void CinemaResources::Release() {
+    pictureView.Reset();
+    picture.Reset();
+    depthStencilState.Reset();
+    rasterizerState.Reset();
+    blendState.Reset();
+    sampler.Reset();
+    constantBuffer.Reset();
+    surroundPixelShader.Reset();
+    surroundVertexShader.Reset();
+    pixelShader.Reset();
+    vertexShader.Reset();
+}
+
+bool CreateCinemaResources(ID3D11Device* device, uint32_t width, uint32_t height, uint32_t format,
+                           CinemaResources& resources, std::string& errorText) {
+    try {
+        if (device == nullptr) {
+            errorText = "D3D11 device is unavailable for the cinema screen";
+            return false;
+        }
+        CinemaShaderCode& code = ProcessCinemaShaderCode();
+        {
+            std::lock_guard<std::mutex> lock(code.mutex);
+            if ((!code.screenVertex && !Compile("ScreenVS", "vs_5_0", code.screenVertex, errorText)) ||
+                (!code.screenPixel && !Compile("ScreenPS", "ps_5_0", code.screenPixel, errorText)) ||
+                (!code.surroundVertex && !Compile("SurroundVS", "vs_5_0", code.surroundVertex, errorText)) ||
+                (!code.surroundPixel && !Compile("SurroundPS", "ps_5_0", code.surroundPixel, errorText))) {
+                return false;
+            }
+        }
+        const auto vertexShader = [&](ID3DBlob* blob, ComPtr<ID3D11VertexShader>& shader) {
+            return Made(device->CreateVertexShader(blob->GetBufferPointer(), blob->GetBufferSize(), nullptr,
+                                                   shader.Put()),
+                        "ID3D11Device::CreateVertexShader (cinema)", errorText);
+        };
+        const auto pixelShader = [&](ID3DBlob* blob, ComPtr<ID3D11PixelShader>& shader) {
+            return Made(device->CreatePixelShader(blob->GetBufferPointer(), blob->GetBufferSize(), nullptr,
+                                                  shader.Put()),
+                        "ID3D11Device::CreatePixelShader (cinema)", errorText);
+        };
+        if (!vertexShader(code.screenVertex.Get(), resources.vertexShader) ||
+            !pixelShader(code.screenPixel.Get(), resources.pixelShader) ||
+            !vertexShader(code.surroundVertex.Get(), resources.surroundVertexShader) ||
+            !pixelShader(code.surroundPixel.Get(), resources.surroundPixelShader) ||
+            !CreateStates(device, resources, errorText)) {
+            return false;
+        }
+        D3D11_TEXTURE2D_DESC desc{};
+        desc.Width = width;
+        desc.Height = height;
+        desc.MipLevels = 1;
+        desc.ArraySize = 1;
+        desc.Format = static_cast<DXGI_FORMAT>(format);
+        desc.SampleDesc.Count = 1;
+        desc.Usage = D3D11_USAGE_DEFAULT;
+        desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+        return Made(device->CreateTexture2D(&desc, nullptr, resources.picture.Put()),
+                    "ID3D11Device::CreateTexture2D (cinema picture)", errorText) &&
+               Made(device->CreateShaderResourceView(resources.picture.Get(), nullptr,
+                                                     resources.pictureView.Put()),
+                    "ID3D11Device::CreateShaderResourceView (cinema picture)", errorText) &&
+               resources.Complete();
+    } catch (...) {
+        // Only the lock or the failure text can throw; the caller sees a failed creation.
+        return false;
+    }
+}
+
+void CopyCinemaPicture(ID3D11DeviceContext* context, const CinemaResources& resources,
+                       ID3D11Texture2D* backbuffer, uint32_t sampleCount, uint32_t format) noexcept {
+    if (sampleCount > 1) {
+        context->ResolveSubresource(resources.picture.Get(), 0, backbuffer, 0,
+                                    static_cast<DXGI_FORMAT>(format));
+    } else {
+        context->CopyResource(resources.picture.Get(), backbuffer);
+    }
+}
+
+void ClearForCinema(ID3D11DeviceContext* context, ID3D11RenderTargetView* renderTarget,
+                    const CinemaEyeConstants& constants) noexcept {
+    if (renderTarget != nullptr) {
+        context->ClearRenderTargetView(renderTarget, constants.surround);
+    }
+}
+
+void DrawCinemaForEye(ID3D11DeviceContext* context, const CinemaResources& resources,
+                      const CinemaEyeConstants& constants, ID3D11RenderTargetView* renderTarget,
+                      const D3D11_VIEWPORT& viewport) noexcept {
+    if (renderTarget == nullptr || !resources.Complete()) {
+        return;
+    }
+    ID3D11Buffer* buffer = resources.constantBuffer.Get();
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    if (FAILED(context->Map(buffer, 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped)) || mapped.pData == nullptr) {
+        return;
+    }
+    std::memcpy(mapped.pData, &constants, sizeof(constants));
+    context->Unmap(buffer, 0);
+
+    context->OMSetRenderTargets(1, &renderTarget, nullptr);
+    context->OMSetBlendState(resources.blendState.Get(), nullptr, 0xFFFFFFFFu);
+    context->OMSetDepthStencilState(resources.depthStencilState.Get(), 0);
+    context->RSSetViewports(1, &viewport);
+    context->RSSetState(resources.rasterizerState.Get());
+    context->IASetInputLayout(nullptr);
+    context->VSSetConstantBuffers(0, 1, &buffer);
+    context->PSSetConstantBuffers(0, 1, &buffer);
+    // Opaque, the surround is the clear the texture already had; fading, it is laid over the
+    // game's picture like the screen.
+    if (constants.up[3] < 1.0f) {
+        context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST);
+        context->VSSetShader(resources.surroundVertexShader.Get(), nullptr, 0);
+        context->PSSetShader(resources.surroundPixelShader.Get(), nullptr, 0);
+        context->Draw(3, 0);
+    }
+    context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLESTRIP);
+    context->VSSetShader(resources.vertexShader.Get(), nullptr, 0);
+    context->PSSetShader(resources.pixelShader.Get(), nullptr, 0);
+    ID3D11ShaderResourceView* view = resources.pictureView.Get();
+    context->PSSetShaderResources(0, 1, &view);
+    ID3D11SamplerState* sampler = resources.sampler.Get();
+    context->PSSetSamplers(0, 1, &sampler);
+    context->Draw(4, 0);
+    // The hands drawn next bind their own states; what they do not set must not blend.
+    context->OMSetBlendState(nullptr, nullptr, 0xFFFFFFFFu);
+    ID3D11ShaderResourceView* none = nullptr;
+    context->PSSetShaderResources(0, 1, &none);
+}
+
+} // namespace corvane

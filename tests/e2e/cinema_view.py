@@ -1,0 +1,105 @@
+"""The cinema screen, judged where the player sees it: while the game has the camera its picture
+stands on a flat, level screen fixed in the tracking space, in front of where the head looked when
+the game took the camera (or when the view was centred again). The first item of the game's menu,
+a known rectangle of the game's picture, is found in the view the stand-in runtime composes for
+each eye, and its extent is compared with where the corners of that rectangle on the screen truly
+lie from the eye, with the head turned and leaning.
+"""
+
+import math
+
+from player_view import EYE_X, RAW, Views, direction_from
+
+FRAMES = 215
+PICTURE_ASPECT = 640 / 360  # the stand-in game's default client size
+DISTANCE, WIDTH = 3.0, 4.0  # the shipped settings
+# The first menu item, in the game's picture (fractions of its width and height): drawn at 0.3 to
+# 0.7 across and 0.22 to 0.32 down, and moved with the rest of the HUD into the shared safe area,
+# three quarters of the picture around its centre.
+ITEM = (0.35, 0.29, 0.65, 0.365)
+MENU_FRAME = 100  # the game takes the camera (the runtime's frame of the game's frame 99)
+PLACED_YAW = 20.0  # where the head looks then
+TURNED_FRAME, LEANING_FRAME, RECENTRE_FRAME, RECENTRED_FRAME = 110, 130, 140, 150
+GAMEPLAY_FRAME = 208
+
+SCENARIO = (
+    "view_grid 200\n"
+    "find item 204 179 51 6\n"
+    "head key 1 0 1.6 0 0 0 0\n"
+    "head key 60 0 1.6 0 0 0 0\n"
+    f"head key 80 0 1.6 0 {PLACED_YAW} 0 0\n"
+    f"head key 112 0 1.6 0 {PLACED_YAW} 0 0\n"
+    "head key 125 0.1 1.65 -0.1 -10 -8 0\n"
+    # The runtime centres its seated space on the head: the same pose now reads as home.
+    f"recentre {RECENTRE_FRAME} 0.1 0 -0.1 -10\n"
+    "controllers none\n"
+    + "".join(f"capture {f}\n" for f in (TURNED_FRAME, LEANING_FRAME, RECENTRED_FRAME, GAMEPLAY_FRAME))
+)
+TIMELINE = f"0 gameplay\n{MENU_FRAME - 1} menu\n160 gameplay\n"
+INI = {"AERMaxPairIntervalMs": "0", "FirstPersonRetryFrames": "10"}
+
+
+def screen_corners(head_position, yaw_degrees):
+    """The item's corners in the tracking space, for a screen placed from this head."""
+    a = math.radians(yaw_degrees)
+    forward = (-math.sin(a), 0.0, -math.cos(a))
+    right = (-forward[2], 0.0, forward[0])
+    centre = [head_position[i] + forward[i] * DISTANCE for i in range(3)]
+    half_w, half_h = WIDTH / 2, WIDTH / PICTURE_ASPECT / 2
+    corners = []
+    for u in (ITEM[0], ITEM[2]):
+        for v in (ITEM[1], ITEM[3]):
+            x, y = (2 * u - 1) * half_w, (1 - 2 * v) * half_h
+            corners.append(tuple(centre[i] + right[i] * x + (y if i == 1 else 0.0) for i in range(3)))
+    return corners
+
+
+def check_cinema(run, fail, check_game_ran_clean):
+    check_game_ran_clean(run, fail, FRAMES)
+    views = Views(run.vrsim)
+    report = []
+    texts = run.log_texts()
+    fail.check(any(t.startswith("Cinema screen shown: 4.00 m wide, 3.00 m away") for t in texts),
+               "no 'Cinema screen shown' line")
+    ons = [t for t in texts if t == "Cinema screen on: the game has the camera"]
+    offs = [t for t in texts if t == "Cinema screen off: first-person stereo engaged"]
+    # Before first person, in the menu: on twice; off when first-person stereo engages, twice.
+    fail.check(len(ons) == 2 and len(offs) == 2, f"{len(ons)} 'on' and {len(offs)} 'off' lines, not 2 and 2")
+    fail.check(any(t.startswith("Recentred by the runtime's seated-zero reset: head-look reference taken again; "
+                                "cinema screen facing yaw 0.0 degrees") for t in texts),
+               "the runtime's seated-zero reset did not centre the screen on the head")
+
+    # Placed at yaw 20 from the head at home; after the runtime's reset, straight ahead of the
+    # head that now reads as home, from the frame of the reset on.
+    placements = {TURNED_FRAME: ((0.0, 1.6, 0.0), PLACED_YAW), LEANING_FRAME: ((0.0, 1.6, 0.0), PLACED_YAW),
+                  RECENTRED_FRAME: ((0.0, 1.65, 0.0), 0.0)}
+    for frame, (head, yaw) in placements.items():
+        corners = screen_corners(head, yaw)
+        seen_centre = []
+        for eye in (0, 1):
+            pose = views.pose.get((frame, eye))
+            found = views.found.get((frame, eye, "item"))
+            if not fail.check(pose is not None and views.source.get((frame, eye)) == "submitted",
+                              f"frame {frame} eye {eye}: the screen is not submitted with the head pose"):
+                continue
+            if not fail.check(found and found[0] > 0, f"frame {frame} eye {eye}: the game's menu is not on the screen"):
+                continue
+            directions = [direction_from(pose, eye, c) for c in corners]
+            expected = (min(d[0] for d in directions), min(d[1] for d in directions),
+                        max(d[0] for d in directions), max(d[1] for d in directions))
+            # One texel of the eye's share of the texture, across and up.
+            texel = ((RAW[eye][1] - RAW[eye][0]) / 640, (RAW[eye][3] - RAW[eye][2]) / 360)
+            errors = [found[3][i] - expected[i] for i in range(4)]
+            report.append(f"frame {frame} eye {eye} item box error " + " ".join(f"{e:+.4f}" for e in errors))
+            fail.check(all(abs(errors[i]) <= 2 * texel[i % 2] for i in range(4)),
+                       f"frame {frame} eye {eye}: the menu item is seen at {found[3]}, on the screen it is at "
+                       f"{tuple(round(e, 4) for e in expected)}")
+            seen_centre.append((found[1], found[2]))
+        if len(seen_centre) == 2:
+            dx, dy = seen_centre[0][0] - seen_centre[1][0], seen_centre[0][1] - seen_centre[1][1]
+            report.append(f"frame {frame} item disparity {dx:+.4f} {dy:+.4f} (IPD/distance {2 * EYE_X[1] / DISTANCE:.4f})")
+
+    # Back in first-person stereo: the screen is gone.
+    found = [views.found.get((GAMEPLAY_FRAME, eye, "item")) for eye in (0, 1)]
+    fail.check(all(f is not None and f[0] == 0 for f in found), f"frame {GAMEPLAY_FRAME}: the menu is still shown")
+    print("cinema screen measurements:\n  " + "\n  ".join(report))

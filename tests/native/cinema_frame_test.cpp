@@ -1,0 +1,202 @@
+// The cinema screen in the frame: the frame driver asks for it while first-person stereo is not
+// engaged, the presenter draws it over both eyes' pictures from this frame's head pose, submits
+// both eyes with that pose, fades it over eight frames, says when it turns on, off and first
+// shows, and centres it again on the recentre key or the runtime's seated-zero reset.
+#include "allocation_counter.h"
+#include "fakes/fake_eye_targets.h"
+#include "game/game_bridge.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+namespace corvane {
+namespace {
+
+using testing_support::MessageOf;
+
+class CinemaFrameTest : public testing_support::ProcessStateTest {
+protected:
+    void SetUp() override {
+        ProcessStateTest::SetUp();
+        fake::ResetEyeTargets();
+        // The head 1.6 m up, turned 30 degrees to the left.
+        const float half = 30.0f * 3.14159265f / 360.0f;
+        fake::PlaceHeadset({0.1f, 1.6f, 0.2f}, Quaternion{0.0f, std::sin(half), 0.0f, std::cos(half)});
+    }
+
+    IDXGISwapChain* SwapChain() { return reinterpret_cast<IDXGISwapChain*>(&swapChainStandIn); }
+
+    // One frame through the frame driver; the submissions of this frame.
+    void Frame() {
+        vr.submissions.clear();
+        fake::EyeTargets().hands.clear();
+        RunFrame(SwapChain());
+    }
+
+    static size_t Said(const std::string& prefix) {
+        size_t count = 0;
+        for (const std::string& line : fake::LogLines()) {
+            count += MessageOf(line).rfind(prefix, 0) == 0 ? 1 : 0;
+        }
+        return count;
+    }
+
+    int swapChainStandIn = 0;
+    fake::FakeOpenVr& vr = fake::OpenVr();
+};
+
+TEST_F(CinemaFrameTest, WhileTheGameHasTheCameraBothEyesShowTheScreenFromThisFramesHeadPose) {
+    fake::SetIni(L"VR", L"VisibleHands", L"1");
+    for (int frame = 1; frame <= 9; ++frame) {
+        SCOPED_TRACE(frame);
+        Frame();
+        ASSERT_EQ(vr.submissions.size(), 2u) << VrPresenter::Instance().LastError();
+        const auto& drawn = fake::EyeTargets().hands;
+        ASSERT_EQ(drawn.size(), 2u);
+        for (uint32_t eye = 0; eye < 2; ++eye) {
+            const fake::RecordedHands& copy = drawn[eye];
+            const fake::FakeSubmission& shown = vr.submissions[copy.eye];
+            ASSERT_TRUE(copy.cinema);
+            EXPECT_FLOAT_EQ(copy.cinemaConstants.up[3], std::min(frame, 8) / 8.0f) << "the fade";
+            // Drawn into exactly the bounds it is submitted with, from the pose it is submitted with.
+            EXPECT_FLOAT_EQ(copy.scene.areaUMin, shown.bounds.uMin);
+            EXPECT_FLOAT_EQ(copy.scene.areaVMax, shown.bounds.vMax);
+            ASSERT_EQ(shown.flags & Submit_TextureWithPose,
+                      static_cast<EVRSubmitFlags>(Submit_TextureWithPose));
+            EXPECT_NEAR(shown.pose.m[0][3], 0.1f, 1e-6f);
+            EXPECT_NEAR(shown.pose.m[0][2], 0.5f, 1e-6f) << "turned 30 degrees";
+            ASSERT_TRUE(copy.scene.hasSubmittedHeadPose) << "the hands are seen from the same pose";
+            EXPECT_NEAR(copy.scene.submittedHeadPose.m[0][2], 0.5f, 1e-6f);
+            // The screen's centre lies straight ahead of the head, 3 m away: 0.0315 / 3 = 0.0105
+            // right of the left eye's axis and as far left of the right eye's; with raw tangents
+            // -1.39/1.25 and -1.25/1.39 that is (0.021 + 0.14) / 2.64 and (-0.021 - 0.14) / 2.64.
+            float ndcX = 0.0f;
+            float ndcY = 0.0f;
+            ASSERT_TRUE(CinemaPointOnEye(copy.cinemaConstants, 0.5f, 0.5f, ndcX, ndcY));
+            EXPECT_NEAR(ndcX, copy.eye == 0 ? 0.060985f : -0.060985f, 1e-5f);
+            EXPECT_NEAR(ndcY, 0.0f, 1e-5f);
+        }
+        // 3 m along the heading, at head height.
+        EXPECT_NEAR(drawn[0].cinemaConstants.centre[0], 0.1f - 1.5f, 1e-5f);
+        EXPECT_NEAR(drawn[0].cinemaConstants.centre[1], 1.6f, 1e-5f);
+        EXPECT_NEAR(drawn[0].cinemaConstants.centre[2], 0.2f - 2.598076f, 1e-5f);
+    }
+    EXPECT_EQ(Said("Cinema screen on: the game has the camera"), 1u);
+    EXPECT_EQ(Said("Cinema screen shown: 4.00 m wide, 3.00 m away, facing yaw 30.0 degrees, surround 0.05"),
+              1u);
+
+    // Frames of the alternate-eye cycle in third person still fill both eyes from one pose.
+    for (int i = 0; i < 2; ++i) {
+        StereoState& stereo = GetStereoState();
+        stereo.projectionHookSeen = true;
+        stereo.projectionHookSeenInPair = true;
+        stereo.eyeCameraApplied = true;
+        Frame();
+        ASSERT_EQ(fake::EyeTargets().hands.size(), 2u) << "both eyes, every frame";
+        ASSERT_EQ(vr.submissions.size(), 2u);
+        for (int row = 0; row < 3; ++row) {
+            for (int column = 0; column < 4; ++column) {
+                EXPECT_EQ(vr.submissions[0].pose.m[row][column], vr.submissions[1].pose.m[row][column]);
+            }
+        }
+    }
+
+    // The head turns: the screen stands where it stood.
+    fake::PlaceHeadset({0.1f, 1.6f, 0.2f}, Quaternion{});
+    Frame();
+    ASSERT_EQ(fake::EyeTargets().hands.size(), 2u);
+    EXPECT_NEAR(fake::EyeTargets().hands[0].cinemaConstants.centre[0], 0.1f - 1.5f, 1e-5f);
+    EXPECT_NEAR(vr.submissions[0].pose.m[0][2], 0.0f, 1e-6f) << "but the pose is the new one";
+}
+
+TEST_F(CinemaFrameTest, FirstPersonStereoFadesTheScreenOutAndAllocatesNothingOnTheWay) {
+    Frame(); // start-up and connection; the screen starts fading in
+    for (int i = 0; i < 8; ++i) {
+        Frame();
+    }
+    // First person with stereo engaged: the game's own pictures again, after an eight-frame fade.
+    GetGameBridge().FirstPersonActive.store(true);
+    float opacity[8] = {};
+    uint64_t before = 0;
+    for (int i = 0; i < 8; ++i) {
+        // The first frame says the screen is off (a log line may allocate); the rest only fade.
+        if (i == 1) {
+            before = testing_support::AllocationCount();
+        }
+        GetStereoState().stereoActive = true;
+        Frame();
+        opacity[i] = fake::EyeTargets().hands.empty() || !fake::EyeTargets().hands[0].cinema
+                         ? 0.0f
+                         : fake::EyeTargets().hands[0].cinemaConstants.up[3];
+    }
+    EXPECT_EQ(testing_support::AllocationCount(), before) << "fade frames allocate";
+    const float expected[8] = {7 / 8.0f, 6 / 8.0f, 5 / 8.0f, 4 / 8.0f, 3 / 8.0f, 2 / 8.0f, 1 / 8.0f, 0.0f};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_FLOAT_EQ(opacity[i], expected[i]) << i;
+    }
+    EXPECT_EQ(Said("Cinema screen off: first-person stereo engaged"), 1u);
+    ASSERT_EQ(vr.submissions.size(), 2u);
+    EXPECT_EQ(vr.submissions[0].flags & Submit_TextureWithPose, 0) << "a mono picture without a render pose";
+
+    // The setting off: never drawn.
+    testing_support::ResetProcessState();
+    SetUp();
+    fake::SetIni(L"VR", L"CinemaScreen", L"0");
+    Frame();
+    Frame();
+    ASSERT_EQ(fake::EyeTargets().hands.size(), 2u);
+    EXPECT_FALSE(fake::EyeTargets().hands[0].cinema);
+    EXPECT_EQ(Said("Cinema screen"), 0u);
+}
+
+TEST_F(CinemaFrameTest, TheKeyAndTheRuntimesResetCentreTheViewAgain) {
+    Frame();
+    Frame();
+    const uint64_t epoch = VrPresenter::Instance().trackingEpoch.load();
+    // The head turns to 10 degrees right; F9 while the game's window has the focus.
+    const float half = -10.0f * 3.14159265f / 360.0f;
+    fake::PlaceHeadset({0.0f, 1.6f, 0.0f}, Quaternion{0.0f, std::sin(half), 0.0f, std::cos(half)});
+    fake::Os().keysDown.insert(0x78);
+    Frame();
+    EXPECT_EQ(Said("Recentred by the recentre key: head-look reference taken again; cinema screen facing yaw "
+                   "-10.0 degrees"),
+              1u);
+    EXPECT_GT(VrPresenter::Instance().trackingEpoch.load(), epoch) << "a new tracking epoch";
+    ASSERT_EQ(fake::EyeTargets().hands.size(), 2u);
+    EXPECT_NEAR(fake::EyeTargets().hands[0].cinemaConstants.centre[0],
+                3.0f * std::sin(10.0f * 3.14159265f / 180.0f), 1e-4f);
+    Frame(); // held down: one press
+    EXPECT_EQ(Said("Recentred by"), 1u);
+
+    // Released and pressed again while another window has the focus: nothing.
+    fake::Os().keysDown.clear();
+    Frame();
+    fake::Os().foregroundOurs = false;
+    fake::Os().keysDown.insert(0x78);
+    Frame();
+    EXPECT_EQ(Said("Recentred by"), 1u);
+
+    // The runtime's seated-zero reset, among other events.
+    vr.events = {100, 804, 101};
+    Frame();
+    EXPECT_EQ(Said("Recentred by the runtime's seated-zero reset"), 1u);
+    EXPECT_TRUE(vr.events.empty());
+}
+
+TEST_F(CinemaFrameTest, AScreenThatCannotBeMadeLeavesTheGamesPictureAndSaysSoOnce) {
+    fake::EyeTargets().cinemaFails = true;
+    for (int i = 0; i < 3; ++i) {
+        Frame();
+        ASSERT_EQ(vr.submissions.size(), 2u) << VrPresenter::Instance().LastError();
+        ASSERT_EQ(fake::EyeTargets().hands.size(), 2u);
+        EXPECT_FALSE(fake::EyeTargets().hands[0].cinema);
+    }
+    EXPECT_EQ(Said("Cinema screen unavailable: Cinema screen shader compilation failed"), 1u);
+    EXPECT_TRUE(VrPresenter::Instance().LastError().empty()) << "no VR failure for the screen's";
+}
+
+} // namespace
+} // namespace corvane

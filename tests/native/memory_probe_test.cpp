@@ -1,0 +1,44 @@
+// The page-protection classes the probes and the camera-state write go by, for every
+// protection value a page can report.
+#include "platform/memory_probe.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+namespace corvane {
+namespace {
+
+TEST(ProtectionClasses, EveryProtectionValueFallsInItsClasses) {
+    struct Case {
+        const char* name;
+        uint32_t protect;
+        bool readable;
+        bool writable;
+        bool executable;
+    };
+    const Case cases[] = {
+        {"PAGE_NOACCESS", 0x01, false, false, false},
+        {"PAGE_READONLY", 0x02, true, false, false},
+        {"PAGE_READWRITE", 0x04, true, true, false},
+        {"PAGE_WRITECOPY", 0x08, true, true, false},
+        {"PAGE_EXECUTE", 0x10, false, false, true},
+        {"PAGE_EXECUTE_READ", 0x20, true, false, true},
+        {"PAGE_EXECUTE_READWRITE", 0x40, true, true, true},
+        {"PAGE_EXECUTE_WRITECOPY", 0x80, true, true, true},
+        {"PAGE_READWRITE | PAGE_GUARD", 0x104, false, false, false},
+        {"PAGE_EXECUTE_READ | PAGE_GUARD", 0x120, false, false, true},
+        {"PAGE_READONLY | PAGE_NOCACHE", 0x202, true, false, false},
+        {"PAGE_EXECUTE_READWRITE | PAGE_WRITECOMBINE", 0x440, true, true, true},
+        {"no protection", 0x00, false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.readable, IsReadableProtection(c.protect));
+        EXPECT_EQ(c.writable, IsWritableProtection(c.protect));
+        EXPECT_EQ(c.executable, IsExecutableProtection(c.protect));
+    }
+}
+
+} // namespace
+} // namespace corvane
