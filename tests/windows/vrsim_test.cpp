@@ -173,6 +173,70 @@ TEST_F(VrSimTest, WaitAndSubmitFaultsStartAtTheirFrame) {
         "compositor.Submit frame=5 eye=1 flags=0x0 texture=0x1000 type=0 bounds=none pose=none -> 102"));
 }
 
+// The age line after each Submit: the frame whose head pose the texture carries, found among
+// the recent WaitGetPoses by the nearest pose, and the frames and milliseconds since.
+TEST_F(VrSimTest, EachSubmissionSaysHowOldItsPoseIs) {
+    // A head turning a degree a frame: every frame's pose is its own.
+    RunScenario("head key 0 0 1.6 0 0 0 0\nhead key 100 0 1.6 0 100 0 0\n");
+    ASSERT_EQ(0, Connect());
+    auto submit = SlotOf<SubmitFn>(compositor, 6);
+    DevicePose framePoses[6][64] = {};
+    for (int frame = 1; frame <= 5; ++frame) {
+        ASSERT_EQ(0, WaitGetPoses(framePoses[frame]));
+    }
+    const auto withPoseOf = [&](int frame, float nudge) {
+        TextureWithPose texture{{reinterpret_cast<void*>(uintptr_t{0x2000}), 0, 0},
+                                framePoses[frame][0].deviceToTracking};
+        texture.pose.m[0][3] += nudge;
+        return texture;
+    };
+    // Frame 3's pose as the client carried it (a millionth off after its own arithmetic).
+    TextureWithPose third = withPoseOf(3, 1e-6f);
+    EXPECT_EQ(0, submit(compositor, 0, &third, nullptr, 0x08));
+    TextureWithPose fifth = withPoseOf(5, 0.0f);
+    EXPECT_EQ(0, submit(compositor, 1, &fifth, nullptr, 0x08));
+    Texture plain{reinterpret_cast<void*>(uintptr_t{0x2000}), 0, 0};
+    EXPECT_EQ(0, submit(compositor, 0, &plain, nullptr, 0));
+    TextureWithPose nowhere = withPoseOf(4, 0.01f); // a centimetre from any pose the runtime gave
+    EXPECT_EQ(0, submit(compositor, 1, &nowhere, nullptr, 0x08));
+
+    std::vector<std::string> ages;
+    for (const std::string& line : LogLines()) {
+        if (line.rfind("compositor.PoseAge ", 0) == 0) {
+            // The milliseconds vary; everything before them is exact.
+            const size_t ms = line.find(" ms=");
+            ages.push_back(line.substr(0, ms));
+            if (ms != std::string::npos) {
+                EXPECT_GE(std::stod(line.substr(ms + 4)), 0.0) << line;
+            }
+        }
+    }
+    EXPECT_EQ((std::vector<std::string>{"compositor.PoseAge frame=5 eye=0 match=yes pose_frame=3 frames=2",
+                                        "compositor.PoseAge frame=5 eye=1 match=yes pose_frame=5 frames=0",
+                                        "compositor.PoseAge frame=5 eye=0 match=none pose_frame=5 frames=0",
+                                        "compositor.PoseAge frame=5 eye=1 match=no"}),
+              ages);
+}
+
+// A head that does not move gives every frame the same pose: the newest is named, and the line
+// says the match could have been another frame.
+TEST_F(VrSimTest, AStillHeadMakesThePoseAgeAmbiguous) {
+    RunScenario("");
+    ASSERT_EQ(0, Connect());
+    DevicePose poses[64] = {};
+    ASSERT_EQ(0, WaitGetPoses(poses));
+    ASSERT_EQ(0, WaitGetPoses(poses));
+    TextureWithPose texture{{reinterpret_cast<void*>(uintptr_t{0x2000}), 0, 0}, poses[0].deviceToTracking};
+    EXPECT_EQ(0, SlotOf<SubmitFn>(compositor, 6)(compositor, 0, &texture, nullptr, 0x08));
+    bool found = false;
+    for (const std::string& line : LogLines()) {
+        found =
+            found ||
+            line.rfind("compositor.PoseAge frame=2 eye=0 match=ambiguous pose_frame=2 frames=0 ms=", 0) == 0;
+    }
+    EXPECT_TRUE(found);
+}
+
 TEST_F(VrSimTest, SubmitRecordsBoundsFlagsAndThePose) {
     RunScenario("");
     ASSERT_EQ(0, Connect());

@@ -80,6 +80,9 @@ int32_t WaitGetPoses(void* self, TrackedDevicePose* renderPoses, uint32_t render
     }
     state.log.Line("compositor.WaitGetPoses frame=%u render=%u game=%u -> %d", frame, renderCount, gameCount,
                    result);
+    const TrackedDevicePose head = DevicePose(state.scenario, kTrackedDeviceIndexHmd, frame);
+    const bool headGiven = result == kCompositorErrorNone && head.poseIsValid;
+    state.poses.Remember(frame, SteadyNowNs(), headGiven ? &head.deviceToAbsoluteTracking : nullptr);
     NoteWaitPose(state, result);
     return result;
 }

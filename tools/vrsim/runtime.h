@@ -4,6 +4,7 @@
 
 #include "call_log.h"
 #include "eye_capture.h"
+#include "pose_age.h"
 #include "scenario.h"
 
 #include <chrono>
@@ -22,6 +23,7 @@ struct RuntimeState {
     std::chrono::steady_clock::time_point nextVsync{};
     uint32_t eventsAnnouncedThrough = 0; // the last recentre frame PollNextEvent announced
     CaptureState capture;
+    PoseHistory poses; // the recent frames' head poses, for the age of each submitted one
 
     [[nodiscard]] bool SessionOpen() const { return token != 0; }
 };

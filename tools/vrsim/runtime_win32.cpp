@@ -103,6 +103,7 @@ void ReloadRuntime(RuntimeState& state) {
     state.nextVsync = {};
     state.eventsAnnouncedThrough = 0;
     state.capture = {};
+    state.poses.Clear();
 
     std::wstring scenarioPath = EnvironmentPath(L"VRSIM_SCENARIO");
     bool named = !scenarioPath.empty();

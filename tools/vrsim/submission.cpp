@@ -16,6 +16,22 @@ bool BoundsFinite(const TextureBounds& b) {
     return std::isfinite(b.uMin) && std::isfinite(b.vMin) && std::isfinite(b.uMax) && std::isfinite(b.vMax);
 }
 
+// The line after each Submit: which frame's pose the texture carries, and how long ago and how
+// many frames ago that frame's WaitGetPoses returned.
+void LogPoseAge(RuntimeState& state, int32_t eye, const HmdMatrix34* submittedPose) {
+    const PoseAge age = AgeOfSubmission(state.poses, submittedPose, state.frame, SteadyNowNs());
+    if (age.match == PoseMatch::No) {
+        state.log.Line("compositor.PoseAge frame=%u eye=%d match=no", state.frame, eye);
+        return;
+    }
+    char ms[32] = "unknown";
+    if (age.ms >= 0.0) {
+        std::snprintf(ms, sizeof ms, "%.3f", age.ms);
+    }
+    state.log.Line("compositor.PoseAge frame=%u eye=%d match=%s pose_frame=%u frames=%u ms=%s", state.frame,
+                   eye, PoseMatchText(age.match), age.poseFrame, age.frames, ms);
+}
+
 } // namespace
 
 int32_t RecordSubmission(RuntimeState& state, int32_t eye, const Texture* texture,
@@ -49,6 +65,7 @@ int32_t RecordSubmission(RuntimeState& state, int32_t eye, const Texture* textur
         state.frame, eye, flags,
         static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(texture ? texture->handle : nullptr)),
         texture ? texture->type : -1, boundsText, poseText.c_str(), result);
+    LogPoseAge(state, eye, submittedPose);
     // Only what the compositor accepted reaches the headset, so only that is captured.
     if (result == kCompositorErrorNone && CaptureRequested(state.scenario, state.frame)) {
         CaptureSubmittedEye(state, {eye, texture, bounds, submittedPose});
