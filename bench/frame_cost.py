@@ -7,11 +7,18 @@ unpaced, run as interleaved rounds of
              and does nothing else: the floor any alternate-eye program pays
   hands off  the program, VisibleHands=0
   hands on   the program, VisibleHands=1
+  no screen  the program without the cinema screen (CinemaScreen=0)
+  direct AER the program with SpacewarpCompatibleAER=0 (staged AER is the default)
 
 Each configuration's median frame time (frames after the warm-up, median over rounds) is printed
 as a ratio to the game alone; the goal is (program - copy only) <= 5 % of the game's frame. A
 counting build of the program (its operator new counted, read by the game through the export
 HeapAllocationCount) then runs once more to give heap allocations per steady-state frame (goal 0).
+
+The stand-in runtime turns the head a little every frame, so that each frame's head pose is its
+own, and says after every Submit which frame's pose the texture carries (its PoseAge line). For
+staged AER (hands off) and direct AER the script prints, per eye, the median and the 99th
+percentile of that pose's age at submission, in frames and in milliseconds.
 
 Usage (inside scripts/with-wine.sh; scripts/bench.sh does both):
   frame_cost.py --build BUILD_DIR [--rounds N] [--frames N] [--warmup N]
@@ -48,7 +55,9 @@ def prepare(work, name, build, dll, hands, phase, ini=None):
         write_ini(SHIPPED_INI, os.path.join(folder, "CorvaneVR.ini"),
                   {"VisibleHands": "1" if hands else "0", "AERMaxPairIntervalMs": "0", **(ini or {})})
         with open(os.path.join(folder, "vrsim_scenario.txt"), "w") as f:
-            f.write("pace off\nlog queries off\n")
+            # A twentieth of a degree a frame: every frame's pose differs from its neighbours' by
+            # well over the runtime's matching tolerance.
+            f.write("pace off\nlog queries off\nhead key 0 0 1.6 0 0 0 0\nhead key 100000 0 1.6 0 5000 0 0\n")
     return folder
 
 
@@ -75,6 +84,27 @@ def run_game(folder, frames):
     return read_stats(os.path.join(folder, "stats.txt"))
 
 
+def read_pose_ages(folder, warmup):
+    """(eye, frames, ms) of every submission after the warm-up whose pose the runtime matched."""
+    ages = []
+    path = os.path.join(folder, "vrsim.log")
+    if not os.path.exists(path):
+        return ages
+    with open(path, encoding="ascii", errors="replace") as f:
+        for line in f:
+            if not line.startswith("compositor.PoseAge "):
+                continue
+            fields = dict(kv.split("=", 1) for kv in line.split()[1:])
+            if int(fields["frame"]) > warmup and fields["match"] == "yes" and fields["ms"] != "unknown":
+                ages.append((int(fields["eye"]), int(fields["frames"]), float(fields["ms"])))
+    return ages
+
+
+def percentile(values, fraction):
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
@@ -99,7 +129,10 @@ def main():
         # While the game has the camera (the menu) the program shows its picture on the cinema
         # screen; without it, the picture goes straight to both eyes.
         ("no screen", prepare(work, "no_screen", build, program, False, args.phase, {"CinemaScreen": "0"})),
+        ("direct AER", prepare(work, "direct_aer", build, program, False, args.phase,
+                               {"SpacewarpCompatibleAER": "0"})),
     ]
+    pose_ages = {"hands off": [], "direct AER": []}
     medians = {name: [] for name, _ in configs}
     for round_index in range(args.rounds):
         # Rotating the order keeps a slow start or a busy neighbour from always hitting one configuration.
@@ -107,6 +140,8 @@ def main():
         for name, folder in order:
             stats = run_game(folder, args.frames)
             medians[name].append(statistics.median(float(s["ms"]) for s in stats[args.warmup:]))
+            if name in pose_ages:
+                pose_ages[name] += read_pose_ages(folder, args.warmup)
         print(f"round {round_index + 1}/{args.rounds}: " +
               ", ".join(f"{name} {medians[name][-1]:.2f} ms" for name, _ in configs), flush=True)
 
@@ -118,9 +153,22 @@ def main():
     for name, _ in configs:
         value = statistics.median(medians[name])
         print(f"{name:<12} {value:>10.2f} {value / alone:>15.3f}")
-    for name in ("hands off", "hands on", "no screen"):
+    for name in ("hands off", "hands on", "no screen", "direct AER"):
         extra = (statistics.median(medians[name]) - copy_only) / alone * 100.0
         print(f"{name}: program - copy only = {extra:+.1f} % of the game's frame (goal <= 5 %)")
+
+    print(f"\nage of the submitted head pose (from its WaitGetPoses to the Submit), median / 99th percentile")
+    print(f"{'AER':<8} {'eye':<6} {'frames':>12} {'ms':>16} {'submissions':>12}")
+    for label, name in (("staged", "hands off"), ("direct", "direct AER")):
+        for eye, eye_name in ((0, "left"), (1, "right")):
+            ages = [(frames, ms) for e, frames, ms in pose_ages[name] if e == eye]
+            if not ages:
+                print(f"{label:<8} {eye_name:<6} {'no matched pose':>30}")
+                continue
+            frames = [a[0] for a in ages]
+            ms = [a[1] for a in ages]
+            print(f"{label:<8} {eye_name:<6} {statistics.median(frames):>5.1f} / {percentile(frames, 0.99):<4} "
+                  f"{statistics.median(ms):>7.2f} / {percentile(ms, 0.99):<7.2f} {len(ages):>12}")
 
     counting = prepare(work, "counting", build, os.path.join(build, "bench", "counting", "XINPUT1_3.dll"), True,
                        args.phase)
