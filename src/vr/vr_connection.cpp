@@ -198,6 +198,9 @@ void VrPresenter::Disconnect(int64_t retryAt) {
     stereoBoundsLogged.logged = false;
     onceLines = OnceLines{};
     submittedThisFrame = false;
+    posesFetched = false;
+    fetchAfterPresent = false;
+    pendingRecentre = nullptr;
     std::memset(renderPoses, 0, sizeof(renderPoses));
     controllers[0] = ControllerState{};
     controllers[1] = ControllerState{};

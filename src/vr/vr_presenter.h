@@ -221,6 +221,13 @@ struct VrPresenter {
     ControllerState controllers[2];
     HeadState head;
     bool submittedThisFrame = false;
+    // The poses of the frame the game renders now were fetched right after the last Present;
+    // false when the next RenderFrame fetches them itself (the first frame of a connection).
+    bool posesFetched = false;
+    // This frame got as far as a connection, so its AfterPresent fetches the next frame's poses.
+    bool fetchAfterPresent = false;
+    // What centred the view again as the poses were fetched; taken by the frame that uses them.
+    const char* pendingRecentre = nullptr;
 
     // Direct3D objects, each holding one reference of its own; released by ReleaseEyeTargets.
     ID3D11Device* device = nullptr;
@@ -275,6 +282,9 @@ struct VrPresenter {
 
 private:
     [[nodiscard]] bool RenderFrameLocked(IDXGISwapChain* swapChain, const FrameRequest& request);
+    // WaitGetPoses and what follows from it (a recentre, the head and controller records); false
+    // after a failure, which disconnects.
+    [[nodiscard]] bool FetchPoses();
     // Events of the runtime since the last frame; true when it reset the seated zero pose.
     [[nodiscard]] bool RuntimeResetSeatedZero();
     // This frame's step of the cinema screen, with its log lines and, when it shows, its objects.

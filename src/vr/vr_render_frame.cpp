@@ -244,35 +244,17 @@ bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameReques
         return false;
     }
 
+    fetchAfterPresent = true;
+
     // Taken even when this frame fails: a record is meant for this frame's picture only.
     EyeRenderPose framePose;
     const bool haveFramePose = TakeEyeRenderPose(std::min(eye, 1u), framePose);
 
-    const EVRCompositorError waitResult =
-        OpenVrWaitGetPoses(compositor, renderPoses, k_unMaxTrackedDeviceCount, nullptr, 0);
-    if (waitResult != VRCompositorError_None) {
-        lastErrorText = "OpenVR WaitGetPoses failed (" + std::to_string(waitResult) + ")";
-        Disconnect(OsSteadyClockNs() + kReconnectIntervalNs);
+    // Normally fetched after the last Present, before the game rendered this picture with them.
+    if (!std::exchange(posesFetched, false) && !FetchPoses()) {
         return false;
     }
-
-    // Centred again before this frame's head sample, so the sample starts the new reference.
-    const char* recentredBy = nullptr;
-    if (recentreRequested.exchange(false)) {
-        recentredBy = "the recentre key";
-    }
-    if (RuntimeResetSeatedZero()) {
-        recentredBy = "the runtime's seated-zero reset";
-    }
-    if (recentredBy != nullptr) {
-        ResetHeadTracking();
-    }
-    UpdateHeadState();
-    uint32_t leftIndex = k_unTrackedDeviceIndexInvalid;
-    uint32_t rightIndex = k_unTrackedDeviceIndexInvalid;
-    FindControllerIndices(leftIndex, rightIndex);
-    controllers[0] = ReadControllerState(leftIndex, true);
-    controllers[1] = ReadControllerState(rightIndex, false);
+    const char* recentredBy = std::exchange(pendingRecentre, nullptr);
 
     GameFrameSource frame;
     if (!AcquireGameFrame(swapChain, frame)) {
@@ -358,6 +340,36 @@ bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameReques
     return false;
 }
 
+bool VrPresenter::FetchPoses() {
+    const EVRCompositorError waitResult =
+        OpenVrWaitGetPoses(compositor, renderPoses, k_unMaxTrackedDeviceCount, nullptr, 0);
+    if (waitResult != VRCompositorError_None) {
+        lastErrorText = "OpenVR WaitGetPoses failed (" + std::to_string(waitResult) + ")";
+        Disconnect(OsSteadyClockNs() + kReconnectIntervalNs);
+        return false;
+    }
+
+    // Centred again before the head sample, so the sample starts the new reference.
+    const char* recentredBy = nullptr;
+    if (recentreRequested.exchange(false)) {
+        recentredBy = "the recentre key";
+    }
+    if (RuntimeResetSeatedZero()) {
+        recentredBy = "the runtime's seated-zero reset";
+    }
+    if (recentredBy != nullptr) {
+        ResetHeadTracking();
+        pendingRecentre = recentredBy;
+    }
+    UpdateHeadState();
+    uint32_t leftIndex = k_unTrackedDeviceIndexInvalid;
+    uint32_t rightIndex = k_unTrackedDeviceIndexInvalid;
+    FindControllerIndices(leftIndex, rightIndex);
+    controllers[0] = ReadControllerState(leftIndex, true);
+    controllers[1] = ReadControllerState(rightIndex, false);
+    return true;
+}
+
 bool VrPresenter::RuntimeResetSeatedZero() {
     // A handful a frame: a runtime that keeps queueing must not hold the frame.
     constexpr int kEventsPerFrame = 16;
@@ -429,6 +441,12 @@ void VrPresenter::AfterPresent() {
             OpenVrPostPresentHandoff(compositor);
         }
         submittedThisFrame = false;
+        // The next frame's poses, as late as possible before the game renders with them and
+        // after this frame's pictures went out: a picture never waits behind the runtime's wait
+        // for the next frame, and the pose it carries is the one of the wait just before it.
+        if (std::exchange(fetchAfterPresent, false) && system != nullptr && compositor != nullptr) {
+            posesFetched = FetchPoses();
+        }
     }
     ReleaseTargetsIfRequested();
 }

@@ -323,6 +323,30 @@ TEST_F(VrSubmissionTest, ASwapChainReleasedDuringAFrameIsLetGoByThatFrame) {
     EXPECT_EQ(fake::EyeTargets().targetCreations, 2);
 }
 
+// A frame's pictures go out before the runtime's wait for the next frame: the poses the game
+// renders the next picture with are fetched after the Present, and no frame waits inside
+// WaitGetPoses before submitting what it has. Only a connection's first frame fetches its own.
+TEST_F(VrSubmissionTest, PicturesAreSubmittedBeforeTheWaitForTheNextFramesPoses) {
+    std::vector<size_t> submissionsAtWait;
+    vr.duringWaitGetPoses = [&] { submissionsAtWait.push_back(vr.submissions.size()); };
+    ASSERT_TRUE(Frame(0, false)) << presenter->LastError();
+    presenter->AfterPresent();
+    ASSERT_TRUE(Frame(0, false)) << presenter->LastError();
+    presenter->AfterPresent();
+    EXPECT_EQ((std::vector<size_t>{0, 2, 4}), submissionsAtWait);
+    EXPECT_EQ(2, vr.postPresentHandoffCalls);
+
+    // A wait that fails after the Present leaves the next frame without a connection.
+    vr.waitGetPosesResult = 108;
+    ASSERT_TRUE(Frame(0, false)) << presenter->LastError();
+    presenter->AfterPresent();
+    EXPECT_FALSE(Frame(0, false));
+    EXPECT_EQ("OpenVR WaitGetPoses failed (108)", presenter->LastError());
+    EXPECT_EQ(6u, vr.submissions.size());
+    presenter->AfterPresent();
+    EXPECT_EQ(4u, submissionsAtWait.size()); // nothing fetched while disconnected
+}
+
 TEST_F(VrSubmissionTest, AFailedCommandListRecordsNoPictureAndSubmitsNothing) {
     fake::EyeTargets().executeFails = true;
     EXPECT_FALSE(Frame(0, true));
