@@ -10,6 +10,7 @@
 #include "core/frame_driver.h"
 #include "core/log.h"
 #include "core/settings.h"
+#include "hands/hand_batch.h"
 #include "hands/hand_pipeline_win32.h"
 #include "platform/win32/os_win32.h"
 #include "stereo/stereo_state.h"
@@ -22,6 +23,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <algorithm>
 #include <vector>
@@ -89,22 +91,19 @@ public:
         context->IASetIndexBuffer(objects.indexBuffer.Get(), DXGI_FORMAT_R16_UINT, 0);
         context->VSSetShader(objects.vertexShader.Get(), nullptr, 0);
         context->PSSetShader(objects.pixelShader.Get(), nullptr, 0);
-        ID3D11Buffer* constants = objects.constantBuffer.Get();
-        context->VSSetConstantBuffers(0, 1, &constants);
-        context->PSSetConstantBuffers(0, 1, &constants);
         context->RSSetState(objects.rasterizerState.Get());
         for (int i = 0; i < kGameDraws; ++i) {
             D3D11_MAPPED_SUBRESOURCE mapped{};
-            if (SUCCEEDED(context->Map(constants, 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped))) {
-                float* values = static_cast<float*>(mapped.pData);
+            if (SUCCEEDED(context->Map(vertexBuffer, 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped))) {
                 const float scale = 0.1f;
                 const float x = -0.9f + 1.8f * static_cast<float>(i % 20) / 19.0f;
                 const float y = -0.9f + 1.8f * static_cast<float>(i / 20) / 9.0f;
-                const float matrix[16] = {scale, 0, 0, x, 0, scale, 0, y, 0, 0, scale, 0.5f, 0, 0, 0, 1};
-                const float colour[4] = {0.8f, 0.4f, 0.1f, 1.0f};
-                std::copy(std::begin(matrix), std::end(matrix), values);
-                std::copy(std::begin(colour), std::end(colour), values + 16);
-                context->Unmap(constants, 0);
+                const Matrix44 matrix{
+                    {{scale, 0, 0, x}, {0, scale, 0, y}, {0, 0, scale, 0.5f}, {0, 0, 0, 1}}};
+                HandVertex corners[kBoxCorners];
+                PlaceBox(matrix, HandColour{0.8f, 0.4f, 0.1f, 1.0f}, corners);
+                std::memcpy(mapped.pData, corners, sizeof(corners));
+                context->Unmap(vertexBuffer, 0);
             }
             context->DrawIndexed(kHandCubeIndexCount, 0, 0);
         }

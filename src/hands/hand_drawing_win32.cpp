@@ -1,6 +1,7 @@
 #include "hands/hand_drawing_win32.h"
 
 #include <cstring>
+#include <iterator>
 
 namespace corvane {
 namespace {
@@ -9,6 +10,28 @@ bool CanDraw(const HandDrawInputs& inputs, ID3D11RenderTargetView* renderTarget)
     return inputs.scene.headValid && inputs.scene.visibleHands && renderTarget != nullptr &&
            inputs.context != nullptr && inputs.depthView != nullptr && inputs.resources != nullptr &&
            inputs.resources->Complete();
+}
+
+// The first `count` corners into the vertex buffer, in one map; false when it cannot be mapped.
+bool WriteCorners(ID3D11DeviceContext* context, const HandResources& resources, const HandVertex* corners,
+                  size_t count) {
+    ID3D11Buffer* buffer = resources.vertexBuffer.Get();
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    if (FAILED(context->Map(buffer, 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped))) {
+        return false;
+    }
+    if (mapped.pData == nullptr) {
+        context->Unmap(buffer, 0);
+        return false;
+    }
+    std::memcpy(mapped.pData, corners, count * sizeof(HandVertex));
+    context->Unmap(buffer, 0);
+    return true;
+}
+
+void DrawBoxes(ID3D11DeviceContext* context, int firstBox, int boxCount) {
+    context->DrawIndexed(static_cast<UINT>(boxCount) * kHandCubeIndexCount,
+                         static_cast<UINT>(firstBox) * kHandCubeIndexCount, 0);
 }
 
 } // namespace
@@ -21,11 +44,8 @@ void BindHandPipeline(ID3D11DeviceContext* context, const HandResources& resourc
     const UINT offset = 0;
     context->IASetVertexBuffers(0, 1, &vertexBuffer, &stride, &offset);
     context->IASetIndexBuffer(resources.indexBuffer.Get(), DXGI_FORMAT_R16_UINT, 0);
-    ID3D11Buffer* constants = resources.constantBuffer.Get();
     context->VSSetShader(resources.vertexShader.Get(), nullptr, 0);
-    context->VSSetConstantBuffers(0, 1, &constants);
     context->PSSetShader(resources.pixelShader.Get(), nullptr, 0);
-    context->PSSetConstantBuffers(0, 1, &constants);
     context->RSSetState(resources.rasterizerState.Get());
     context->OMSetDepthStencilState(resources.depthStencilState.Get(), 0);
 }
@@ -34,15 +54,15 @@ void DrawHandsForEye(const HandDrawInputs& inputs, int eye, ID3D11RenderTargetVi
     if (!CanDraw(inputs, renderTarget)) {
         return;
     }
-    Matrix44 viewProjection;
-    if (!EyeViewProjection(inputs.scene, eye, viewProjection)) {
+    HandBatch batch;
+    if (!BuildHandBatch(inputs.scene, eye, batch)) {
         return;
     }
     ID3D11DeviceContext* context = inputs.context;
-    context->OMSetRenderTargets(1, &renderTarget, inputs.depthView);
-    // Hands are depth-tested against each other only, never against the game picture.
-    context->ClearDepthStencilView(inputs.depthView, D3D11_CLEAR_DEPTH | D3D11_CLEAR_STENCIL, 1.0f, 0);
-
+    const HandResources& resources = *inputs.resources;
+    if (!WriteCorners(context, resources, batch.vertices, std::size(batch.vertices))) {
+        return;
+    }
     const HandViewport area = HandViewportFor(inputs.scene);
     D3D11_VIEWPORT viewport{};
     viewport.TopLeftX = area.topLeftX;
@@ -52,38 +72,35 @@ void DrawHandsForEye(const HandDrawInputs& inputs, int eye, ID3D11RenderTargetVi
     viewport.MinDepth = 0.0f;
     viewport.MaxDepth = 1.0f;
     context->RSSetViewports(1, &viewport);
+    BindHandPipeline(context, resources);
 
-    BindHandPipeline(context, *inputs.resources);
-    DrawHand(inputs, inputs.scene.controllers[0], viewProjection);
-    DrawHand(inputs, inputs.scene.controllers[1], viewProjection);
-}
+    // Hands are depth-tested against each other only, never against the game picture: the
+    // depth goes back to far where they can land, and nowhere else, before they are drawn.
+    const D3D11_RECT rectangle{batch.rectangle.left, batch.rectangle.top, batch.rectangle.right,
+                               batch.rectangle.bottom};
+    context->OMSetRenderTargets(0, nullptr, inputs.depthView);
+    context->RSSetState(resources.scissorRasterizerState.Get());
+    context->RSSetScissorRects(1, &rectangle);
+    context->OMSetDepthStencilState(resources.depthResetState.Get(), 0);
+    DrawBoxes(context, kDepthResetBox, 1);
 
-void DrawHand(const HandDrawInputs& inputs, const ControllerState& controller,
-              const Matrix44& viewProjection) noexcept {
-    HandParts parts;
-    if (!PlaceHand(inputs.scene, controller, parts)) {
-        return;
-    }
-    for (const HandPart& part : parts) {
-        DrawHandPart(inputs, part.model, viewProjection, part.colour);
+    context->OMSetRenderTargets(1, &renderTarget, inputs.depthView);
+    context->RSSetState(resources.rasterizerState.Get());
+    context->OMSetDepthStencilState(resources.depthStencilState.Get(), 0);
+    if (batch.handDrawn[0] && batch.handDrawn[1]) {
+        DrawBoxes(context, 0, kHandBoxCount);
+    } else {
+        DrawBoxes(context, batch.handDrawn[0] ? 0 : kHandPartCount, kHandPartCount);
     }
 }
 
 void DrawHandPart(const HandDrawInputs& inputs, const Matrix44& model, const Matrix44& viewProjection,
                   const HandColour& colour) noexcept {
-    const HandConstants constants = PackHandConstants(MatrixMultiply(viewProjection, model), colour);
-    ID3D11Buffer* buffer = inputs.resources->constantBuffer.Get();
-    D3D11_MAPPED_SUBRESOURCE mapped{};
-    if (FAILED(inputs.context->Map(buffer, 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped))) {
-        return;
+    HandVertex corners[kBoxCorners];
+    PlaceBox(MatrixMultiply(viewProjection, model), colour, corners);
+    if (WriteCorners(inputs.context, *inputs.resources, corners, kBoxCorners)) {
+        DrawBoxes(inputs.context, 0, 1);
     }
-    if (mapped.pData == nullptr) {
-        inputs.context->Unmap(buffer, 0);
-        return;
-    }
-    std::memcpy(mapped.pData, &constants, sizeof(constants));
-    inputs.context->Unmap(buffer, 0);
-    inputs.context->DrawIndexed(kHandCubeIndexCount, 0, 0);
 }
 
 } // namespace corvane

@@ -3,6 +3,7 @@
 // commands and the hand constant buffer.
 #pragma once
 
+#include "hands/hand_batch.h"
 #include "hands/hand_pipeline_win32.h"
 #include "hands/hand_scene.h"
 
@@ -18,21 +19,18 @@ struct HandDrawInputs {
 };
 
 // Draws both hands over the eye texture behind `renderTarget` (eye 0 left, any other value
-// right). Does nothing, not even the depth clear, when the head record is invalid, hands are
-// hidden, the render target, context, depth view or resources are missing, or the eye's
-// view cannot be computed.
+// right): one map of every box's corners, the depth reset to far inside the hands' rectangle, one draw of
+// the hands. Does nothing, not even the depth reset, when the head record is invalid, hands are
+// hidden, the render target, context, depth view or resources are missing, the eye's view
+// cannot be computed, or no hand is placed.
 void DrawHandsForEye(const HandDrawInputs& inputs, int eye, ID3D11RenderTargetView* renderTarget) noexcept;
 
-// Input layout, cube buffers, shaders with the constant buffer at slot 0, rasterizer and
-// depth-stencil states.
+// Input layout, the vertex and index buffers, shaders, rasterizer and depth-stencil states.
 void BindHandPipeline(ID3D11DeviceContext* context, const HandResources& resources) noexcept;
 
-// One hand's ten boxes; nothing when PlaceHand refuses the controller.
-void DrawHand(const HandDrawInputs& inputs, const ControllerState& controller,
-              const Matrix44& viewProjection) noexcept;
-
-// One box: the unit cube through viewProjection x model, in one flat colour. Skipped when
-// the constant buffer cannot be mapped.
+// One box on its own (the first slot of the vertex buffer): the unit cube through
+// viewProjection x model, in one flat colour, with the pipeline bound by the caller. Skipped when
+// the vertex buffer cannot be mapped.
 void DrawHandPart(const HandDrawInputs& inputs, const Matrix44& model, const Matrix44& viewProjection,
                   const HandColour& colour) noexcept;
 

@@ -1,5 +1,6 @@
 #include "hands/hand_pipeline_win32.h"
 
+#include "hands/hand_batch.h"
 #include "vr/vr_presenter.h"
 
 #include <d3dcompiler.h>
@@ -11,32 +12,31 @@
 
 namespace corvane {
 
-const char kHandShaderSource[] = R"(cbuffer HandConstants : register(b0)
+// The corners arrive already in clip space with their box's colour: the frame transforms the
+// few dozen corners itself, so the shaders need no constant buffer at all.
+const char kHandShaderSource[] = R"(struct VertexInput
 {
-    row_major float4x4 gModelViewProjection;
-    float4 gColor;
-};
-
-struct VertexInput
-{
-    float3 position : POSITION;
+    float4 position : POSITION;
+    float4 color : COLOR;
 };
 
 struct VertexOutput
 {
     float4 position : SV_POSITION;
+    nointerpolation float4 color : COLOR;
 };
 
 VertexOutput VSMain(VertexInput input)
 {
     VertexOutput output;
-    output.position = mul(gModelViewProjection, float4(input.position, 1.0));
+    output.position = input.position;
+    output.color = input.color;
     return output;
 }
 
 float4 PSMain(VertexOutput input) : SV_TARGET
 {
-    return gColor;
+    return input.color;
 }
 )";
 
@@ -45,16 +45,32 @@ namespace {
 constexpr char kShaderSourceName[] = "CorvaneVR procedural hands";
 constexpr UINT kCompileFlags = D3DCOMPILE_OPTIMIZATION_LEVEL3;
 
-constexpr float kCubeVertices[8][3] = {
-    {-0.5f, -0.5f, -0.5f}, {-0.5f, 0.5f, -0.5f}, {0.5f, 0.5f, -0.5f}, {0.5f, -0.5f, -0.5f},
-    {-0.5f, -0.5f, 0.5f},  {-0.5f, 0.5f, 0.5f},  {0.5f, 0.5f, 0.5f},  {0.5f, -0.5f, 0.5f},
-};
+// The unit cube's triangles, by corner.
 constexpr uint16_t kCubeIndices[kHandCubeIndexCount] = {0, 1, 2, 0, 2, 3, 7, 6, 5, 7, 5, 4, 4, 5, 1, 4, 1, 0,
                                                         3, 2, 6, 3, 6, 7, 1, 5, 6, 1, 6, 2, 4, 0, 3, 4, 3, 7};
-static_assert(sizeof(kCubeVertices) == 96 && sizeof(kCubeIndices) == 72);
-static_assert(sizeof(kCubeVertices[0]) == kHandVertexStride);
+static_assert(sizeof(kCubeIndices) == 72);
+static_assert(sizeof(HandVertex) == kHandVertexStride);
 
-constexpr UINT kConstantBufferBytes = 80;
+struct HandIndices {
+    uint16_t indices[kHandBoxSlots * kHandCubeIndexCount];
+};
+
+// The cube's triangles once per box slot, each slot's over its own eight corners.
+constexpr HandIndices MakeHandIndices() {
+    HandIndices made{};
+    for (int box = 0; box < kHandBoxSlots; ++box) {
+        for (UINT i = 0; i < kHandCubeIndexCount; ++i) {
+            made.indices[box * kHandCubeIndexCount + i] =
+                static_cast<uint16_t>(box * kBoxCorners + kCubeIndices[i]);
+        }
+    }
+    return made;
+}
+
+constexpr HandIndices kHandIndices = MakeHandIndices();
+static_assert(kHandBoxSlots * kBoxCorners <= 65536);
+
+constexpr UINT kVertexBufferBytes = sizeof(HandBatch::vertices);
 
 constexpr char kCompilerUnavailable[] = "d3dcompiler_47.dll is unavailable";
 constexpr char kCompileMissing[] = "D3DCompile is missing from d3dcompiler_47.dll";
@@ -101,21 +117,20 @@ bool CreateDeviceObjects(ID3D11Device* device, ID3DBlob* vertexCode, ID3DBlob* p
                  "ID3D11Device::CreatePixelShader", errorText)) {
         return false;
     }
-    const D3D11_INPUT_ELEMENT_DESC position{
-        "POSITION", 0, DXGI_FORMAT_R32G32B32_FLOAT, 0, 0, D3D11_INPUT_PER_VERTEX_DATA, 0};
-    if (!Created(device->CreateInputLayout(&position, 1, vertexCode->GetBufferPointer(),
+    const D3D11_INPUT_ELEMENT_DESC elements[2] = {
+        {"POSITION", 0, DXGI_FORMAT_R32G32B32A32_FLOAT, 0, 0, D3D11_INPUT_PER_VERTEX_DATA, 0},
+        {"COLOR", 0, DXGI_FORMAT_R32G32B32A32_FLOAT, 0, 16, D3D11_INPUT_PER_VERTEX_DATA, 0}};
+    if (!Created(device->CreateInputLayout(elements, 2, vertexCode->GetBufferPointer(),
                                            vertexCode->GetBufferSize(), resources.inputLayout.Put()),
                  "ID3D11Device::CreateInputLayout", errorText)) {
         return false;
     }
-    if (!CreateBuffer(device, sizeof(kCubeVertices), D3D11_USAGE_IMMUTABLE, D3D11_BIND_VERTEX_BUFFER, 0,
-                      kCubeVertices, resources.vertexBuffer, "ID3D11Device::CreateBuffer (vertex)",
-                      errorText) ||
-        !CreateBuffer(device, sizeof(kCubeIndices), D3D11_USAGE_IMMUTABLE, D3D11_BIND_INDEX_BUFFER, 0,
-                      kCubeIndices, resources.indexBuffer, "ID3D11Device::CreateBuffer (index)", errorText) ||
-        !CreateBuffer(device, kConstantBufferBytes, D3D11_USAGE_DYNAMIC, D3D11_BIND_CONSTANT_BUFFER,
-                      D3D11_CPU_ACCESS_WRITE, nullptr, resources.constantBuffer,
-                      "ID3D11Device::CreateBuffer (constants)", errorText)) {
+    if (!CreateBuffer(device, kVertexBufferBytes, D3D11_USAGE_DYNAMIC, D3D11_BIND_VERTEX_BUFFER,
+                      D3D11_CPU_ACCESS_WRITE, nullptr, resources.vertexBuffer,
+                      "ID3D11Device::CreateBuffer (vertex)", errorText) ||
+        !CreateBuffer(device, sizeof(kHandIndices.indices), D3D11_USAGE_IMMUTABLE, D3D11_BIND_INDEX_BUFFER, 0,
+                      kHandIndices.indices, resources.indexBuffer, "ID3D11Device::CreateBuffer (index)",
+                      errorText)) {
         return false;
     }
     D3D11_RASTERIZER_DESC rasterizer{};
@@ -127,26 +142,37 @@ bool CreateDeviceObjects(ID3D11Device* device, ID3DBlob* vertexCode, ID3DBlob* p
                  "ID3D11Device::CreateRasterizerState", errorText)) {
         return false;
     }
+    rasterizer.ScissorEnable = TRUE;
+    if (!Created(device->CreateRasterizerState(&rasterizer, resources.scissorRasterizerState.Put()),
+                 "ID3D11Device::CreateRasterizerState (scissor)", errorText)) {
+        return false;
+    }
     D3D11_DEPTH_STENCIL_DESC depth{};
     depth.DepthEnable = TRUE;
     depth.DepthWriteMask = D3D11_DEPTH_WRITE_MASK_ALL;
     depth.DepthFunc = D3D11_COMPARISON_LESS_EQUAL;
     depth.StencilEnable = FALSE;
-    return Created(device->CreateDepthStencilState(&depth, resources.depthStencilState.Put()),
-                   "ID3D11Device::CreateDepthStencilState", errorText);
+    if (!Created(device->CreateDepthStencilState(&depth, resources.depthStencilState.Put()),
+                 "ID3D11Device::CreateDepthStencilState", errorText)) {
+        return false;
+    }
+    depth.DepthFunc = D3D11_COMPARISON_ALWAYS;
+    return Created(device->CreateDepthStencilState(&depth, resources.depthResetState.Put()),
+                   "ID3D11Device::CreateDepthStencilState (reset)", errorText);
 }
 
 } // namespace
 
 bool HandResources::Complete() const {
-    return vertexShader && pixelShader && inputLayout && vertexBuffer && indexBuffer && constantBuffer &&
-           depthStencilState && rasterizerState;
+    return vertexShader && pixelShader && inputLayout && vertexBuffer && indexBuffer && depthStencilState &&
+           rasterizerState && depthResetState && scissorRasterizerState;
 }
 
 void HandResources::Release() {
+    scissorRasterizerState.Reset();
+    depthResetState.Reset();
     rasterizerState.Reset();
     depthStencilState.Reset();
-    constantBuffer.Reset();
     indexBuffer.Reset();
     vertexBuffer.Reset();
     inputLayout.Reset();

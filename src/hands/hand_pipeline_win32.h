@@ -1,5 +1,6 @@
 // The Direct3D 11 objects that draw the procedural hands: two shaders compiled at run time
-// from a source string, the unit cube's buffers, a constant buffer and two states. Created
+// from a source string, a vertex buffer the frame fills with every box's corners in clip space,
+// the boxes' triangles, and four states. Created
 // and released with the presenter's eye targets on the render thread.
 #pragma once
 
@@ -14,25 +15,27 @@
 namespace corvane {
 
 // Declared in the order that makes destruction release them as the presenter does:
-// rasterizer state first, vertex shader last.
+// the scissored rasterizer state first, vertex shader last.
 struct HandResources {
     ComPtr<ID3D11VertexShader> vertexShader;
     ComPtr<ID3D11PixelShader> pixelShader;
     ComPtr<ID3D11InputLayout> inputLayout;
     ComPtr<ID3D11Buffer> vertexBuffer;
     ComPtr<ID3D11Buffer> indexBuffer;
-    ComPtr<ID3D11Buffer> constantBuffer;
     ComPtr<ID3D11DepthStencilState> depthStencilState;
     ComPtr<ID3D11RasterizerState> rasterizerState;
+    // The depth under the hands is reset by a box drawn with these, inside the hands' rectangle.
+    ComPtr<ID3D11DepthStencilState> depthResetState;
+    ComPtr<ID3D11RasterizerState> scissorRasterizerState;
 
     [[nodiscard]] bool Complete() const;
-    // Rasterizer state, depth-stencil state, constant, index and vertex buffers, input
-    // layout, pixel shader, vertex shader.
+    // Scissored rasterizer state, depth-reset state, rasterizer state, depth-stencil state,
+    // index and vertex buffers, input layout, pixel shader, vertex shader.
     void Release();
 };
 
 inline constexpr UINT kHandCubeIndexCount = 36;
-inline constexpr UINT kHandVertexStride = 12;
+inline constexpr UINT kHandVertexStride = 32;
 
 // The shader source, compiled once per stage.
 extern const char kHandShaderSource[];
@@ -58,7 +61,7 @@ struct HandShaderCode {
     [[nodiscard]] bool Complete() const;
 };
 
-// Builds the eight objects on `device` with the compiler from HandShaderCompilerLibrary and
+// Builds the nine objects on `device` with the compiler from HandShaderCompilerLibrary and
 // the process's one copy of the shader code (compiled by the first call that gets that far).
 // On failure `errorText` says why and the objects made before the failure stay in
 // `resources` for their owner to release; on success `errorText` is left alone. Any thread.

@@ -138,14 +138,14 @@ protected:
 
 int CreatedObjects(const HandResources& r) {
     return !!r.vertexShader + !!r.pixelShader + !!r.inputLayout + !!r.vertexBuffer + !!r.indexBuffer +
-           !!r.constantBuffer + !!r.rasterizerState + !!r.depthStencilState;
+           !!r.rasterizerState + !!r.depthStencilState + !!r.depthResetState + !!r.scissorRasterizerState;
 }
 
 // ---- Creation ----
 
 using HandPipelineTest = HandDeviceTest;
 
-TEST_F(HandPipelineTest, SystemCompilerBuildsAllEightObjectsAndTheyAreReleasedWithTheirOwner) {
+TEST_F(HandPipelineTest, SystemCompilerBuildsAllNineObjectsAndTheyAreReleasedWithTheirOwner) {
     ASSERT_NE(HandShaderCompilerLibrary(), nullptr);
     EXPECT_EQ(HandShaderCompilerLibrary(), HandShaderCompilerLibrary());
 
@@ -155,21 +155,29 @@ TEST_F(HandPipelineTest, SystemCompilerBuildsAllEightObjectsAndTheyAreReleasedWi
     EXPECT_TRUE(resources.Complete());
     EXPECT_EQ("earlier text", errorText);
 
+    // 21 boxes (ten for each hand and the depth reset) of 8 corners of 32 bytes, written each
+    // frame; their 36 indices each, fixed.
     D3D11_BUFFER_DESC desc{};
-    resources.constantBuffer->GetDesc(&desc);
-    EXPECT_EQ(80u, desc.ByteWidth);
-    EXPECT_EQ(D3D11_USAGE_DYNAMIC, desc.Usage);
     resources.vertexBuffer->GetDesc(&desc);
-    EXPECT_EQ(96u, desc.ByteWidth);
+    EXPECT_EQ(5376u, desc.ByteWidth);
+    EXPECT_EQ(D3D11_USAGE_DYNAMIC, desc.Usage);
     resources.indexBuffer->GetDesc(&desc);
-    EXPECT_EQ(72u, desc.ByteWidth);
+    EXPECT_EQ(1512u, desc.ByteWidth);
+    EXPECT_EQ(D3D11_USAGE_IMMUTABLE, desc.Usage);
     D3D11_RASTERIZER_DESC rasterizer{};
     resources.rasterizerState->GetDesc(&rasterizer);
     EXPECT_EQ(D3D11_CULL_NONE, rasterizer.CullMode);
+    EXPECT_FALSE(rasterizer.ScissorEnable);
+    resources.scissorRasterizerState->GetDesc(&rasterizer);
+    EXPECT_EQ(D3D11_CULL_NONE, rasterizer.CullMode);
+    EXPECT_TRUE(rasterizer.ScissorEnable);
     D3D11_DEPTH_STENCIL_DESC depth{};
     resources.depthStencilState->GetDesc(&depth);
     EXPECT_EQ(D3D11_COMPARISON_LESS_EQUAL, depth.DepthFunc);
     EXPECT_FALSE(depth.StencilEnable);
+    resources.depthResetState->GetDesc(&depth);
+    EXPECT_EQ(D3D11_COMPARISON_ALWAYS, depth.DepthFunc);
+    EXPECT_EQ(D3D11_DEPTH_WRITE_MASK_ALL, depth.DepthWriteMask);
 
     resources.Release();
     EXPECT_EQ(0, CreatedObjects(resources));
@@ -348,9 +356,7 @@ TEST_F(HandPipelineTest, AFailedCreationIsReportedAndEarlierObjectsStayWithTheOw
          "ID3D11Device::CreateBuffer (vertex)", 3},
         {3, reinterpret_cast<void*>(&CreateBufferFailingOneKind), D3D11_BIND_INDEX_BUFFER,
          "ID3D11Device::CreateBuffer (index)", 4},
-        {3, reinterpret_cast<void*>(&CreateBufferFailingOneKind), D3D11_BIND_CONSTANT_BUFFER,
-         "ID3D11Device::CreateBuffer (constants)", 5},
-        {22, reinterpret_cast<void*>(&FailState), 0, "ID3D11Device::CreateRasterizerState", 6},
+        {22, reinterpret_cast<void*>(&FailState), 0, "ID3D11Device::CreateRasterizerState", 5},
         {21, reinterpret_cast<void*>(&FailState), 0, "ID3D11Device::CreateDepthStencilState", 7},
     };
     for (const Case& c : cases) {
@@ -557,6 +563,54 @@ TEST_F(HandsInFrontTest, BothHandsAppearOnTheirSidesInsideTheCroppedViewportOnly
         reachesEdge = reachesEdge || Near(p, colours[2]) || Near(p, colours[3]);
     }
     EXPECT_TRUE(reachesEdge);
+}
+
+// The depth is reset only inside the hands' rectangle, yet under every texel a hand lands on:
+// over depth left at the nearest value the hands come out exactly as over a cleared buffer,
+// and outside the rectangle the old depth is still there.
+TEST_F(HandsInFrontTest, TheDepthIsResetUnderEveryHandTexelAndOnlyAroundTheHands) {
+    ClearTargets(1.0f);
+    DrawHandsForEye(inputs, 0, eyeView.Get());
+    Execute();
+    const std::vector<Rgba> cleared = Pixels();
+
+    ClearTargets(0.0f);
+    DrawHandsForEye(inputs, 0, eyeView.Get());
+    // A square over the whole texture just short of the far depth, behind the hands: it passes
+    // only where the depth was reset and no hand was drawn.
+    BindWholeTexture();
+    const Matrix44 square{{{2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, 0, 0.999f}, {0, 0, 0, 1}}};
+    DrawHandPart(DrawInputs(), Matrix44{}, square, HandColour{1.0f, 1.0f, 1.0f, 1.0f});
+    Execute();
+    const std::vector<Rgba> stale = Pixels();
+    ASSERT_EQ(cleared.size(), stale.size());
+
+    int handTexels = 0;
+    int whiteTexels = 0;
+    UINT whiteLeft = kWidth;
+    UINT whiteRight = 0;
+    for (UINT y = 0; y < kHeight; ++y) {
+        for (UINT x = 0; x < kWidth; ++x) {
+            const Rgba& before = cleared[y * kWidth + x];
+            const Rgba& after = stale[y * kWidth + x];
+            if (!Near(before, kClear)) {
+                ++handTexels;
+                EXPECT_TRUE(Near(after, before)) << "hand texel " << x << "," << y << " differs";
+            } else if (Near(after, Rgba{255, 255, 255, 255})) {
+                ++whiteTexels;
+                whiteLeft = std::min(whiteLeft, x);
+                whiteRight = std::max(whiteRight, x);
+            } else {
+                EXPECT_TRUE(Near(after, kClear)) << x << "," << y;
+            }
+        }
+    }
+    ASSERT_GT(handTexels, 40);
+    // Reset around the hands (the square shows through there), not over the whole area.
+    EXPECT_GT(whiteTexels, 0);
+    EXPECT_LT(whiteTexels + handTexels, static_cast<int>(kWidth * kHeight / 2));
+    EXPECT_GE(whiteLeft, kWidth / 4);
+    EXPECT_LT(whiteRight, 3 * kWidth / 4);
 }
 
 TEST_F(HandsInFrontTest, NothingIsRecordedWhenHandsCannotOrMustNotBeDrawn) {
