@@ -2,6 +2,8 @@
 // and the rectangle of texels the hands can cover, which bounds where the depth is reset.
 #include "hands/hand_batch.h"
 
+#include "hand_scene_fixture.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,10 +13,6 @@
 namespace corvane {
 namespace {
 
-HmdMatrix34_t Pose(float x, float y, float z) {
-    return HmdMatrix34_t{{{1, 0, 0, x}, {0, 1, 0, y}, {0, 0, 1, z}}};
-}
-
 // A 90-degree perspective both ways, depth 0 at the near plane and 1 at far.
 HmdMatrix44_t Perspective() {
     const float n = kHandNearZ;
@@ -22,41 +20,16 @@ HmdMatrix44_t Perspective() {
     return HmdMatrix44_t{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, f / (n - f), n * f / (n - f)}, {0, 0, -1, 0}}};
 }
 
-// A 200 x 100 texture whose hand area is its middle half across and all of it down.
-struct BatchFixture {
-    std::vector<TrackedDevicePose_t> poses = std::vector<TrackedDevicePose_t>(k_unMaxTrackedDeviceCount);
-    HandScene scene;
-
+// The hand scene's fixture seen through a perspective, on a 200 x 100 texture whose hand area
+// is its middle half across and all of it down.
+struct BatchFixture : testing_support::SceneFixture {
     BatchFixture() {
-        poses[0].mDeviceToAbsoluteTracking = Pose(0.0f, 1.6f, 0.0f);
-        poses[3].mDeviceToAbsoluteTracking = Pose(-0.15f, 1.5f, -0.5f);
-        poses[7].mDeviceToAbsoluteTracking = Pose(0.15f, 1.5f, -0.5f);
-        for (TrackedDevicePose_t& pose : poses) {
-            pose.bPoseIsValid = true;
-            pose.bDeviceIsConnected = true;
-        }
-        scene.headValid = true;
-        scene.visibleHands = true;
-        scene.renderPoses = poses;
-        scene.controllers[0] = Controller(3, true);
-        scene.controllers[1] = Controller(7, false);
-        scene.eyeToHead[0] = Pose(-0.03f, 0.0f, 0.0f);
-        scene.eyeToHead[1] = Pose(0.03f, 0.0f, 0.0f);
         scene.projection[0] = Perspective();
         scene.projection[1] = Perspective();
         scene.textureWidth = 200;
         scene.textureHeight = 100;
         scene.areaUMin = 0.25f;
         scene.areaUMax = 0.75f;
-    }
-
-    static ControllerState Controller(uint32_t index, bool left) {
-        ControllerState c;
-        c.connected = 1;
-        c.poseValid = 1;
-        c.isLeftHand = left ? 1 : 0;
-        c.deviceIndex = index;
-        return c;
     }
 };
 

@@ -1,5 +1,7 @@
 #include "hands/hand_scene.h"
 
+#include "hand_scene_fixture.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,46 +12,11 @@
 namespace corvane {
 namespace {
 
+using testing_support::Identity44;
+using testing_support::Pose;
+using testing_support::SceneFixture;
+
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-
-HmdMatrix34_t Pose(float x, float y, float z) {
-    return HmdMatrix34_t{{{1, 0, 0, x}, {0, 1, 0, y}, {0, 0, 1, z}}};
-}
-
-HmdMatrix44_t Identity44() {
-    return HmdMatrix44_t{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}};
-}
-
-// A headset at standing height, a left controller at device 3 and a right one at device 7,
-// both half a metre in front of it; identity projections so the view-projection is the view.
-struct SceneFixture {
-    std::vector<TrackedDevicePose_t> poses = std::vector<TrackedDevicePose_t>(k_unMaxTrackedDeviceCount);
-    HandScene scene;
-
-    SceneFixture() {
-        poses[0].mDeviceToAbsoluteTracking = Pose(0.0f, 1.6f, 0.0f);
-        poses[3].mDeviceToAbsoluteTracking = Pose(-0.2f, 1.4f, -0.5f);
-        poses[7].mDeviceToAbsoluteTracking = Pose(0.2f, 1.4f, -0.5f);
-        scene.headValid = true;
-        scene.visibleHands = true;
-        scene.renderPoses = poses;
-        scene.controllers[0] = Controller(3, true);
-        scene.controllers[1] = Controller(7, false);
-        scene.eyeToHead[0] = Pose(-0.03f, 0.0f, 0.0f);
-        scene.eyeToHead[1] = Pose(0.03f, 0.0f, 0.0f);
-        scene.projection[0] = Identity44();
-        scene.projection[1] = Identity44();
-    }
-
-    static ControllerState Controller(uint32_t index, bool left) {
-        ControllerState c;
-        c.connected = 1;
-        c.poseValid = 1;
-        c.isLeftHand = left ? 1 : 0;
-        c.deviceIndex = index;
-        return c;
-    }
-};
 
 // Where a tracking-space point lands under m (before the perspective divide).
 void Transform(const Matrix44& m, float x, float y, float z, float out[4]) {
