@@ -3,7 +3,6 @@
 // holds presenterMutex, so the frames must complete, and the hands must come out exactly as
 // they did before the tables were hooked.
 #include "core/settings.h"
-#include "debug_output_capture.h"
 #include "interception/device_hooks_win32.h"
 #include "stereo/camera_buffer.h"
 #include "stereo/camera_buffer_win32.h"
@@ -76,7 +75,6 @@ TEST_F(HookedFramesTest, FramesWithHandsCompleteAndTheHandsAreUntouched) {
     }
     ASSERT_GT(handTexels, 100u) << "the reference frame shows hands";
 
-    DebugOutputCapture capture;
     RegisterDeviceHookHandlers(StereoDeviceHookHandlers());
     ASSERT_TRUE(HookDeviceContexts(Game().device.Get(), Game().context.Get()));
     for (int frame = 0; frame < 3; ++frame) {
