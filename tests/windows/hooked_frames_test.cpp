@@ -23,8 +23,6 @@
 namespace corvane::vr_test {
 namespace {
 
-using testing_support::DebugOutputCapture;
-
 const float kBlack[4] = {0.0f, 0.0f, 0.0f, 1.0f};
 
 std::atomic<int> g_cameraRewrites{0};
