@@ -83,14 +83,6 @@ bool CompileStage(HMODULE compilerLibrary, const char* entry, const char* target
                               kShaderSourceName, entry, target, failurePrefix, code, errorText);
 }
 
-bool Created(HRESULT result, const char* operation, std::string& errorText) {
-    if (SUCCEEDED(result)) {
-        return true;
-    }
-    WriteHresultFailure(errorText, operation, static_cast<int32_t>(result));
-    return false;
-}
-
 bool CreateBuffer(ID3D11Device* device, UINT bytes, D3D11_USAGE usage, UINT bindFlags, UINT cpuAccess,
                   const void* initialData, ComPtr<ID3D11Buffer>& buffer, const char* operation,
                   std::string& errorText) {
@@ -178,6 +170,14 @@ void HandResources::Release() {
     inputLayout.Reset();
     pixelShader.Reset();
     vertexShader.Reset();
+}
+
+bool Created(HRESULT result, const char* operation, std::string& errorText) {
+    if (SUCCEEDED(result)) {
+        return true;
+    }
+    WriteHresultFailure(errorText, operation, static_cast<int32_t>(result));
+    return false;
 }
 
 // Compiles one stage of `source` into `code`. On failure `errorText` becomes `failurePrefix` followed by

@@ -52,6 +52,10 @@ HMODULE HandShaderCompilerLibrary();
                                       const char* failurePrefix, ComPtr<ID3DBlob>& code,
                                       std::string& errorText);
 
+// True when a creation succeeded; otherwise `errorText` becomes `operation` with the HRESULT,
+// as the presenter words Direct3D failures. Any thread.
+[[nodiscard]] bool Created(HRESULT result, const char* operation, std::string& errorText);
+
 // The compiled code of both stages. Kept for the life of its holder once compiled: a
 // stage is compiled again only while its code is missing.
 struct HandShaderCode {

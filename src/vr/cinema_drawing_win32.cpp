@@ -80,22 +80,14 @@ bool Compile(const char* entry, const char* target, ComPtr<ID3DBlob>& code, std:
                               "Cinema screen shader compilation failed: ", code, errorText);
 }
 
-bool Made(HRESULT result, const char* operation, std::string& errorText) {
-    if (SUCCEEDED(result)) {
-        return true;
-    }
-    WriteHresultFailure(errorText, operation, static_cast<int32_t>(result));
-    return false;
-}
-
 bool CreateStates(ID3D11Device* device, CinemaResources& resources, std::string& errorText) {
     D3D11_BUFFER_DESC buffer{};
     buffer.ByteWidth = sizeof(CinemaEyeConstants);
     buffer.Usage = D3D11_USAGE_DYNAMIC;
     buffer.BindFlags = D3D11_BIND_CONSTANT_BUFFER;
     buffer.CPUAccessFlags = D3D11_CPU_ACCESS_WRITE;
-    if (!Made(device->CreateBuffer(&buffer, nullptr, resources.constantBuffer.Put()),
-              "ID3D11Device::CreateBuffer (cinema constants)", errorText)) {
+    if (!Created(device->CreateBuffer(&buffer, nullptr, resources.constantBuffer.Put()),
+                 "ID3D11Device::CreateBuffer (cinema constants)", errorText)) {
         return false;
     }
     D3D11_SAMPLER_DESC sampler{};
@@ -104,8 +96,8 @@ bool CreateStates(ID3D11Device* device, CinemaResources& resources, std::string&
     sampler.AddressV = D3D11_TEXTURE_ADDRESS_CLAMP;
     sampler.AddressW = D3D11_TEXTURE_ADDRESS_CLAMP;
     sampler.MaxLOD = D3D11_FLOAT32_MAX;
-    if (!Made(device->CreateSamplerState(&sampler, resources.sampler.Put()),
-              "ID3D11Device::CreateSamplerState", errorText)) {
+    if (!Created(device->CreateSamplerState(&sampler, resources.sampler.Put()),
+                 "ID3D11Device::CreateSamplerState", errorText)) {
         return false;
     }
     // Blended by the layer's opacity; the texture's alpha stays as the copy left it.
@@ -120,8 +112,8 @@ bool CreateStates(ID3D11Device* device, CinemaResources& resources, std::string&
     target.BlendOpAlpha = D3D11_BLEND_OP_ADD;
     target.RenderTargetWriteMask =
         D3D11_COLOR_WRITE_ENABLE_RED | D3D11_COLOR_WRITE_ENABLE_GREEN | D3D11_COLOR_WRITE_ENABLE_BLUE;
-    if (!Made(device->CreateBlendState(&blend, resources.blendState.Put()), "ID3D11Device::CreateBlendState",
-              errorText)) {
+    if (!Created(device->CreateBlendState(&blend, resources.blendState.Put()),
+                 "ID3D11Device::CreateBlendState", errorText)) {
         return false;
     }
     // The screen is seen through the hands' projection, whose far plane (30 m) a wide screen's
@@ -130,16 +122,16 @@ bool CreateStates(ID3D11Device* device, CinemaResources& resources, std::string&
     rasterizer.FillMode = D3D11_FILL_SOLID;
     rasterizer.CullMode = D3D11_CULL_NONE;
     rasterizer.DepthClipEnable = FALSE;
-    if (!Made(device->CreateRasterizerState(&rasterizer, resources.rasterizerState.Put()),
-              "ID3D11Device::CreateRasterizerState (cinema)", errorText)) {
+    if (!Created(device->CreateRasterizerState(&rasterizer, resources.rasterizerState.Put()),
+                 "ID3D11Device::CreateRasterizerState (cinema)", errorText)) {
         return false;
     }
     D3D11_DEPTH_STENCIL_DESC depth{};
     depth.DepthEnable = FALSE;
     depth.DepthWriteMask = D3D11_DEPTH_WRITE_MASK_ZERO;
     depth.DepthFunc = D3D11_COMPARISON_ALWAYS;
-    return Made(device->CreateDepthStencilState(&depth, resources.depthStencilState.Put()),
-                "ID3D11Device::CreateDepthStencilState (cinema)", errorText);
+    return Created(device->CreateDepthStencilState(&depth, resources.depthStencilState.Put()),
+                   "ID3D11Device::CreateDepthStencilState (cinema)", errorText);
 }
 
 } // namespace
@@ -181,14 +173,14 @@ bool CreateCinemaResources(ID3D11Device* device, uint32_t width, uint32_t height
             }
         }
         const auto vertexShader = [&](ID3DBlob* blob, ComPtr<ID3D11VertexShader>& shader) {
-            return Made(device->CreateVertexShader(blob->GetBufferPointer(), blob->GetBufferSize(), nullptr,
-                                                   shader.Put()),
-                        "ID3D11Device::CreateVertexShader (cinema)", errorText);
+            return Created(device->CreateVertexShader(blob->GetBufferPointer(), blob->GetBufferSize(),
+                                                      nullptr, shader.Put()),
+                           "ID3D11Device::CreateVertexShader (cinema)", errorText);
         };
         const auto pixelShader = [&](ID3DBlob* blob, ComPtr<ID3D11PixelShader>& shader) {
-            return Made(device->CreatePixelShader(blob->GetBufferPointer(), blob->GetBufferSize(), nullptr,
-                                                  shader.Put()),
-                        "ID3D11Device::CreatePixelShader (cinema)", errorText);
+            return Created(device->CreatePixelShader(blob->GetBufferPointer(), blob->GetBufferSize(), nullptr,
+                                                     shader.Put()),
+                           "ID3D11Device::CreatePixelShader (cinema)", errorText);
         };
         if (!vertexShader(code.screenVertex.Get(), resources.vertexShader) ||
             !pixelShader(code.screenPixel.Get(), resources.pixelShader) ||
@@ -206,11 +198,11 @@ bool CreateCinemaResources(ID3D11Device* device, uint32_t width, uint32_t height
         desc.SampleDesc.Count = 1;
         desc.Usage = D3D11_USAGE_DEFAULT;
         desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
-        return Made(device->CreateTexture2D(&desc, nullptr, resources.picture.Put()),
-                    "ID3D11Device::CreateTexture2D (cinema picture)", errorText) &&
-               Made(device->CreateShaderResourceView(resources.picture.Get(), nullptr,
-                                                     resources.pictureView.Put()),
-                    "ID3D11Device::CreateShaderResourceView (cinema picture)", errorText) &&
+        return Created(device->CreateTexture2D(&desc, nullptr, resources.picture.Put()),
+                       "ID3D11Device::CreateTexture2D (cinema picture)", errorText) &&
+               Created(device->CreateShaderResourceView(resources.picture.Get(), nullptr,
+                                                        resources.pictureView.Put()),
+                       "ID3D11Device::CreateShaderResourceView (cinema picture)", errorText) &&
                resources.Complete();
     } catch (...) {
         // Only the lock or the failure text can throw; the caller sees a failed creation.
