@@ -1,6 +1,5 @@
 #include "hands/hand_batch.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace corvane {
@@ -9,27 +8,48 @@ namespace {
 // Clip-space w below which a corner counts as at or behind the eye.
 constexpr float kSmallestW = 1e-6f;
 
-// Over the whole viewport at the far depth: x and y doubled so the cube's ±0.5 reach ±1, and
-// z = w = 1 for every corner.
-constexpr Matrix44 kDepthResetMatrix{{{2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, 0, 1}, {0, 0, 0, 1}}};
+// Each corner's partner across the plane x = 0: placing corner k at its partner's position
+// mirrors the cube, and every face keeps its place but turns its winding round.
+constexpr int kMirroredCorner[kBoxCorners] = {3, 2, 1, 0, 7, 6, 5, 4};
 
-HandRectangle WholeViewport(const HandScene& scene, const HandViewport& viewport) {
-    const auto clampTo = [](double value, uint32_t size) {
-        return static_cast<long>(std::clamp(value, 0.0, static_cast<double>(size)));
-    };
-    return HandRectangle{clampTo(std::floor(viewport.topLeftX), scene.textureWidth),
-                         clampTo(std::floor(viewport.topLeftY), scene.textureHeight),
-                         clampTo(std::ceil(viewport.topLeftX + viewport.width), scene.textureWidth),
-                         clampTo(std::ceil(viewport.topLeftY + viewport.height), scene.textureHeight)};
+// Only the sign is needed; double precision keeps it for the small boxes of a far projection.
+double Determinant(const Matrix44& matrix) {
+    double m[4][4];
+    for (int row = 0; row < 4; ++row) {
+        for (int column = 0; column < 4; ++column) {
+            m[row][column] = matrix.m[row][column];
+        }
+    }
+    // Laplace expansion by the 2 x 2 minors of the first two rows and of the last two.
+    const double s0 = m[0][0] * m[1][1] - m[1][0] * m[0][1];
+    const double s1 = m[0][0] * m[1][2] - m[1][0] * m[0][2];
+    const double s2 = m[0][0] * m[1][3] - m[1][0] * m[0][3];
+    const double s3 = m[0][1] * m[1][2] - m[1][1] * m[0][2];
+    const double s4 = m[0][1] * m[1][3] - m[1][1] * m[0][3];
+    const double s5 = m[0][2] * m[1][3] - m[1][2] * m[0][3];
+    const double c5 = m[2][2] * m[3][3] - m[3][2] * m[2][3];
+    const double c4 = m[2][1] * m[3][3] - m[3][1] * m[2][3];
+    const double c3 = m[2][1] * m[3][2] - m[3][1] * m[2][2];
+    const double c2 = m[2][0] * m[3][3] - m[3][0] * m[2][3];
+    const double c1 = m[2][0] * m[3][2] - m[3][0] * m[2][2];
+    const double c0 = m[2][0] * m[3][1] - m[3][0] * m[2][1];
+    return s0 * c5 - s1 * c4 + s2 * c3 + s3 * c2 - s4 * c1 + s5 * c0;
+}
+
+bool BetweenNearAndFar(const HandVertex& corner) {
+    const float* clip = corner.clip;
+    return std::isfinite(clip[0]) && std::isfinite(clip[1]) && std::isfinite(clip[2]) &&
+           std::isfinite(clip[3]) && clip[3] > kSmallestW && clip[2] >= 0.0f && clip[2] <= clip[3];
 }
 
 } // namespace
 
 void PlaceBox(const Matrix44& modelViewProjection, const HandColour& colour,
               std::span<HandVertex, kBoxCorners> corners) {
+    const bool mirrored = Determinant(modelViewProjection) < 0.0;
     for (int corner = 0; corner < kBoxCorners; ++corner) {
-        const float p[4] = {kUnitCubeCorners[corner][0], kUnitCubeCorners[corner][1],
-                            kUnitCubeCorners[corner][2], 1.0f};
+        const float* unit = kUnitCubeCorners[mirrored ? kMirroredCorner[corner] : corner];
+        const float p[4] = {unit[0], unit[1], unit[2], 1.0f};
         HandVertex& vertex = corners[corner];
         for (int row = 0; row < 4; ++row) {
             float sum = 0.0f;
@@ -45,45 +65,13 @@ void PlaceBox(const Matrix44& modelViewProjection, const HandColour& colour,
     }
 }
 
-HandRectangle CoveredRectangle(const HandScene& scene, const HandViewport& viewport,
-                               std::span<const HandVertex> corners) {
-    const HandRectangle whole = WholeViewport(scene, viewport);
-    double minX = INFINITY;
-    double minY = INFINITY;
-    double maxX = -INFINITY;
-    double maxY = -INFINITY;
-    for (const HandVertex& corner : corners) {
-        const float* clip = corner.clip;
-        if (!(clip[3] > kSmallestW) || !std::isfinite(clip[0]) || !std::isfinite(clip[1]) ||
-            !std::isfinite(clip[3])) {
-            return whole;
-        }
-        // Normalised device coordinates to texels: x to the right, y downwards.
-        const double x = viewport.topLeftX + (double{clip[0]} / clip[3] + 1.0) * 0.5 * viewport.width;
-        const double y = viewport.topLeftY + (1.0 - double{clip[1]} / clip[3]) * 0.5 * viewport.height;
-        minX = std::min(minX, x);
-        maxX = std::max(maxX, x);
-        minY = std::min(minY, y);
-        maxY = std::max(maxY, y);
-    }
-    if (!(minX <= maxX) || !(minY <= maxY)) {
-        return HandRectangle{whole.left, whole.top, whole.left, whole.top};
-    }
-    const auto clampTo = [](double value, long low, long high) {
-        return static_cast<long>(std::clamp(value, static_cast<double>(low), static_cast<double>(high)));
-    };
-    return HandRectangle{clampTo(std::floor(minX) - 1.0, whole.left, whole.right),
-                         clampTo(std::floor(minY) - 1.0, whole.top, whole.bottom),
-                         clampTo(std::ceil(maxX) + 1.0, whole.left, whole.right),
-                         clampTo(std::ceil(maxY) + 1.0, whole.top, whole.bottom)};
-}
-
 bool BuildHandBatch(const HandScene& scene, int eye, HandBatch& batch) {
     Matrix44 viewProjection;
     if (!EyeViewProjection(scene, eye, viewProjection)) {
         return false;
     }
     const std::span<HandVertex> vertices(batch.vertices);
+    batch.betweenNearAndFar = true;
     for (int hand = 0; hand < 2; ++hand) {
         HandParts parts;
         batch.handDrawn[hand] = PlaceHand(scene, scene.controllers[hand], parts);
@@ -92,21 +80,21 @@ bool BuildHandBatch(const HandScene& scene, int eye, HandBatch& batch) {
         }
         for (int part = 0; part < kHandPartCount; ++part) {
             const size_t box = static_cast<size_t>(hand * kHandPartCount + part);
-            PlaceBox(MatrixMultiply(viewProjection, parts[part].model), parts[part].colour,
-                     vertices.subspan(box * kBoxCorners).first<kBoxCorners>());
+            const std::span<HandVertex, kBoxCorners> corners =
+                vertices.subspan(box * kBoxCorners).first<kBoxCorners>();
+            PlaceBox(MatrixMultiply(viewProjection, parts[part].model), parts[part].colour, corners);
+            for (const HandVertex& corner : corners) {
+                batch.betweenNearAndFar = batch.betweenNearAndFar && BetweenNearAndFar(corner);
+            }
         }
     }
-    if (!batch.handDrawn[0] && !batch.handDrawn[1]) {
-        return false;
+    return batch.handDrawn[0] || batch.handDrawn[1];
+}
+
+void SqueezeIntoDepthSlice(HandBatch& batch, const HandDepthSlice& slice) {
+    for (HandVertex& vertex : batch.vertices) {
+        vertex.clip[2] = slice.nearest * vertex.clip[3] + slice.width * vertex.clip[2];
     }
-    PlaceBox(kDepthResetMatrix, HandColour{},
-             vertices.subspan(kDepthResetBox * kBoxCorners).first<kBoxCorners>());
-    // Only the hands that are drawn bound the rectangle: the two hands' boxes are consecutive.
-    const size_t first = batch.handDrawn[0] ? 0 : kHandPartCount * kBoxCorners;
-    const size_t count =
-        (batch.handDrawn[0] && batch.handDrawn[1] ? kHandBoxCount : kHandPartCount) * kBoxCorners;
-    batch.rectangle = CoveredRectangle(scene, HandViewportFor(scene), vertices.subspan(first, count));
-    return true;
 }
 
 } // namespace corvane

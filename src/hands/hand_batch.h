@@ -1,10 +1,9 @@
 // Both hands of one eye as the hand pipeline draws them: every box's corners already through
-// its model-view-projection, with its colour, in the one vertex buffer the frame maps, and the
-// part of the texture they can cover, so that the depth under the hands is reset there only.
-// One map and two draws an eye instead of a map and a draw per box and a clear of the whole
-// depth buffer. Render thread, no Direct3D.
+// its model-view-projection, with its colour, in the one vertex buffer the frame maps. One map
+// and one draw an eye instead of a map and a draw per box. Render thread, no Direct3D.
 #pragma once
 
+#include "hands/hand_depth_slices.h"
 #include "hands/hand_scene.h"
 
 #include <span>
@@ -12,13 +11,10 @@
 namespace corvane {
 
 inline constexpr int kHandBoxCount = 2 * kHandPartCount;
-// The box after the hands' boxes: a square over the whole viewport at the far depth, drawn into
-// the depth buffer only, inside the hands' rectangle.
-inline constexpr int kDepthResetBox = kHandBoxCount;
-inline constexpr int kHandBoxSlots = kHandBoxCount + 1;
 inline constexpr int kBoxCorners = 8;
 
-// The unit cube's corners in the order the index buffer names them.
+// The unit cube's corners in the order the index buffer names them. The index buffer winds
+// every face counter-clockwise about its outward normal.
 inline constexpr float kUnitCubeCorners[kBoxCorners][3] = {
     {-0.5f, -0.5f, -0.5f}, {-0.5f, 0.5f, -0.5f}, {0.5f, 0.5f, -0.5f}, {0.5f, -0.5f, -0.5f},
     {-0.5f, -0.5f, 0.5f},  {-0.5f, 0.5f, 0.5f},  {0.5f, 0.5f, 0.5f},  {0.5f, -0.5f, 0.5f},
@@ -31,22 +27,17 @@ struct HandVertex {
 };
 static_assert(sizeof(HandVertex) == 32);
 
-// Texels, right and bottom excluded, as a scissor rectangle takes them.
-struct HandRectangle {
-    long left = 0;
-    long top = 0;
-    long right = 0;
-    long bottom = 0;
-};
-
 struct HandBatch {
-    HandVertex vertices[kHandBoxSlots * kBoxCorners] = {};
+    HandVertex vertices[kHandBoxCount * kBoxCorners] = {};
     bool handDrawn[2] = {}; // left record's hand, right record's hand
-    // Holds every texel a drawn box can cover.
-    HandRectangle rectangle;
+    // Every drawn corner is in front of the eye, finite, and between the near and far planes.
+    bool betweenNearAndFar = false;
 };
 
-// The unit cube's corners through `modelViewProjection`, in `colour`.
+// The unit cube's corners through `modelViewProjection`, in `colour`. A matrix that turns the
+// cube inside out (negative determinant, as every projection from a right-handed view does) gets
+// the cube's mirror image, which is the same box with its faces wound the other way, so that the
+// faces towards the eye are always clockwise on screen and back faces can be culled.
 void PlaceBox(const Matrix44& modelViewProjection, const HandColour& colour,
               std::span<HandVertex, kBoxCorners> corners);
 
@@ -54,10 +45,8 @@ void PlaceBox(const Matrix44& modelViewProjection, const HandColour& colour,
 // the eye's view cannot be computed or neither hand is placed.
 [[nodiscard]] bool BuildHandBatch(const HandScene& scene, int eye, HandBatch& batch);
 
-// The texels of `viewport` (clamped to the texture) that triangles between these clip-space
-// corners can cover, one texel wider on each side; the whole viewport when a corner is at or
-// behind the eye or not finite.
-[[nodiscard]] HandRectangle CoveredRectangle(const HandScene& scene, const HandViewport& viewport,
-                                             std::span<const HandVertex> corners);
+// Every drawn corner's depth moved into `slice`, its order along each line of sight kept: the
+// clip-space z becomes nearest * w + width * z, which the rasterizer still interpolates exactly.
+void SqueezeIntoDepthSlice(HandBatch& batch, const HandDepthSlice& slice);
 
 } // namespace corvane

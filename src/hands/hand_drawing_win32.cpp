@@ -8,8 +8,8 @@ namespace {
 
 bool CanDraw(const HandDrawInputs& inputs, ID3D11RenderTargetView* renderTarget) {
     return inputs.scene.headValid && inputs.scene.visibleHands && renderTarget != nullptr &&
-           inputs.context != nullptr && inputs.depthView != nullptr && inputs.resources != nullptr &&
-           inputs.resources->Complete();
+           inputs.context != nullptr && inputs.depthView != nullptr && inputs.depthSlices != nullptr &&
+           inputs.resources != nullptr && inputs.resources->Complete();
 }
 
 // The first `count` corners into the vertex buffer, in one map; false when it cannot be mapped.
@@ -58,9 +58,13 @@ void DrawHandsForEye(const HandDrawInputs& inputs, int eye, ID3D11RenderTargetVi
     if (!BuildHandBatch(inputs.scene, eye, batch)) {
         return;
     }
+    const HandDepthPlan depth = inputs.depthSlices->Take(batch.betweenNearAndFar);
+    SqueezeIntoDepthSlice(batch, depth.slice);
     ID3D11DeviceContext* context = inputs.context;
     const HandResources& resources = *inputs.resources;
     if (!WriteCorners(context, resources, batch.vertices, std::size(batch.vertices))) {
+        // The slice taken may have been the one that clears.
+        inputs.depthSlices->Forget();
         return;
     }
     const HandViewport area = HandViewportFor(inputs.scene);
@@ -73,20 +77,16 @@ void DrawHandsForEye(const HandDrawInputs& inputs, int eye, ID3D11RenderTargetVi
     viewport.MaxDepth = 1.0f;
     context->RSSetViewports(1, &viewport);
     BindHandPipeline(context, resources);
+    // Boxes are closed, so their back faces are always hidden behind their front ones: culling
+    // them halves what the rasterizer fills.
+    context->RSSetState(resources.cullingRasterizerState.Get());
 
-    // Hands are depth-tested against each other only, never against the game picture: the
-    // depth goes back to far where they can land, and nowhere else, before they are drawn.
-    const D3D11_RECT rectangle{batch.rectangle.left, batch.rectangle.top, batch.rectangle.right,
-                               batch.rectangle.bottom};
-    context->OMSetRenderTargets(0, nullptr, inputs.depthView);
-    context->RSSetState(resources.scissorRasterizerState.Get());
-    context->RSSetScissorRects(1, &rectangle);
-    context->OMSetDepthStencilState(resources.depthResetState.Get(), 0);
-    DrawBoxes(context, kDepthResetBox, 1);
-
+    // Hands are depth-tested against each other only, never against the game picture, and never
+    // against an earlier drawing's hands: those lie in farther slices of the depth range.
+    if (depth.clearFirst) {
+        context->ClearDepthStencilView(inputs.depthView, D3D11_CLEAR_DEPTH, 1.0f, 0);
+    }
     context->OMSetRenderTargets(1, &renderTarget, inputs.depthView);
-    context->RSSetState(resources.rasterizerState.Get());
-    context->OMSetDepthStencilState(resources.depthStencilState.Get(), 0);
     if (batch.handDrawn[0] && batch.handDrawn[1]) {
         DrawBoxes(context, 0, kHandBoxCount);
     } else {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "hands/hand_batch.h"
+#include "hands/hand_depth_slices.h"
 #include "hands/hand_pipeline_win32.h"
 #include "hands/hand_scene.h"
 
@@ -14,15 +15,16 @@ namespace corvane {
 struct HandDrawInputs {
     ID3D11DeviceContext* context = nullptr; // the presenter's deferred context
     ID3D11DepthStencilView* depthView = nullptr;
+    HandDepthSlices* depthSlices = nullptr; // what the drawings so far left in depthView
     const HandResources* resources = nullptr;
     HandScene scene;
 };
 
 // Draws both hands over the eye texture behind `renderTarget` (eye 0 left, any other value
-// right): one map of every box's corners, the depth reset to far inside the hands' rectangle, one draw of
-// the hands. Does nothing, not even the depth reset, when the head record is invalid, hands are
-// hidden, the render target, context, depth view or resources are missing, the eye's view
-// cannot be computed, or no hand is placed.
+// right): one map of every box's corners and one draw, in the next of the depth buffer's slices
+// (clearing it first when they have run out). Does nothing, not even a clear, when the head
+// record is invalid, hands are hidden, the render target, context, depth view, its slices or the
+// resources are missing, the eye's view cannot be computed, or no hand is placed.
 void DrawHandsForEye(const HandDrawInputs& inputs, int eye, ID3D11RenderTargetView* renderTarget) noexcept;
 
 // Input layout, the vertex and index buffers, shaders, rasterizer and depth-stencil states.

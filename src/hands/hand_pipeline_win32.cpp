@@ -52,13 +52,13 @@ static_assert(sizeof(kCubeIndices) == 72);
 static_assert(sizeof(HandVertex) == kHandVertexStride);
 
 struct HandIndices {
-    uint16_t indices[kHandBoxSlots * kHandCubeIndexCount];
+    uint16_t indices[kHandBoxCount * kHandCubeIndexCount];
 };
 
 // The cube's triangles once per box slot, each slot's over its own eight corners.
 constexpr HandIndices MakeHandIndices() {
     HandIndices made{};
-    for (int box = 0; box < kHandBoxSlots; ++box) {
+    for (int box = 0; box < kHandBoxCount; ++box) {
         for (UINT i = 0; i < kHandCubeIndexCount; ++i) {
             made.indices[box * kHandCubeIndexCount + i] =
                 static_cast<uint16_t>(box * kBoxCorners + kCubeIndices[i]);
@@ -68,9 +68,9 @@ constexpr HandIndices MakeHandIndices() {
 }
 
 constexpr HandIndices kHandIndices = MakeHandIndices();
-static_assert(kHandBoxSlots * kBoxCorners <= 65536);
 
 constexpr UINT kVertexBufferBytes = sizeof(HandBatch::vertices);
+static_assert(kHandBoxCount * kBoxCorners <= 65536);
 
 constexpr char kCompilerUnavailable[] = "d3dcompiler_47.dll is unavailable";
 constexpr char kCompileMissing[] = "D3DCompile is missing from d3dcompiler_47.dll";
@@ -134,9 +134,10 @@ bool CreateDeviceObjects(ID3D11Device* device, ID3DBlob* vertexCode, ID3DBlob* p
                  "ID3D11Device::CreateRasterizerState", errorText)) {
         return false;
     }
-    rasterizer.ScissorEnable = TRUE;
-    if (!Created(device->CreateRasterizerState(&rasterizer, resources.scissorRasterizerState.Put()),
-                 "ID3D11Device::CreateRasterizerState (scissor)", errorText)) {
+    // Faces towards the eye are clockwise on screen (the corners are placed so).
+    rasterizer.CullMode = D3D11_CULL_BACK;
+    if (!Created(device->CreateRasterizerState(&rasterizer, resources.cullingRasterizerState.Put()),
+                 "ID3D11Device::CreateRasterizerState (culling)", errorText)) {
         return false;
     }
     D3D11_DEPTH_STENCIL_DESC depth{};
@@ -144,25 +145,19 @@ bool CreateDeviceObjects(ID3D11Device* device, ID3DBlob* vertexCode, ID3DBlob* p
     depth.DepthWriteMask = D3D11_DEPTH_WRITE_MASK_ALL;
     depth.DepthFunc = D3D11_COMPARISON_LESS_EQUAL;
     depth.StencilEnable = FALSE;
-    if (!Created(device->CreateDepthStencilState(&depth, resources.depthStencilState.Put()),
-                 "ID3D11Device::CreateDepthStencilState", errorText)) {
-        return false;
-    }
-    depth.DepthFunc = D3D11_COMPARISON_ALWAYS;
-    return Created(device->CreateDepthStencilState(&depth, resources.depthResetState.Put()),
-                   "ID3D11Device::CreateDepthStencilState (reset)", errorText);
+    return Created(device->CreateDepthStencilState(&depth, resources.depthStencilState.Put()),
+                   "ID3D11Device::CreateDepthStencilState", errorText);
 }
 
 } // namespace
 
 bool HandResources::Complete() const {
     return vertexShader && pixelShader && inputLayout && vertexBuffer && indexBuffer && depthStencilState &&
-           rasterizerState && depthResetState && scissorRasterizerState;
+           rasterizerState && cullingRasterizerState;
 }
 
 void HandResources::Release() {
-    scissorRasterizerState.Reset();
-    depthResetState.Reset();
+    cullingRasterizerState.Reset();
     rasterizerState.Reset();
     depthStencilState.Reset();
     indexBuffer.Reset();

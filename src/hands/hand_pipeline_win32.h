@@ -1,6 +1,6 @@
 // The Direct3D 11 objects that draw the procedural hands: two shaders compiled at run time
 // from a source string, a vertex buffer the frame fills with every box's corners in clip space,
-// the boxes' triangles, and four states. Created
+// the boxes' triangles, and three states. Created
 // and released with the presenter's eye targets on the render thread.
 #pragma once
 
@@ -15,7 +15,7 @@
 namespace corvane {
 
 // Declared in the order that makes destruction release them as the presenter does:
-// the scissored rasterizer state first, vertex shader last.
+// the culling rasterizer state first, vertex shader last.
 struct HandResources {
     ComPtr<ID3D11VertexShader> vertexShader;
     ComPtr<ID3D11PixelShader> pixelShader;
@@ -24,12 +24,12 @@ struct HandResources {
     ComPtr<ID3D11Buffer> indexBuffer;
     ComPtr<ID3D11DepthStencilState> depthStencilState;
     ComPtr<ID3D11RasterizerState> rasterizerState;
-    // The depth under the hands is reset by a box drawn with these, inside the hands' rectangle.
-    ComPtr<ID3D11DepthStencilState> depthResetState;
-    ComPtr<ID3D11RasterizerState> scissorRasterizerState;
+    // Back faces culled, for the hands' boxes; `rasterizerState` culls nothing, for a part drawn
+    // on its own whatever its winding.
+    ComPtr<ID3D11RasterizerState> cullingRasterizerState;
 
     [[nodiscard]] bool Complete() const;
-    // Scissored rasterizer state, depth-reset state, rasterizer state, depth-stencil state,
+    // Culling rasterizer state, rasterizer state, depth-stencil state,
     // index and vertex buffers, input layout, pixel shader, vertex shader.
     void Release();
 };
@@ -65,7 +65,7 @@ struct HandShaderCode {
     [[nodiscard]] bool Complete() const;
 };
 
-// Builds the nine objects on `device` with the compiler from HandShaderCompilerLibrary and
+// Builds the eight objects on `device` with the compiler from HandShaderCompilerLibrary and
 // the process's one copy of the shader code (compiled by the first call that gets that far).
 // On failure `errorText` says why and the objects made before the failure stay in
 // `resources` for their owner to release; on success `errorText` is left alone. Any thread.

@@ -191,6 +191,7 @@ void VrPresenter::ReleaseEyeTargets() {
     }
     ReleaseAndClear(depthView);
     ReleaseAndClear(depthTexture);
+    handDepthSlices.Forget();
     if (handResources != nullptr) {
         handResources->Release();
     }
@@ -250,6 +251,7 @@ void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture
     if (handsShown || pictureBeingCopied.cinema) {
         inputs.context = deferredContext;
         inputs.depthView = depthView;
+        inputs.depthSlices = &handDepthSlices;
         inputs.resources = handResources;
         FillHandScene(inputs.scene, frame.desc, eye);
         cinema = cinemaResources != nullptr && CinemaForEye(inputs.scene, eye, screen);
@@ -283,6 +285,8 @@ bool VrPresenter::ExecuteEyeCopies() {
     ComPtr<ID3D11CommandList> commands;
     const HRESULT result = deferredContext->FinishCommandList(FALSE, commands.Put());
     if (FAILED(result) || !commands) {
+        // Whatever the hands recorded into the depth buffer never reaches it.
+        handDepthSlices.Forget();
         WriteHresultFailure(lastErrorText, "ID3D11DeviceContext::FinishCommandList",
                             FAILED(result) ? result : E_POINTER);
         return false;

@@ -11,6 +11,7 @@
 // that take it. The optics the camera code reads are published lock-free (publishedOptics).
 #pragma once
 
+#include "hands/hand_depth_slices.h"
 #include "vr/cinema_screen.h"
 #include "vr/eye_bounds.h"
 #include "vr/eye_pairing.h"
@@ -239,6 +240,7 @@ struct VrPresenter {
     ID3D11RenderTargetView* stagingTextureView[2] = {};
     ID3D11Texture2D* depthTexture = nullptr;
     ID3D11DepthStencilView* depthView = nullptr;
+    HandDepthSlices handDepthSlices;            // what the hands have left in depthTexture
     HandResources* handResources = nullptr;     // made once, its objects released with the targets
     CinemaResources* cinemaResources = nullptr; // likewise, made on the first frame that shows the screen
     BackbufferDesc backbufferDescCache;

@@ -1,5 +1,5 @@
-// Both hands of an eye as one batch: every box's corners in clip space, the depth-reset square,
-// and the rectangle of texels the hands can cover, which bounds where the depth is reset.
+// Both hands of an eye as one batch: every box's corners in clip space, wound for culling, and
+// squeezed into the slice of the depth range their drawing takes.
 #include "hands/hand_batch.h"
 
 #include "hand_scene_fixture.h"
@@ -33,12 +33,6 @@ struct BatchFixture : testing_support::SceneFixture {
     }
 };
 
-// The texel column and row a clip-space corner lands on in the 100 x 100 hand area at x = 50.
-void Texel(const HandVertex& v, double& x, double& y) {
-    x = 50.0 + (v.clip[0] / v.clip[3] + 1.0) * 50.0;
-    y = (1.0 - v.clip[1] / v.clip[3]) * 50.0;
-}
-
 TEST(HandBatch, BoxCornersAreTheUnitCubeThroughTheMatrixRowByRow) {
     // x doubled, y shifted by 0.25 in the last column, w = 2: a column-by-column reading would
     // put the shift into w.
@@ -56,113 +50,158 @@ TEST(HandBatch, BoxCornersAreTheUnitCubeThroughTheMatrixRowByRow) {
     EXPECT_FLOAT_EQ(0.2f, corners[5].colour[1]);
 }
 
-TEST(HandBatch, TheDepthResetSquareCoversTheViewportAtTheFarDepth) {
-    BatchFixture f;
+// The cube's triangles as the index buffer lists them, corner by corner.
+constexpr int kCubeTriangles[12][3] = {{0, 1, 2}, {0, 2, 3}, {7, 6, 5}, {7, 5, 4}, {4, 5, 1}, {4, 1, 0},
+                                       {3, 2, 6}, {3, 6, 7}, {1, 5, 6}, {1, 6, 2}, {4, 0, 3}, {4, 3, 7}};
+
+struct Vec3 {
+    double x, y, z;
+};
+
+Vec3 Ndc(const HandVertex& v) {
+    return Vec3{v.clip[0] / v.clip[3], v.clip[1] / v.clip[3], v.clip[2] / v.clip[3]};
+}
+
+// Every triangle of every drawn box, seen in normalised device coordinates: the faces that turn
+// towards the eye (outward normal towards -z, where the eye looks from) are clockwise on screen,
+// the others counter-clockwise, which is what culling back faces with clockwise fronts needs.
+void ExpectFrontFacesClockwise(const HandBatch& batch) {
+    int front = 0;
+    int back = 0;
+    for (int box = 0; box < kHandBoxCount; ++box) {
+        if (!batch.handDrawn[box / kHandPartCount]) {
+            continue;
+        }
+        const HandVertex* corners = &batch.vertices[box * kBoxCorners];
+        Vec3 centre{0, 0, 0};
+        for (int i = 0; i < kBoxCorners; ++i) {
+            const Vec3 p = Ndc(corners[i]);
+            centre = Vec3{centre.x + p.x / 8, centre.y + p.y / 8, centre.z + p.z / 8};
+        }
+        for (const auto& t : kCubeTriangles) {
+            const Vec3 a = Ndc(corners[t[0]]);
+            const Vec3 b = Ndc(corners[t[1]]);
+            const Vec3 c = Ndc(corners[t[2]]);
+            const Vec3 u{b.x - a.x, b.y - a.y, b.z - a.z};
+            const Vec3 v{c.x - a.x, c.y - a.y, c.z - a.z};
+            Vec3 outward{u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x};
+            if (outward.x * (a.x - centre.x) + outward.y * (a.y - centre.y) + outward.z * (a.z - centre.z) <
+                0) {
+                outward = Vec3{-outward.x, -outward.y, -outward.z};
+            }
+            // Twice the signed area with y up: negative is clockwise as the screen shows it.
+            const double area = u.x * v.y - u.y * v.x;
+            if (std::abs(area) < 1e-9) {
+                continue; // edge-on
+            }
+            const bool facesEye = outward.z < 0;
+            EXPECT_EQ(facesEye, area < 0) << "box " << box << " triangle " << t[0] << t[1] << t[2];
+            ++(facesEye ? front : back);
+        }
+    }
+    EXPECT_GT(front, 0);
+    EXPECT_GT(back, 0);
+}
+
+// A perspective turns the right-handed view inside out, an identity projection does not: the
+// corners must come out wound the same way on screen through both.
+TEST(HandBatch, FacesTowardsTheEyeAreClockwiseOnScreenWhateverTheProjectionsHandedness) {
+    BatchFixture perspective;
     HandBatch batch;
-    ASSERT_TRUE(BuildHandBatch(f.scene, 0, batch));
-    float minX = 1e9f;
-    float maxX = -1e9f;
-    float minY = 1e9f;
-    float maxY = -1e9f;
+    ASSERT_TRUE(BuildHandBatch(perspective.scene, 0, batch));
+    {
+        SCOPED_TRACE("perspective");
+        ExpectFrontFacesClockwise(batch);
+    }
+    testing_support::SceneFixture identity;
+    ASSERT_TRUE(BuildHandBatch(identity.scene, 1, batch));
+    {
+        SCOPED_TRACE("identity");
+        ExpectFrontFacesClockwise(batch);
+    }
+}
+
+TEST(HandBatch, AMirroringMatrixPlacesTheMirroredCube) {
+    HandVertex corners[kBoxCorners];
+    PlaceBox(Scaling(-1.0f, 1.0f, 1.0f), HandColour{}, corners);
+    // The mirror of the cube is the cube itself, each corner at its partner across x = 0's place.
     for (int i = 0; i < kBoxCorners; ++i) {
-        const HandVertex& v = batch.vertices[kDepthResetBox * kBoxCorners + i];
-        EXPECT_FLOAT_EQ(1.0f, v.clip[2]);
-        EXPECT_FLOAT_EQ(1.0f, v.clip[3]);
-        minX = std::min(minX, v.clip[0]);
-        maxX = std::max(maxX, v.clip[0]);
-        minY = std::min(minY, v.clip[1]);
-        maxY = std::max(maxY, v.clip[1]);
+        EXPECT_FLOAT_EQ(kUnitCubeCorners[i][0], corners[i].clip[0]) << i;
+        EXPECT_FLOAT_EQ(kUnitCubeCorners[i][1], corners[i].clip[1]) << i;
+        EXPECT_FLOAT_EQ(kUnitCubeCorners[i][2], corners[i].clip[2]) << i;
     }
-    EXPECT_EQ(-1.0f, minX);
-    EXPECT_EQ(1.0f, maxX);
-    EXPECT_EQ(-1.0f, minY);
-    EXPECT_EQ(1.0f, maxY);
+    // Not mirrored: corner 0 stays where the matrix puts (-0.5, -0.5, -0.5).
+    PlaceBox(Scaling(2.0f, 1.0f, 1.0f), HandColour{}, corners);
+    EXPECT_FLOAT_EQ(-1.0f, corners[0].clip[0]);
 }
 
-// Every corner of a drawn box lies inside the rectangle, which is at most a texel (plus the
-// rounding) wider on each side than the corners need, and inside the hand area.
-TEST(HandBatch, TheRectangleHoldsEveryDrawnBoxAndLittleMore) {
+TEST(HandBatch, HandsReachingPastTheNearPlaneOrBehindTheEyeAreNotSqueezable) {
     struct Case {
         const char* name;
-        bool left;
-        bool right;
+        float z; // of the right controller, the headset at z = 0 looking down -z
+        bool expected;
     };
-    for (const Case& c :
-         {Case{"both hands", true, true}, Case{"left only", true, false}, Case{"right only", false, true}}) {
-        SCOPED_TRACE(c.name);
-        BatchFixture f;
-        f.scene.controllers[0].connected = c.left ? 1 : 0;
-        f.scene.controllers[1].connected = c.right ? 1 : 0;
-        HandBatch batch;
-        ASSERT_TRUE(BuildHandBatch(f.scene, 1, batch));
-        EXPECT_EQ(c.left, batch.handDrawn[0]);
-        EXPECT_EQ(c.right, batch.handDrawn[1]);
-        double minX = 1e9;
-        double maxX = -1e9;
-        double minY = 1e9;
-        double maxY = -1e9;
-        for (int hand = 0; hand < 2; ++hand) {
-            if (!batch.handDrawn[hand]) {
-                continue;
-            }
-            for (int i = 0; i < kHandPartCount * kBoxCorners; ++i) {
-                double x = 0.0;
-                double y = 0.0;
-                Texel(batch.vertices[hand * kHandPartCount * kBoxCorners + i], x, y);
-                minX = std::min(minX, x);
-                maxX = std::max(maxX, x);
-                minY = std::min(minY, y);
-                maxY = std::max(maxY, y);
-            }
-        }
-        const HandRectangle& r = batch.rectangle;
-        EXPECT_LE(r.left, std::max(50.0, std::floor(minX)));
-        EXPECT_GE(r.left, std::max(50.0, std::floor(minX) - 1.0));
-        EXPECT_GE(r.right, std::min(150.0, std::ceil(maxX)));
-        EXPECT_LE(r.right, std::min(150.0, std::ceil(maxX) + 1.0));
-        EXPECT_LE(r.top, std::max(0.0, std::floor(minY)));
-        EXPECT_GE(r.top, std::max(0.0, std::floor(minY) - 1.0));
-        EXPECT_GE(r.bottom, std::min(100.0, std::ceil(maxY)));
-        EXPECT_LE(r.bottom, std::min(100.0, std::ceil(maxY) + 1.0));
-        // Hands below eye height land in the lower half (rows grow downwards), and one hand
-        // alone takes its own side.
-        EXPECT_GT(minY, 50.0);
-        if (!c.left) {
-            EXPECT_GT(r.left, 90);
-        }
-        if (!c.right) {
-            EXPECT_LT(r.right, 110);
-        }
-    }
-}
-
-TEST(HandBatch, CornersAtOrBehindTheEyeOrNotFiniteWidenTheRectangleToTheArea) {
-    BatchFixture f;
-    const HandViewport area = HandViewportFor(f.scene);
-    HandVertex corners[3] = {{{0.25f, 0.25f, 0.5f, 1.0f}, {}}, {{0.5f, 0.5f, 0.5f, 1.0f}, {}}, {}};
-    struct Case {
-        const char* name;
-        float clip[4];
-    };
-    const Case cases[] = {{"behind the eye", {0.0f, 0.0f, -0.5f, -0.2f}},
-                          {"at the eye", {0.0f, 0.0f, 0.0f, 0.0f}},
-                          {"not finite", {std::numeric_limits<float>::quiet_NaN(), 0.0f, 0.5f, 1.0f}}};
+    const Case cases[] = {{"half a metre ahead", -0.5f, true},
+                          {"at the face, inside the near plane", -0.02f, false},
+                          {"behind the head", 0.3f, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::copy(std::begin(c.clip), std::end(c.clip), corners[2].clip);
-        const HandRectangle r = CoveredRectangle(f.scene, area, corners);
-        EXPECT_EQ(50, r.left);
-        EXPECT_EQ(0, r.top);
-        EXPECT_EQ(150, r.right);
-        EXPECT_EQ(100, r.bottom);
+        BatchFixture f;
+        f.poses[7].mDeviceToAbsoluteTracking.m[2][3] = c.z;
+        HandBatch batch;
+        ASSERT_TRUE(BuildHandBatch(f.scene, 0, batch));
+        EXPECT_EQ(c.expected, batch.betweenNearAndFar);
     }
-    // The two finite corners alone: 112.5 to 125 across, 25 to 37.5 down, rounded outwards and
-    // one texel wider each way.
-    const HandRectangle r = CoveredRectangle(f.scene, area, std::span<const HandVertex>(corners, 2));
-    EXPECT_EQ(111, r.left);
-    EXPECT_EQ(24, r.top);
-    EXPECT_EQ(126, r.right);
-    EXPECT_EQ(39, r.bottom);
+}
+
+TEST(HandBatch, SqueezingMovesClipDepthIntoTheSliceAlongTheLineOfSight) {
+    HandBatch batch;
+    batch.vertices[0] = HandVertex{{0.1f, 0.2f, 0.5f, 2.0f}, {}};
+    batch.vertices[kHandBoxCount * kBoxCorners - 1] = HandVertex{{0.0f, 0.0f, 0.0f, 4.0f}, {}};
+    SqueezeIntoDepthSlice(batch, HandDepthSlice{0.75f, 0.25f});
+    // 0.75 * 2 + 0.25 * 0.5: depth 0.25 of the way through the slice, after the division by w.
+    EXPECT_FLOAT_EQ(1.625f, batch.vertices[0].clip[2]);
+    EXPECT_FLOAT_EQ(0.1f, batch.vertices[0].clip[0]);
+    EXPECT_FLOAT_EQ(2.0f, batch.vertices[0].clip[3]);
+    // The near plane lands on the slice's near bound.
+    EXPECT_FLOAT_EQ(3.0f, batch.vertices[kHandBoxCount * kBoxCorners - 1].clip[2]);
+}
+
+TEST(HandDepthSlices, SlicesComeNearerEachDrawingAndTheBufferIsClearedWhenTheyRunOut) {
+    HandDepthSlices slices;
+    HandDepthPlan plan = slices.Take(true);
+    EXPECT_TRUE(plan.clearFirst);
+    EXPECT_EQ(0.99609375f, plan.slice.nearest);
+    EXPECT_EQ(0.00390625f, plan.slice.width);
+    float previousNearest = plan.slice.nearest;
+    for (int drawing = 2; drawing <= 256; ++drawing) {
+        plan = slices.Take(true);
+        ASSERT_FALSE(plan.clearFirst) << drawing;
+        // Its farthest depth is no farther than the last drawing's nearest.
+        ASSERT_LE(plan.slice.nearest + plan.slice.width, previousNearest) << drawing;
+        ASSERT_GE(plan.slice.nearest, 0.0f) << drawing;
+        previousNearest = plan.slice.nearest;
+    }
+    EXPECT_EQ(0.0f, previousNearest);
+    plan = slices.Take(true);
+    EXPECT_TRUE(plan.clearFirst);
+    EXPECT_EQ(0.99609375f, plan.slice.nearest);
+}
+
+TEST(HandDepthSlices, AnUnsqueezableDrawingOrAForgottenBufferMakesTheNextDrawingClear) {
+    HandDepthSlices slices;
+    (void)slices.Take(true);
+    (void)slices.Take(true);
+    HandDepthPlan plan = slices.Take(false);
+    EXPECT_TRUE(plan.clearFirst);
+    EXPECT_EQ(0.0f, plan.slice.nearest);
+    EXPECT_EQ(1.0f, plan.slice.width);
+    EXPECT_TRUE(slices.Take(true).clearFirst);
+    EXPECT_FALSE(slices.Take(true).clearFirst);
+    slices.Forget();
+    plan = slices.Take(true);
+    EXPECT_TRUE(plan.clearFirst);
+    EXPECT_EQ(0.99609375f, plan.slice.nearest);
 }
 
 TEST(HandBatch, NothingIsBatchedWithoutAHandOrAView) {

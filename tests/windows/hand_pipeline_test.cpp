@@ -121,6 +121,7 @@ protected:
         HandDrawInputs inputs;
         inputs.context = deferred.Get();
         inputs.depthView = depthView.Get();
+        inputs.depthSlices = &depthSlices;
         inputs.resources = &resources;
         return inputs;
     }
@@ -133,19 +134,20 @@ protected:
     ComPtr<ID3D11Texture2D> readBack;
     ComPtr<ID3D11Texture2D> depthTexture;
     ComPtr<ID3D11DepthStencilView> depthView;
+    HandDepthSlices depthSlices;
     HandResources resources;
 };
 
 int CreatedObjects(const HandResources& r) {
     return !!r.vertexShader + !!r.pixelShader + !!r.inputLayout + !!r.vertexBuffer + !!r.indexBuffer +
-           !!r.rasterizerState + !!r.depthStencilState + !!r.depthResetState + !!r.scissorRasterizerState;
+           !!r.rasterizerState + !!r.depthStencilState + !!r.cullingRasterizerState;
 }
 
 // ---- Creation ----
 
 using HandPipelineTest = HandDeviceTest;
 
-TEST_F(HandPipelineTest, SystemCompilerBuildsAllNineObjectsAndTheyAreReleasedWithTheirOwner) {
+TEST_F(HandPipelineTest, SystemCompilerBuildsAllEightObjectsAndTheyAreReleasedWithTheirOwner) {
     ASSERT_NE(HandShaderCompilerLibrary(), nullptr);
     EXPECT_EQ(HandShaderCompilerLibrary(), HandShaderCompilerLibrary());
 
@@ -155,29 +157,28 @@ TEST_F(HandPipelineTest, SystemCompilerBuildsAllNineObjectsAndTheyAreReleasedWit
     EXPECT_TRUE(resources.Complete());
     EXPECT_EQ("earlier text", errorText);
 
-    // 21 boxes (ten for each hand and the depth reset) of 8 corners of 32 bytes, written each
-    // frame; their 36 indices each, fixed.
+    // 20 boxes (ten for each hand) of 8 corners of 32 bytes, written each frame; their 36
+    // indices each, fixed.
     D3D11_BUFFER_DESC desc{};
     resources.vertexBuffer->GetDesc(&desc);
-    EXPECT_EQ(5376u, desc.ByteWidth);
+    EXPECT_EQ(5120u, desc.ByteWidth);
     EXPECT_EQ(D3D11_USAGE_DYNAMIC, desc.Usage);
     resources.indexBuffer->GetDesc(&desc);
-    EXPECT_EQ(1512u, desc.ByteWidth);
+    EXPECT_EQ(1440u, desc.ByteWidth);
     EXPECT_EQ(D3D11_USAGE_IMMUTABLE, desc.Usage);
     D3D11_RASTERIZER_DESC rasterizer{};
     resources.rasterizerState->GetDesc(&rasterizer);
     EXPECT_EQ(D3D11_CULL_NONE, rasterizer.CullMode);
-    EXPECT_FALSE(rasterizer.ScissorEnable);
-    resources.scissorRasterizerState->GetDesc(&rasterizer);
-    EXPECT_EQ(D3D11_CULL_NONE, rasterizer.CullMode);
-    EXPECT_TRUE(rasterizer.ScissorEnable);
+    // The corners are placed so that faces towards the eye are clockwise.
+    resources.cullingRasterizerState->GetDesc(&rasterizer);
+    EXPECT_EQ(D3D11_CULL_BACK, rasterizer.CullMode);
+    EXPECT_FALSE(rasterizer.FrontCounterClockwise);
+    EXPECT_TRUE(rasterizer.DepthClipEnable);
     D3D11_DEPTH_STENCIL_DESC depth{};
     resources.depthStencilState->GetDesc(&depth);
     EXPECT_EQ(D3D11_COMPARISON_LESS_EQUAL, depth.DepthFunc);
-    EXPECT_FALSE(depth.StencilEnable);
-    resources.depthResetState->GetDesc(&depth);
-    EXPECT_EQ(D3D11_COMPARISON_ALWAYS, depth.DepthFunc);
     EXPECT_EQ(D3D11_DEPTH_WRITE_MASK_ALL, depth.DepthWriteMask);
+    EXPECT_FALSE(depth.StencilEnable);
 
     resources.Release();
     EXPECT_EQ(0, CreatedObjects(resources));
@@ -565,52 +566,67 @@ TEST_F(HandsInFrontTest, BothHandsAppearOnTheirSidesInsideTheCroppedViewportOnly
     EXPECT_TRUE(reachesEdge);
 }
 
-// The depth is reset only inside the hands' rectangle, yet under every texel a hand lands on:
-// over depth left at the nearest value the hands come out exactly as over a cleared buffer,
-// and outside the rectangle the old depth is still there.
-TEST_F(HandsInFrontTest, TheDepthIsResetUnderEveryHandTexelAndOnlyAroundTheHands) {
-    ClearTargets(1.0f);
-    DrawHandsForEye(inputs, 0, eyeView.Get());
-    Execute();
-    const std::vector<Rgba> cleared = Pixels();
+// The depth buffer is cleared only now and then, yet every drawing shows its hands whole, as over
+// a freshly cleared buffer: over depth another user left at the nearest value, over nearer hands
+// drawn just before (a farther drawing would fail the depth test if it did not come nearer in the
+// depth range), across the clears when the range runs out, and after hands that reach inside the
+// near plane.
+TEST_F(HandsInFrontTest, EveryDrawingShowsItsHandsWholeWhateverEarlierDrawingsLeftInTheDepth) {
+    struct Placement {
+        const char* name;
+        float distance; // of both controllers along one line of sight each from the headset
+    };
+    // The palm reaches 11 cm in front of its controller and 3 cm behind it, towards the eye.
+    const Placement placements[] = {{"near", 0.25f}, {"far", 0.45f}, {"inside the near plane", 0.03f}};
+    const auto place = [&](const Placement& p) {
+        for (int i : {2, 5}) {
+            const float side = i == 2 ? -1.0f : 1.0f;
+            poses[i].mDeviceToAbsoluteTracking =
+                Pose(side * 0.16f * p.distance, 1.6f - 0.2f * p.distance, -p.distance);
+        }
+    };
+    const float clear[4] = {kClear.r / 255.0f, kClear.g / 255.0f, kClear.b / 255.0f, kClear.a / 255.0f};
+
+    // Each placement drawn alone over a cleared buffer.
+    std::vector<Rgba> expected[3];
+    for (int i = 0; i < 3; ++i) {
+        HandDepthSlices fresh;
+        HandDrawInputs alone = inputs;
+        alone.depthSlices = &fresh;
+        place(placements[i]);
+        ClearTargets(1.0f);
+        DrawHandsForEye(alone, 0, eyeView.Get());
+        Execute();
+        expected[i] = Pixels();
+    }
+    // Near hands and hands in the face both cover much of where the far ones land: their depth,
+    // left behind, would hide the far ones.
+    for (int nearer : {0, 2}) {
+        ASSERT_EQ(expected[1].size(), expected[nearer].size());
+        int overlap = 0;
+        for (size_t i = 0; i < expected[1].size(); ++i) {
+            overlap += !Near(expected[1][i], kClear) && !Near(expected[nearer][i], kClear) ? 1 : 0;
+        }
+        EXPECT_GT(overlap, 20) << placements[nearer].name;
+    }
 
     ClearTargets(0.0f);
-    DrawHandsForEye(inputs, 0, eyeView.Get());
-    // A square over the whole texture just short of the far depth, behind the hands: it passes
-    // only where the depth was reset and no hand was drawn.
-    BindWholeTexture();
-    const Matrix44 square{{{2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, 0, 0.999f}, {0, 0, 0, 1}}};
-    DrawHandPart(DrawInputs(), Matrix44{}, square, HandColour{1.0f, 1.0f, 1.0f, 1.0f});
-    Execute();
-    const std::vector<Rgba> stale = Pixels();
-    ASSERT_EQ(cleared.size(), stale.size());
-
-    int handTexels = 0;
-    int whiteTexels = 0;
-    UINT whiteLeft = kWidth;
-    UINT whiteRight = 0;
-    for (UINT y = 0; y < kHeight; ++y) {
-        for (UINT x = 0; x < kWidth; ++x) {
-            const Rgba& before = cleared[y * kWidth + x];
-            const Rgba& after = stale[y * kWidth + x];
-            if (!Near(before, kClear)) {
-                ++handTexels;
-                EXPECT_TRUE(Near(after, before)) << "hand texel " << x << "," << y << " differs";
-            } else if (Near(after, Rgba{255, 255, 255, 255})) {
-                ++whiteTexels;
-                whiteLeft = std::min(whiteLeft, x);
-                whiteRight = std::max(whiteRight, x);
-            } else {
-                EXPECT_TRUE(Near(after, kClear)) << x << "," << y;
-            }
+    // Near and far in turn, past two runs through the depth range, with the hands in the face
+    // now and then.
+    for (int drawing = 0; drawing < 600; ++drawing) {
+        const int which = drawing % 150 == 149 ? 2 : drawing % 2;
+        place(placements[which]);
+        immediate->ClearRenderTargetView(eyeView.Get(), clear);
+        DrawHandsForEye(inputs, 0, eyeView.Get());
+        Execute();
+        const std::vector<Rgba> pixels = Pixels();
+        ASSERT_EQ(expected[which].size(), pixels.size());
+        int differing = 0;
+        for (size_t i = 0; i < pixels.size(); ++i) {
+            differing += Near(pixels[i], expected[which][i]) ? 0 : 1;
         }
+        ASSERT_EQ(0, differing) << "drawing " << drawing << ", hands " << placements[which].name;
     }
-    ASSERT_GT(handTexels, 40);
-    // Reset around the hands (the square shows through there), not over the whole area.
-    EXPECT_GT(whiteTexels, 0);
-    EXPECT_LT(whiteTexels + handTexels, static_cast<int>(kWidth * kHeight / 2));
-    EXPECT_GE(whiteLeft, kWidth / 4);
-    EXPECT_LT(whiteRight, 3 * kWidth / 4);
 }
 
 TEST_F(HandsInFrontTest, NothingIsRecordedWhenHandsCannotOrMustNotBeDrawn) {
@@ -627,6 +643,7 @@ TEST_F(HandsInFrontTest, NothingIsRecordedWhenHandsCannotOrMustNotBeDrawn) {
         {"headset pose not finite", [](HandDrawInputs&, std::vector<TrackedDevicePose_t>& p,
                                        auto&) { p[0].mDeviceToAbsoluteTracking.m[0][3] = NAN; }},
         {"no resources", [](HandDrawInputs& in, auto&, auto&) { in.resources = nullptr; }},
+        {"no depth slices", [](HandDrawInputs& in, auto&, auto&) { in.depthSlices = nullptr; }},
     };
     for (const Case& c : cases) {
         // Depth at 0 hides anything drawn later, unless the hand drawing cleared it.
