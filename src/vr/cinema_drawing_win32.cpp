@@ -241,8 +241,11 @@ void DrawCinemaForEye(ID3D11DeviceContext* context, const CinemaResources& resou
     std::memcpy(mapped.pData, &constants, sizeof(constants));
     context->Unmap(buffer, 0);
 
+    // Opaque, the screen's alpha (1) is the surround clear's, and its colour replaces what is
+    // under it: the same texels without reading the target back to blend.
+    const bool opaque = constants.up[3] >= 1.0f;
     context->OMSetRenderTargets(1, &renderTarget, nullptr);
-    context->OMSetBlendState(resources.blendState.Get(), nullptr, 0xFFFFFFFFu);
+    context->OMSetBlendState(opaque ? nullptr : resources.blendState.Get(), nullptr, 0xFFFFFFFFu);
     context->OMSetDepthStencilState(resources.depthStencilState.Get(), 0);
     context->RSSetViewports(1, &viewport);
     context->RSSetState(resources.rasterizerState.Get());
@@ -251,7 +254,7 @@ void DrawCinemaForEye(ID3D11DeviceContext* context, const CinemaResources& resou
     context->PSSetConstantBuffers(0, 1, &buffer);
     // Opaque, the surround is the clear the texture already had; fading, it is laid over the
     // game's picture like the screen.
-    if (constants.up[3] < 1.0f) {
+    if (!opaque) {
         context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST);
         context->VSSetShader(resources.surroundVertexShader.Get(), nullptr, 0);
         context->PSSetShader(resources.surroundPixelShader.Get(), nullptr, 0);

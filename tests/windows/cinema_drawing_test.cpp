@@ -1,0 +1,140 @@
+// The cinema screen drawn on a real device: the game's picture on its quad over the surround
+// when the screen is fully shown, and laid over the game's own picture while it fades in.
+#include "platform/win32/com_ptr_win32.h"
+#include "vr/cinema_drawing_win32.h"
+
+#include <gtest/gtest.h>
+
+#include <d3d11.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+namespace corvane {
+namespace {
+
+constexpr UINT kSize = 16;
+constexpr DXGI_FORMAT kFormat = DXGI_FORMAT_R8G8B8A8_UNORM;
+
+struct Texel {
+    int r, g, b, a;
+};
+
+// The game's picture (its alpha is 0, as a game's backbuffer often has) and the eye texture's
+// content before the screen is drawn.
+constexpr float kPicture[4] = {1.0f, 0.4f, 0.2f, 0.0f};
+constexpr float kGameFrame[4] = {0.0f, 1.0f, 0.0f, 0.5f};
+
+class CinemaDrawingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const D3D_FEATURE_LEVEL level = D3D_FEATURE_LEVEL_11_0;
+        ASSERT_HRESULT_SUCCEEDED(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, &level, 1,
+                                                   D3D11_SDK_VERSION, device.Put(), nullptr, context.Put()));
+        D3D11_TEXTURE2D_DESC desc{};
+        desc.Width = kSize;
+        desc.Height = kSize;
+        desc.MipLevels = 1;
+        desc.ArraySize = 1;
+        desc.Format = kFormat;
+        desc.SampleDesc.Count = 1;
+        desc.Usage = D3D11_USAGE_DEFAULT;
+        desc.BindFlags = D3D11_BIND_RENDER_TARGET;
+        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&desc, nullptr, eyeTexture.Put()));
+        ASSERT_HRESULT_SUCCEEDED(device->CreateRenderTargetView(eyeTexture.Get(), nullptr, eyeView.Put()));
+        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&desc, nullptr, backbuffer.Put()));
+        ASSERT_HRESULT_SUCCEEDED(
+            device->CreateRenderTargetView(backbuffer.Get(), nullptr, backbufferView.Put()));
+        desc.Usage = D3D11_USAGE_STAGING;
+        desc.BindFlags = 0;
+        desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&desc, nullptr, readBack.Put()));
+        std::string errorText;
+        ASSERT_TRUE(CreateCinemaResources(device.Get(), kSize, kSize, kFormat, resources, errorText))
+            << errorText;
+        context->ClearRenderTargetView(backbufferView.Get(), kPicture);
+        context->ClearRenderTargetView(eyeView.Get(), kGameFrame);
+    }
+
+    // A screen over the middle half of the texture both ways (texels 4 to 11), seen through an
+    // identity view-projection, with a surround of 0.2 grey.
+    static CinemaEyeConstants Screen(float opacity) {
+        CinemaEyeConstants c{};
+        for (int i = 0; i < 4; ++i) {
+            c.viewProjection[i * 5] = 1.0f;
+        }
+        const float centre[4] = {0.0f, 0.0f, 0.5f, 0.5f};
+        const float right[4] = {1.0f, 0.0f, 0.0f, 0.5f};
+        const float up[4] = {0.0f, 1.0f, 0.0f, opacity};
+        const float surround[4] = {0.2f, 0.2f, 0.2f, 1.0f};
+        std::copy(centre, centre + 4, c.centre);
+        std::copy(right, right + 4, c.right);
+        std::copy(up, up + 4, c.up);
+        std::copy(surround, surround + 4, c.surround);
+        return c;
+    }
+
+    // What the presenter does for one eye: the picture copied, the surround cleared when the
+    // screen is fully shown, the screen drawn.
+    void Draw(const CinemaEyeConstants& screen) {
+        CopyCinemaPicture(context.Get(), resources, backbuffer.Get(), 1, kFormat);
+        if (screen.up[3] >= 1.0f) {
+            ClearForCinema(context.Get(), eyeView.Get(), screen);
+        }
+        const D3D11_VIEWPORT viewport{0.0f, 0.0f, kSize, kSize, 0.0f, 1.0f};
+        DrawCinemaForEye(context.Get(), resources, screen, eyeView.Get(), viewport);
+    }
+
+    Texel At(UINT x, UINT y) {
+        context->CopyResource(readBack.Get(), eyeTexture.Get());
+        D3D11_MAPPED_SUBRESOURCE mapped{};
+        EXPECT_HRESULT_SUCCEEDED(context->Map(readBack.Get(), 0, D3D11_MAP_READ, 0, &mapped));
+        if (mapped.pData == nullptr) {
+            return Texel{-1, -1, -1, -1};
+        }
+        const uint8_t* p = static_cast<const uint8_t*>(mapped.pData) + y * mapped.RowPitch + 4 * x;
+        const Texel texel{p[0], p[1], p[2], p[3]};
+        context->Unmap(readBack.Get(), 0);
+        return texel;
+    }
+
+    ComPtr<ID3D11Device> device;
+    ComPtr<ID3D11DeviceContext> context;
+    ComPtr<ID3D11Texture2D> eyeTexture;
+    ComPtr<ID3D11RenderTargetView> eyeView;
+    ComPtr<ID3D11Texture2D> backbuffer;
+    ComPtr<ID3D11RenderTargetView> backbufferView;
+    ComPtr<ID3D11Texture2D> readBack;
+    CinemaResources resources;
+};
+
+void ExpectTexel(const Texel& expected, const Texel& seen, const char* where) {
+    EXPECT_NEAR(expected.r, seen.r, 2) << where;
+    EXPECT_NEAR(expected.g, seen.g, 2) << where;
+    EXPECT_NEAR(expected.b, seen.b, 2) << where;
+    EXPECT_NEAR(expected.a, seen.a, 2) << where;
+}
+
+TEST_F(CinemaDrawingTest, FullyShownTheScreenHoldsThePictureOpaqueOverTheSurround) {
+    Draw(Screen(1.0f));
+    ExpectTexel(Texel{255, 102, 51, 255}, At(8, 8), "on the screen");
+    ExpectTexel(Texel{255, 102, 51, 255}, At(4, 11), "the screen's corner texel");
+    ExpectTexel(Texel{51, 51, 51, 255}, At(1, 1), "the surround");
+    ExpectTexel(Texel{51, 51, 51, 255}, At(12, 8), "just right of the screen");
+    // The hands drawn next set no blend state of their own.
+    ComPtr<ID3D11BlendState> blend;
+    context->OMGetBlendState(blend.Put(), nullptr, nullptr);
+    EXPECT_EQ(nullptr, blend.Get());
+}
+
+TEST_F(CinemaDrawingTest, FadingInTheSurroundAndScreenAreLaidOverTheGamesFrameKeepingItsAlpha) {
+    Draw(Screen(0.5f));
+    // Surround: half grey 0.2, half the frame's green; the screen: half the picture over that.
+    ExpectTexel(Texel{26, 153, 26, 128}, At(1, 1), "the surround");
+    ExpectTexel(Texel{140, 128, 38, 128}, At(8, 8), "on the screen");
+}
+
+} // namespace
+} // namespace corvane
