@@ -1,6 +1,6 @@
 // Records the two procedural hands into one eye texture on the presenter's deferred
 // context. Render thread, with the presenter's lock held; writes nothing but the context's
-// commands and the hand constant buffer.
+// commands and the hands' vertex buffer.
 #pragma once
 
 #include "hands/hand_batch.h"

@@ -72,18 +72,4 @@ bool PlaceHand(const HandScene& scene, const ControllerState& controller, HandPa
     return true;
 }
 
-HandConstants PackHandConstants(const Matrix44& modelViewProjection, const HandColour& colour) {
-    HandConstants constants{};
-    for (int row = 0; row < 4; ++row) {
-        for (int column = 0; column < 4; ++column) {
-            constants.modelViewProjection[row * 4 + column] = modelViewProjection.m[row][column];
-        }
-    }
-    constants.colour[0] = colour.red;
-    constants.colour[1] = colour.green;
-    constants.colour[2] = colour.blue;
-    constants.colour[3] = colour.alpha;
-    return constants;
-}
-
 } // namespace corvane

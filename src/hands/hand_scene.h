@@ -65,14 +65,4 @@ HandViewport HandViewportFor(const HandScene& scene);
 // the headset's) that is not finite.
 [[nodiscard]] bool PlaceHand(const HandScene& scene, const ControllerState& controller, HandParts& parts);
 
-// The 80 bytes of the hand shader's constant buffer: the model-view-projection row by row,
-// then red, green, blue, alpha.
-struct HandConstants {
-    float modelViewProjection[16];
-    float colour[4];
-};
-static_assert(sizeof(HandConstants) == 80);
-
-HandConstants PackHandConstants(const Matrix44& modelViewProjection, const HandColour& colour);
-
 } // namespace corvane

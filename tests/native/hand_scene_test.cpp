@@ -245,20 +245,5 @@ TEST(HandSceneTest, ControllersThatCannotBeShownDrawNoHand) {
     EXPECT_TRUE(PlaceHand(f.scene, f.scene.controllers[1], parts));
 }
 
-TEST(HandSceneTest, ConstantsHoldTheMatrixRowByRowThenTheColour) {
-    Matrix44 m;
-    for (int row = 0; row < 4; ++row) {
-        for (int column = 0; column < 4; ++column) {
-            m.m[row][column] = static_cast<float>(10 * row + column);
-        }
-    }
-    const HandConstants constants = PackHandConstants(m, HandColour{0.1f, 0.2f, 0.3f, 0.4f});
-    EXPECT_EQ(3.0f, constants.modelViewProjection[3]);   // row 0, column 3
-    EXPECT_EQ(10.0f, constants.modelViewProjection[4]);  // row 1, column 0
-    EXPECT_EQ(32.0f, constants.modelViewProjection[14]); // row 3, column 2
-    EXPECT_FLOAT_EQ(0.1f, constants.colour[0]);
-    EXPECT_FLOAT_EQ(0.4f, constants.colour[3]);
-}
-
 } // namespace
 } // namespace corvane
