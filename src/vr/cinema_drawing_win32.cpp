@@ -229,7 +229,7 @@ void ClearForCinema(ID3D11DeviceContext* context, ID3D11RenderTargetView* render
 
 void DrawCinemaForEye(ID3D11DeviceContext* context, const CinemaResources& resources,
                       const CinemaEyeConstants& constants, ID3D11RenderTargetView* renderTarget,
-                      const D3D11_VIEWPORT& viewport) noexcept {
+                      ID3D11DepthStencilView* depthView, const D3D11_VIEWPORT& viewport) noexcept {
     if (renderTarget == nullptr || !resources.Complete()) {
         return;
     }
@@ -244,7 +244,7 @@ void DrawCinemaForEye(ID3D11DeviceContext* context, const CinemaResources& resou
     // Opaque, the screen's alpha (1) is the surround clear's, and its colour replaces what is
     // under it: the same texels without reading the target back to blend.
     const bool opaque = constants.up[3] >= 1.0f;
-    context->OMSetRenderTargets(1, &renderTarget, nullptr);
+    context->OMSetRenderTargets(1, &renderTarget, depthView);
     context->OMSetBlendState(opaque ? nullptr : resources.blendState.Get(), nullptr, 0xFFFFFFFFu);
     context->OMSetDepthStencilState(resources.depthStencilState.Get(), 0);
     context->RSSetViewports(1, &viewport);

@@ -43,10 +43,12 @@ void CopyCinemaPicture(ID3D11DeviceContext* context, const CinemaResources& reso
 
 // Draws the screen over what `renderTarget` holds, inside `viewport` (the part of the texture
 // the compositor spreads over the eye's field). At full opacity the target must already hold
-// the surround (see ClearForCinema).
+// the surround (see ClearForCinema). `depthView` (may be null) is bound beside the target and
+// left untouched: whatever is drawn next with the same pair, the hands, then goes on in the
+// same framebuffer, which a renderer need not switch (and flush) for it.
 void DrawCinemaForEye(ID3D11DeviceContext* context, const CinemaResources& resources,
                       const CinemaEyeConstants& constants, ID3D11RenderTargetView* renderTarget,
-                      const D3D11_VIEWPORT& viewport) noexcept;
+                      ID3D11DepthStencilView* depthView, const D3D11_VIEWPORT& viewport) noexcept;
 
 // Fills the target with the surround's colour.
 void ClearForCinema(ID3D11DeviceContext* context, ID3D11RenderTargetView* renderTarget,

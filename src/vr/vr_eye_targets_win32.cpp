@@ -274,7 +274,9 @@ void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture
         viewport.Width = area.width;
         viewport.Height = area.height;
         viewport.MaxDepth = 1.0f;
-        DrawCinemaForEye(deferredContext, *cinemaResources, screen, view, viewport);
+        // The hands follow in the same target and depth pair.
+        DrawCinemaForEye(deferredContext, *cinemaResources, screen, view, handsShown ? depthView : nullptr,
+                         viewport);
     }
     if (handsShown) {
         DrawHandsForEye(inputs, eye == 0 ? 0 : 1, view);

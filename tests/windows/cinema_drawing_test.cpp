@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace corvane {
 namespace {
@@ -51,6 +53,17 @@ protected:
         desc.BindFlags = 0;
         desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
         ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&desc, nullptr, readBack.Put()));
+        desc.Format = DXGI_FORMAT_D24_UNORM_S8_UINT;
+        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&desc, nullptr, depthReadBack.Put()));
+        desc.Usage = D3D11_USAGE_DEFAULT;
+        desc.BindFlags = D3D11_BIND_DEPTH_STENCIL;
+        desc.CPUAccessFlags = 0;
+        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&desc, nullptr, depthTexture.Put()));
+        ASSERT_HRESULT_SUCCEEDED(
+            device->CreateDepthStencilView(depthTexture.Get(), nullptr, depthView.Put()));
+        // What earlier hands left, unlike any depth the screen's triangles have: the screen must
+        // not disturb it.
+        context->ClearDepthStencilView(depthView.Get(), D3D11_CLEAR_DEPTH | D3D11_CLEAR_STENCIL, 0.25f, 7);
         std::string errorText;
         ASSERT_TRUE(CreateCinemaResources(device.Get(), kSize, kSize, kFormat, resources, errorText))
             << errorText;
@@ -84,7 +97,28 @@ protected:
             ClearForCinema(context.Get(), eyeView.Get(), screen);
         }
         const D3D11_VIEWPORT viewport{0.0f, 0.0f, kSize, kSize, 0.0f, 1.0f};
-        DrawCinemaForEye(context.Get(), resources, screen, eyeView.Get(), viewport);
+        DrawCinemaForEye(context.Get(), resources, screen, eyeView.Get(), depthView.Get(), viewport);
+    }
+
+    // The depth buffer's words as the device keeps them.
+    std::vector<uint32_t> DepthWords() {
+        std::vector<uint32_t> words;
+        context->CopyResource(depthReadBack.Get(), depthTexture.Get());
+        D3D11_MAPPED_SUBRESOURCE mapped{};
+        EXPECT_HRESULT_SUCCEEDED(context->Map(depthReadBack.Get(), 0, D3D11_MAP_READ, 0, &mapped));
+        if (mapped.pData == nullptr) {
+            return words;
+        }
+        for (UINT y = 0; y < kSize; ++y) {
+            const auto* row = static_cast<const uint8_t*>(mapped.pData) + y * mapped.RowPitch;
+            for (UINT x = 0; x < kSize; ++x) {
+                uint32_t word = 0;
+                std::memcpy(&word, row + 4 * x, 4);
+                words.push_back(word);
+            }
+        }
+        context->Unmap(depthReadBack.Get(), 0);
+        return words;
     }
 
     Texel At(UINT x, UINT y) {
@@ -107,6 +141,9 @@ protected:
     ComPtr<ID3D11Texture2D> backbuffer;
     ComPtr<ID3D11RenderTargetView> backbufferView;
     ComPtr<ID3D11Texture2D> readBack;
+    ComPtr<ID3D11Texture2D> depthTexture;
+    ComPtr<ID3D11DepthStencilView> depthView;
+    ComPtr<ID3D11Texture2D> depthReadBack;
     CinemaResources resources;
 };
 
@@ -118,6 +155,8 @@ void ExpectTexel(const Texel& expected, const Texel& seen, const char* where) {
 }
 
 TEST_F(CinemaDrawingTest, FullyShownTheScreenHoldsThePictureOpaqueOverTheSurround) {
+    const std::vector<uint32_t> depth = DepthWords();
+    ASSERT_EQ(kSize * kSize, depth.size());
     Draw(Screen(1.0f));
     ExpectTexel(Texel{255, 102, 51, 255}, At(8, 8), "on the screen");
     ExpectTexel(Texel{255, 102, 51, 255}, At(4, 11), "the screen's corner texel");
@@ -127,13 +166,17 @@ TEST_F(CinemaDrawingTest, FullyShownTheScreenHoldsThePictureOpaqueOverTheSurroun
     ComPtr<ID3D11BlendState> blend;
     context->OMGetBlendState(blend.Put(), nullptr, nullptr);
     EXPECT_EQ(nullptr, blend.Get());
+    // The hands' depth, bound beside the target, is as they left it.
+    EXPECT_EQ(depth, DepthWords());
 }
 
 TEST_F(CinemaDrawingTest, FadingInTheSurroundAndScreenAreLaidOverTheGamesFrameKeepingItsAlpha) {
+    const std::vector<uint32_t> depth = DepthWords();
     Draw(Screen(0.5f));
     // Surround: half grey 0.2, half the frame's green; the screen: half the picture over that.
     ExpectTexel(Texel{26, 153, 26, 128}, At(1, 1), "the surround");
     ExpectTexel(Texel{140, 128, 38, 128}, At(8, 8), "on the screen");
+    EXPECT_EQ(depth, DepthWords());
 }
 
 } // namespace
