@@ -5,14 +5,17 @@
 #include <algorithm>
 
 namespace corvane {
-namespace {
 
+namespace context_tables_detail {
 ContextTableRecord g_records[kMaxContextTables];
 std::atomic<uint32_t> g_recordCount{0};
-
-// The first recorded table's entries; published by g_fallbackFilled.
 void* g_fallback[kContextMethodCount] = {};
 std::atomic<bool> g_fallbackFilled{false};
+} // namespace context_tables_detail
+
+namespace {
+
+using namespace context_tables_detail;
 
 ContextTableRecord* FindRecord(void* const* table) noexcept {
     const uint32_t count = std::min(g_recordCount.load(std::memory_order_acquire), kMaxContextTables);
@@ -90,22 +93,6 @@ bool HookContextMethodTable(void** table, const ContextHandlerSet& handlers) noe
         all = PatchMethodSlot(&table[kContextMethodSlots[i]], handlers.entries[i], record->entries[i]) && all;
     }
     return all;
-}
-
-void* FindRealEntryInTable(void* const* table, ContextMethod method) noexcept {
-    const uint32_t index = static_cast<uint32_t>(method) - 1;
-    if (index >= kContextMethodCount) {
-        return nullptr;
-    }
-    if (table != nullptr) {
-        if (const ContextTableRecord* record = FindRecord(table)) {
-            return record->entries[index].load(std::memory_order_relaxed);
-        }
-    }
-    if (!g_fallbackFilled.load(std::memory_order_acquire)) {
-        return nullptr;
-    }
-    return g_fallback[index];
 }
 
 uint32_t ContextTableRecordCount() noexcept {

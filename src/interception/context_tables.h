@@ -49,9 +49,39 @@ struct ContextTableRecord {
 // ContextHookMutex. True only when all eight slots carry the handlers.
 [[nodiscard]] bool HookContextMethodTable(void** table, const ContextHandlerSet& handlers) noexcept;
 
+namespace context_tables_detail {
+// Written only by the thread holding ContextHookMutex; a record is complete before the count
+// that makes it visible is raised.
+extern ContextTableRecord g_records[kMaxContextTables];
+extern std::atomic<uint32_t> g_recordCount;
+// The first recorded table's entries; published by g_fallbackFilled.
+extern void* g_fallback[kContextMethodCount];
+extern std::atomic<bool> g_fallbackFilled;
+} // namespace context_tables_detail
+
 // The real entry point of `method` for a context whose table is `table`: the record of that
-// table, else the fallback set of the first table recorded; null when neither has it.
-[[nodiscard]] void* FindRealEntryInTable(void* const* table, ContextMethod method) noexcept;
+// table, else the fallback set of the first table recorded; null when neither has it. Inline:
+// every context handler, so every draw and bind the game makes, starts here.
+[[nodiscard]] inline void* FindRealEntryInTable(void* const* table, ContextMethod method) noexcept {
+    using namespace context_tables_detail;
+    const uint32_t index = static_cast<uint32_t>(method) - 1;
+    if (index >= kContextMethodCount) {
+        return nullptr;
+    }
+    if (table != nullptr) {
+        uint32_t count = g_recordCount.load(std::memory_order_acquire);
+        count = count < kMaxContextTables ? count : kMaxContextTables;
+        for (uint32_t i = 0; i < count; ++i) {
+            if (g_records[i].table.load(std::memory_order_relaxed) == table) {
+                return g_records[i].entries[index].load(std::memory_order_relaxed);
+            }
+        }
+    }
+    if (!g_fallbackFilled.load(std::memory_order_acquire)) {
+        return nullptr;
+    }
+    return g_fallback[index];
+}
 
 [[nodiscard]] uint32_t ContextTableRecordCount() noexcept;
 
