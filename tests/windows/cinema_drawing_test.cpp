@@ -1,5 +1,6 @@
 // The cinema screen drawn on a real device: the game's picture on its quad over the surround
 // when the screen is fully shown, and laid over the game's own picture while it fades in.
+#include "d3d_test_device.h"
 #include "platform/win32/com_ptr_win32.h"
 #include "vr/cinema_drawing_win32.h"
 
@@ -32,9 +33,7 @@ constexpr float kGameFrame[4] = {0.0f, 1.0f, 0.0f, 0.5f};
 class CinemaDrawingTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const D3D_FEATURE_LEVEL level = D3D_FEATURE_LEVEL_11_0;
-        ASSERT_HRESULT_SUCCEEDED(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, &level, 1,
-                                                   D3D11_SDK_VERSION, device.Put(), nullptr, context.Put()));
+        ASSERT_TRUE(testing_support::CreateTestDevice(device, context));
         D3D11_TEXTURE2D_DESC desc{};
         desc.Width = kSize;
         desc.Height = kSize;
@@ -100,38 +99,20 @@ protected:
         DrawCinemaForEye(context.Get(), resources, screen, eyeView.Get(), depthView.Get(), viewport);
     }
 
-    // The depth buffer's words as the device keeps them.
-    std::vector<uint32_t> DepthWords() {
-        std::vector<uint32_t> words;
-        context->CopyResource(depthReadBack.Get(), depthTexture.Get());
-        D3D11_MAPPED_SUBRESOURCE mapped{};
-        EXPECT_HRESULT_SUCCEEDED(context->Map(depthReadBack.Get(), 0, D3D11_MAP_READ, 0, &mapped));
-        if (mapped.pData == nullptr) {
-            return words;
-        }
-        for (UINT y = 0; y < kSize; ++y) {
-            const auto* row = static_cast<const uint8_t*>(mapped.pData) + y * mapped.RowPitch;
-            for (UINT x = 0; x < kSize; ++x) {
-                uint32_t word = 0;
-                std::memcpy(&word, row + 4 * x, 4);
-                words.push_back(word);
-            }
-        }
-        context->Unmap(depthReadBack.Get(), 0);
-        return words;
-    }
-
     Texel At(UINT x, UINT y) {
-        context->CopyResource(readBack.Get(), eyeTexture.Get());
-        D3D11_MAPPED_SUBRESOURCE mapped{};
-        EXPECT_HRESULT_SUCCEEDED(context->Map(readBack.Get(), 0, D3D11_MAP_READ, 0, &mapped));
-        if (mapped.pData == nullptr) {
+        const std::vector<uint32_t> texels =
+            testing_support::ReadTexels(context.Get(), eyeTexture.Get(), readBack.Get());
+        if (texels.size() != kSize * kSize) {
             return Texel{-1, -1, -1, -1};
         }
-        const uint8_t* p = static_cast<const uint8_t*>(mapped.pData) + y * mapped.RowPitch + 4 * x;
-        const Texel texel{p[0], p[1], p[2], p[3]};
-        context->Unmap(readBack.Get(), 0);
-        return texel;
+        uint8_t p[4];
+        std::memcpy(p, &texels[y * kSize + x], 4);
+        return Texel{p[0], p[1], p[2], p[3]};
+    }
+
+    // The depth buffer's words as the device keeps them.
+    std::vector<uint32_t> DepthWords() {
+        return testing_support::ReadTexels(context.Get(), depthTexture.Get(), depthReadBack.Get());
     }
 
     ComPtr<ID3D11Device> device;

@@ -1,4 +1,4 @@
-// A real Direct3D 11 device for the interception tests, with the small helpers they share:
+// A real Direct3D 11 device for the device tests, with the small helpers they share:
 // constant buffers, read-back through a staging copy, and shaders compiled at run time.
 // Test thread only.
 #pragma once
@@ -70,6 +70,29 @@ inline std::vector<uint8_t> ReadBack(ID3D11Device* device, ID3D11DeviceContext* 
                  static_cast<const uint8_t*>(mapped.pData) + desc.ByteWidth);
     immediate->Unmap(staging.Get(), 0);
     return bytes;
+}
+
+// The four-byte texels of a 2D texture, row by row, copied out through `staging` (a texture of
+// the same size and format with staging usage and CPU read access). Empty when it cannot be read.
+inline std::vector<uint32_t> ReadTexels(ID3D11DeviceContext* immediate, ID3D11Texture2D* texture,
+                                        ID3D11Texture2D* staging) {
+    D3D11_TEXTURE2D_DESC desc{};
+    texture->GetDesc(&desc);
+    std::vector<uint32_t> texels;
+    immediate->CopyResource(staging, texture);
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    if (FAILED(immediate->Map(staging, 0, D3D11_MAP_READ, 0, &mapped)) || mapped.pData == nullptr) {
+        ADD_FAILURE() << "staging map failed";
+        return texels;
+    }
+    texels.resize(static_cast<size_t>(desc.Width) * desc.Height);
+    for (UINT y = 0; y < desc.Height; ++y) {
+        std::memcpy(&texels[static_cast<size_t>(y) * desc.Width],
+                    static_cast<const uint8_t*>(mapped.pData) + static_cast<size_t>(y) * mapped.RowPitch,
+                    desc.Width * sizeof(uint32_t));
+    }
+    immediate->Unmap(staging, 0);
+    return texels;
 }
 
 inline ComPtr<ID3DBlob> CompileShader(const char* source, const char* entry, const char* target) {

@@ -1,6 +1,7 @@
 // The hand pipeline and hand drawing on a real Direct3D 11 device: shaders compiled by the
 // system's d3dcompiler_47.dll (or the stand-in beside this program), objects created and
 // released, and hands recorded on a deferred context and read back from the texture.
+#include "d3d_test_device.h"
 #include "device_slot_override.h"
 #include "hand_fake_compiler.h"
 #include "hands/hand_drawing_win32.h"
@@ -92,19 +93,12 @@ protected:
 
     std::vector<Rgba> Pixels() {
         std::vector<Rgba> pixels;
-        immediate->CopyResource(readBack.Get(), eyeTexture.Get());
-        D3D11_MAPPED_SUBRESOURCE mapped{};
-        EXPECT_HRESULT_SUCCEEDED(immediate->Map(readBack.Get(), 0, D3D11_MAP_READ, 0, &mapped));
-        if (mapped.pData == nullptr) {
-            return pixels;
+        for (const uint32_t texel :
+             testing_support::ReadTexels(immediate.Get(), eyeTexture.Get(), readBack.Get())) {
+            uint8_t p[4];
+            std::memcpy(p, &texel, 4);
+            pixels.push_back(Rgba{p[0], p[1], p[2], p[3]});
         }
-        for (UINT y = 0; y < kHeight; ++y) {
-            const auto* row = static_cast<const uint8_t*>(mapped.pData) + y * mapped.RowPitch;
-            for (UINT x = 0; x < kWidth; ++x) {
-                pixels.push_back(Rgba{row[4 * x], row[4 * x + 1], row[4 * x + 2], row[4 * x + 3]});
-            }
-        }
-        immediate->Unmap(readBack.Get(), 0);
         return pixels;
     }
 
