@@ -373,6 +373,18 @@ def check_session_aer(run, fail):
     with_pose = [f for f, p in submits.items() if 0 in p and p[0][0] & 0x8 and p[0][3] != "none"]
     fail.check(len(with_pose) > 60, f"only {len(with_pose)} runtime frames submitted with per-eye poses")
 
+    # How many of the runtime's waits ago each submitted pose was handed out. A pair is published
+    # one wait after its first eye's pose (the second eye keeps that pose), and is submitted once
+    # more, one wait older, on the frame that completes no pair. Nothing is older than that:
+    # pictures are submitted before the wait for the next frame's poses, never after it.
+    ages = [dict(kv.split("=", 1) for kv in line.split()[1:]) for line in run.vrsim
+            if line.startswith("compositor.PoseAge ")]
+    matched = [a for a in ages if a["match"] == "yes"]
+    fail.check(len(matched) > 100, f"only {len(matched)} submitted poses matched one the runtime handed out")
+    too_old = [a for a in matched if int(a["frames"]) > 2]
+    fail.check(not too_old, f"{len(too_old)} submitted poses are more than two waits old, the first at runtime "
+                            f"frame {too_old[0]['frame'] if too_old else ''}")
+
     # The projection routine receives the common frustum the log reports.
     line = next((t for t in run.log_texts() if t.startswith("Gameplay projection override active")), None)
     if not fail.check(line is not None, "no 'Gameplay projection override active' line"):
