@@ -1,5 +1,6 @@
 #include "stereo/constant_buffer_sizes_win32.h"
 
+#include "platform/win32/release_marker_win32.h"
 #include "stereo/constant_buffer_sizes.h"
 
 #include <atomic>
@@ -15,43 +16,17 @@ constexpr GUID kSizeMarkerKey = {
 // releases it while destroying the buffer, before the buffer's memory can be reused, and the
 // last release empties the slot. That release runs under Direct3D's own lock, so it only
 // stores a word. The markers are static: remembering a buffer allocates nothing.
-// COM objects end through Release, never through a pointer to IUnknown.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-class SizeMarker final : public IUnknown {
+class SizeMarker final : public ReleaseMarker<SizeMarker> {
 public:
-    constexpr SizeMarker() = default;
+    constexpr SizeMarker() noexcept : ReleaseMarker(0) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        if (iid != __uuidof(IUnknown)) {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        *object = static_cast<IUnknown*>(this);
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return references_.fetch_add(1) + 1; }
-    ULONG STDMETHODCALLTYPE Release() override;
-
-    [[nodiscard]] bool Unheld() const noexcept { return references_.load() == 0; }
-
-private:
-    std::atomic<ULONG> references_{0};
+    void LastReleased() noexcept;
 };
-#pragma GCC diagnostic pop
 
 constinit SizeMarker g_markers[ConstantBufferSizes::kSlots];
 
-ULONG STDMETHODCALLTYPE SizeMarker::Release() {
-    const ULONG left = references_.fetch_sub(1) - 1;
-    if (left == 0) {
-        ProcessConstantBufferSizes().Empty(static_cast<uint32_t>(this - g_markers));
-    }
-    return left;
+void SizeMarker::LastReleased() noexcept {
+    ProcessConstantBufferSizes().Empty(static_cast<uint32_t>(this - g_markers));
 }
 
 // The slot the buffer is published in; kNoSlot when it could not be remembered, and it is

@@ -5,6 +5,7 @@
 #include "interception/context_entries_win32.h"
 #include "interception/device_hooks_win32.h"
 #include "platform/win32/com_ptr_win32.h"
+#include "platform/win32/release_marker_win32.h"
 #include "stereo/camera_buffer_win32.h"
 #include "stereo/hud_shader_slots.h"
 #include "stereo/optical_projection.h"
@@ -68,41 +69,19 @@ constexpr GUID kShaderLifetimeKey = {
 // Held only by the shader's private data: Direct3D releases it while destroying the shader,
 // before the shader's memory can be reused, and that forgets the shader. That release runs
 // under Direct3D's own lock, so forgetting takes no lock at all.
-// COM objects end through Release, never through a pointer to IUnknown.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-class ShaderLifetime final : public IUnknown {
+class ShaderLifetime final : public ReleaseMarker<ShaderLifetime> {
 public:
-    explicit ShaderLifetime(ID3D11VertexShader* shader) : shader_(shader) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        if (iid != __uuidof(IUnknown)) {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        *object = static_cast<IUnknown*>(this);
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return references_.fetch_add(1) + 1; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = references_.fetch_sub(1) - 1;
-        if (left == 0) {
-            Forget();
-            delete this;
-        }
-        return left;
+    // Held once, by whoever attaches it; from then on by the shader's private data alone.
+    explicit ShaderLifetime(ID3D11VertexShader* shader) : ReleaseMarker(1), shader_(shader) {}
+
+    void LastReleased() noexcept {
+        static_cast<void>(g_hudShaders.Forget(shader_));
+        delete this;
     }
 
 private:
-    void Forget() noexcept { static_cast<void>(g_hudShaders.Forget(shader_)); }
-
     ID3D11VertexShader* shader_;
-    std::atomic<ULONG> references_{1};
 };
-#pragma GCC diagnostic pop
 
 std::atomic<bool> g_drawOverrideLogged{false};
 std::atomic<bool> g_perEyeFrameLogged{false};
