@@ -17,16 +17,6 @@ namespace {
 
 using namespace context_tables_detail;
 
-ContextTableRecord* FindRecord(void* const* table) noexcept {
-    const uint32_t count = std::min(g_recordCount.load(std::memory_order_acquire), kMaxContextTables);
-    for (uint32_t i = 0; i < count; ++i) {
-        if (g_records[i].table.load(std::memory_order_relaxed) == table) {
-            return &g_records[i];
-        }
-    }
-    return nullptr;
-}
-
 bool HoldsAnyHandler(void** table, const ContextHandlerSet& handlers) noexcept {
     for (uint32_t slot : kContextMethodSlots) {
         void* current = std::atomic_ref<void*>(table[slot]).load(std::memory_order_acquire);

@@ -57,6 +57,18 @@ extern std::atomic<uint32_t> g_recordCount;
 // The first recorded table's entries; published by g_fallbackFilled.
 extern void* g_fallback[kContextMethodCount];
 extern std::atomic<bool> g_fallbackFilled;
+
+// The record of `table`; null when it has none.
+[[nodiscard]] inline ContextTableRecord* FindRecord(void* const* table) noexcept {
+    uint32_t count = g_recordCount.load(std::memory_order_acquire);
+    count = count < kMaxContextTables ? count : kMaxContextTables;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (g_records[i].table.load(std::memory_order_relaxed) == table) {
+            return &g_records[i];
+        }
+    }
+    return nullptr;
+}
 } // namespace context_tables_detail
 
 // The real entry point of `method` for a context whose table is `table`: the record of that
@@ -69,12 +81,8 @@ extern std::atomic<bool> g_fallbackFilled;
         return nullptr;
     }
     if (table != nullptr) {
-        uint32_t count = g_recordCount.load(std::memory_order_acquire);
-        count = count < kMaxContextTables ? count : kMaxContextTables;
-        for (uint32_t i = 0; i < count; ++i) {
-            if (g_records[i].table.load(std::memory_order_relaxed) == table) {
-                return g_records[i].entries[index].load(std::memory_order_relaxed);
-            }
+        if (const ContextTableRecord* record = FindRecord(table)) {
+            return record->entries[index].load(std::memory_order_relaxed);
         }
     }
     if (!g_fallbackFilled.load(std::memory_order_acquire)) {
