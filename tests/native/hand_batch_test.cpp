@@ -13,12 +13,7 @@
 namespace corvane {
 namespace {
 
-// A 90-degree perspective both ways, depth 0 at the near plane and 1 at far.
-HmdMatrix44_t Perspective() {
-    const float n = kHandNearZ;
-    const float f = kHandFarZ;
-    return HmdMatrix44_t{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, f / (n - f), n * f / (n - f)}, {0, 0, -1, 0}}};
-}
+using testing_support::Perspective;
 
 // The hand scene's fixture seen through a perspective, on a 200 x 100 texture whose hand area
 // is its middle half across and all of it down.

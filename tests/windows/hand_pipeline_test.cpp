@@ -3,6 +3,7 @@
 // released, and hands recorded on a deferred context and read back from the texture.
 #include "d3d_test_device.h"
 #include "device_slot_override.h"
+#include "hand_scene_fixture.h"
 #include "hand_fake_compiler.h"
 #include "hands/hand_drawing_win32.h"
 #include "hands/hand_pipeline_win32.h"
@@ -463,35 +464,23 @@ TEST_F(HandDrawingTest, TheMatrixReachesTheShaderRowByRow) {
     }
 }
 
-HmdMatrix34_t Pose(float x, float y, float z) {
-    return HmdMatrix34_t{{{1, 0, 0, x}, {0, 1, 0, y}, {0, 0, 1, z}}};
-}
+using testing_support::Perspective;
+using testing_support::Pose;
 
-// A symmetric perspective of 90 degrees both ways, depth 0 at the near plane and 1 at far.
-HmdMatrix44_t Perspective() {
-    const float n = kHandNearZ;
-    const float f = kHandFarZ;
-    return HmdMatrix44_t{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, f / (n - f), n * f / (n - f)}, {0, 0, -1, 0}}};
-}
-
+// The hand scene's fixture seen through a perspective onto the middle half of the texture, with
+// half-closed hands.
 class HandsInFrontTest : public HandDrawingTest {
 protected:
     void SetUp() override {
         HandDrawingTest::SetUp();
-        poses.resize(k_unMaxTrackedDeviceCount);
-        poses[0].mDeviceToAbsoluteTracking = Pose(0.0f, 1.6f, 0.0f);
-        poses[2].mDeviceToAbsoluteTracking = Pose(-0.12f, 1.55f, -0.35f);
+        poses[kLeft].mDeviceToAbsoluteTracking = Pose(-0.12f, 1.55f, -0.35f);
         // Far enough to the right that its thumb reaches past the game picture's edge.
-        poses[5].mDeviceToAbsoluteTracking = Pose(0.33f, 1.55f, -0.35f);
+        poses[kRight].mDeviceToAbsoluteTracking = Pose(0.33f, 1.55f, -0.35f);
         inputs = DrawInputs();
         HandScene& scene = inputs.scene;
-        scene.headValid = true;
-        scene.visibleHands = true;
-        scene.renderPoses = poses;
-        scene.controllers[0] = Controller(2, true);
-        scene.controllers[1] = Controller(5, false);
-        scene.eyeToHead[0] = Pose(-0.03f, 0.0f, 0.0f);
-        scene.eyeToHead[1] = Pose(0.03f, 0.0f, 0.0f);
+        scene = fixture.scene;
+        scene.controllers[0].grip = 0.5f;
+        scene.controllers[1].grip = 0.5f;
         scene.projection[0] = Perspective();
         scene.projection[1] = Perspective();
         scene.textureWidth = kWidth;
@@ -500,17 +489,12 @@ protected:
         scene.areaUMax = 0.75f;
     }
 
-    static ControllerState Controller(uint32_t index, bool left) {
-        ControllerState c;
-        c.connected = 1;
-        c.poseValid = 1;
-        c.isLeftHand = left ? 1 : 0;
-        c.deviceIndex = index;
-        c.grip = 0.5f;
-        return c;
-    }
+    // The fixture's controllers' device indices.
+    static constexpr int kLeft = 3;
+    static constexpr int kRight = 7;
 
-    std::vector<TrackedDevicePose_t> poses;
+    testing_support::SceneFixture fixture;
+    std::vector<TrackedDevicePose_t>& poses = fixture.poses;
     HandDrawInputs inputs;
 };
 
@@ -573,8 +557,8 @@ TEST_F(HandsInFrontTest, EveryDrawingShowsItsHandsWholeWhateverEarlierDrawingsLe
     // The palm reaches 11 cm in front of its controller and 3 cm behind it, towards the eye.
     const Placement placements[] = {{"near", 0.25f}, {"far", 0.45f}, {"inside the near plane", 0.03f}};
     const auto place = [&](const Placement& p) {
-        for (int i : {2, 5}) {
-            const float side = i == 2 ? -1.0f : 1.0f;
+        for (int i : {kLeft, kRight}) {
+            const float side = i == kLeft ? -1.0f : 1.0f;
             poses[i].mDeviceToAbsoluteTracking =
                 Pose(side * 0.16f * p.distance, 1.6f - 0.2f * p.distance, -p.distance);
         }

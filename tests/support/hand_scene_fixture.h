@@ -1,4 +1,5 @@
-// A scene both hands of which are in front of the headset, for the hand arithmetic's tests.
+// A scene both hands of which are in front of the headset, for the hand tests native and on a
+// real device.
 #pragma once
 
 #include "hands/hand_scene.h"
@@ -13,6 +14,13 @@ inline HmdMatrix34_t Pose(float x, float y, float z) {
 
 inline HmdMatrix44_t Identity44() {
     return HmdMatrix44_t{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}};
+}
+
+// A symmetric perspective of 90 degrees both ways, depth 0 at the hands' near plane and 1 at far.
+inline HmdMatrix44_t Perspective() {
+    const float n = kHandNearZ;
+    const float f = kHandFarZ;
+    return HmdMatrix44_t{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, f / (n - f), n * f / (n - f)}, {0, 0, -1, 0}}};
 }
 
 // A headset at standing height, a left controller at device 3 and a right one at device 7,
