@@ -34,30 +34,21 @@ class CinemaDrawingTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(testing_support::CreateTestDevice(device, context));
-        D3D11_TEXTURE2D_DESC desc{};
-        desc.Width = kSize;
-        desc.Height = kSize;
-        desc.MipLevels = 1;
-        desc.ArraySize = 1;
-        desc.Format = kFormat;
-        desc.SampleDesc.Count = 1;
-        desc.Usage = D3D11_USAGE_DEFAULT;
-        desc.BindFlags = D3D11_BIND_RENDER_TARGET;
-        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&desc, nullptr, eyeTexture.Put()));
+        using testing_support::TextureDesc;
+        const D3D11_TEXTURE2D_DESC colour = TextureDesc(kSize, kSize, kFormat, D3D11_BIND_RENDER_TARGET);
+        const D3D11_TEXTURE2D_DESC depth =
+            TextureDesc(kSize, kSize, DXGI_FORMAT_D24_UNORM_S8_UINT, D3D11_BIND_DEPTH_STENCIL);
+        const D3D11_TEXTURE2D_DESC colourReadBack = TextureDesc(kSize, kSize, kFormat, 0);
+        const D3D11_TEXTURE2D_DESC depthReadBackDesc =
+            TextureDesc(kSize, kSize, DXGI_FORMAT_D24_UNORM_S8_UINT, 0);
+        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&colour, nullptr, eyeTexture.Put()));
         ASSERT_HRESULT_SUCCEEDED(device->CreateRenderTargetView(eyeTexture.Get(), nullptr, eyeView.Put()));
-        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&desc, nullptr, backbuffer.Put()));
+        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&colour, nullptr, backbuffer.Put()));
         ASSERT_HRESULT_SUCCEEDED(
             device->CreateRenderTargetView(backbuffer.Get(), nullptr, backbufferView.Put()));
-        desc.Usage = D3D11_USAGE_STAGING;
-        desc.BindFlags = 0;
-        desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&desc, nullptr, readBack.Put()));
-        desc.Format = DXGI_FORMAT_D24_UNORM_S8_UINT;
-        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&desc, nullptr, depthReadBack.Put()));
-        desc.Usage = D3D11_USAGE_DEFAULT;
-        desc.BindFlags = D3D11_BIND_DEPTH_STENCIL;
-        desc.CPUAccessFlags = 0;
-        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&desc, nullptr, depthTexture.Put()));
+        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&colourReadBack, nullptr, readBack.Put()));
+        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&depthReadBackDesc, nullptr, depthReadBack.Put()));
+        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&depth, nullptr, depthTexture.Put()));
         ASSERT_HRESULT_SUCCEEDED(
             device->CreateDepthStencilView(depthTexture.Get(), nullptr, depthView.Put()));
         // What earlier hands left, unlike any depth the screen's triangles have: the screen must

@@ -62,20 +62,12 @@ struct DrawKit {
     ComPtr<ID3D11Buffer> indices;
 
     void Create(ID3D11Device* device) {
-        D3D11_TEXTURE2D_DESC desc{};
-        desc.Width = kTarget;
-        desc.Height = kTarget;
-        desc.MipLevels = 1;
-        desc.ArraySize = 1;
-        desc.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
-        desc.SampleDesc.Count = 1;
-        desc.BindFlags = D3D11_BIND_RENDER_TARGET;
-        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&desc, nullptr, texture.Put()));
+        const D3D11_TEXTURE2D_DESC target =
+            TextureDesc(kTarget, kTarget, DXGI_FORMAT_R8G8B8A8_UNORM, D3D11_BIND_RENDER_TARGET);
+        const D3D11_TEXTURE2D_DESC staging = TextureDesc(kTarget, kTarget, DXGI_FORMAT_R8G8B8A8_UNORM, 0);
+        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&target, nullptr, texture.Put()));
         ASSERT_HRESULT_SUCCEEDED(device->CreateRenderTargetView(texture.Get(), nullptr, view.Put()));
-        desc.BindFlags = 0;
-        desc.Usage = D3D11_USAGE_STAGING;
-        desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&desc, nullptr, readBack.Put()));
+        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&staging, nullptr, readBack.Put()));
         const auto vs = CompileShader(kShaderSource, "VSMain", "vs_5_0");
         const auto ps = CompileShader(kShaderSource, "PSMain", "ps_5_0");
         ASSERT_TRUE(vs && ps);

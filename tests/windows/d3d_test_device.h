@@ -72,6 +72,22 @@ inline std::vector<uint8_t> ReadBack(ID3D11Device* device, ID3D11DeviceContext* 
     return bytes;
 }
 
+// A 2D texture of one level and one sample: default usage with `bindFlags`, or, with no bind
+// flags, a staging texture the CPU reads.
+inline D3D11_TEXTURE2D_DESC TextureDesc(UINT width, UINT height, DXGI_FORMAT format, UINT bindFlags) {
+    D3D11_TEXTURE2D_DESC desc{};
+    desc.Width = width;
+    desc.Height = height;
+    desc.MipLevels = 1;
+    desc.ArraySize = 1;
+    desc.Format = format;
+    desc.SampleDesc.Count = 1;
+    desc.Usage = bindFlags != 0 ? D3D11_USAGE_DEFAULT : D3D11_USAGE_STAGING;
+    desc.BindFlags = bindFlags;
+    desc.CPUAccessFlags = bindFlags != 0 ? 0 : D3D11_CPU_ACCESS_READ;
+    return desc;
+}
+
 // The four-byte texels of a 2D texture, row by row, copied out through `staging` (a texture of
 // the same size and format with staging usage and CPU read access). Empty when it cannot be read.
 inline std::vector<uint32_t> ReadTexels(ID3D11DeviceContext* immediate, ID3D11Texture2D* texture,

@@ -50,30 +50,19 @@ ULONG References(IUnknown* object) {
 class HandDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const D3D_FEATURE_LEVEL level = D3D_FEATURE_LEVEL_11_0;
-        ASSERT_HRESULT_SUCCEEDED(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, &level, 1,
-                                                   D3D11_SDK_VERSION, device.Put(), nullptr,
-                                                   immediate.Put()));
-        D3D11_TEXTURE2D_DESC desc{};
-        desc.Width = kWidth;
-        desc.Height = kHeight;
-        desc.MipLevels = 1;
-        desc.ArraySize = 1;
-        desc.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
-        desc.SampleDesc.Count = 1;
-        desc.Usage = D3D11_USAGE_DEFAULT;
-        desc.BindFlags = D3D11_BIND_RENDER_TARGET | D3D11_BIND_SHADER_RESOURCE;
-        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&desc, nullptr, eyeTexture.Put()));
+        using testing_support::TextureDesc;
+        ASSERT_TRUE(testing_support::CreateTestDevice(device, immediate));
+        const D3D11_TEXTURE2D_DESC colour =
+            TextureDesc(kWidth, kHeight, DXGI_FORMAT_R8G8B8A8_UNORM,
+                        D3D11_BIND_RENDER_TARGET | D3D11_BIND_SHADER_RESOURCE);
+        const D3D11_TEXTURE2D_DESC colourReadBack =
+            TextureDesc(kWidth, kHeight, DXGI_FORMAT_R8G8B8A8_UNORM, 0);
+        const D3D11_TEXTURE2D_DESC depth =
+            TextureDesc(kWidth, kHeight, DXGI_FORMAT_D24_UNORM_S8_UINT, D3D11_BIND_DEPTH_STENCIL);
+        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&colour, nullptr, eyeTexture.Put()));
         ASSERT_HRESULT_SUCCEEDED(device->CreateRenderTargetView(eyeTexture.Get(), nullptr, eyeView.Put()));
-        desc.Usage = D3D11_USAGE_STAGING;
-        desc.BindFlags = 0;
-        desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&desc, nullptr, readBack.Put()));
-        desc.Format = DXGI_FORMAT_D24_UNORM_S8_UINT;
-        desc.Usage = D3D11_USAGE_DEFAULT;
-        desc.BindFlags = D3D11_BIND_DEPTH_STENCIL;
-        desc.CPUAccessFlags = 0;
-        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&desc, nullptr, depthTexture.Put()));
+        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&colourReadBack, nullptr, readBack.Put()));
+        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&depth, nullptr, depthTexture.Put()));
         ASSERT_HRESULT_SUCCEEDED(
             device->CreateDepthStencilView(depthTexture.Get(), nullptr, depthView.Put()));
         ASSERT_HRESULT_SUCCEEDED(device->CreateDeferredContext(0, deferred.Put()));

@@ -263,20 +263,12 @@ protected:
         const auto constants = HudConstants();
         hudBuffer = MakeConstantBuffer(device.Get(), 128, false, constants.data());
 
-        D3D11_TEXTURE2D_DESC desc{};
-        desc.Width = kWidth;
-        desc.Height = kHeight;
-        desc.MipLevels = 1;
-        desc.ArraySize = 1;
-        desc.Format = DXGI_FORMAT_R8G8B8A8_UNORM;
-        desc.SampleDesc.Count = 1;
-        desc.BindFlags = D3D11_BIND_RENDER_TARGET;
-        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&desc, nullptr, target.Put()));
+        const D3D11_TEXTURE2D_DESC targetDesc =
+            TextureDesc(kWidth, kHeight, DXGI_FORMAT_R8G8B8A8_UNORM, D3D11_BIND_RENDER_TARGET);
+        const D3D11_TEXTURE2D_DESC stagingDesc = TextureDesc(kWidth, kHeight, DXGI_FORMAT_R8G8B8A8_UNORM, 0);
+        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&targetDesc, nullptr, target.Put()));
         ASSERT_HRESULT_SUCCEEDED(device->CreateRenderTargetView(target.Get(), nullptr, targetView.Put()));
-        desc.BindFlags = 0;
-        desc.Usage = D3D11_USAGE_STAGING;
-        desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&desc, nullptr, readBack.Put()));
+        ASSERT_HRESULT_SUCCEEDED(device->CreateTexture2D(&stagingDesc, nullptr, readBack.Put()));
         D3D11_RASTERIZER_DESC raster{};
         raster.FillMode = D3D11_FILL_SOLID;
         raster.CullMode = D3D11_CULL_NONE;
