@@ -46,7 +46,6 @@ void BindHandPipeline(ID3D11DeviceContext* context, const HandResources& resourc
     context->IASetIndexBuffer(resources.indexBuffer.Get(), DXGI_FORMAT_R16_UINT, 0);
     context->VSSetShader(resources.vertexShader.Get(), nullptr, 0);
     context->PSSetShader(resources.pixelShader.Get(), nullptr, 0);
-    context->RSSetState(resources.rasterizerState.Get());
     context->OMSetDepthStencilState(resources.depthStencilState.Get(), 0);
 }
 
@@ -99,6 +98,8 @@ void DrawHandPart(const HandDrawInputs& inputs, const Matrix44& model, const Mat
     HandVertex corners[kBoxCorners];
     PlaceBox(MatrixMultiply(viewProjection, model), colour, corners);
     if (WriteCorners(inputs.context, *inputs.resources, corners, kBoxCorners)) {
+        // Whatever its winding: a lone part may be seen from inside.
+        inputs.context->RSSetState(inputs.resources->rasterizerState.Get());
         DrawBoxes(inputs.context, 0, 1);
     }
 }

@@ -27,12 +27,13 @@ struct HandDrawInputs {
 // resources are missing, the eye's view cannot be computed, or no hand is placed.
 void DrawHandsForEye(const HandDrawInputs& inputs, int eye, ID3D11RenderTargetView* renderTarget) noexcept;
 
-// Input layout, the vertex and index buffers, shaders, rasterizer and depth-stencil states.
+// Input layout, the vertex and index buffers, shaders and the depth-stencil state; each drawing
+// sets the rasterizer state its boxes need.
 void BindHandPipeline(ID3D11DeviceContext* context, const HandResources& resources) noexcept;
 
 // One box on its own (the first slot of the vertex buffer): the unit cube through
-// viewProjection x model, in one flat colour, with the pipeline bound by the caller. Skipped when
-// the vertex buffer cannot be mapped.
+// viewProjection x model, in one flat colour, with no face culled and the pipeline bound by the
+// caller. Skipped when the vertex buffer cannot be mapped.
 void DrawHandPart(const HandDrawInputs& inputs, const Matrix44& model, const Matrix44& viewProjection,
                   const HandColour& colour) noexcept;
 
