@@ -75,13 +75,21 @@ void HandleRecentreKey(VrPresenter& presenter) {
 }
 
 // The frame's eye, pairing and projection with the live convergence and picture values.
-FrameRequest LiveFrameRequest(const StereoState& stereo, uint32_t eye, const StereoFrameFlags& flags) {
+// `renderedInFirstPerson` is what the frame was rendered under; `overrideBefore` says whether the
+// frame before it got the common frustum.
+FrameRequest LiveFrameRequest(const StereoState& stereo, uint32_t eye, const StereoFrameFlags& flags,
+                              bool renderedInFirstPerson, bool overrideBefore) {
     FrameRequest request;
     request.eye = eye;
     request.pairValid = flags.pairValid;
     request.projection = flags.projection;
-    // The game has the camera unless first person is on and its stereo has engaged.
-    request.cinema = !(IsFirstPersonActive() && stereo.stereoActive);
+    // A first-person frame that missed its projection call right after frames that had it, or
+    // one whose uploads were rewritten only in part, is dropped for the last good textures: one
+    // odd frame neither puts the screen up nor shows a picture cut with bounds it does not have.
+    // Frames that keep missing it are the game's own pictures, for the screen.
+    const bool gamePicture = flags.projection == PictureProjection::Game && !flags.mixed;
+    request.hold = renderedInFirstPerson && (flags.mixed || (gamePicture && overrideBefore));
+    request.cinema = !renderedInFirstPerson || (gamePicture && !overrideBefore);
     request.requestedConvergence = stereo.convergenceOffset;
     request.picture.leftScale = stereo.frameScale;
     request.picture.leftHorizontal = stereo.frameHorizontalOffset;
@@ -121,8 +129,14 @@ void RunFrameSteps(IDXGISwapChain* swapChain) {
         return;
     }
 
+    // The frame presented now was rendered under the value set at the last Present; the value
+    // set here holds for the frames the game renders next.
+    const bool renderedInFirstPerson = stereo.stereoRendering;
+    stereo.stereoRendering = IsFirstPersonActive() && stereo.cameraBuildSupported;
+    const bool overrideBefore = stereo.projectionHookSeenInPair;
     const StereoFrameFlags flags = stereo.TakeFrameFlags();
-    const bool submitted = presenter.RenderFrame(swapChain, LiveFrameRequest(stereo, eye, flags));
+    const bool submitted = presenter.RenderFrame(
+        swapChain, LiveFrameRequest(stereo, eye, flags, renderedInFirstPerson, overrideBefore));
     stereo.AdvanceAfterSubmit(eye, flags, submitted);
     ReportSubmissionStatus(submitted, presenter);
     InputSnapshot snapshot;

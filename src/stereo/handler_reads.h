@@ -24,6 +24,11 @@ namespace corvane {
     return active;
 }
 
+[[nodiscard]] inline bool ReadStereoRendering() noexcept {
+    const bool rendering = GetStereoState().stereoRendering;
+    return rendering;
+}
+
 [[nodiscard]] inline bool ReadCameraBuildSupported() noexcept {
     const bool supported = GetStereoState().cameraBuildSupported;
     return supported;

@@ -32,8 +32,9 @@ double UnitsToDegrees(double units) noexcept {
 template <typename CallGame>
 void ReplaceAndCall(uintptr_t returnAddress, uint32_t angle, float aspect, CallGame& callGame) {
     const uintptr_t expectedReturn = DetourExpectedReturn(GameDetour::Projection);
+    // While the game has the camera its picture goes on the cinema screen as the game made it.
     if (expectedReturn == 0 || returnAddress != expectedReturn || !ReadCameraBuildSupported() ||
-        !ReadSettingEnabled()) {
+        !ReadSettingEnabled() || !ReadStereoRendering()) {
         callGame(angle, aspect);
         return;
     }

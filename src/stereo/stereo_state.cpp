@@ -50,13 +50,14 @@ StereoFrameFlags StereoState::TakeFrameFlags() {
     flags.projectionSeen = projectionHookSeen.exchange(false);
     const bool rewritten = opticalProjectionApplied.exchange(false);
     const bool declined = opticalProjectionDeclined.exchange(false);
+    flags.mixed = rewritten && declined;
     if (rewritten && !declined) {
         flags.projection = PictureProjection::Eye;
-    } else if (flags.projectionSeen || rewritten) {
+    } else if (flags.projectionSeen || declined) {
         flags.projection = PictureProjection::Common;
     }
-    flags.pairValid =
-        flags.projectionSeen && projectionHookSeenInPair && settleFrames.load() == 0 && flags.cameraApplied;
+    flags.pairValid = flags.projectionSeen && projectionHookSeenInPair && settleFrames.load() == 0 &&
+                      flags.cameraApplied && !flags.mixed;
     return flags;
 }
 
@@ -73,7 +74,8 @@ void StereoState::AdvanceAfterSubmit(uint32_t frameEye, StereoFrameFlags flags, 
         while (remaining != 0 && !settleFrames.compare_exchange_weak(remaining, remaining - 1)) {
         }
     }
-    stereoActive = submitted && cameraBuildSupported && projectionHookSeenInPair && settleFrames.load() == 0;
+    stereoActive = stereoRendering && submitted && cameraBuildSupported && projectionHookSeenInPair &&
+                   settleFrames.load() == 0;
     currentEye = pairContinues ? 1u - (frameEye != 0 ? 1u : 0u) : firstEye;
 }
 
@@ -88,6 +90,7 @@ void StereoState::ResetForFirstPersonChange() {
 
 void StereoState::ResetForDisabled() {
     stereoActive = false;
+    stereoRendering = false;
     eyeCameraApplied.store(false);
     projectionHookSeen.store(false);
     projectionHookSeenInPair = false;

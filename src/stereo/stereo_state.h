@@ -22,11 +22,13 @@ struct StereoFrameFlags {
     bool cameraApplied = false;
     bool projectionSeen = false;
     bool pairValid = false;
-    // What the frame's picture was rendered with. A frame whose gameplay camera uploads were
-    // partly rewritten and partly left in the symmetric frustum counts as the symmetric one:
-    // the eye's whole field is then not what the picture holds, and the pair it would join
-    // is dropped as incoherent rather than shown with one eye's picture cut wrongly.
+    // What the frame's picture was rendered with: the eye's frustum when every gameplay camera
+    // upload was rewritten, the common frustum when the projection routine gave it or an upload
+    // carried it unchanged, else the game's own.
     PictureProjection projection = PictureProjection::Game;
+    // Some uploads were rewritten for the eye and some left in the common frustum: the picture
+    // holds geometry of both, which no bounds show rightly. It is never shown and joins no pair.
+    bool mixed = false;
 };
 
 inline constexpr uint32_t kSettleFramesAfterFirstPersonChange = 8;
@@ -48,6 +50,12 @@ struct StereoState {
     RelaxedAtomic<float> hudVerticalOffset = 0.0f;
     RelaxedAtomic<bool> cameraBuildSupported = false;
     RelaxedAtomic<bool> stereoActive = false;
+    // The frames rendered from now on are first-person frames: the projection routine gets the
+    // common frustum and the eyes may alternate. Off while the game has the camera, so the
+    // picture the cinema screen shows is the game's own. The frame driver sets it at each
+    // Present for the frames that follow, so the frame it presents was rendered under the value
+    // it had before; that frame is shown by that value, never by the new one.
+    RelaxedAtomic<bool> stereoRendering = false;
     std::atomic<bool> eyeCameraApplied{false};
     std::atomic<bool> projectionHookSeen{false};
     RelaxedAtomic<bool> projectionHookSeenInPair = false;

@@ -57,6 +57,28 @@ float4 SurroundPS(VertexOutput input) : SV_TARGET
 {
     return float4(surround.rgb, up.w);
 }
+
+// The picture laid into an eye's field: the whole target spans the field, whose place in the
+// picture is centre.xy (its top left) and centre.zw (its size); the rest stays dark.
+VertexOutput FieldVS(uint id : SV_VertexID)
+{
+    float x = (id & 1) * 2.0;
+    float y = (id >> 1) * 2.0;
+    VertexOutput output;
+    output.position = float4(x * 2.0 - 1.0, 1.0 - y * 2.0, 0.0, 1.0);
+    output.uv = centre.xy + float2(x, y) * centre.zw;
+    return output;
+}
+
+float4 FieldPS(VertexOutput input) : SV_TARGET
+{
+    float4 colour = float4(picture.Sample(pictureSampler, input.uv).rgb, 1.0);
+    if (input.uv.x < 0.0 || input.uv.x > 1.0 || input.uv.y < 0.0 || input.uv.y > 1.0)
+    {
+        colour = float4(0.0, 0.0, 0.0, 1.0);
+    }
+    return colour;
+}
 )";
 
 constexpr char kShaderSourceName[] = "CorvaneVR cinema screen";
@@ -67,6 +89,8 @@ struct CinemaShaderCode {
     ComPtr<ID3DBlob> screenPixel;
     ComPtr<ID3DBlob> surroundVertex;
     ComPtr<ID3DBlob> surroundPixel;
+    ComPtr<ID3DBlob> fieldVertex;
+    ComPtr<ID3DBlob> fieldPixel;
 };
 
 CinemaShaderCode& ProcessCinemaShaderCode() {
@@ -137,8 +161,9 @@ bool CreateStates(ID3D11Device* device, CinemaResources& resources, std::string&
 } // namespace
 
 bool CinemaResources::Complete() const {
-    return vertexShader && pixelShader && surroundVertexShader && surroundPixelShader && constantBuffer &&
-           sampler && blendState && rasterizerState && depthStencilState && picture && pictureView;
+    return vertexShader && pixelShader && surroundVertexShader && surroundPixelShader && fieldVertexShader &&
+           fieldPixelShader && constantBuffer && sampler && blendState && rasterizerState &&
+           depthStencilState && picture && pictureView;
 }
 
 void CinemaResources::Release() {
@@ -149,6 +174,8 @@ void CinemaResources::Release() {
     blendState.Reset();
     sampler.Reset();
     constantBuffer.Reset();
+    fieldPixelShader.Reset();
+    fieldVertexShader.Reset();
     surroundPixelShader.Reset();
     surroundVertexShader.Reset();
     pixelShader.Reset();
@@ -168,7 +195,9 @@ bool CreateCinemaResources(ID3D11Device* device, uint32_t width, uint32_t height
             if ((!code.screenVertex && !Compile("ScreenVS", "vs_5_0", code.screenVertex, errorText)) ||
                 (!code.screenPixel && !Compile("ScreenPS", "ps_5_0", code.screenPixel, errorText)) ||
                 (!code.surroundVertex && !Compile("SurroundVS", "vs_5_0", code.surroundVertex, errorText)) ||
-                (!code.surroundPixel && !Compile("SurroundPS", "ps_5_0", code.surroundPixel, errorText))) {
+                (!code.surroundPixel && !Compile("SurroundPS", "ps_5_0", code.surroundPixel, errorText)) ||
+                (!code.fieldVertex && !Compile("FieldVS", "vs_5_0", code.fieldVertex, errorText)) ||
+                (!code.fieldPixel && !Compile("FieldPS", "ps_5_0", code.fieldPixel, errorText))) {
                 return false;
             }
         }
@@ -186,6 +215,8 @@ bool CreateCinemaResources(ID3D11Device* device, uint32_t width, uint32_t height
             !pixelShader(code.screenPixel.Get(), resources.pixelShader) ||
             !vertexShader(code.surroundVertex.Get(), resources.surroundVertexShader) ||
             !pixelShader(code.surroundPixel.Get(), resources.surroundPixelShader) ||
+            !vertexShader(code.fieldVertex.Get(), resources.fieldVertexShader) ||
+            !pixelShader(code.fieldPixel.Get(), resources.fieldPixelShader) ||
             !CreateStates(device, resources, errorText)) {
             return false;
         }
@@ -220,6 +251,37 @@ void CopyCinemaPicture(ID3D11DeviceContext* context, const CinemaResources& reso
     }
 }
 
+namespace {
+
+// The constants into the one buffer both drawings read; false when it cannot be mapped.
+bool UploadConstants(ID3D11DeviceContext* context, const CinemaResources& resources,
+                     const CinemaEyeConstants& constants) noexcept {
+    ID3D11Buffer* buffer = resources.constantBuffer.Get();
+    D3D11_MAPPED_SUBRESOURCE mapped{};
+    if (FAILED(context->Map(buffer, 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped)) || mapped.pData == nullptr) {
+        return false;
+    }
+    std::memcpy(mapped.pData, &constants, sizeof(constants));
+    context->Unmap(buffer, 0);
+    context->VSSetConstantBuffers(0, 1, &buffer);
+    context->PSSetConstantBuffers(0, 1, &buffer);
+    return true;
+}
+
+void BindPicture(ID3D11DeviceContext* context, const CinemaResources& resources) noexcept {
+    ID3D11ShaderResourceView* view = resources.pictureView.Get();
+    context->PSSetShaderResources(0, 1, &view);
+    ID3D11SamplerState* sampler = resources.sampler.Get();
+    context->PSSetSamplers(0, 1, &sampler);
+}
+
+void UnbindPicture(ID3D11DeviceContext* context) noexcept {
+    ID3D11ShaderResourceView* none = nullptr;
+    context->PSSetShaderResources(0, 1, &none);
+}
+
+} // namespace
+
 void ClearForCinema(ID3D11DeviceContext* context, ID3D11RenderTargetView* renderTarget,
                     const CinemaEyeConstants& constants) noexcept {
     if (renderTarget != nullptr) {
@@ -233,13 +295,9 @@ void DrawCinemaForEye(ID3D11DeviceContext* context, const CinemaResources& resou
     if (renderTarget == nullptr || !resources.Complete()) {
         return;
     }
-    ID3D11Buffer* buffer = resources.constantBuffer.Get();
-    D3D11_MAPPED_SUBRESOURCE mapped{};
-    if (FAILED(context->Map(buffer, 0, D3D11_MAP_WRITE_DISCARD, 0, &mapped)) || mapped.pData == nullptr) {
+    if (!UploadConstants(context, resources, constants)) {
         return;
     }
-    std::memcpy(mapped.pData, &constants, sizeof(constants));
-    context->Unmap(buffer, 0);
 
     // Opaque, the screen's alpha (1) is the surround clear's, and its colour replaces what is
     // under it: the same texels without reading the target back to blend.
@@ -250,8 +308,6 @@ void DrawCinemaForEye(ID3D11DeviceContext* context, const CinemaResources& resou
     context->RSSetViewports(1, &viewport);
     context->RSSetState(resources.rasterizerState.Get());
     context->IASetInputLayout(nullptr);
-    context->VSSetConstantBuffers(0, 1, &buffer);
-    context->PSSetConstantBuffers(0, 1, &buffer);
     // Opaque, the surround is the clear the texture already had; fading, it is laid over the
     // game's picture like the screen.
     if (!opaque) {
@@ -263,15 +319,46 @@ void DrawCinemaForEye(ID3D11DeviceContext* context, const CinemaResources& resou
     context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLESTRIP);
     context->VSSetShader(resources.vertexShader.Get(), nullptr, 0);
     context->PSSetShader(resources.pixelShader.Get(), nullptr, 0);
-    ID3D11ShaderResourceView* view = resources.pictureView.Get();
-    context->PSSetShaderResources(0, 1, &view);
-    ID3D11SamplerState* sampler = resources.sampler.Get();
-    context->PSSetSamplers(0, 1, &sampler);
+    BindPicture(context, resources);
     context->Draw(4, 0);
     // The hands drawn next bind their own states; what they do not set must not blend.
     context->OMSetBlendState(nullptr, nullptr, 0xFFFFFFFFu);
-    ID3D11ShaderResourceView* none = nullptr;
-    context->PSSetShaderResources(0, 1, &none);
+    UnbindPicture(context);
+}
+
+void DrawPictureInField(ID3D11DeviceContext* context, const CinemaResources& resources,
+                        const VRTextureBounds_t& field, ID3D11RenderTargetView* renderTarget, uint32_t width,
+                        uint32_t height) noexcept {
+    if (renderTarget == nullptr || !resources.Complete()) {
+        return;
+    }
+    CinemaEyeConstants constants{};
+    constants.centre[0] = field.uMin;
+    constants.centre[1] = field.vMin;
+    constants.centre[2] = field.uMax - field.uMin;
+    constants.centre[3] = field.vMax - field.vMin;
+    if (!UploadConstants(context, resources, constants)) {
+        // Dark rather than the picture stretched over a field it does not span.
+        const float dark[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+        context->ClearRenderTargetView(renderTarget, dark);
+        return;
+    }
+    D3D11_VIEWPORT viewport{};
+    viewport.Width = static_cast<float>(width);
+    viewport.Height = static_cast<float>(height);
+    viewport.MaxDepth = 1.0f;
+    context->OMSetRenderTargets(1, &renderTarget, nullptr);
+    context->OMSetBlendState(nullptr, nullptr, 0xFFFFFFFFu);
+    context->OMSetDepthStencilState(resources.depthStencilState.Get(), 0);
+    context->RSSetViewports(1, &viewport);
+    context->RSSetState(resources.rasterizerState.Get());
+    context->IASetInputLayout(nullptr);
+    context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST);
+    context->VSSetShader(resources.fieldVertexShader.Get(), nullptr, 0);
+    context->PSSetShader(resources.fieldPixelShader.Get(), nullptr, 0);
+    BindPicture(context, resources);
+    context->Draw(3, 0);
+    UnbindPicture(context);
 }
 
 } // namespace corvane

@@ -1,7 +1,7 @@
-// Draws the cinema screen into an eye texture: the game's picture, copied once per frame into a
-// texture of its own, on one quad standing where the screen stands, over the surround (a clear,
-// or while fading a blended triangle). Recorded on the presenter's deferred context, render
-// thread, presenter lock held.
+// Draws the game's picture, copied once per frame into a texture of its own, into an eye texture:
+// on the cinema screen, one quad standing where the screen stands, over the surround (a clear, or
+// while fading a blended triangle); or laid into an eye's field that reaches past it. Recorded on the
+// presenter's deferred context, render thread, presenter lock held.
 #pragma once
 
 #include "platform/win32/com_ptr_win32.h"
@@ -19,6 +19,8 @@ struct CinemaResources {
     ComPtr<ID3D11PixelShader> pixelShader;
     ComPtr<ID3D11VertexShader> surroundVertexShader;
     ComPtr<ID3D11PixelShader> surroundPixelShader;
+    ComPtr<ID3D11VertexShader> fieldVertexShader; // the picture laid into an eye's field
+    ComPtr<ID3D11PixelShader> fieldPixelShader;
     ComPtr<ID3D11Buffer> constantBuffer;
     ComPtr<ID3D11SamplerState> sampler;
     ComPtr<ID3D11BlendState> blendState;
@@ -49,6 +51,12 @@ void CopyCinemaPicture(ID3D11DeviceContext* context, const CinemaResources& reso
 void DrawCinemaForEye(ID3D11DeviceContext* context, const CinemaResources& resources,
                       const CinemaEyeConstants& constants, ID3D11RenderTargetView* renderTarget,
                       ID3D11DepthStencilView* depthView, const D3D11_VIEWPORT& viewport) noexcept;
+
+// Lays the picture into a whole `width` x `height` target so that the target spans `field` of it
+// (see EyeFieldFit): one direction per texel, dark where the picture has none.
+void DrawPictureInField(ID3D11DeviceContext* context, const CinemaResources& resources,
+                        const VRTextureBounds_t& field, ID3D11RenderTargetView* renderTarget, uint32_t width,
+                        uint32_t height) noexcept;
 
 // Fills the target with the surround's colour.
 void ClearForCinema(ID3D11DeviceContext* context, ID3D11RenderTargetView* renderTarget,

@@ -54,7 +54,12 @@ CinemaFrame StepCinemaScreen(CinemaScreenState& state, const CinemaInputs& input
     frame.turnedOn = inputs.wanted && !state.wanted;
     frame.turnedOff = !inputs.wanted && state.wanted;
     state.wanted = inputs.wanted;
-    // The game took the camera again: the screen goes where the player looks now.
+    // The game took the camera again: the screen goes where the player looks now, and until a
+    // head pose can place it there it is not shown where it stood before.
+    if (frame.turnedOn) {
+        state.placement.valid = false;
+        state.fadeStep = 0;
+    }
     if (frame.turnedOn || inputs.recentre) {
         state.placePending = true;
     }
@@ -72,6 +77,7 @@ CinemaFrame StepCinemaScreen(CinemaScreenState& state, const CinemaInputs& input
         state.fadeStep = state.fadeStep > 0 ? state.fadeStep - 1 : 0;
     }
     frame.visible = state.fadeStep > 0 && state.placement.valid;
+    frame.waitingForPlacement = inputs.wanted && state.placePending;
     frame.opacity =
         frame.visible ? static_cast<float>(state.fadeStep) / static_cast<float>(kCinemaFadeFrames) : 0.0f;
     if (frame.visible && !state.everShown) {

@@ -43,10 +43,11 @@ struct CinemaScreenState {
 struct CinemaFrame {
     bool visible = false;
     float opacity = 0.0f;
-    bool turnedOn = false;   // wanted from this frame on
-    bool turnedOff = false;  // not wanted from this frame on
-    bool firstShown = false; // visible for the first time in the process
-    bool placed = false;     // placed in front of the head in this frame
+    bool turnedOn = false;            // wanted from this frame on
+    bool turnedOff = false;           // not wanted from this frame on
+    bool firstShown = false;          // visible for the first time in the process
+    bool placed = false;              // placed in front of the head in this frame
+    bool waitingForPlacement = false; // wanted, but no head pose could place it yet
 };
 
 struct CinemaInputs {

@@ -13,6 +13,9 @@ constexpr float kMinimumWidth = 0.01f;
 constexpr float kGuardBand = 1.05f;
 constexpr float kMinimumTangent = 0.01f;
 constexpr float kUnchanged = 1e-7f;
+// How far past the texture's edge a cut may reach and still count as a cut (a tenth of a texel
+// of a 4096-texel texture).
+constexpr float kFieldSlack = 2.5e-5f;
 
 // The frustum reaching `tanX` to either side and `tanY` up and down.
 RawProjection Symmetric(float tanX, float tanY) {
@@ -54,45 +57,63 @@ bool FieldInsideFrustum(const RawProjection& field, const RawProjection& frustum
         (frustum.bottom - field.top) / height,
     };
     if (!std::isfinite(cut.uMin) || !std::isfinite(cut.vMin) || !std::isfinite(cut.uMax) ||
-        !std::isfinite(cut.vMax)) {
+        !std::isfinite(cut.vMax) || cut.uMax - cut.uMin <= 0.0f || cut.vMax - cut.vMin <= 0.0f) {
         return false;
     }
-    // An eye whose field reaches past the picture (another eye's frustum) sees the picture's
-    // edge stretched there rather than bounds the compositor may not honour.
-    bounds.uMin = std::clamp(cut.uMin, 0.0f, 1.0f);
-    bounds.vMin = std::clamp(cut.vMin, 0.0f, 1.0f);
-    bounds.uMax = std::clamp(cut.uMax, 0.0f, 1.0f);
-    bounds.vMax = std::clamp(cut.vMax, 0.0f, 1.0f);
+    bounds = cut;
     return true;
 }
 
+EyeFieldFit FitPictureToEye(const EyeBoundsInput& input) {
+    EyeFieldFit fit;
+    if (input.eye > 1) {
+        return fit;
+    }
+    RawProjection frustum;
+    switch (input.source.projection) {
+    case PictureProjection::Common: {
+        const float scale = std::clamp(input.fovScale, 0.5f, 2.0f);
+        const float tx = input.commonTanX * kGuardBand * scale;
+        const float ty = input.commonTanY * kGuardBand * scale;
+        if (!std::isfinite(tx) || !std::isfinite(ty) || tx <= kMinimumTangent || ty <= kMinimumTangent) {
+            return fit;
+        }
+        frustum = Symmetric(tx, ty);
+        break;
+    }
+    case PictureProjection::Eye:
+        // The picture already spans exactly the rendered eye's field.
+        if (input.source.renderedEye == input.eye) {
+            return fit;
+        }
+        frustum = input.renderedRaw;
+        break;
+    case PictureProjection::Game:
+        // The game's own picture has no frustum of ours. Laid over the one field that holds both
+        // eyes, it shows each texel in the same direction to both, as a flat picture far away;
+        // laid over each eye's own field it would make the eyes diverge.
+        frustum = Symmetric(input.commonTanX, input.commonTanY);
+        break;
+    }
+    VRTextureBounds_t field;
+    if (!FieldInsideFrustum(input.raw, frustum, field)) {
+        return fit;
+    }
+    fit.field = field;
+    // Rounding may put an edge a hair outside the texture; that is still a cut, not a reach.
+    fit.laidIntoField = field.uMin < -kFieldSlack || field.vMin < -kFieldSlack ||
+                        field.uMax > 1.0f + kFieldSlack || field.vMax > 1.0f + kFieldSlack;
+    return fit;
+}
+
 VRTextureBounds_t ComputeEyeBounds(const EyeBoundsInput& input) {
+    const EyeFieldFit fit = FitPictureToEye(input);
     VRTextureBounds_t bounds = kWholeTexture;
-    if (input.eye <= 1) {
-        switch (input.source.projection) {
-        case PictureProjection::Common: {
-            const float scale = std::clamp(input.fovScale, 0.5f, 2.0f);
-            const float tx = input.commonTanX * kGuardBand * scale;
-            const float ty = input.commonTanY * kGuardBand * scale;
-            if (std::isfinite(tx) && std::isfinite(ty) && tx > kMinimumTangent && ty > kMinimumTangent) {
-                (void)FieldInsideFrustum(input.raw, Symmetric(tx, ty), bounds);
-            }
-            break;
-        }
-        case PictureProjection::Eye:
-            // The picture already spans exactly the rendered eye's field: that eye shows all of
-            // it, the other eye (a mono frame) the part its own field covers.
-            if (input.source.renderedEye != input.eye) {
-                (void)FieldInsideFrustum(input.raw, input.renderedRaw, bounds);
-            }
-            break;
-        case PictureProjection::Game:
-            // The game's own picture has no frustum of ours. Laid over the one field that holds
-            // both eyes, it shows each texel in the same direction to both, as a flat picture
-            // far away; laid over each eye's own field it would make the eyes diverge.
-            (void)FieldInsideFrustum(input.raw, Symmetric(input.commonTanX, input.commonTanY), bounds);
-            break;
-        }
+    if (!fit.laidIntoField) {
+        bounds.uMin = std::clamp(fit.field.uMin, 0.0f, 1.0f);
+        bounds.vMin = std::clamp(fit.field.vMin, 0.0f, 1.0f);
+        bounds.uMax = std::clamp(fit.field.uMax, 0.0f, 1.0f);
+        bounds.vMax = std::clamp(fit.field.vMax, 0.0f, 1.0f);
     }
 
     const bool rightSide = input.eye == 1;

@@ -73,10 +73,25 @@ Interval AdjustInterval(float lo, float hi, float k, float shift);
 float AppliedConvergence(float requested);
 
 // The part of a picture rendered with `frustum` that an eye with the raw tangents `field`
-// shows, as texture fractions clamped to [0, 1]. False, with the whole texture, when the
-// frustum has no usable extent.
+// shows, as texture fractions, beyond [0, 1] where the field reaches past the picture. False,
+// with the whole texture, when the frustum has no usable extent.
 [[nodiscard]] bool FieldInsideFrustum(const RawProjection& field, const RawProjection& frustum,
                                       VRTextureBounds_t& bounds);
+
+// How an eye texture holds its picture. Where the eye's field lies inside the picture, the
+// texture is a plain copy and the bounds cut the field out of it. Where the field reaches past
+// the picture (one eye's picture shown to the other eye, a frustum narrowed below the eyes'
+// fields), no bounds within the texture can show it without stretching: the picture is then laid
+// into the texture so that the whole texture spans the eye's field, each direction where it is,
+// and what the picture does not cover stays dark.
+struct EyeFieldFit {
+    bool laidIntoField = false;
+    // The eye's field in the picture's texture coordinates (not clamped): texel (x, y) of a laid
+    // texture shows the picture at (uMin + x * (uMax - uMin), vMin + y * (vMax - vMin)).
+    VRTextureBounds_t field = kWholeTexture;
+};
+
+EyeFieldFit FitPictureToEye(const EyeBoundsInput& input);
 
 VRTextureBounds_t ComputeEyeBounds(const EyeBoundsInput& input);
 

@@ -260,6 +260,9 @@ void VrPresenter::RestoreInitialState() {
     cinemaState = CinemaScreenState{};
     cinemaFrame = CinemaFrame{};
     cinemaUnavailableSaid = false;
+    cinemaWaitingSaid = false;
+    pictureLaidIntoField = false;
+    fieldUnavailableSaid = false;
     releaseTargetsRequested.store(false);
     recentreRequested.store(false);
     lastErrorText.clear();

@@ -214,7 +214,8 @@ void VrPresenter::ReleaseEyeTargets() {
 
 void VrPresenter::BeginEyeCopies(const GameFrameSource& frame) {
     deferredContext->ClearState();
-    if (pictureBeingCopied.cinema && cinemaResources != nullptr) {
+    if ((pictureBeingCopied.cinema || pictureLaidIntoField) && cinemaResources != nullptr &&
+        cinemaResources->Complete()) {
         CopyCinemaPicture(deferredContext, *cinemaResources, frame.backbuffer, frame.desc.sampleCount,
                           frame.desc.format);
     }
@@ -256,9 +257,19 @@ void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture
         FillHandScene(inputs.scene, frame.desc, eye);
         cinema = cinemaResources != nullptr && CinemaForEye(inputs.scene, eye, screen);
     }
+    const EyeFieldFit fit = FitForEye(eye, pictureBeingCopied.source);
     // A screen shown fully covers the picture: its surround replaces the copy.
     if (cinema && screen.up[3] >= 1.0f) {
         ClearForCinema(deferredContext, view, screen);
+    } else if (fit.laidIntoField) {
+        if (cinemaResources != nullptr && cinemaResources->Complete()) {
+            DrawPictureInField(deferredContext, *cinemaResources, fit.field, view, frame.desc.width,
+                               frame.desc.height);
+        } else {
+            // Without the objects to lay it (their creation failed) the eye stays dark for the frame.
+            const float dark[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+            deferredContext->ClearRenderTargetView(view, dark);
+        }
     } else if (frame.desc.sampleCount > 1) {
         deferredContext->ResolveSubresource(target, 0, frame.backbuffer, 0,
                                             static_cast<DXGI_FORMAT>(frame.desc.format));

@@ -77,6 +77,7 @@ struct FrameRequest {
     float requestedConvergence = -0.095f;
     PictureParams picture; // the live values; RenderFrame sanitises them
     bool cinema = false;   // the game owns the camera: its picture goes on the cinema screen
+    bool hold = false;     // the picture is not shown: the eye textures go out again as they are
 };
 
 inline constexpr int64_t kReconnectIntervalNs = 10'000'000'000;
@@ -149,6 +150,8 @@ struct VrPresenter {
     // The texture bounds of one eye for a texture holding a picture from `source`, from the
     // optics, the picture parameters and convergence.
     VRTextureBounds_t ComputeEyeBounds(uint32_t eye, float convergence, const PictureSource& source) const;
+    // How one eye's texture holds a picture from `source`: copied and cut, or laid into its field.
+    EyeFieldFit FitForEye(uint32_t eye, const PictureSource& source) const;
 
     // ---- Accessors (any thread) ----
 
@@ -251,6 +254,9 @@ struct VrPresenter {
     CinemaScreenState cinemaState;
     CinemaFrame cinemaFrame; // this frame's
     bool cinemaUnavailableSaid = false;
+    bool cinemaWaitingSaid = false;    // the last frame wanted the screen and could not place it
+    bool pictureLaidIntoField = false; // this frame's picture is laid into an eye's field
+    bool fieldUnavailableSaid = false;
     // The picture this frame copies into eye or staging textures, as the hands drawn over it
     // must know it: its render pose (the empty record when none), the tracking epoch it is
     // submitted in, its projection and the convergence its bounds are cut with.
@@ -284,6 +290,9 @@ struct VrPresenter {
 
 private:
     [[nodiscard]] bool RenderFrameLocked(IDXGISwapChain* swapChain, const FrameRequest& request);
+    // Submits both eye textures with the bounds and poses of what they hold; false after a
+    // failure, which disconnects.
+    [[nodiscard]] bool SubmitEyeTextures(float requestedConvergence, bool paired, bool published);
     // WaitGetPoses and what follows from it (a recentre, the head and controller records); false
     // after a failure, which disconnects.
     [[nodiscard]] bool FetchPoses();
@@ -299,6 +308,7 @@ private:
     void* GetClientInterface(const char* version, void*& cached);
     void InitializeClient(EVRInitError& error);
     bool ReadOptics();
+    EyeBoundsInput EyeBoundsInputFor(uint32_t eye, float convergence, const PictureSource& source) const;
     void LogStereoBoundsOnChange(float requestedConvergence, float appliedConvergence,
                                  const VRTextureBounds_t& left, const VRTextureBounds_t& right);
 };

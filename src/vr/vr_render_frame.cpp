@@ -78,8 +78,8 @@ EyeSubmission PrepareEyeSubmission(ID3D11Texture2D* texture, const EyeRenderPose
 
 } // namespace
 
-VRTextureBounds_t VrPresenter::ComputeEyeBounds(uint32_t eye, float convergence,
-                                                const PictureSource& source) const {
+EyeBoundsInput VrPresenter::EyeBoundsInputFor(uint32_t eye, float convergence,
+                                              const PictureSource& source) const {
     EyeBoundsInput input;
     input.eye = eye;
     input.convergence = convergence;
@@ -94,7 +94,16 @@ VRTextureBounds_t VrPresenter::ComputeEyeBounds(uint32_t eye, float convergence,
         input.renderedRaw = RawProjectionOf(rawProjection[source.renderedEye]);
     }
     input.picture = pictureParams;
-    return corvane::ComputeEyeBounds(input);
+    return input;
+}
+
+VRTextureBounds_t VrPresenter::ComputeEyeBounds(uint32_t eye, float convergence,
+                                                const PictureSource& source) const {
+    return corvane::ComputeEyeBounds(EyeBoundsInputFor(eye, convergence, source));
+}
+
+EyeFieldFit VrPresenter::FitForEye(uint32_t eye, const PictureSource& source) const {
+    return FitPictureToEye(EyeBoundsInputFor(eye, 0.0f, source));
 }
 
 void VrPresenter::LogStereoBoundsOnChange(float requestedConvergence, float appliedConvergence,
@@ -254,6 +263,11 @@ bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameReques
     if (!std::exchange(posesFetched, false) && !FetchPoses()) {
         return false;
     }
+    // A held frame copies nothing: the textures, their bounds and the picture values they were
+    // drawn with stay as they are, and a recentre waits for the next frame that shows a picture.
+    if (request.hold && eyeTextures.eyeTextureValid[0] && eyeTextures.eyeTextureValid[1]) {
+        return SubmitEyeTextures(requestedConvergence, false, false);
+    }
     const char* recentredBy = std::exchange(pendingRecentre, nullptr);
 
     GameFrameSource frame;
@@ -266,6 +280,15 @@ bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameReques
         return false;
     }
     StepCinema(request, recentredBy, frame);
+    const PictureSource source{request.projection, std::min(eye, 1u)};
+    pictureLaidIntoField = FitForEye(0, source).laidIntoField || FitForEye(1, source).laidIntoField;
+    if (pictureLaidIntoField && !EnsureCinemaResources(frame)) {
+        // The eye that needs it shows dark for the frame (see CopyBackbufferInto).
+        if (!std::exchange(fieldUnavailableSaid, true)) {
+            LogMessage("Mono picture cannot be laid into the other eye's field: %s", lastErrorText.c_str());
+        }
+        lastErrorText.clear();
+    }
     // The screen is drawn from the pose its texture is submitted with, so that the compositor
     // keeps it where it stands: the picture's own render pose when it has one (the eyes of a
     // pair share it), else this frame's head pose.
@@ -284,7 +307,6 @@ bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameReques
     }
     pictureBeingCopied.cinema = cinemaFrame.visible && picturePose != nullptr;
     bool published = false;
-    const PictureSource source{request.projection, std::min(eye, 1u)};
     // While the screen is wanted both eyes take every frame: it never waits for a pair. Fading
     // out, the alternate-eye cycle goes on underneath, so that pairs form as they will after.
     const bool paired = pairValid && !(pictureBeingCopied.cinema && cinemaState.wanted);
@@ -292,6 +314,10 @@ bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameReques
         return false;
     }
 
+    return SubmitEyeTextures(requestedConvergence, paired, published);
+}
+
+bool VrPresenter::SubmitEyeTextures(float requestedConvergence, bool paired, bool published) {
     uint64_t currentEpoch = 0;
     {
         std::lock_guard<std::mutex> poseLock(headPoseMutex);
@@ -395,9 +421,19 @@ void VrPresenter::StepCinema(const FrameRequest& request, const char* recentredB
     cinemaFrame = StepCinemaScreen(cinemaState, inputs);
 
     const CinemaPlacement& placement = cinemaState.placement;
-    if (recentredBy != nullptr) {
+    if (recentredBy != nullptr && cinemaFrame.placed) {
         LogMessage("Recentred by %s: head-look reference taken again; cinema screen facing yaw %.1f degrees",
                    recentredBy, double{placement.yawDegrees});
+    } else if (recentredBy != nullptr) {
+        LogMessage(
+            "Recentred by %s: head-look reference taken again; cinema screen placed once the head pose "
+            "is usable",
+            recentredBy);
+    }
+    if (cinemaFrame.waitingForPlacement !=
+            std::exchange(cinemaWaitingSaid, cinemaFrame.waitingForPlacement) &&
+        cinemaFrame.waitingForPlacement) {
+        LogMessage("Cinema screen hidden until a usable head pose can place it");
     }
     if (cinemaFrame.turnedOn) {
         LogMessage("Cinema screen on: the game has the camera");

@@ -117,24 +117,31 @@ TEST_F(CinemaFrameTest, FirstPersonStereoFadesTheScreenOutAndAllocatesNothingOnT
     for (int i = 0; i < 8; ++i) {
         Frame();
     }
-    // First person with stereo engaged: the game's own pictures again, after an eight-frame fade.
+    // First person: the frame presented as it turns on was rendered while the game had the
+    // camera and is still on the screen; from the next frame on, rendered with the common
+    // frustum, the screen fades out over eight frames.
+    GetStereoState().cameraBuildSupported = true; // as for the validated build
     GetGameBridge().FirstPersonActive.store(true);
-    float opacity[8] = {};
+    float opacity[9] = {};
     uint64_t before = 0;
-    for (int i = 0; i < 8; ++i) {
-        // The first frame says the screen is off (a log line may allocate); the rest only fade.
-        if (i == 1) {
+    for (int i = 0; i < 9; ++i) {
+        // The second frame says the screen is off (a log line may allocate); the rest only fade.
+        if (i == 2) {
             before = testing_support::AllocationCount();
         }
-        GetStereoState().stereoActive = true;
+        if (i > 0) {
+            EXPECT_TRUE(GetStereoState().stereoRendering) << "the projection routine gets the common frustum";
+            GetStereoState().projectionHookSeen = true;
+        }
         Frame();
         opacity[i] = fake::EyeTargets().hands.empty() || !fake::EyeTargets().hands[0].cinema
                          ? 0.0f
                          : fake::EyeTargets().hands[0].cinemaConstants.up[3];
     }
     EXPECT_EQ(testing_support::AllocationCount(), before) << "fade frames allocate";
-    const float expected[8] = {7 / 8.0f, 6 / 8.0f, 5 / 8.0f, 4 / 8.0f, 3 / 8.0f, 2 / 8.0f, 1 / 8.0f, 0.0f};
-    for (int i = 0; i < 8; ++i) {
+    const float expected[9] = {1.0f,     7 / 8.0f, 6 / 8.0f, 5 / 8.0f, 4 / 8.0f,
+                               3 / 8.0f, 2 / 8.0f, 1 / 8.0f, 0.0f};
+    for (int i = 0; i < 9; ++i) {
         EXPECT_FLOAT_EQ(opacity[i], expected[i]) << i;
     }
     EXPECT_EQ(Said("Cinema screen off: first-person stereo engaged"), 1u);

@@ -63,9 +63,6 @@ TEST(EyeBoundsTest, WorkedExamples) {
     ownLeftConverged.convergence = 0.02f;
     EyeBoundsInput ownRightConverged = DefaultOptics(1, kEye, 1);
     ownRightConverged.convergence = 0.02f;
-    // A mono frame shows the left eye's picture to the right eye too: the right field is the
-    // left one moved 0.14 to the right, so it starts 0.14 / 2.64 into the picture and its right
-    // edge lies past the picture's (clamped).
     EyeBoundsInput tallRendered = DefaultOptics(0, kEye, 1);
     tallRendered.renderedRaw = RawProjection{-1.25f, 1.39f, -2.0f, 1.0f};
 
@@ -76,11 +73,10 @@ TEST(EyeBoundsTest, WorkedExamples) {
         {"own right", DefaultOptics(1, kEye, 1), {0.0f, 0.0f, 1.0f, 1.0f}},
         {"own left converged", ownLeftConverged, {0.04f, 0.0f, 1.0f, 1.0f}},
         {"own right converged", ownRightConverged, {0.0f, 0.0f, 0.96f, 1.0f}},
-        {"left picture in the right eye", DefaultOptics(1, kEye, 0), {0.053030f, 0.0f, 1.0f, 1.0f}},
-        {"right picture in the left eye", DefaultOptics(0, kEye, 1), {0.0f, 0.0f, 0.946970f, 1.0f}},
-        // Up 1.0 and down 2.0 in the rendered frustum: the eye's upper edge (1.47) lies past it,
-        // its lower edge (-1.47) at (1.0 + 1.47) / 3.0.
-        {"another eye's taller frustum", tallRendered, {0.0f, 0.0f, 0.946970f, 0.823333f}},
+        // Another eye's picture reaches past this eye's field: laid into the field, shown whole.
+        {"left picture in the right eye", DefaultOptics(1, kEye, 0), {0.0f, 0.0f, 1.0f, 1.0f}},
+        {"right picture in the left eye", DefaultOptics(0, kEye, 1), {0.0f, 0.0f, 1.0f, 1.0f}},
+        {"another eye's taller frustum", tallRendered, {0.0f, 0.0f, 1.0f, 1.0f}},
         // The game's own picture lies over the field of both eyes, -1.39 to 1.39: the left eye
         // shows its part up to (1.25 + 1.39) / 2.78, the right eye its part from 0.14 / 2.78.
         {"legacy left", DefaultOptics(0, kGame), {0.0f, 0.0f, 0.949640f, 1.0f}},
@@ -94,6 +90,125 @@ TEST(EyeBoundsTest, WorkedExamples) {
     };
     for (const Case& c : cases) {
         ExpectBounds(c.expected, ComputeEyeBounds(c.input), c.label);
+    }
+}
+
+// Follows a direction of the eye to the picture, as the compositor and the texture show it: the
+// compositor spreads the bounds over the eye's field; a laid texture holds the picture moved and
+// scaled so that the texture spans `field` of it; the picture holds direction t of its frustum at
+// (t - left) / width. Returns the picture's tangents at the texel the eye shows at (tx, ty).
+struct Shown {
+    float tx = 0.0f;
+    float ty = 0.0f;
+};
+Shown PictureDirectionShownAt(const EyeBoundsInput& input, const RawProjection& frustum, float tx, float ty) {
+    const VRTextureBounds_t bounds = ComputeEyeBounds(input);
+    const EyeFieldFit fit = FitPictureToEye(input);
+    // Where in the eye's field (0..1 across, 0..1 down) the direction lies.
+    const float x = (tx - input.raw.left) / (input.raw.right - input.raw.left);
+    const float y = (input.raw.bottom - ty) / (input.raw.bottom - input.raw.top);
+    float u = bounds.uMin + x * (bounds.uMax - bounds.uMin);
+    float v = bounds.vMin + y * (bounds.vMax - bounds.vMin);
+    if (fit.laidIntoField) {
+        u = fit.field.uMin + u * (fit.field.uMax - fit.field.uMin);
+        v = fit.field.vMin + v * (fit.field.vMax - fit.field.vMin);
+    }
+    return Shown{frustum.left + u * (frustum.right - frustum.left),
+                 frustum.bottom - v * (frustum.bottom - frustum.top)};
+}
+
+TEST(EyeBoundsTest, EveryDirectionOfTheEyeShowsThePictureOfThatDirection) {
+    // A headset whose tangents differ in all four directions and between the eyes.
+    const RawProjection left{-1.30f, 1.10f, -1.20f, 1.45f};
+    const RawProjection right{-1.05f, 1.38f, -1.35f, 1.25f};
+    const float commonX = 1.38f;
+    const float commonY = 1.45f;
+    struct Case {
+        const char* label;
+        unsigned eye;
+        PictureSource source;
+        float fovScale;
+        RawProjection frustum; // what the picture was rendered with
+        bool laid;
+    };
+    const float g = 1.05f;
+    const Case cases[] = {
+        {"own frustum", 0, {PictureProjection::Eye, 0}, 1.0f, left, false},
+        {"the right eye's picture in the left eye", 0, {PictureProjection::Eye, 1}, 1.0f, right, true},
+        {"the left eye's picture in the right eye", 1, {PictureProjection::Eye, 0}, 1.0f, left, true},
+        {"common frustum",
+         1,
+         {PictureProjection::Common, 0},
+         1.0f,
+         {-commonX * g, commonX * g, -commonY * g, commonY * g},
+         false},
+        {"common frustum, FovScale 0.5",
+         0,
+         {PictureProjection::Common, 0},
+         0.5f,
+         {-commonX * g * 0.5f, commonX * g * 0.5f, -commonY * g * 0.5f, commonY * g * 0.5f},
+         true},
+        {"common frustum, FovScale 0.9",
+         1,
+         {PictureProjection::Common, 0},
+         0.9f,
+         {-commonX * g * 0.9f, commonX * g * 0.9f, -commonY * g * 0.9f, commonY * g * 0.9f},
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        EyeBoundsInput input;
+        input.eye = c.eye;
+        input.source = c.source;
+        input.fovScale = c.fovScale;
+        input.commonTanX = commonX;
+        input.commonTanY = commonY;
+        input.raw = c.eye == 0 ? left : right;
+        input.renderedRaw = c.source.renderedEye == 0 ? left : right;
+        EXPECT_EQ(FitPictureToEye(input).laidIntoField, c.laid);
+        for (float fx : {0.0f, 0.3f, 0.5f, 1.0f}) {
+            for (float fy : {0.0f, 0.6f, 1.0f}) {
+                const float tx = input.raw.left + fx * (input.raw.right - input.raw.left);
+                const float ty = input.raw.top + fy * (input.raw.bottom - input.raw.top);
+                const Shown shown = PictureDirectionShownAt(input, c.frustum, tx, ty);
+                EXPECT_NEAR(shown.tx, tx, 1e-4f) << fx << " " << fy;
+                EXPECT_NEAR(shown.ty, ty, 1e-4f) << fx << " " << fy;
+            }
+        }
+    }
+}
+
+TEST(EyeBoundsTest, AFieldReachingPastThePictureIsLaidWithItsPlaceInThePicture) {
+    // The stand-in headset: the right eye's field starts 0.14 / 2.64 into the left eye's picture
+    // and ends as far past it; a FovScale of 0.5 narrows the common frustum to 1.39 x 1.05 x 0.5 =
+    // 0.72975 across and 0.77175 up and down, far inside both fields.
+    EyeBoundsInput narrow = DefaultOptics(0, kCommon);
+    narrow.fovScale = 0.5f;
+    EyeBoundsInput edge = DefaultOptics(0, kCommon);
+    edge.fovScale = 1.0f / 1.05f; // the common frustum is then exactly the widest field
+    struct Case {
+        const char* label;
+        EyeBoundsInput input;
+        bool laid;
+        VRTextureBounds_t field;
+    };
+    const Case cases[] = {
+        {"left picture in the right eye",
+         DefaultOptics(1, kEye, 0),
+         true,
+         {0.053030f, 0.0f, 1.053030f, 1.0f}},
+        {"right picture in the left eye",
+         DefaultOptics(0, kEye, 1),
+         true,
+         {-0.053030f, 0.0f, 0.946970f, 1.0f}},
+        {"FovScale 0.5", narrow, true, {-0.452381f, -0.452381f, 1.356458f, 1.452381f}},
+        {"FovScale at the fields' edge", edge, false, {0.0f, 0.0f, 0.949640f, 1.0f}},
+        {"own picture", DefaultOptics(1, kEye, 1), false, {0.0f, 0.0f, 1.0f, 1.0f}},
+    };
+    for (const Case& c : cases) {
+        const EyeFieldFit fit = FitPictureToEye(c.input);
+        EXPECT_EQ(fit.laidIntoField, c.laid) << c.label;
+        ExpectBounds(c.field, fit.field, c.label);
     }
 }
 

@@ -67,6 +67,7 @@ protected:
         PublishDetour(GameDetour::Projection, reinterpret_cast<uintptr_t>(&GameProjectionRoutine),
                       kProjectionReturn);
         GetStereoState().cameraBuildSupported = true;
+        GetStereoState().stereoRendering = true;
     }
 
     static void SetRaw(const std::array<float, 4>& left, const std::array<float, 4>& right) {
@@ -170,6 +171,8 @@ TEST_F(ProjectionOverrideTest, EveryFailedConditionPassesTheGameArgumentsThrough
          },
          kProjectionReturn},
         {"unvalidated build", [] { GetStereoState().cameraBuildSupported = false; }, kProjectionReturn},
+        // The cinema screen shows the game's own picture.
+        {"the game has the camera", [] { GetStereoState().stereoRendering = false; }, kProjectionReturn},
         {"VR disabled", [] { GetSettings().Enabled = false; }, kProjectionReturn},
         {"presenter not connected",
          [] {

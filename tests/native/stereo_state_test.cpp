@@ -16,6 +16,7 @@ protected:
     void SetUp() override {
         ProcessStateTest::SetUp();
         GetStereoState().cameraBuildSupported = true;
+        GetStereoState().stereoRendering = true;
     }
 
     // One presented frame: the detours report what they did while the game rendered,

@@ -138,11 +138,15 @@ void SimulatedXInputReader(const std::atomic<bool>& stop, Findings& found) {
 
 // The breakpoint handler on the game thread that runs a control-block writer: it opens and
 // closes the block, posting handoffs the render thread takes.
-void SimulatedBreakpoints(const std::atomic<bool>& stop, Findings& found) {
+void SimulatedBreakpoints(const std::atomic<bool>& stop, const std::atomic<bool>& quiet, Findings& found) {
     const CompositeWriter& writer = CompositeWriterTable()[1]; // stores ESI
     const uintptr_t site = kImageBase + writer.rva;
     uint64_t value = 0;
     while (!stop.load()) {
+        if (quiet.load()) {
+            std::this_thread::yield();
+            continue;
+        }
         WriterRegisters registers;
         registers.rsi = value;
         uintptr_t resume = 0;
@@ -153,6 +157,21 @@ void SimulatedBreakpoints(const std::atomic<bool>& stop, Findings& found) {
         ++found.breakpoints;
         std::this_thread::yield();
     }
+}
+
+// The frames in which no control-block writer runs.
+constexpr int kQuietFrom = 20;
+constexpr int kQuietUntil = 70;
+
+// What the automatic entry leaves behind, without its stable frames.
+void EnterFirstPerson() {
+    GameBridge& bridge = GetGameBridge();
+    bridge.IntentInitialised = true;
+    bridge.EntryPlayerObject = kPlayerObject;
+    bridge.EntryActiveActor = kActiveActor;
+    bridge.OwnsState17 = true;
+    SetCameraState(17);
+    bridge.FirstPersonActive.store(true);
 }
 
 class ThreadSafetyTest : public ProcessStateTest {
@@ -180,7 +199,10 @@ TEST_F(ThreadSafetyTest, FramesRunAgainstDetoursXInputReadersAndTheBreakpointHan
     threads.emplace_back(SimulatedDetours, std::cref(stop), std::ref(found));
     threads.emplace_back(SimulatedXInputReader, std::cref(stop), std::ref(found));
     threads.emplace_back(SimulatedXInputReader, std::cref(stop), std::ref(found));
-    threads.emplace_back(SimulatedBreakpoints, std::cref(stop), std::ref(found));
+    // A handoff takes the game out of first person, where alone the eyes alternate: for a stretch
+    // of frames the writers are quiet and the game is put into first person.
+    std::atomic<bool> quiet{false};
+    threads.emplace_back(SimulatedBreakpoints, std::cref(stop), std::cref(quiet), std::ref(found));
 
     // The render thread: the headset and a stick move every frame, the tuning keys are
     // pressed now and then, and every frame is presented.
@@ -211,6 +233,13 @@ TEST_F(ThreadSafetyTest, FramesRunAgainstDetoursXInputReadersAndTheBreakpointHan
         }
         if (frame == kFrames / 2) {
             VrPresenter::Instance().ResetForTransition();
+        }
+        if (frame == kQuietFrom) {
+            quiet.store(true);
+        } else if (frame == kQuietFrom + 2) {
+            EnterFirstPerson();
+        } else if (frame == kQuietUntil) {
+            quiet.store(false);
         }
         // One failed wait, after this frame's Present, drops the connection (its optics are
         // cleared under the readers' feet); ten seconds later the next frame connects and

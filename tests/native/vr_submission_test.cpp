@@ -148,22 +148,26 @@ TEST_F(VrSubmissionTest, HandsAreDrawnWhereAndFromWhereEachEyeIsShown) {
     // Mono pictures go into both eyes: the hands fill the bounds each eye shows its texture in,
     // seen from the headset's pose of the frame, as the compositor takes a texture without a
     // pose. A flat picture is shown scaled by the picture parameters; a picture in the left
-    // eye's frustum is cut for the right eye.
+    // eye's frustum is laid into the right eye's field, which reaches 0.14 / 2.64 past it, and that
+    // texture is shown whole.
     struct Mono {
         const char* label;
         PictureProjection projection;
         float leftScale;
         VRTextureBounds_t expected[2];
+        bool laid[2];
     };
     const Mono monos[] = {
         {"flat, scaled",
          PictureProjection::Game,
          1.3f,
-         {{0.237410f, 0.25f, 0.712230f, 0.75f}, {0.287770f, 0.25f, 0.762590f, 0.75f}}},
+         {{0.237410f, 0.25f, 0.712230f, 0.75f}, {0.287770f, 0.25f, 0.762590f, 0.75f}},
+         {false, false}},
         {"left eye's frustum",
          PictureProjection::Eye,
          0.65f,
-         {{0.0f, 0.0f, 1.0f, 1.0f}, {0.053030f, 0.0f, 1.0f, 1.0f}}},
+         {{0.0f, 0.0f, 1.0f, 1.0f}, {0.0f, 0.0f, 1.0f, 1.0f}},
+         {false, true}},
     };
     for (const Mono& mono : monos) {
         SCOPED_TRACE(mono.label);
@@ -188,6 +192,11 @@ TEST_F(VrSubmissionTest, HandsAreDrawnWhereAndFromWhereEachEyeIsShown) {
             EXPECT_NEAR(shown.vMax, expected.vMax, 1e-5f);
             ExpectSameArea(hands.scene, shown.uMin, shown.vMin, shown.uMax, shown.vMax);
             EXPECT_FALSE(hands.scene.hasSubmittedHeadPose);
+            EXPECT_EQ(hands.fit.laidIntoField, mono.laid[hands.eye]);
+            if (hands.fit.laidIntoField) {
+                EXPECT_NEAR(hands.fit.field.uMin, 0.053030f, 1e-5f);
+                EXPECT_NEAR(hands.fit.field.uMax, 1.053030f, 1e-5f);
+            }
         }
         EXPECT_EQ(targets.hands[0].eye, 0u);
         EXPECT_EQ(targets.hands[1].eye, 1u);

@@ -114,6 +114,7 @@ void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture
     hands.eye = eye;
     FillHandScene(hands.scene, frame.desc, eye);
     hands.cinema = CinemaForEye(hands.scene, eye, hands.cinemaConstants);
+    hands.fit = FitForEye(eye, pictureBeingCopied.source);
     g_targets.hands.push_back(hands);
 }
 

@@ -21,6 +21,8 @@ struct RecordedHands {
     // The cinema screen drawn over the copy, when it was.
     bool cinema = false;
     CinemaEyeConstants cinemaConstants{};
+    // Whether the picture was laid into the eye's field rather than copied.
+    EyeFieldFit fit;
 };
 
 struct FakeEyeTargets {
