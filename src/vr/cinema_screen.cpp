@@ -54,12 +54,7 @@ CinemaFrame StepCinemaScreen(CinemaScreenState& state, const CinemaInputs& input
     frame.turnedOn = inputs.wanted && !state.wanted;
     frame.turnedOff = !inputs.wanted && state.wanted;
     state.wanted = inputs.wanted;
-    // The game took the camera again: the screen goes where the player looks now, and until a
-    // head pose can place it there it is not shown where it stood before.
-    if (frame.turnedOn) {
-        state.placement.valid = false;
-        state.fadeStep = 0;
-    }
+    // The game took the camera again: the screen goes where the player looks now.
     if (frame.turnedOn || inputs.recentre) {
         state.placePending = true;
     }
@@ -70,6 +65,12 @@ CinemaFrame StepCinemaScreen(CinemaScreenState& state, const CinemaInputs& input
             state.placePending = false;
             frame.placed = true;
         }
+    }
+    // Until a head pose can place it, a screen the game took the camera for is hidden rather than
+    // shown where it stood for an earlier take-over.
+    if (frame.turnedOn && state.placePending) {
+        state.placement.valid = false;
+        state.fadeStep = 0;
     }
     if (inputs.wanted && state.placement.valid) {
         state.fadeStep = state.fadeStep < kCinemaFadeFrames ? state.fadeStep + 1 : kCinemaFadeFrames;

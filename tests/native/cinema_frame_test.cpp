@@ -159,6 +159,59 @@ TEST_F(CinemaFrameTest, FirstPersonStereoFadesTheScreenOutAndAllocatesNothingOnT
     EXPECT_EQ(Said("Cinema screen"), 0u);
 }
 
+// In first person a frame that lost its common frustum once, or whose camera uploads were
+// rewritten only in part, is not shown: both eyes get their last textures again, and the screen
+// stays off. Frames that keep missing it are the game's own pictures and go on the screen.
+TEST_F(CinemaFrameTest, AnOddFirstPersonFrameIsHeldAndOnlyAStretchOfThemPutsTheScreenUp) {
+    Frame();
+    GetStereoState().cameraBuildSupported = true; // as for the validated build
+    GetGameBridge().FirstPersonActive.store(true);
+    StereoState& stereo = GetStereoState();
+    for (int i = 0; i < 10; ++i) {
+        if (i > 0) {
+            stereo.projectionHookSeen = true;
+        }
+        Frame();
+    }
+    ASSERT_EQ(Said("Cinema screen off"), 1u);
+    ASSERT_EQ(vr.submissions.size(), 2u);
+    const void* shown[2] = {vr.submissions[0].texture, vr.submissions[1].texture};
+
+    struct Odd {
+        const char* label;
+        bool projection;
+        bool rewritten;
+        bool declined;
+    };
+    const Odd odds[] = {{"no projection call", false, false, false}, {"mixed uploads", true, true, true}};
+    for (const Odd& odd : odds) {
+        SCOPED_TRACE(odd.label);
+        stereo.projectionHookSeen = odd.projection;
+        stereo.opticalProjectionApplied = odd.rewritten;
+        stereo.opticalProjectionDeclined = odd.declined;
+        Frame();
+        EXPECT_TRUE(fake::EyeTargets().hands.empty()) << "nothing copied";
+        ASSERT_EQ(vr.submissions.size(), 2u) << "the last textures go out again";
+        EXPECT_EQ(vr.submissions[0].texture, shown[0]);
+        EXPECT_EQ(vr.submissions[1].texture, shown[1]);
+        EXPECT_EQ(Said("Cinema screen on"), 1u) << "only the first, before first person";
+        stereo.projectionHookSeen = true;
+        Frame();
+        ASSERT_EQ(fake::EyeTargets().hands.size(), 2u);
+        EXPECT_FALSE(fake::EyeTargets().hands[0].cinema);
+        shown[0] = vr.submissions[0].texture;
+        shown[1] = vr.submissions[1].texture;
+    }
+
+    // The projection call stays away: after the one held frame, the screen.
+    Frame();
+    EXPECT_TRUE(fake::EyeTargets().hands.empty());
+    Frame();
+    EXPECT_EQ(Said("Cinema screen on"), 2u);
+    ASSERT_EQ(fake::EyeTargets().hands.size(), 2u);
+    EXPECT_TRUE(fake::EyeTargets().hands[0].cinema);
+}
+
 TEST_F(CinemaFrameTest, TheKeyAndTheRuntimesResetCentreTheViewAgain) {
     Frame();
     Frame();

@@ -142,6 +142,27 @@ TEST(CinemaScreenTest, FadesInAndOutAndIsPlacedAgainEachTimeTheGameTakesTheCamer
     EXPECT_FLOAT_EQ(f.opacity, 1.0f / 8.0f);
     EXPECT_NEAR(state.placement.yawDegrees, 5.0f, 1e-3f);
 
+    // The game takes the camera again while the head pose is unusable: hidden, not shown where it
+    // stood, until a pose places it.
+    for (int i = 0; i < 8; ++i) {
+        (void)StepCinemaScreen(state, in);
+    }
+    in.wanted = false;
+    (void)StepCinemaScreen(state, in);
+    in.wanted = true;
+    in.headValid = false;
+    f = StepCinemaScreen(state, in);
+    EXPECT_TRUE(f.turnedOn && f.waitingForPlacement);
+    EXPECT_FALSE(f.visible);
+    f = StepCinemaScreen(state, in);
+    EXPECT_FALSE(f.visible);
+    in.headValid = true;
+    in.head = Head(0.0f, 1.6f, 0.0f, -15.0f);
+    f = StepCinemaScreen(state, in);
+    EXPECT_TRUE(f.placed && f.visible);
+    EXPECT_FALSE(f.waitingForPlacement);
+    EXPECT_NEAR(state.placement.yawDegrees, -15.0f, 1e-3f);
+
     // Wanted again half-way through a fade out: it turns round from where it is.
     in.wanted = false;
     (void)StepCinemaScreen(state, in);

@@ -77,17 +77,20 @@ TEST_F(StereoStateTest, TheFramesProjectionComesFromTheRewriteAndTheOverride) {
         bool rewritten;
         bool declined;
         PictureProjection expected;
+        bool mixed;
     };
     const Case cases[] = {
-        {false, false, false, PictureProjection::Game},
-        {true, false, false, PictureProjection::Common},
-        {true, true, false, PictureProjection::Eye},
+        {false, false, false, PictureProjection::Game, false},
+        {true, false, false, PictureProjection::Common, false},
+        {true, true, false, PictureProjection::Eye, false},
         // The game reused last frame's common projection and the buffer was rewritten.
-        {false, true, false, PictureProjection::Eye},
-        // Part of the picture kept the symmetric frustum.
-        {true, true, true, PictureProjection::Common},
-        {false, true, true, PictureProjection::Common},
-        {true, false, true, PictureProjection::Common},
+        {false, true, false, PictureProjection::Eye, false},
+        // An upload carried the common frustum unchanged: the picture is in it, call or not.
+        {false, false, true, PictureProjection::Common, false},
+        {true, false, true, PictureProjection::Common, false},
+        // Part of the picture rewritten, part left in the common frustum: no bounds fit it.
+        {true, true, true, PictureProjection::Common, true},
+        {false, true, true, PictureProjection::Common, true},
     };
     StereoState& stereo = GetStereoState();
     for (const Case& c : cases) {
@@ -96,9 +99,27 @@ TEST_F(StereoStateTest, TheFramesProjectionComesFromTheRewriteAndTheOverride) {
         stereo.projectionHookSeen = c.projectionSeen;
         stereo.opticalProjectionApplied = c.rewritten;
         stereo.opticalProjectionDeclined = c.declined;
-        EXPECT_EQ(stereo.TakeFrameFlags().projection, c.expected);
+        // Everything else a pair needs is there.
+        stereo.eyeCameraApplied = true;
+        stereo.projectionHookSeenInPair = true;
+        const StereoFrameFlags flags = stereo.TakeFrameFlags();
+        EXPECT_EQ(flags.projection, c.expected);
+        EXPECT_EQ(flags.mixed, c.mixed);
+        EXPECT_EQ(flags.pairValid, c.projectionSeen && !c.mixed) << "a mixed picture joins no pair";
         EXPECT_EQ(stereo.TakeFrameFlags().projection, PictureProjection::Game) << "consumed";
     }
+}
+
+TEST_F(StereoStateTest, NeverEngagesForFramesRenderedWhileTheGameHasTheCamera) {
+    StereoState& stereo = GetStereoState();
+    stereo.stereoRendering = false;
+    for (int i = 0; i < 12; ++i) {
+        Frame(true, true);
+        EXPECT_FALSE(stereo.stereoActive) << "frame " << i;
+    }
+    stereo.stereoRendering = true;
+    Frame(true, true);
+    EXPECT_TRUE(stereo.stereoActive);
 }
 
 TEST_F(StereoStateTest, EngagesAfterEightSettledFramesThenAlternatesFromTheFirstEye) {
