@@ -1,5 +1,6 @@
 // The cinema screen drawn on a real device: the game's picture on its quad over the surround
-// when the screen is fully shown, and laid over the game's own picture while it fades in.
+// when the screen is fully shown, and laid over the game's own picture while it fades in; and
+// the picture laid into an eye's field that reaches past it.
 #include "d3d_test_device.h"
 #include "platform/win32/com_ptr_win32.h"
 #include "vr/cinema_drawing_win32.h"
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace corvane {
@@ -149,6 +151,29 @@ TEST_F(CinemaDrawingTest, FadingInTheSurroundAndScreenAreLaidOverTheGamesFrameKe
     ExpectTexel(Texel{26, 153, 26, 128}, At(1, 1), "the surround");
     ExpectTexel(Texel{140, 128, 38, 128}, At(8, 8), "on the screen");
     EXPECT_EQ(depth, DepthWords());
+}
+
+// Each texel of the picture says where it is: red 16 x its column, green 16 x its row.
+TEST_F(CinemaDrawingTest, APictureLaidIntoAFieldShowsEachTexelMovedAndTheRestDark) {
+    std::vector<uint32_t> picture(kSize * kSize);
+    for (UINT y = 0; y < kSize; ++y) {
+        for (UINT x = 0; x < kSize; ++x) {
+            picture[y * kSize + x] = (16u * x) | ((16u * y) << 8) | (0x80u << 16) | (0xFFu << 24);
+        }
+    }
+    context->UpdateSubresource(backbuffer.Get(), 0, nullptr, picture.data(), kSize * 4, 0);
+    CopyCinemaPicture(context.Get(), resources, backbuffer.Get(), 1, kFormat);
+    // The field starts four texels right of the picture's left edge and four above its top.
+    const VRTextureBounds_t field{0.25f, -0.25f, 1.25f, 0.75f};
+    DrawPictureInField(context.Get(), resources, field, eyeView.Get(), kSize, kSize);
+    for (const auto& [x, y] : {std::pair{0u, 4u}, std::pair{5u, 9u}, std::pair{11u, 15u}}) {
+        const std::string where = std::to_string(x) + "," + std::to_string(y);
+        ExpectTexel(Texel{static_cast<int>(16 * (x + 4)), static_cast<int>(16 * (y - 4)), 128, 255}, At(x, y),
+                    where.c_str());
+    }
+    ExpectTexel(Texel{0, 0, 0, 255}, At(12, 8), "right of the picture");
+    ExpectTexel(Texel{0, 0, 0, 255}, At(15, 15), "the far corner");
+    ExpectTexel(Texel{0, 0, 0, 255}, At(6, 3), "above the picture");
 }
 
 } // namespace
