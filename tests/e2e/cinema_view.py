@@ -8,7 +8,10 @@ lie from the eye, with the head turned and leaning.
 
 import math
 
-from player_view import EYE_X, RAW, Views, direction_from
+from player_view import EYE_X, Views, direction_from
+
+# The stand-in runtime's default optics (left, right, down, up).
+RAW = ((-1.39, 1.25, -1.47, 1.47), (-1.25, 1.39, -1.47, 1.47))
 
 FRAMES = 215
 PICTURE_ASPECT = 640 / 360  # the stand-in game's default client size

@@ -14,15 +14,18 @@ first head pose.
 import math
 import re
 
-# The stand-in runtime's default optics and eye-to-head offsets.
-RAW = ((-1.39, 1.25, -1.47, 1.47), (-1.25, 1.39, -1.47, 1.47))
+# A headset whose raw tangents (left, right, down, up) differ in all four directions and between
+# the eyes, set through the stand-in runtime's projection lines; its default eye-to-head offsets.
+RAW = ((-1.30, 1.12, -1.38, 1.52), (-1.08, 1.36, -1.44, 1.30))
 EYE_X = (-0.0315, 0.0315)
+OPTICS = "".join(f"projection {side} {l} {r} {d} {u}\n" for side, (l, r, d, u) in zip(("left", "right"), RAW))
 STEREO_UNITS_PER_METRE = 1.75
 TEXTURE_WIDTH, TEXTURE_HEIGHT = 640, 360  # the stand-in game's default client size
 REFERENCE_POSITION = (0.0, 1.6, 0.0)  # the first head key; level, facing -z
 
 FRAMES = 230
 STILL_FRAMES = (60, 61)
+MOVING_FRAMES = (90, 91)  # the head turning, leaning and rising between its keys at 80 and 100
 TURNED_FRAMES = (120, 121)
 CUTSCENE_FRAME = 168
 MENU_FRAME = 212
@@ -43,7 +46,8 @@ COLOURS = {
 }
 
 SCENARIO = (
-    "view_grid 200\n"
+    OPTICS
+    + "view_grid 200\n"
     + "".join(f"find {name} {r} {g} {b} {tol}\n" for name, (r, g, b, tol) in COLOURS.items())
     + "head key 1 0 1.6 0 0 0 0\n"
     + "head key 80 0 1.6 0 0 0 0\n"
@@ -51,7 +55,7 @@ SCENARIO = (
     + "controllers none\n"
     + "controller 1 role left\ncontroller 1 key 1 {} {} {} 0 0 0\n".format(*LEFT_HAND)
     + "controller 2 role right\ncontroller 2 key 1 {} {} {} 0 0 0\n".format(*RIGHT_HAND)
-    + "".join(f"capture {f}\n" for f in STILL_FRAMES + TURNED_FRAMES + (CUTSCENE_FRAME, MENU_FRAME))
+    + "".join(f"capture {f}\n" for f in STILL_FRAMES + MOVING_FRAMES + TURNED_FRAMES + (CUTSCENE_FRAME, MENU_FRAME))
 )
 
 TIMELINE = "0 gameplay\n150 cutscene 2 2 1\n180 reopen 1\n185 gameplay\n200 menu\n220 gameplay\n"
@@ -101,10 +105,12 @@ class Views:
         return (found[1], found[2]) if found and found[0] > 0 else None
 
 
-def direction_from(pose, eye, point):
-    """The tangent direction of a tracking-space point from the eye of a head pose."""
+def direction_from(pose, eye, point, eye_x=None):
+    """The tangent direction of a tracking-space point from the eye of a head pose (or from the
+    point `eye_x` metres along the head's x axis)."""
     rows = pose
-    eye_position = [rows[i][3] + rows[i][0] * EYE_X[eye] for i in range(3)]
+    offset = EYE_X[eye] if eye_x is None else eye_x
+    eye_position = [rows[i][3] + rows[i][0] * offset for i in range(3)]
     d = [point[i] - eye_position[i] for i in range(3)]
     local = [sum(rows[j][i] * d[j] for j in range(3)) for i in range(3)]  # R^T d
     return local[0] / -local[2], local[1] / -local[2]
@@ -137,8 +143,9 @@ def check_player_view(run, fail, check_game_ran_clean):
     trace = {int(t["frame"]): t for t in run.trace}
     report = []
 
-    # Gameplay, head still and then turned and leaning: every marker where it really is.
-    for frame in STILL_FRAMES + TURNED_FRAMES:
+    # Gameplay, head still, then turning and leaning, then turned: every marker where it really is,
+    # from the pose each eye's picture was rendered and submitted with.
+    for frame in STILL_FRAMES + MOVING_FRAMES + TURNED_FRAMES:
         # The runtime's frame F is the game's frame F - 1; the player stands still, so the game's
         # first-person eye is the same on the frames whose pictures make up the pair.
         lines = [trace.get(f) for f in range(frame - 4, frame)]
@@ -235,8 +242,97 @@ def check_hud(views, fail, frame, report):
     fail.check(abs(dy) <= ty, f"frame {frame}: the HUD has a vertical disparity of {dy:+.4f}")
     # Both eyes draw the HUD into one shared safe frame: it is seen far away, never beyond.
     fail.check(abs(dx) <= tx, f"frame {frame}: the HUD has a horizontal disparity of {dx:+.4f}")
+    # Whole in each eye: a bar cut by the field's edge would reach it.
     for eye, box in enumerate(boxes):
         left, right, down, up = RAW[eye]
+        tx, ty = texel_size(eye)
         x0, y0, x1, y1 = box[3]
-        fail.check(left <= x0 and x1 <= right and down <= y0 and y1 <= up,
-                   f"frame {frame} eye {eye}: the HUD ({x0:.3f} {y0:.3f} {x1:.3f} {y1:.3f}) leaves the eye's field")
+        fail.check(left + 2 * tx < x0 and x1 < right - 2 * tx and down + 2 * ty < y0 and y1 < up - 2 * ty,
+                   f"frame {frame} eye {eye}: the HUD ({x0:.3f} {y0:.3f} {x1:.3f} {y1:.3f}) reaches the eye's "
+                   f"field's edge")
+
+
+# --- a slow frame, and a common frustum narrowed below the eyes' fields ---------------------------
+#
+# The pair interval is 100 ms (twice the shipped limit, so that a loaded machine does not drop a
+# pair elsewhere) and game frame HITCH_GAME_FRAME takes 400 ms more: the half pair before it is too old, and that frame's picture, rendered for one eye, goes to both. The
+# other eye must see it laid where its directions are, from the viewpoint it was rendered from,
+# not cut and stretched over its own field. With FovScale 0.5 the common frustum (the mono frames
+# as first person engages) is half as wide as the eyes' fields: laid in the middle of each eye.
+
+HITCH_FRAMES = 110
+HITCH_GAME_FRAME = 70
+HITCH_FRAME = HITCH_GAME_FRAME + 1  # the runtime frame that shows it
+# One stereo frame: writing a capture takes the runtime longer than the pair interval, so the frame
+# after a capture is itself a slow one.
+HITCH_STEREO_FRAMES = (60,)
+FIRST_PERSON_FRAME = 18  # a mono frame in the common frustum while first person settles
+HITCH_TIMELINE = f"0 gameplay\n{HITCH_GAME_FRAME} hitch 400\n"
+HITCH_INI = {"AERMaxPairIntervalMs": "100", "FovScale": "0.5", "CinemaScreen": "0"}
+HITCH_SCENARIO = (
+    OPTICS
+    + "view_grid 200\n"
+    + "".join(f"find {name} {r} {g} {b} {tol}\n" for name, (r, g, b, tol) in COLOURS.items() if name in ("far", "near"))
+    + "head key 1 0 1.6 0 0 0 0\n"
+    + "controllers none\n"
+    + "".join(f"capture {f}\n" for f in (FIRST_PERSON_FRAME,) + HITCH_STEREO_FRAMES + (HITCH_FRAME,))
+)
+
+
+def side_of(line):
+    """+1 when the game's camera was moved to the right of where the game sent it, -1 to the left,
+    0 when not moved sideways."""
+    sent, eye, target = parse_vector(line["sent_eye"]), parse_vector(line["eye"]), parse_vector(line["target"])
+    f = [target[i] - eye[i] for i in range(3)]
+    h = math.hypot(f[0], f[2])
+    s = sum((eye[i] - sent[i]) * side for i, side in enumerate((-f[2] / h, 0.0, f[0] / h)))
+    return 0 if abs(s) < 1e-3 else (1 if s > 0 else -1)
+
+
+def check_hitch_view(run, fail, check_game_ran_clean):
+    check_game_ran_clean(run, fail, HITCH_FRAMES)
+    views = Views(run.vrsim)
+    trace = {int(t["frame"]): t for t in run.trace}
+    report = []
+    fail.check(any(t.startswith("Dropped an over-age staged AER pair") for t in run.log_texts()),
+               "no over-age pair was dropped at the slow frame")
+
+    def judge(frame, game_frame, viewpoint, label):
+        """Both eyes: far and near where they are from the picture's viewpoint (metres along the
+        head's x axis); returns the far marker's directions."""
+        line = trace.get(game_frame)
+        if not fail.check(line is not None and line["camera_state"] == "17", f"{label}: not in first person"):
+            return
+        game_eye, game_target = parse_vector(line["sent_eye"]), parse_vector(line["sent_target"])
+        for eye in (0, 1):
+            pose = views.pose.get((frame, eye))
+            if not fail.check(pose is not None and views.source.get((frame, eye)) == "submitted",
+                              f"{label} eye {eye}: no view with a submitted pose"):
+                continue
+            tx, ty = texel_size(eye)
+            for name in ("far", "near"):
+                seen = views.seen(frame, eye, name)
+                if not fail.check(seen is not None, f"{label} eye {eye}: marker {name} not seen"):
+                    continue
+                world = world_to_tracking(game_eye, game_target, parse_vector(line[f"marker_{name}"]))
+                truth = direction_from(pose, eye, world, viewpoint[eye])
+                error = (seen[0] - truth[0], seen[1] - truth[1])
+                report.append(f"{label} eye {eye} {name}: error {error[0]:+.4f} {error[1]:+.4f}")
+                fail.check(abs(error[0]) <= 1.5 * tx and abs(error[1]) <= 1.5 * ty,
+                           f"{label} eye {eye}: marker {name} seen at {seen[0]:.4f} {seen[1]:.4f}, "
+                           f"from the picture's viewpoint it is at {truth[0]:.4f} {truth[1]:.4f}")
+
+    # As first person settles: the common frustum, rendered from the head's centre.
+    fp = trace.get(FIRST_PERSON_FRAME - 1)
+    if fail.check(fp is not None and side_of(fp) == 0, f"game frame {FIRST_PERSON_FRAME - 1} is not a mono frame"):
+        judge(FIRST_PERSON_FRAME, FIRST_PERSON_FRAME - 1, (0.0, 0.0), f"first-person mono frame {FIRST_PERSON_FRAME}")
+    # Stereo: each eye from itself.
+    for frame in HITCH_STEREO_FRAMES:
+        judge(frame, frame - 1, EYE_X, f"stereo frame {frame}")
+    # The slow frame: one eye's picture in both eyes, seen from the eye it was rendered for.
+    hitch = trace.get(HITCH_GAME_FRAME)
+    rendered = side_of(hitch) if hitch else 0
+    if fail.check(rendered != 0, f"game frame {HITCH_GAME_FRAME} was not rendered from an eye"):
+        x = EYE_X[0 if rendered < 0 else 1]
+        judge(HITCH_FRAME, HITCH_GAME_FRAME, (x, x), f"slow frame {HITCH_FRAME}")
+    print("slow-frame view measurements:\n  " + "\n  ".join(report))

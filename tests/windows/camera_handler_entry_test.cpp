@@ -116,6 +116,7 @@ protected:
         GetSettings() = Settings{};
         GetStereoState().cameraBuildSupported = true;
         GetStereoState().stereoActive = false;
+        GetStereoState().stereoRendering = false;
         g_cameraCalls.clear();
         g_projectionCalls.clear();
     }
@@ -184,6 +185,7 @@ TEST_F(CameraHandlerEntry, TheProjectionHandlerReplacesAngleAndAspectAtItsCallSi
                   gameplay.returnAddress);
 
     GetStereoState().projectionHookSeen.store(false);
+    GetStereoState().stereoRendering = true; // a first-person frame
     reinterpret_cast<GameProjectionSite>(gameplay.entry)(12000u, 1.5f, 0.25f, 1000.0f);
     ASSERT_EQ(1u, g_projectionCalls.size());
     EXPECT_EQ(expected.angle, g_projectionCalls[0].angle);

@@ -417,6 +417,12 @@ int main(int argc, char** argv) {
             std::snprintf(dumpPath, sizeof(dumpPath), "%s/frame_%05d.png", options.dumpFolder.c_str(), frame);
         }
         bool dumped = false;
+        // A slow frame, as a loading hitch makes one, between the camera and the Present.
+        for (size_t e = 0; e < nextEvent; ++e) {
+            if (events[e].frame == frame && events[e].kind == EventKind::Hitch) {
+                Sleep(events[e].args[0]);
+            }
+        }
         const HRESULT present = renderer.RenderFrame(outcome.scene, dump ? dumpPath : nullptr, &dumped);
         if (dump && !dumped) {
             std::fprintf(stderr, "testgame: frame %d: could not write %s\n", frame, dumpPath);

@@ -26,6 +26,7 @@ constexpr EventSyntax kEvents[] = {
     {"player-restore", EventKind::PlayerRestore, 0},
     {"camera-state", EventKind::CameraState, 1},
     {"request-60", EventKind::Request60, 0},
+    {"hitch", EventKind::Hitch, 1},
 };
 
 bool ParseUnsigned(const std::string& word, unsigned& value) {

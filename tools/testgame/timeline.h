@@ -19,6 +19,7 @@ enum class EventKind {
     PlayerRestore,  // the player object pointer comes back
     CameraState,    // VALUE: the game writes its camera state
     Request60,      // the game raises its own first-person 60 request bytes (the limiter drops A)
+    Hitch,          // MS: the frame takes that many milliseconds longer before its Present
 };
 
 struct TimelineEvent {
