@@ -8,7 +8,7 @@ lie from the eye, with the head turned and leaning.
 
 import math
 
-from player_view import EYE_X, Views, direction_from
+from player_view import EYE_X, Views, direction_from, parse_vector
 
 # The stand-in runtime's default optics (left, right, down, up).
 RAW = ((-1.39, 1.25, -1.47, 1.47), (-1.25, 1.39, -1.47, 1.47))
@@ -20,6 +20,7 @@ DISTANCE, WIDTH = 3.0, 4.0  # the shipped settings
 # 0.7 across and 0.22 to 0.32 down, and moved with the rest of the HUD into the shared safe area,
 # three quarters of the picture around its centre.
 ITEM = (0.35, 0.29, 0.65, 0.365)
+THIRD_PERSON_FRAME = 12  # before first person: the game's own third-person picture on the screen
 MENU_FRAME = 100  # the game takes the camera (the runtime's frame of the game's frame 99)
 PLACED_YAW = 20.0  # where the head looks then
 TURNED_FRAME, LEANING_FRAME, RECENTRE_FRAME, RECENTRED_FRAME = 110, 130, 140, 150
@@ -28,6 +29,7 @@ GAMEPLAY_FRAME = 208
 SCENARIO = (
     "view_grid 200\n"
     "find item 204 179 51 6\n"
+    "find far 255 0 255 8\n"
     "head key 1 0 1.6 0 0 0 0\n"
     "head key 60 0 1.6 0 0 0 0\n"
     f"head key 80 0 1.6 0 {PLACED_YAW} 0 0\n"
@@ -36,25 +38,48 @@ SCENARIO = (
     # The runtime centres its seated space on the head: the same pose now reads as home.
     f"recentre {RECENTRE_FRAME} 0.1 0 -0.1 -10\n"
     "controllers none\n"
-    + "".join(f"capture {f}\n" for f in (TURNED_FRAME, LEANING_FRAME, RECENTRED_FRAME, GAMEPLAY_FRAME))
+    + "".join(f"capture {f}\n" for f in (THIRD_PERSON_FRAME, TURNED_FRAME, LEANING_FRAME, RECENTRED_FRAME,
+                                          GAMEPLAY_FRAME))
 )
 TIMELINE = f"0 gameplay\n{MENU_FRAME - 1} menu\n160 gameplay\n"
 INI = {"AERMaxPairIntervalMs": "0", "FirstPersonRetryFrames": "10"}
 
 
-def screen_corners(head_position, yaw_degrees):
-    """The item's corners in the tracking space, for a screen placed from this head."""
+def screen_point(head_position, yaw_degrees, u, v):
+    """Where the point (u right, v down) of the game's picture stands in the tracking space, for a
+    screen placed from this head."""
     a = math.radians(yaw_degrees)
     forward = (-math.sin(a), 0.0, -math.cos(a))
     right = (-forward[2], 0.0, forward[0])
     centre = [head_position[i] + forward[i] * DISTANCE for i in range(3)]
-    half_w, half_h = WIDTH / 2, WIDTH / PICTURE_ASPECT / 2
-    corners = []
-    for u in (ITEM[0], ITEM[2]):
-        for v in (ITEM[1], ITEM[3]):
-            x, y = (2 * u - 1) * half_w, (1 - 2 * v) * half_h
-            corners.append(tuple(centre[i] + right[i] * x + (y if i == 1 else 0.0) for i in range(3)))
-    return corners
+    x, y = (2 * u - 1) * WIDTH / 2, (1 - 2 * v) * WIDTH / PICTURE_ASPECT / 2
+    return tuple(centre[i] + right[i] * x + (y if i == 1 else 0.0) for i in range(3))
+
+
+def screen_corners(head_position, yaw_degrees):
+    """The item's corners in the tracking space, for a screen placed from this head."""
+    return [screen_point(head_position, yaw_degrees, u, v) for u in (ITEM[0], ITEM[2]) for v in (ITEM[1], ITEM[3])]
+
+
+# The game's own projection: a vertical field of view of 10923/65536 of a turn, 16:9.
+GAME_ANGLE, GAME_ASPECT = "10923", "1.777778"
+
+
+def in_game_picture(line, point):
+    """Where a world point lies in the game's own picture (u right, v down) from the camera it sent."""
+    eye, target = parse_vector(line["sent_eye"]), parse_vector(line["sent_target"])
+    f = [target[i] - eye[i] for i in range(3)]
+    length = math.sqrt(sum(c * c for c in f))
+    f = [c / length for c in f]
+    h = math.hypot(f[0], f[2])
+    right = (-f[2] / h, 0.0, f[0] / h)
+    up = (right[1] * f[2] - right[2] * f[1], right[2] * f[0] - right[0] * f[2], right[0] * f[1] - right[1] * f[0])
+    d = [point[i] - eye[i] for i in range(3)]
+    z = sum(d[i] * f[i] for i in range(3))
+    tan_y = math.tan(int(GAME_ANGLE) / 65536 * math.pi)
+    tan_x = tan_y * float(GAME_ASPECT)
+    x, y = sum(d[i] * right[i] for i in range(3)) / z, sum(d[i] * up[i] for i in range(3)) / z
+    return 0.5 + x / (2 * tan_x), 0.5 - y / (2 * tan_y)
 
 
 def check_cinema(run, fail, check_game_ran_clean):
@@ -79,6 +104,7 @@ def check_cinema(run, fail, check_game_ran_clean):
     for frame, (head, yaw) in placements.items():
         corners = screen_corners(head, yaw)
         seen_centre = []
+        true_centre = []
         for eye in (0, 1):
             pose = views.pose.get((frame, eye))
             found = views.found.get((frame, eye, "item"))
@@ -98,11 +124,70 @@ def check_cinema(run, fail, check_game_ran_clean):
                        f"frame {frame} eye {eye}: the menu item is seen at {found[3]}, on the screen it is at "
                        f"{tuple(round(e, 4) for e in expected)}")
             seen_centre.append((found[1], found[2]))
+            true_centre.append(((expected[0] + expected[2]) / 2, (expected[1] + expected[3]) / 2))
         if len(seen_centre) == 2:
             dx, dy = seen_centre[0][0] - seen_centre[1][0], seen_centre[0][1] - seen_centre[1][1]
             report.append(f"frame {frame} item disparity {dx:+.4f} {dy:+.4f} (IPD/distance {2 * EYE_X[1] / DISTANCE:.4f})")
+            # What the screen's distance from each eye makes of it (IPD / distance straight ahead).
+            tx, ty = true_centre[0][0] - true_centre[1][0], true_centre[0][1] - true_centre[1][1]
+            texel = (RAW[0][1] - RAW[0][0]) / 640
+            fail.check(abs(dx - tx) <= texel and abs(dy - ty) <= texel,
+                       f"frame {frame}: the screen's disparity {dx:+.4f} {dy:+.4f}, its distance makes it "
+                       f"{tx:+.4f} {ty:+.4f}")
 
-    # Back in first-person stereo: the screen is gone.
+    # Back in first-person stereo: the screen is gone. The menu is not drawn in play, so its absence
+    # alone proves nothing; the far marker (100 units away) fuses in both eyes, as on no screen 3 m away.
     found = [views.found.get((GAMEPLAY_FRAME, eye, "item")) for eye in (0, 1)]
     fail.check(all(f is not None and f[0] == 0 for f in found), f"frame {GAMEPLAY_FRAME}: the menu is still shown")
+    far = [views.seen(GAMEPLAY_FRAME, eye, "far") for eye in (0, 1)]
+    if fail.check(all(far), f"frame {GAMEPLAY_FRAME}: the far marker is not seen in both eyes"):
+        dx = far[0][0] - far[1][0]
+        report.append(f"frame {GAMEPLAY_FRAME} far marker disparity {dx:+.4f}")
+        fail.check(abs(dx) <= (RAW[0][1] - RAW[0][0]) / 640,
+                   f"frame {GAMEPLAY_FRAME}: the far marker's disparity is {dx:+.4f}: still on a screen?")
+
+    check_own_picture_on_screen(run, fail, views, report)
     print("cinema screen measurements:\n  " + "\n  ".join(report))
+
+
+def check_own_picture_on_screen(run, fail, views, report):
+    """While the game has the camera it renders its own picture: its projection and camera reach the
+    game's routines unchanged on every such frame, and a marker of its third-person picture stands on
+    the screen where the game's own projection puts it (a picture rendered with another frustum
+    would put it elsewhere)."""
+    states = {int(t["frame"]): int(t["camera_state"]) for t in run.trace}
+    trace = {int(t["frame"]): t for t in run.trace}
+    # The Present of frame f - 1 decides how frame f is rendered; the trace's state is after it.
+    own = [t for f, t in trace.items() if f >= 1 and states.get(f - 1) != 17]
+    changed = [int(t["frame"]) for t in own
+               if (t["proj_angle"] != "none" and (t["proj_angle"], t["aspect"]) != (GAME_ANGLE, GAME_ASPECT))
+               or (t["eye"] != "none" and t["eye"] != t["sent_eye"])]
+    aspects = sorted({t["aspect"] for t in own if t["proj_angle"] != "none"})
+    moved = max((math.dist(parse_vector(t["eye"]), parse_vector(t["sent_eye"])) for t in own if t["eye"] != "none"),
+                default=0.0)
+    report.append(f"frames on the screen: projection aspect {aspects}, camera moved off the game's by up to "
+                  f"{moved:.4f} units")
+    fail.check(len(own) > 60 and not changed,
+               f"{len(own)} frames rendered while the game had the camera; these were not its own: {changed[:10]}")
+
+    line = trace.get(THIRD_PERSON_FRAME - 1)
+    if not fail.check(line is not None and states.get(THIRD_PERSON_FRAME - 2) != 17,
+                      f"frame {THIRD_PERSON_FRAME} is not a third-person frame"):
+        return
+    # The far marker covers some 30 texels of the screen; the near one only one or two.
+    for name in ("far",):
+        u, v = in_game_picture(line, parse_vector(line[f"marker_{name}"]))
+        point = screen_point((0.0, 1.6, 0.0), 0.0, u, v)
+        for eye in (0, 1):
+            pose = views.pose.get((THIRD_PERSON_FRAME, eye))
+            seen = views.seen(THIRD_PERSON_FRAME, eye, name)
+            if not fail.check(pose is not None and seen is not None,
+                              f"frame {THIRD_PERSON_FRAME} eye {eye}: marker {name} not seen on the screen"):
+                continue
+            truth = direction_from(pose, eye, point)
+            texel = ((RAW[eye][1] - RAW[eye][0]) / 640, (RAW[eye][3] - RAW[eye][2]) / 360)
+            error = (seen[0] - truth[0], seen[1] - truth[1])
+            report.append(f"frame {THIRD_PERSON_FRAME} eye {eye} {name} on the screen: error {error[0]:+.4f} {error[1]:+.4f}")
+            fail.check(abs(error[0]) <= 2 * texel[0] and abs(error[1]) <= 2 * texel[1],
+                       f"frame {THIRD_PERSON_FRAME} eye {eye}: marker {name} seen at {seen[0]:.4f} {seen[1]:.4f}, the "
+                       f"game's picture puts it on the screen at {truth[0]:.4f} {truth[1]:.4f}")
