@@ -33,6 +33,17 @@ bool PairIsCoherent(const EyeTextureState& state) {
     return state.stagedSource[0].projection == state.stagedSource[1].projection;
 }
 
+// An eye texture whose picture was rendered in a tracking epoch that has ended.
+bool HoldsAnEarlierEpoch(const EyeTextureState& state, const EyeFrame& frame) {
+    for (int eye = 0; eye < 2; ++eye) {
+        const EyeRenderPose& pose = state.eyePose[eye];
+        if (state.eyeTextureValid[eye] && pose.valid && pose.referenceEpoch != frame.currentEpoch) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 void ClearStagedPair(EyeTextureState& state) {
@@ -40,6 +51,7 @@ void ClearStagedPair(EyeTextureState& state) {
         state.staged[eye] = false;
         state.stagedPose[eye] = EyeRenderPose{};
         state.stagedSource[eye] = PictureSource{};
+        state.stagedBounds[eye] = kWholeTexture;
         state.stagedTime[eye] = 0;
     }
 }
@@ -56,7 +68,7 @@ EyeCopyPlan PlanEyeCopies(EyeTextureState& state, const EyeFrame& frame) {
     if (!frame.stagedAer) {
         Add(plan, CopyDestination::EyeTexture, eye);
         // The first frame fills both, so the compositor never shows an empty eye.
-        if (!state.eyeTextureValid[other]) {
+        if (!state.eyeTextureValid[other] || HoldsAnEarlierEpoch(state, frame)) {
             Add(plan, CopyDestination::EyeTexture, other);
         }
         return plan;
@@ -72,7 +84,7 @@ EyeCopyPlan PlanEyeCopies(EyeTextureState& state, const EyeFrame& frame) {
         }
     }
     Add(plan, CopyDestination::StagingTexture, eye);
-    if (!(state.eyeTextureValid[0] && state.eyeTextureValid[1])) {
+    if (!(state.eyeTextureValid[0] && state.eyeTextureValid[1]) || HoldsAnEarlierEpoch(state, frame)) {
         AddBothEyes(plan);
     }
     return plan;
@@ -86,11 +98,13 @@ void RecordEyeCopies(EyeTextureState& state, const EyeCopyPlan& plan, const EyeF
             state.eyeTextureValid[eye] = true;
             state.eyePose[eye] = picturePose;
             state.eyeSource[eye] = frame.source;
+            state.eyeBounds[eye] = frame.bounds[eye];
         }
         if (plan.stagedNow[eye]) {
             state.staged[eye] = true;
             state.stagedPose[eye] = picturePose;
             state.stagedSource[eye] = frame.source;
+            state.stagedBounds[eye] = frame.bounds[eye];
             state.stagedTime[eye] = frame.nowNs;
         }
     }
@@ -108,6 +122,7 @@ PairOutcome CompletePair(EyeTextureState& state, const EyeFrame& frame) {
         state.eyeTextureValid[eye] = true;
         state.eyePose[eye] = state.stagedPose[eye];
         state.eyeSource[eye] = state.stagedSource[eye];
+        state.eyeBounds[eye] = state.stagedBounds[eye];
     }
     ClearStagedPair(state);
     return PairOutcome::Published;

@@ -14,13 +14,18 @@ namespace corvane {
 // What the eye and staging textures hold, without the textures themselves. Each texture
 // keeps the projection of its own picture: after a mono frame in direct alternate-eye
 // rendering the two eye textures can hold pictures of different projections.
+// Each texture also keeps the bounds its picture was cut with when it was copied, which the hands
+// drawn into it fill: a texture submitted again on a later frame goes out with those, whatever the
+// picture parameters have become since.
 struct EyeTextureState {
     bool eyeTextureValid[2] = {};
     EyeRenderPose eyePose[2];
     PictureSource eyeSource[2];
+    VRTextureBounds_t eyeBounds[2] = {kWholeTexture, kWholeTexture};
     bool staged[2] = {};
     EyeRenderPose stagedPose[2];
     PictureSource stagedSource[2];
+    VRTextureBounds_t stagedBounds[2] = {kWholeTexture, kWholeTexture};
     int64_t stagedTime[2] = {};
 };
 
@@ -34,6 +39,8 @@ struct EyeFrame {
     bool stagedAer = true;           // SpacewarpCompatibleAER
     uint32_t maxPairIntervalMs = 50; // AERMaxPairIntervalMs; 0 disables the age test
     int64_t nowNs = 0;               // steady clock
+    uint64_t currentEpoch = 0;       // the tracking epoch the frame is submitted in
+    VRTextureBounds_t bounds[2] = {kWholeTexture, kWholeTexture}; // each eye's cut of this picture
 };
 
 enum class CopyDestination : uint8_t { EyeTexture, StagingTexture };
@@ -55,7 +62,9 @@ struct EyeCopyPlan {
 
 // Decides the copies for this frame. A frame that breaks up the pair in progress (mono, or a
 // second eye arriving too late) clears the staged pair here, before any copy is made, so the
-// drop stands even when the copies later fail.
+// drop stands even when the copies later fail. Eye textures rendered for an earlier tracking
+// epoch (the view was centred again) are filled again at once rather than sent out without the
+// pose their picture and hands were made for.
 EyeCopyPlan PlanEyeCopies(EyeTextureState& state, const EyeFrame& frame);
 
 // Records what the executed copies put into the textures. `pose` may be null.

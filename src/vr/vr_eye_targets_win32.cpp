@@ -207,6 +207,7 @@ void VrPresenter::ReleaseEyeTargets() {
     for (int eye = 0; eye < 2; ++eye) {
         eyeTextures.eyeTextureValid[eye] = false;
         eyeTextures.eyePose[eye] = EyeRenderPose{};
+        eyeTextures.eyeBounds[eye] = kWholeTexture;
     }
     eyeTextures.eyeSource[0] = eyeTextures.eyeSource[1] = PictureSource{};
     ClearStagedPair(eyeTextures);

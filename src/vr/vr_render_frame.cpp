@@ -193,6 +193,10 @@ bool VrPresenter::UpdateEyeTextures(const GameFrameSource& frame, uint32_t eye, 
     eyeFrame.stagedAer = settings.SpacewarpCompatibleAER;
     eyeFrame.maxPairIntervalMs = settings.AERMaxPairIntervalMs;
     eyeFrame.nowNs = OsSteadyClockNs();
+    eyeFrame.currentEpoch = pictureBeingCopied.currentEpoch;
+    for (uint32_t side = 0; side < 2; ++side) {
+        eyeFrame.bounds[side] = ComputeEyeBounds(side, pictureBeingCopied.appliedConvergence, source);
+    }
 
     const EyeCopyPlan plan = PlanEyeCopies(eyeTextures, eyeFrame);
     if (plan.overAgeDrop && !std::exchange(onceLines.overAgeDrop, true)) {
@@ -346,9 +350,10 @@ bool VrPresenter::SubmitEyeTextures(float requestedConvergence, bool paired, boo
     }
 
     const float applied = AppliedConvergence(requestedConvergence);
-    // Each texture with the bounds of the picture it holds, which may differ between the eyes.
-    const VRTextureBounds_t leftBounds = ComputeEyeBounds(0, applied, eyeTextures.eyeSource[0]);
-    const VRTextureBounds_t rightBounds = ComputeEyeBounds(1, applied, eyeTextures.eyeSource[1]);
+    // Each texture with the bounds it was cut with when its picture was copied: the area its hands
+    // and screen fill, which may differ between the eyes.
+    const VRTextureBounds_t leftBounds = eyeTextures.eyeBounds[0];
+    const VRTextureBounds_t rightBounds = eyeTextures.eyeBounds[1];
     LogStereoBoundsOnChange(requestedConvergence, applied, leftBounds, rightBounds);
 
     const EVRCompositorError leftResult =

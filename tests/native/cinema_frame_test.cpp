@@ -203,6 +203,21 @@ TEST_F(CinemaFrameTest, AnOddFirstPersonFrameIsHeldAndOnlyAStretchOfThemPutsTheS
         shown[1] = vr.submissions[1].texture;
     }
 
+    // A failed submit: the connection is made again ten seconds later, and its first frame, not
+    // yet from an eye, is first person in both eyes, not the screen.
+    vr.submitResult[1] = 101;
+    stereo.projectionHookSeen = true;
+    Frame();
+    vr.submitResult[1] = VRCompositorError_None;
+    fake::Os().steadyNs += kReconnectIntervalNs;
+    stereo.projectionHookSeen = true;
+    Frame();
+    ASSERT_EQ(fake::EyeTargets().hands.size(), 2u) << VrPresenter::Instance().LastError();
+    EXPECT_FALSE(fake::EyeTargets().hands[0].cinema);
+    EXPECT_EQ(Said("Cinema screen on"), 1u);
+    stereo.projectionHookSeen = true;
+    Frame();
+
     // The projection call stays away: after the one held frame, the screen.
     Frame();
     EXPECT_TRUE(fake::EyeTargets().hands.empty());

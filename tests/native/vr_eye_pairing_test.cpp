@@ -44,9 +44,11 @@ std::string Describe(const EyeCopyPlan& plan) {
     return text;
 }
 
+// The tracking epoch of each frame is its picture's, or the last one while a picture has none.
 void RunFrames(const Mode& mode, const std::vector<FrameStep>& steps) {
     EyeTextureState state;
     int index = 0;
+    uint64_t currentEpoch = 0;
     for (const FrameStep& step : steps) {
         SCOPED_TRACE("frame " + std::to_string(++index));
         EyeFrame frame;
@@ -56,6 +58,8 @@ void RunFrames(const Mode& mode, const std::vector<FrameStep>& steps) {
         frame.stagedAer = mode.stagedAer;
         frame.maxPairIntervalMs = mode.maxPairIntervalMs;
         frame.nowNs = step.atMs * kMs;
+        currentEpoch = step.poseEpoch != 0 ? step.poseEpoch : currentEpoch;
+        frame.currentEpoch = currentEpoch;
         EyeRenderPose pose;
         pose.valid = step.poseEpoch != 0;
         pose.referenceEpoch = step.poseEpoch;
@@ -80,20 +84,41 @@ TEST(EyePairingTest, StagedPairsPublishTogetherAndIncoherentOnesAreDropped) {
                                   // A fresh start shows the first picture in both eyes at once.
                                   {0, true, 0, 5, kEye, "S0 E0 E1", "-", 5, 5},
                                   {1, true, 16, 5, kEye, "S1", "published", 5, 5},
-                                  // A reset between the eyes: epochs 7 and 8 never pair.
-                                  {0, true, 33, 7, kEye, "S0", "-", 5, 5},
-                                  {1, true, 50, 8, kEye, "S1", "incoherent", 5, 5},
                                   // Same epoch, but one picture lacks a render pose.
-                                  {0, true, 66, 9, kEye, "S0", "-", 5, 5},
-                                  {1, true, 83, 0, kEye, "S1", "incoherent", 5, 5},
+                                  {0, true, 33, 5, kEye, "S0", "-", 5, 5},
+                                  {1, true, 50, 0, kEye, "S1", "incoherent", 5, 5},
                                   // Projection changed between the eyes.
-                                  {0, true, 100, 9, kEye, "S0", "-", 5, 5},
-                                  {1, true, 116, 9, kGame, "S1", "incoherent", 5, 5},
+                                  {0, true, 66, 5, kEye, "S0", "-", 5, 5},
+                                  {1, true, 83, 5, kGame, "S1", "incoherent", 5, 5},
                                   // The same eye twice: the second picture replaces the first.
-                                  {0, true, 133, 10, kEye, "S0", "-", 5, 5},
-                                  {0, true, 150, 11, kEye, "S0", "-", 5, 5},
-                                  {1, true, 166, 11, kEye, "S1", "published", 11, 11},
+                                  {0, true, 100, 5, kEye, "S0", "-", 5, 5},
+                                  {0, true, 116, 5, kEye, "S0", "-", 5, 5},
+                                  {1, true, 133, 5, kEye, "S1", "published", 5, 5},
                               });
+}
+
+// A new tracking epoch (the view centred again, first person entered or left) ends the pictures
+// of the old one at once: the first picture of the new one fills both eyes, in either mode, so
+// that no texture goes out without the pose it and its hands were made for. Halves of two
+// epochs never pair.
+TEST(EyePairingTest, ANewEpochFillsBothEyesAndHalvesOfTwoEpochsNeverPair) {
+    RunFrames(Mode{true, 50}, {
+                                  {0, true, 0, 5, kEye, "S0 E0 E1", "-", 5, 5},
+                                  {1, true, 16, 5, kEye, "S1", "published", 5, 5},
+                                  {0, true, 33, 7, kEye, "S0 E0 E1", "-", 7, 7},
+                                  {1, true, 50, 8, kEye, "S1 E0 E1", "incoherent", 8, 8},
+                                  // A picture without a pose keeps the epoch; nothing is stale.
+                                  {0, true, 66, 0, kEye, "S0", "-", 8, 8},
+                                  {1, true, 83, 8, kEye, "S1", "incoherent", 8, 8},
+                                  {0, true, 100, 8, kEye, "S0", "-", 8, 8},
+                                  {1, true, 116, 8, kEye, "S1", "published", 8, 8},
+                              });
+    RunFrames(Mode{false, 50}, {
+                                   {1, true, 0, 6, kEye, "E1 E0", "-", 6, 6},
+                                   {0, true, 16, 6, kEye, "E0", "-", 6, 6},
+                                   {1, true, 33, 9, kEye, "E1 E0", "-", 9, 9},
+                                   {0, true, 50, 9, kEye, "E0", "-", 9, 9},
+                               });
 }
 
 TEST(EyePairingTest, ALateSecondEyeIsShownMonoAndStartsNoPair) {
@@ -129,8 +154,8 @@ TEST(EyePairingTest, MonoFramesFillBothEyesAndBreakUpAStagedPair) {
 TEST(EyePairingTest, DirectAerUpdatesOneEyeAfterFillingBoth) {
     RunFrames(Mode{false, 50}, {
                                    {1, true, 0, 6, kEye, "E1 E0", "-", 6, 6},
-                                   {0, true, 16, 7, kEye, "E0", "-", 7, 6},
-                                   {1, true, 33, 8, kEye, "E1", "-", 7, 8},
+                                   {0, true, 16, 6, kEye, "E0", "-", 6, 6},
+                                   {1, true, 33, 6, kEye, "E1", "-", 6, 6},
                                });
 }
 
@@ -172,6 +197,31 @@ TEST(EyePairingTest, EachTextureRemembersTheProjectionOfItsOwnPicture) {
                   {0, true, kEye, {kEye, 0}, {kEye, 0}},
                   {1, true, kEye, {kEye, 0}, {kEye, 1}},
               });
+}
+
+// The bounds a texture was cut with travel with its picture: through staging and publication,
+// and unchanged while later frames only stage.
+TEST(EyePairingTest, EachTextureKeepsTheBoundsItsPictureWasCutWith) {
+    EyeTextureState state;
+    const auto frame = [&](uint32_t eye, float cut) {
+        EyeFrame f;
+        f.eye = eye;
+        f.pairValid = true;
+        f.source = PictureSource{kEye, eye};
+        f.bounds[0] = VRTextureBounds_t{cut, 0.0f, 1.0f, 1.0f};
+        f.bounds[1] = VRTextureBounds_t{0.0f, 0.0f, 1.0f - cut, 1.0f};
+        RecordEyeCopies(state, PlanEyeCopies(state, f), f, nullptr);
+        return CompletePair(state, f);
+    };
+    (void)frame(0, 0.01f); // fills both
+    EXPECT_EQ(state.eyeBounds[0].uMin, 0.01f);
+    EXPECT_EQ(state.eyeBounds[1].uMax, 0.99f);
+    EXPECT_EQ(frame(1, 0.02f), PairOutcome::Published);
+    EXPECT_EQ(state.eyeBounds[0].uMin, 0.01f) << "the left half was cut before the convergence moved";
+    EXPECT_EQ(state.eyeBounds[1].uMax, 0.98f);
+    EXPECT_EQ(frame(0, 0.03f), PairOutcome::None);
+    EXPECT_EQ(state.eyeBounds[0].uMin, 0.01f) << "staging leaves the published pair's bounds alone";
+    EXPECT_EQ(state.eyeBounds[1].uMax, 0.98f);
 }
 
 TEST(EyePairingTest, FailedCopiesLeaveTheStateButADropStands) {

@@ -266,7 +266,42 @@ TEST_F(VrSubmissionTest, OnceLinesAreSaidOncePerConnection) {
     }
 }
 
-TEST_F(VrSubmissionTest, APictureOfAnEarlierTrackingEpochIsSubmittedWithoutItsPose) {
+// The convergence moves on every frame (F3/F4 held down) while staged pairs form: a texture
+// submitted again, or published a frame after it was copied, goes out with the bounds its hands
+// were drawn into, not with bounds cut for the newest convergence.
+TEST_F(VrSubmissionTest, EveryTextureGoesOutWithTheAreaItsHandsWereDrawnInto) {
+    GetSettings().SpacewarpCompatibleAER = true;
+    GetSettings().AERMaxPairIntervalMs = 0;
+    fake::FakeEyeTargets& targets = fake::EyeTargets();
+    targets.hands.clear();
+    float convergence = -0.095f;
+    uint32_t eye = 1;
+    int checked = 0;
+    for (int frame = 0; frame < 8; ++frame) {
+        vr.submissions.clear();
+        if (frame > 0) {
+            PublishRenderPose(eye); // the first frame connects
+        }
+        ASSERT_TRUE(Frame(eye, frame > 0, convergence)) << presenter->LastError();
+        ASSERT_EQ(vr.submissions.size(), 2u);
+        for (const fake::FakeSubmission& shown : vr.submissions) {
+            const fake::RecordedHands* drawn = nullptr;
+            for (const fake::RecordedHands& hands : targets.hands) {
+                drawn = hands.target == shown.texture ? &hands : drawn;
+            }
+            ASSERT_NE(drawn, nullptr);
+            SCOPED_TRACE("frame " + std::to_string(frame) + " eye " + std::to_string(shown.eye));
+            ExpectSameArea(drawn->scene, shown.bounds.uMin, shown.bounds.vMin, shown.bounds.uMax,
+                           shown.bounds.vMax);
+            ++checked;
+        }
+        convergence += 0.005f;
+        eye = 1 - eye;
+    }
+    EXPECT_EQ(checked, 16);
+}
+
+TEST_F(VrSubmissionTest, APictureOfAnEarlierTrackingEpochIsReplacedByTheNextFrame) {
     GetSettings().SpacewarpCompatibleAER = false;
     ASSERT_TRUE(Frame(0, false));
     PublishRenderPose(0);
@@ -275,13 +310,16 @@ TEST_F(VrSubmissionTest, APictureOfAnEarlierTrackingEpochIsSubmittedWithoutItsPo
     EXPECT_EQ(vr.submissions[2].flags & Submit_TextureWithPose,
               static_cast<EVRSubmitFlags>(Submit_TextureWithPose));
 
-    // First person changes: the left texture keeps its picture, but its pose belongs to the old
-    // epoch and means nothing in the new reference.
+    // First person changes: the left texture's picture and hands were made for a pose of the old
+    // epoch, which means nothing in the new reference. The next frame fills both eyes instead of
+    // leaving that picture up without its pose.
     presenter->ResetForTransition();
     ASSERT_TRUE(Frame(1, true));
     ASSERT_EQ(vr.submissions.size(), 6u);
     EXPECT_EQ(vr.submissions[4].texture, presenter->eyeTexture[0]);
-    EXPECT_TRUE(presenter->eyeTextures.eyePose[0].valid);
+    EXPECT_EQ(fake::PictureIn(presenter->eyeTexture[0]), fake::EyeTargets().picture);
+    EXPECT_EQ(fake::PictureIn(presenter->eyeTexture[1]), fake::EyeTargets().picture);
+    EXPECT_FALSE(presenter->eyeTextures.eyePose[0].valid);
     EXPECT_EQ(vr.submissions[4].flags & Submit_TextureWithPose, 0u);
     EXPECT_EQ(vr.submissions[5].flags & Submit_TextureWithPose, 0u);
 }

@@ -83,6 +83,7 @@ void VrPresenter::ReleaseEyeTargets() {
         stagingTextureView[eye] = nullptr;
         eyeTextures.eyeTextureValid[eye] = false;
         eyeTextures.eyePose[eye] = EyeRenderPose{};
+        eyeTextures.eyeBounds[eye] = kWholeTexture;
     }
     depthTexture = nullptr;
     deferredContext = nullptr;
