@@ -10,7 +10,8 @@ namespace corvane {
 namespace {
 
 // The screen is one quad, its corners taken through the eye's view-projection; the surround is
-// a clear, or while the screen fades a triangle over the viewport in the surround's colour.
+// a clear, or while the screen fades a triangle over the viewport in the surround's colour. Every
+// triangle is wound clockwise as seen, the side the rasterizer state keeps.
 // Written with the few intrinsics every run-time compiler we meet supports.
 constexpr char kCinemaShaderSource[] = R"(cbuffer Cinema : register(b0)
 {
@@ -48,7 +49,7 @@ float4 ScreenPS(VertexOutput input) : SV_TARGET
 VertexOutput SurroundVS(uint id : SV_VertexID)
 {
     VertexOutput output;
-    output.position = float4((id & 1) * 4.0 - 1.0, (id >> 1) * 4.0 - 1.0, 0.0, 1.0);
+    output.position = float4((id >> 1) * 4.0 - 1.0, (id & 1) * 4.0 - 1.0, 0.0, 1.0);
     output.uv = float2(0.0, 0.0);
     return output;
 }
@@ -141,10 +142,12 @@ bool CreateStates(ID3D11Device* device, CinemaResources& resources, std::string&
         return false;
     }
     // The screen is seen through the hands' projection, whose far plane (30 m) a wide screen's
-    // corners may lie beyond: it is never cut at a depth.
+    // corners may lie beyond: it is never cut at a depth. It has one side, the one facing the head
+    // it was placed for: seen from behind it would show the picture mirrored.
     D3D11_RASTERIZER_DESC rasterizer{};
     rasterizer.FillMode = D3D11_FILL_SOLID;
-    rasterizer.CullMode = D3D11_CULL_NONE;
+    rasterizer.CullMode = D3D11_CULL_BACK;
+    rasterizer.FrontCounterClockwise = FALSE;
     rasterizer.DepthClipEnable = FALSE;
     if (!Created(device->CreateRasterizerState(&rasterizer, resources.rasterizerState.Put()),
                  "ID3D11Device::CreateRasterizerState (cinema)", errorText)) {

@@ -153,6 +153,49 @@ TEST_F(CinemaDrawingTest, FadingInTheSurroundAndScreenAreLaidOverTheGamesFrameKe
     EXPECT_EQ(depth, DepthWords());
 }
 
+// A head at (x, 1.6, z) turned by `yaw` degrees to the left of -z.
+HmdMatrix34_t HeadAt(float x, float z, float yawDegrees) {
+    const float a = yawDegrees * 3.14159265f / 180.0f;
+    const float c = std::cos(a);
+    const float s = std::sin(a);
+    return HmdMatrix34_t{{{c, 0.0f, s, x}, {0.0f, 1.0f, 0.0f, 1.6f}, {-s, 0.0f, c, z}}};
+}
+
+// The screen is seen from the side it faces, the head, and only from there: not from behind it,
+// and not when it stands behind the eye.
+TEST_F(CinemaDrawingTest, OnlyTheFrontOfTheScreenIsSeen) {
+    CinemaPlacement placement;
+    ASSERT_TRUE(PlaceCinemaScreen(HeadAt(0.0f, 0.0f, 0.0f), 3.0f, 4.0f, 16.0f / 9.0f, placement));
+    const HmdMatrix34_t eyeToHead{
+        {{1.0f, 0.0f, 0.0f, 0.0f}, {0.0f, 1.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 1.0f, 0.0f}}};
+    // Tangents of 1 every way, depth 0 at 0.05 m and 1 at 30 m, as the runtime documents it.
+    const float n = 0.05f;
+    const float f = 30.0f;
+    const HmdMatrix44_t projection{{{1.0f, 0.0f, 0.0f, 0.0f},
+                                    {0.0f, 1.0f, 0.0f, 0.0f},
+                                    {0.0f, 0.0f, -f / (f - n), -f * n / (f - n)},
+                                    {0.0f, 0.0f, -1.0f, 0.0f}}};
+    struct Case {
+        const char* label;
+        HmdMatrix34_t head;
+        bool seen;
+    };
+    const Case cases[] = {
+        {"in front, facing it", HeadAt(0.0f, 0.0f, 0.0f), true},
+        {"in front, turned away", HeadAt(0.0f, 0.0f, 180.0f), false},
+        {"behind it, facing its back", HeadAt(0.0f, -6.0f, 180.0f), false},
+        {"behind it, turned away", HeadAt(0.0f, -6.0f, 0.0f), false},
+    };
+    for (const Case& c : cases) {
+        CinemaEyeConstants constants{};
+        ASSERT_TRUE(MakeCinemaEyeConstants(c.head, eyeToHead, projection, placement, 1.0f, 0.2f, constants));
+        context->ClearRenderTargetView(eyeView.Get(), kGameFrame);
+        Draw(constants);
+        ExpectTexel(c.seen ? Texel{255, 102, 51, 255} : Texel{51, 51, 51, 255}, At(8, 8), c.label);
+        ExpectTexel(Texel{51, 51, 51, 255}, At(0, 0), c.label);
+    }
+}
+
 // Each texel of the picture says where it is: red 16 x its column, green 16 x its row.
 TEST_F(CinemaDrawingTest, APictureLaidIntoAFieldShowsEachTexelMovedAndTheRestDark) {
     std::vector<uint32_t> picture(kSize * kSize);
