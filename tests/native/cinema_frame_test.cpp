@@ -273,5 +273,56 @@ TEST_F(CinemaFrameTest, AScreenThatCannotBeMadeLeavesTheGamesPictureAndSaysSoOnc
     EXPECT_TRUE(VrPresenter::Instance().LastError().empty()) << "no VR failure for the screen's";
 }
 
+// The game takes the camera while the headset has no usable pose: nothing to place the screen by,
+// so it stays hidden and the log says why; a recentre then says it places the screen later.
+TEST_F(CinemaFrameTest, ATakeOverWithoutAHeadPoseKeepsTheScreenHiddenAndSaysSo) {
+    vr.devices[k_unTrackedDeviceIndex_Hmd].pose.bPoseIsValid = false;
+    Frame();
+    Frame();
+    ASSERT_EQ(fake::EyeTargets().hands.size(), 2u);
+    EXPECT_FALSE(fake::EyeTargets().hands[0].cinema);
+    EXPECT_EQ(Said("Cinema screen hidden until a usable head pose can place it"), 1u);
+    EXPECT_EQ(Said("Cinema screen shown"), 0u);
+
+    fake::Os().keysDown.insert(0x78); // F9
+    Frame();
+    fake::Os().keysDown.clear();
+    Frame();
+    EXPECT_EQ(
+        Said("Recentred by the recentre key: head-look reference taken again; cinema screen placed once "
+             "the head pose is usable"),
+        1u);
+
+    vr.devices[k_unTrackedDeviceIndex_Hmd].pose.bPoseIsValid = true;
+    Frame();
+    ASSERT_EQ(fake::EyeTargets().hands.size(), 2u);
+    EXPECT_TRUE(fake::EyeTargets().hands[0].cinema);
+    EXPECT_EQ(Said("Cinema screen shown"), 1u);
+    EXPECT_EQ(Said("Cinema screen hidden"), 1u);
+}
+
+// One eye's picture for both eyes, when the objects that lay it into the other eye's field cannot
+// be made: said once; that eye is dark for the frame rather than shown the picture stretched.
+TEST_F(CinemaFrameTest, APictureThatCannotBeLaidIntoAFieldIsSaidOnce) {
+    fake::EyeTargets().cinemaFails = true;
+    fake::SetIni(L"VR", L"CinemaScreen", L"0");
+    VrPresenter& presenter = VrPresenter::Instance();
+    for (int i = 0; i < 3; ++i) {
+        int swapChain = 0;
+        FrameRequest request;
+        request.eye = 1;
+        request.projection = PictureProjection::Eye;
+        ASSERT_TRUE(presenter.RenderFrame(reinterpret_cast<IDXGISwapChain*>(&swapChain), request))
+            << presenter.LastError();
+        if (i == 0) {
+            Frame(); // startup reads the INI: the screen stays off from here
+        }
+    }
+    EXPECT_EQ(Said("Mono picture cannot be laid into the other eye's field: Cinema screen shader compilation "
+                   "failed"),
+              1u);
+    EXPECT_TRUE(presenter.LastError().empty());
+}
+
 } // namespace
 } // namespace corvane
