@@ -307,6 +307,7 @@ bool MemoryGuardedOr8(uintptr_t address, uint8_t bits) {
 
 bool MemoryGuardedCompareExchange16(uintptr_t address, uint8_t (&expected)[16], const uint8_t (&desired)[16],
                                     bool& exchanged) {
+    const std::lock_guard<std::recursive_mutex> hold(AccessLock());
     if (address % 16 != 0 || !fake::Accessible(address, 16, true)) {
         return false;
     }
@@ -329,6 +330,7 @@ bool MemoryGuardedCompareExchange16(uintptr_t address, uint8_t (&expected)[16], 
 }
 
 bool MemorySuspendOtherThreads() {
+    const std::lock_guard<std::recursive_mutex> hold(AccessLock());
     if (g_memory.suspendFails || g_memory.threadsStopped) {
         return false;
     }
@@ -338,10 +340,12 @@ bool MemorySuspendOtherThreads() {
 }
 
 size_t MemorySuspendedThreadCount() {
+    const std::lock_guard<std::recursive_mutex> hold(AccessLock());
     return g_memory.threadsStopped ? g_memory.threadIps.size() : 0;
 }
 
 bool MemorySuspendedThreadIp(size_t index, uintptr_t& ip) {
+    const std::lock_guard<std::recursive_mutex> hold(AccessLock());
     if (!g_memory.threadsStopped || index >= g_memory.threadIps.size()) {
         return false;
     }
@@ -350,6 +354,7 @@ bool MemorySuspendedThreadIp(size_t index, uintptr_t& ip) {
 }
 
 bool MemoryMoveSuspendedThread(size_t index, uintptr_t ip) {
+    const std::lock_guard<std::recursive_mutex> hold(AccessLock());
     if (!g_memory.threadsStopped || index >= g_memory.threadIps.size() || g_memory.moveFails) {
         return false;
     }
@@ -359,6 +364,7 @@ bool MemoryMoveSuspendedThread(size_t index, uintptr_t ip) {
 }
 
 void MemoryResumeOtherThreads() {
+    const std::lock_guard<std::recursive_mutex> hold(AccessLock());
     if (!g_memory.threadsStopped) {
         return;
     }
