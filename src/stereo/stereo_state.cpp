@@ -102,7 +102,11 @@ void StereoState::ResetForDisabled() {
 }
 
 void StereoState::ResetOnSwapChainRelease() {
+    const bool rendering = stereoRendering;
     ResetForDisabled();
+    // First person outlives the swap chain: what the game renders for the new one is still a
+    // first-person frame, not one for the cinema screen.
+    stereoRendering = rendering;
 }
 
 } // namespace corvane

@@ -212,6 +212,10 @@ TEST_F(StereoStateTest, ResetsClearWhatTheyOwn) {
     EXPECT_EQ(0u, stereo.currentEye);
     EXPECT_FALSE(stereo.projectionHookSeen.load());
     EXPECT_FALSE(stereo.projectionHookSeenInPair);
+    EXPECT_TRUE(stereo.stereoRendering) << "first person outlives the swap chain";
+
+    stereo.ResetForDisabled();
+    EXPECT_FALSE(stereo.stereoRendering);
 }
 
 } // namespace
