@@ -10,7 +10,7 @@
 #   CorvaneVR.log                  what the DLL decided and noticed during the session
 #   vrsim.log                      every call the DLL made into the stand-in runtime
 #   trace.txt                      the game's own record, one line per frame
-#   pictures/                      at four moments: what each eye sees (*_view.png, composed by the
+#   pictures/                      at six moments: what each eye sees (*_view.png, composed by the
 #                                  stand-in runtime as a headset shows it), the eye textures and
 #                                  their bounds crops
 #   session/                       the settings, headset scenario and game timeline that ran
@@ -29,8 +29,9 @@ height=720
 scenario=tools/vrsim/scenarios/demo_session.txt
 timeline=tools/testgame/timelines/demo_session.txt
 # Moments to picture, in the runtime's frame numbers (one ahead of the game's): first person
-# with the hands raised, the cutscene, back in first person after it, and after the menu.
-moments=(170:first_person 215:cutscene 320:after_cutscene 475:after_menu)
+# with the hands raised, the cutscene, third person between the cutscene and first person (the
+# game's own gameplay camera on the cinema screen), back in first person, the menu, and after it.
+moments=(170:first_person 215:cutscene 250:third_person 320:after_cutscene 345:menu 475:after_menu)
 
 echo "== release build"
 bash scripts/build.sh
@@ -164,7 +165,7 @@ echo "  release files:   $out/XINPUT1_3.dll, $out/CorvaneVR.ini"
 echo "  DLL log:         $log"
 echo "  runtime record:  $runtime_log"
 echo "  game trace:      $trace"
-echo "  headset view:    $out/pictures/first_person_view.png (and cutscene, after_cutscene, after_menu)"
+echo "  headset view:    $out/pictures/first_person_view.png (and cutscene, third_person, after_cutscene, menu, after_menu)"
 echo "  eye textures:    $out/pictures/*_left.png, *_right.png, cropped to their bounds in *_headset.png"
 if [ "$game_status" -ne 0 ]; then
     echo "the stand-in game exited with $game_status" >&2
