@@ -194,9 +194,13 @@ bool FinishDetour(const PreparedDetour& prepared, CodePatchResult result) noexce
     if (result == CodePatchResult::Written || result == CodePatchResult::RestoreFailed) {
         return true; // the site jumps to the handler (with its protection left open in the latter case)
     }
-    // The site was never written, so no thread can be on its way through the trampoline.
     PublishDetour(prepared.detour, 0, 0);
-    MemoryFreeExecutable(prepared.trampoline);
+    // A thread moved into the trampoline that could not be moved back runs it to its end, the
+    // jump back into the site's old bytes: it stays. Otherwise the site was never written and no
+    // thread can be on its way through it.
+    if (result != CodePatchResult::ThreadsLeftMoved) {
+        MemoryFreeExecutable(prepared.trampoline);
+    }
     return false;
 }
 

@@ -18,6 +18,8 @@ constexpr int kExchangeRounds = 64;
 // Rounds of stopping the threads while one of them sits inside the bytes with nowhere to go.
 constexpr int kPatientStopRounds = 200;
 constexpr int kFrameStopRounds = 2;
+// The most threads moved out of one site (more are refused, as a thread with no move is).
+constexpr size_t kMaxStoppedThreadsMoved = 64;
 
 // One patch at a time: the threads stopped for a write are one process-wide set.
 std::mutex g_patchMutex;
@@ -100,19 +102,36 @@ bool StoppedThreadsAreClear(const Batch& batch) {
     return true;
 }
 
-// Moves the stopped threads inside the site; false when one of them could not be moved.
-bool MoveStoppedThreads(const CodeSite& site) {
+enum class MoveOutcome { AllMoved, NoneMoved, SomeLeftMoved };
+
+// Moves the stopped threads inside the site, all or none: when one cannot be moved, those moved
+// before it are moved back to where they stopped, so that the site's old bytes can go back
+// under all of them.
+MoveOutcome MoveStoppedThreads(const CodeSite& site) {
+    struct Moved {
+        size_t thread;
+        uintptr_t from;
+    };
+    Moved moved[kMaxStoppedThreadsMoved];
+    size_t count = 0;
     for (size_t t = 0; t < MemorySuspendedThreadCount(); ++t) {
         uintptr_t ip = 0;
         if (!MemorySuspendedThreadIp(t, ip) || !StrictlyInside(ip, site)) {
             continue;
         }
         const ThreadMove* move = MoveFor(site.moves, ip - site.site);
-        if (move == nullptr || !MemoryMoveSuspendedThread(t, move->destination)) {
-            return false;
+        if (move != nullptr && count < kMaxStoppedThreadsMoved &&
+            MemoryMoveSuspendedThread(t, move->destination)) {
+            moved[count++] = Moved{t, ip};
+            continue;
         }
+        bool allBack = true;
+        for (size_t i = 0; i < count; ++i) {
+            allBack = MemoryMoveSuspendedThread(moved[i].thread, moved[i].from) && allBack;
+        }
+        return allBack ? MoveOutcome::NoneMoved : MoveOutcome::SomeLeftMoved;
     }
-    return true;
+    return MoveOutcome::AllMoved;
 }
 
 // Writes the pending sites with the threads stopped and decides each of them; false (with
@@ -132,13 +151,18 @@ bool WriteWithThreadsStopped(Batch& batch, int rounds) {
                 continue;
             }
             const CodeSite& site = batch.sites[i];
-            bool written = WriteBytes(site.site, site.bytes, site.size);
-            if (written && !MoveStoppedThreads(site)) {
+            CodePatchResult result = WriteBytes(site.site, site.bytes, site.size)
+                                         ? CodePatchResult::Written
+                                         : CodePatchResult::WriteFailed;
+            const MoveOutcome moved =
+                result == CodePatchResult::Written ? MoveStoppedThreads(site) : MoveOutcome::AllMoved;
+            if (moved != MoveOutcome::AllMoved) {
                 // A thread that stays inside must find the old bytes it was running.
                 (void)WriteBytes(site.site, batch.original[i], site.size);
-                written = false;
+                result = moved == MoveOutcome::NoneMoved ? CodePatchResult::WriteFailed
+                                                         : CodePatchResult::ThreadsLeftMoved;
             }
-            batch.results[i] = written ? CodePatchResult::Written : CodePatchResult::WriteFailed;
+            batch.results[i] = result;
             batch.pending[i] = false;
         }
         MemoryResumeOtherThreads();

@@ -12,14 +12,17 @@
 namespace corvane {
 
 enum class CodePatchResult {
-    Written,       // bytes written and the old protection restored
-    ProtectFailed, // nothing changed
-    WriteFailed,   // nothing written (the access faulted or threads could not be stopped safely);
-                   // the old protection was put back
-    RestoreFailed, // bytes written, but the old protection could not be restored
-    Busy,          // nothing written: a thread stayed inside the bytes (or could not be looked at)
-                   // for as long as the caller could wait, or another patch was being written;
-                   // a later attempt may succeed. The old protection was put back.
+    Written,          // bytes written and the old protection restored
+    ProtectFailed,    // nothing changed
+    WriteFailed,      // nothing written (the access faulted or threads could not be stopped safely);
+                      // the old protection was put back
+    RestoreFailed,    // bytes written, but the old protection could not be restored
+    Busy,             // nothing written: a thread stayed inside the bytes (or could not be looked at)
+                      // for as long as the caller could wait, or another patch was being written;
+                      // a later attempt may succeed. The old protection was put back.
+    ThreadsLeftMoved, // nothing written (the old bytes are back), but a thread that was moved as
+                      // the site's `moves` said could not be moved back when another could not be
+                      // moved at all: what the moves lead to (a trampoline) must stay in place.
 };
 
 // The longest patch the routine writes (a detour site is at most 19 bytes).

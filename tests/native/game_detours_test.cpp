@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <set>
@@ -300,6 +301,48 @@ TEST_F(GameDetoursTest, PublicationPrecedesTheSiteAndThreadsInsideMoveToTheTramp
     EXPECT_EQ((std::vector<uintptr_t>{trampoline + 3, trampoline + 12, site, site + 19}),
               fake::Memory().threadIps);
     EXPECT_EQ(1u, fake::Memory().writesWhileRunning); // only the trampoline, before the site was touched
+}
+
+// Two threads stopped in the final camera's prologue (offsets 3 and 7) and the second cannot be
+// moved: the site keeps its old bytes, and no thread is left in a trampoline that is freed.
+TEST_F(GameDetoursTest, AThreadThatCannotBeMovedLeavesNoOtherInAFreedTrampoline) {
+    const uintptr_t site = kImageBase + 0x24D7D0;
+    const std::vector<uint8_t> prologue = BytesAt(site, 19);
+    struct Case {
+        const char* name;
+        bool moveBackRefused;
+    };
+    for (const Case c : {Case{"the first thread moved back", false}, Case{"it cannot be moved back", true}}) {
+        SCOPED_TRACE(c.name);
+        fake::Memory().threadIps = {site + 3, site + 7};
+        fake::Memory().threadMoves.clear();
+        fake::Memory().freed.clear();
+        int moves = 0;
+        fake::Memory().refuseMove = [&](size_t thread, uintptr_t) {
+            ++moves;
+            return thread == 1 || (c.moveBackRefused && moves > 2);
+        };
+        EXPECT_FALSE(InstallDetour(WithHandler(GameDetour::FinalCamera)));
+        EXPECT_EQ(prologue, BytesAt(site, 19)) << "the old bytes are back";
+        EXPECT_EQ(0u, DetourTrampoline(GameDetour::FinalCamera));
+        ASSERT_FALSE(fake::Memory().threadMoves.empty());
+        const uintptr_t trampoline = fake::Memory().threadMoves.front().second - 3;
+        const bool freed = std::find(fake::Memory().freed.begin(), fake::Memory().freed.end(), trampoline) !=
+                           fake::Memory().freed.end();
+        for (const uintptr_t ip : fake::Memory().threadIps) {
+            const bool inTrampoline = ip >= trampoline && ip < trampoline + kDetourTrampolineSize;
+            EXPECT_FALSE(inTrampoline && freed)
+                << "a thread at trampoline+" << ip - trampoline << " in freed memory";
+        }
+        if (c.moveBackRefused) {
+            EXPECT_EQ(trampoline + 3, fake::Memory().threadIps[0]);
+            EXPECT_FALSE(freed) << "the trampoline the thread runs stays";
+        } else {
+            EXPECT_EQ((std::vector<uintptr_t>{site + 3, site + 7}), fake::Memory().threadIps);
+            EXPECT_TRUE(freed);
+        }
+        fake::Memory().refuseMove = nullptr;
+    }
 }
 
 TEST_F(GameDetoursTest, HandlersAreKeptPerDetour) {

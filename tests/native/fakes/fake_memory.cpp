@@ -355,7 +355,8 @@ bool MemorySuspendedThreadIp(size_t index, uintptr_t& ip) {
 
 bool MemoryMoveSuspendedThread(size_t index, uintptr_t ip) {
     const std::lock_guard<std::recursive_mutex> hold(AccessLock());
-    if (!g_memory.threadsStopped || index >= g_memory.threadIps.size() || g_memory.moveFails) {
+    if (!g_memory.threadsStopped || index >= g_memory.threadIps.size() || g_memory.moveFails ||
+        (g_memory.refuseMove && g_memory.refuseMove(index, ip))) {
         return false;
     }
     g_memory.threadIps[index] = ip;

@@ -64,6 +64,8 @@ struct FakeMemory {
     bool threadsStopped = false;
     bool suspendFails = false;
     bool moveFails = false;
+    // Consulted before each move: true refuses it (a thread whose context cannot be set).
+    std::function<bool(size_t thread, uintptr_t ip)> refuseMove;
     size_t suspendCount = 0;
     size_t resumeCount = 0;
     std::vector<std::pair<size_t, uintptr_t>> threadMoves; // (thread, new instruction pointer)
