@@ -1,7 +1,9 @@
 // The cost of stopping the process's threads for code writes: N one-byte sites written one
 // stop each (as the writes were made before batches), against the same N sites in one batch,
 // with 8, 64 and 128 idle threads. Rounds of the two ways alternate; the figures are medians
-// in milliseconds and their ratio, all measured in this one run.
+// in milliseconds and their ratio, all measured in this one run. Then the render thread's
+// write (one site, the wait of a frame) with idle and with busy threads: how long the render
+// thread was held (median and longest) and how many of the writes went through.
 //   code_freeze_bench.exe [sites] [rounds]
 #include "platform/code_patch.h"
 #include "platform/memory.h"
@@ -9,6 +11,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +50,34 @@ private:
         return 0;
     }
     HANDLE release_;
+    std::vector<HANDLE> threads_;
+};
+
+// Threads that compute without pause, as a game's busy workers do.
+class BusyThreads {
+public:
+    explicit BusyThreads(int count) {
+        for (int i = 0; i < count; ++i) {
+            threads_.push_back(CreateThread(nullptr, 64 * 1024, &Spin, &stop_, 0, nullptr));
+        }
+    }
+    ~BusyThreads() {
+        stop_.store(true);
+        for (HANDLE thread : threads_) {
+            WaitForSingleObject(thread, INFINITE);
+            CloseHandle(thread);
+        }
+    }
+
+private:
+    static DWORD WINAPI Spin(void* stop) {
+        volatile uint64_t work = 0;
+        while (!static_cast<std::atomic<bool>*>(stop)->load(std::memory_order_relaxed)) {
+            work = work + 1;
+        }
+        return 0;
+    }
+    std::atomic<bool> stop_{false};
     std::vector<HANDLE> threads_;
 };
 
@@ -103,6 +134,29 @@ int main(int argc, char** argv) {
         const double b = Median(batched);
         std::printf("%12d  %17.2f  %9.2f  %5.1f%s\n", threadCount, a, b, a / b,
                     allWritten ? "" : "  (writes failed)");
+    }
+
+    std::printf(
+        "\nrender-thread writes (one site, a frame's wait); milliseconds the render thread was held\n");
+    std::printf("threads      median  longest  written\n");
+    for (const bool busy : {false, true}) {
+        for (const int threadCount : {8, 32, 64}) {
+            IdleThreads idle(busy ? 0 : threadCount);
+            BusyThreads spinning(busy ? threadCount : 0);
+            Sleep(50);
+            std::vector<double> held;
+            int written = 0;
+            for (int round = 0; round < rounds; ++round) {
+                const auto start = std::chrono::steady_clock::now();
+                written += WriteCodeBytes(block, &values[round % 2], 1, {}, CodeWriteWait::Frame) ==
+                                   CodePatchResult::Written
+                               ? 1
+                               : 0;
+                held.push_back(Milliseconds(std::chrono::steady_clock::now() - start));
+            }
+            std::printf("%3d %-5s  %7.2f  %7.2f  %d/%d\n", threadCount, busy ? "busy" : "idle", Median(held),
+                        *std::max_element(held.begin(), held.end()), written, rounds);
+        }
     }
     MemoryFreeExecutable(block);
     return 0;

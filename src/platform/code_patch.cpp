@@ -2,8 +2,10 @@
 
 #include "platform/memory.h"
 #include "platform/memory_probe.h"
+#include "platform/os.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -18,6 +20,14 @@ constexpr int kExchangeRounds = 64;
 // Rounds of stopping the threads while one of them sits inside the bytes with nowhere to go.
 constexpr int kPatientStopRounds = 200;
 constexpr int kFrameStopRounds = 2;
+// How long a write may hold the render thread, all its rounds together. Stopping a thread that
+// is busy can take a scheduler's time slice; a frame gives up rather than wait for many. Each
+// frame that gave up for want of time doubles the next one's budget, up to the longest, so a
+// process whose threads cannot be stopped in the shortest one (many of them, where each takes
+// long to stop) still gets its write; a write that goes through starts again from the shortest.
+constexpr int64_t kFrameWriteBudgetNs = 4'000'000;
+constexpr int64_t kLongestFrameWriteBudgetNs = 32'000'000;
+std::atomic<int64_t> g_frameBudgetNs{kFrameWriteBudgetNs};
 // The most threads moved out of one site (more are refused, as a thread with no move is).
 constexpr size_t kMaxStoppedThreadsMoved = 64;
 
@@ -136,10 +146,14 @@ MoveOutcome MoveStoppedThreads(const CodeSite& site) {
 
 // Writes the pending sites with the threads stopped and decides each of them; false (with
 // nothing decided) when the threads could not be stopped at all.
-bool WriteWithThreadsStopped(Batch& batch, int rounds) {
+bool WriteWithThreadsStopped(Batch& batch, int rounds, int64_t deadlineNs) {
     for (int round = 0; round < rounds; ++round) {
-        if (!MemorySuspendOtherThreads()) {
-            return false;
+        if (deadlineNs != 0 && OsSteadyClockNs() > deadlineNs) {
+            return true; // out of time: the sites still pending wait for a later frame
+        }
+        if (!MemorySuspendOtherThreads(deadlineNs)) {
+            // A stop that ran out of time is the frame's to give up, not a failure to stop.
+            return deadlineNs != 0 && OsSteadyClockNs() > deadlineNs;
         }
         if (!StoppedThreadsAreClear(batch)) {
             MemoryResumeOtherThreads();
@@ -207,8 +221,10 @@ void WriteCodeSites(std::span<const CodeSite> sites, std::span<CodePatchResult> 
     // reads its target from the bytes after it) and read that operand after the store.
     // Where threads cannot be stopped, a patch that fits one block and no thread can be
     // inside is still written in one atomic store.
-    const int rounds = wait == CodeWriteWait::Frame ? kFrameStopRounds : kPatientStopRounds;
-    if (!WriteWithThreadsStopped(batch, rounds)) {
+    const bool frame = wait == CodeWriteWait::Frame;
+    const int64_t budgetNs = g_frameBudgetNs.load();
+    const int64_t deadlineNs = frame ? OsSteadyClockNs() + budgetNs : 0;
+    if (!WriteWithThreadsStopped(batch, frame ? kFrameStopRounds : kPatientStopRounds, deadlineNs)) {
         for (size_t i = 0; i < count; ++i) {
             const CodeSite& site = batch.sites[i];
             if (batch.pending[i] && InOneBlock(site.site, site.size) && site.moves.empty() &&
@@ -217,6 +233,12 @@ void WriteCodeSites(std::span<const CodeSite> sites, std::span<CodePatchResult> 
             }
             batch.pending[i] = false;
         }
+    }
+    if (frame) {
+        const bool outOfTime = OsSteadyClockNs() > deadlineNs &&
+                               std::any_of(batch.pending, batch.pending + count, [](bool p) { return p; });
+        g_frameBudgetNs.store(outOfTime ? std::min(2 * budgetNs, kLongestFrameWriteBudgetNs)
+                                        : kFrameWriteBudgetNs);
     }
     // Neighbouring sites may share a page: the protections come back in reverse order, so the
     // page ends with the protection found before the first change.

@@ -60,8 +60,9 @@ void MemoryFlushInstructionCache(uintptr_t address, size_t size);
                                                   const uint8_t (&desired)[16], bool& exchanged);
 
 // Stops every other thread of the process for a code write, listing the threads again until
-// no new one appears. False when that was not possible; no thread stays stopped then.
-[[nodiscard]] bool MemorySuspendOtherThreads();
+// no new one appears. False when that was not possible, or not done by `deadlineNs` on the
+// steady clock (OsSteadyClockNs; 0: no deadline); no thread stays stopped then.
+[[nodiscard]] bool MemorySuspendOtherThreads(int64_t deadlineNs = 0);
 // The threads stopped by the last MemorySuspendOtherThreads: their count, their instruction
 // pointers and a move of one instruction pointer (false when it could not be read or set).
 size_t MemorySuspendedThreadCount();

@@ -3,6 +3,7 @@
 // way the stop fails and no thread stays stopped; a thread left running would execute the
 // bytes while they are written.
 #include "platform/memory.h"
+#include "platform/os.h"
 #include "platform/win32/thread_freeze_win32.h"
 
 #include <gtest/gtest.h>
@@ -116,6 +117,18 @@ TEST_F(ThreadFreezeTest, ARunningThreadThatCannotBeStoppedFailsTheStop) {
     EXPECT_EQ(0u, MemorySuspendedThreadCount());
     EXPECT_TRUE(threads.AllRunning());
     g_unstoppable = 0;
+}
+
+// A stop that runs out of time lets every thread go; the same stop without a deadline stops them.
+TEST_F(ThreadFreezeTest, AStopOutOfTimeFailsAndLeavesNoThreadStopped) {
+    RunningThreads threads;
+    EXPECT_FALSE(MemorySuspendOtherThreads(OsSteadyClockNs() - 1));
+    EXPECT_EQ(0u, MemorySuspendedThreadCount());
+    EXPECT_TRUE(threads.AllRunning());
+    ASSERT_TRUE(MemorySuspendOtherThreads(OsSteadyClockNs() + 60'000'000'000));
+    EXPECT_GE(MemorySuspendedThreadCount(), 2u);
+    MemoryResumeOtherThreads();
+    EXPECT_TRUE(threads.AllRunning());
 }
 
 } // namespace

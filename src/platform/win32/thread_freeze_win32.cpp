@@ -3,9 +3,15 @@
 // nothing between the first suspension and the last resumption may touch the heap. The
 // thread table is static for the same reason, and the walk is repeated until it finds no
 // thread it has not stopped yet (threads created meanwhile).
+//
+// SuspendThread only asks a thread to stop; reading its context waits until it has. Every
+// thread is asked first and waited for afterwards, so the waits overlap instead of adding up
+// (a busy thread may take a scheduler's time slice to stop). A deadline is checked after every
+// thread: a stop that runs out of time lets every thread go again.
 #include "platform/win32/thread_freeze_win32.h"
 
 #include "platform/memory.h"
+#include "platform/os.h"
 
 namespace corvane {
 namespace {
@@ -15,6 +21,7 @@ constexpr DWORD kThreadAccess =
     THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_SET_CONTEXT | THREAD_QUERY_LIMITED_INFORMATION;
 constexpr LONG kStatusNoMoreEntries = static_cast<LONG>(0x8000001A);
 constexpr int kMaxWalks = 64;
+constexpr int kOutOfTime = -2;
 
 struct StoppedThread {
     HANDLE handle;
@@ -66,11 +73,15 @@ void ResumeAll() {
     g_stoppedCount = 0;
 }
 
-// One walk over the process's threads; stops the ones not stopped yet. Returns how many it
-// stopped, or -1 when the walk failed: the table is full, the list could not be read to its
-// end, or a thread that is still running could not be stopped. A thread left running would
-// execute the bytes while they are written, so any of these fails the whole stop.
-int StopNewThreads(NtGetNextThreadFunction next) {
+bool PastDeadline(int64_t deadlineNs) {
+    return deadlineNs != 0 && OsSteadyClockNs() > deadlineNs;
+}
+
+// One walk over the process's threads; asks the ones not stopped yet to stop. Returns how many
+// it asked, -1 when the walk failed: the table is full, the list could not be read to its end,
+// or a thread that is still running could not be stopped (a thread left running would execute
+// the bytes while they are written, so any of these fails the whole stop), or kOutOfTime.
+int StopNewThreads(NtGetNextThreadFunction next, int64_t deadlineNs) {
     const DWORD self = GetCurrentThreadId();
     int added = 0;
     HANDLE thread = nullptr;
@@ -117,13 +128,26 @@ int StopNewThreads(NtGetNextThreadFunction next) {
             CloseHandle(thread);
             return -1;
         }
-        // SuspendThread only requests the stop; reading the context waits until it happened.
-        CONTEXT context{};
-        context.ContextFlags = CONTEXT_CONTROL;
-        GetThreadContext(own, &context);
         g_stopped[g_stoppedCount++] = StoppedThread{own, id};
         ++added;
+        if (PastDeadline(deadlineNs)) {
+            CloseHandle(thread);
+            return kOutOfTime;
+        }
     }
+}
+
+// Waits until every thread asked to stop has stopped: reading a context waits for that.
+bool WaitUntilStopped(size_t from, int64_t deadlineNs) {
+    for (size_t i = from; i < g_stoppedCount; ++i) {
+        CONTEXT context{};
+        context.ContextFlags = CONTEXT_CONTROL;
+        GetThreadContext(g_stopped[i].handle, &context);
+        if (PastDeadline(deadlineNs)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -132,14 +156,15 @@ void SetThreadFreezeCalls(const ThreadFreezeCalls* calls) {
     g_calls = calls != nullptr ? *calls : ThreadFreezeCalls{nullptr, nullptr};
 }
 
-bool MemorySuspendOtherThreads() {
+bool MemorySuspendOtherThreads(int64_t deadlineNs) {
     const NtGetNextThreadFunction next = NextThreadFunction();
     if (next == nullptr || g_stoppedCount != 0) {
         return false;
     }
     for (int walk = 0; walk < kMaxWalks; ++walk) {
-        const int added = StopNewThreads(next);
-        if (added < 0) {
+        const size_t before = g_stoppedCount;
+        const int added = StopNewThreads(next, deadlineNs);
+        if (added < 0 || !WaitUntilStopped(before, deadlineNs)) {
             break;
         }
         if (added == 0) {

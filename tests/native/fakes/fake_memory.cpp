@@ -1,5 +1,8 @@
 #include "fakes/fake_memory.h"
 
+#include "fakes/fake_platform.h"
+#include "platform/os.h"
+
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
@@ -329,9 +332,14 @@ bool MemoryGuardedCompareExchange16(uintptr_t address, uint8_t (&expected)[16], 
     return true;
 }
 
-bool MemorySuspendOtherThreads() {
+bool MemorySuspendOtherThreads(int64_t deadlineNs) {
     const std::lock_guard<std::recursive_mutex> hold(AccessLock());
-    if (g_memory.suspendFails || g_memory.threadsStopped) {
+    g_memory.suspendDeadlines.push_back(deadlineNs);
+    if (g_memory.suspendCostNs != 0) {
+        fake::Os().steadyNs += g_memory.suspendCostNs;
+    }
+    if (g_memory.suspendFails || g_memory.threadsStopped ||
+        (deadlineNs != 0 && OsSteadyClockNs() > deadlineNs)) {
         return false;
     }
     ++g_memory.suspendCount;

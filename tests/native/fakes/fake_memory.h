@@ -63,6 +63,8 @@ struct FakeMemory {
     std::vector<uintptr_t> threadIps;
     bool threadsStopped = false;
     bool suspendFails = false;
+    int64_t suspendCostNs = 0;             // how far each stop moves the fake steady clock
+    std::vector<int64_t> suspendDeadlines; // the deadline each stop was given (0: none)
     bool moveFails = false;
     // Consulted before each move: true refuses it (a thread whose context cannot be set).
     std::function<bool(size_t thread, uintptr_t ip)> refuseMove;
