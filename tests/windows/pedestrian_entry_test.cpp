@@ -1,7 +1,7 @@
 // The pedestrian detour entry in front of a stand-in for the routine it calls: the game's
 // arguments reach the continuation with only the step changed, and a stack walk started
-// inside the called routine passes through the entry to the game's caller, as a crash
-// reporter or a profiler walks it.
+// inside the called routine, or stopped at any instruction of the entry itself, passes
+// through the entry to the game's caller, as a crash reporter or a profiler walks it.
 #include "game/game_host_win32.h"
 
 #include <windows.h>
@@ -14,6 +14,7 @@
 namespace {
 
 std::vector<uintptr_t> g_walk; // return addresses, innermost first, from inside the stand-in
+bool g_walkInStandIn = true;
 float g_stepSeen = 0.0f;
 uintptr_t g_continuation = 0;
 uintptr_t g_callerReturn = 0;
@@ -63,7 +64,9 @@ uintptr_t Continuation(uintptr_t pedestrian, float step, uintptr_t third, uintpt
 
 // The stand-in for the routine behind the entry.
 extern "C" uintptr_t corvane_prepare_pedestrian_step(float* step) noexcept {
-    g_walk = WalkFromHere(3);
+    if (g_walkInStandIn) {
+        g_walk = WalkFromHere(3);
+    }
     g_stepSeen = *step;
     *step *= 0.5f;
     return g_continuation;
@@ -86,5 +89,116 @@ TEST(PedestrianEntry, TheContinuationReceivesTheGamesArgumentsWithTheScaledStep)
     // 0x1000 + 7 * 3 + 11 * 5 + 1.5 * 0.5 * 1000
     EXPECT_EQ(0x1000u + 21u + 55u + 750u, CallLikeTheGame(0x1000, 1.5f, 7, 11));
     EXPECT_EQ(1.5f, g_stepSeen);
+    g_continuation = 0;
+}
+
+// ---- The entry stopped at each of its instructions ----
+//
+// The entry is run with the trap flag set, so that the processor stops after every instruction;
+// at each stop inside the entry, the system's unwinder is asked for the caller's frame from
+// exactly that state. Every answer must be the game's caller: its return address and the stack
+// pointer it had before the call.
+
+extern "C" {
+uintptr_t g_steppedEntry = 0;
+uintptr_t corvane_test_call_entry_stepping(uintptr_t, float, uintptr_t, uintptr_t);
+}
+
+// Sets the trap flag and jumps to the entry: the first stop is at the entry's first instruction,
+// and the entry returns (or continues) straight to this routine's caller.
+asm(R"(
+    .text
+    .globl corvane_test_call_entry_stepping
+corvane_test_call_entry_stepping:
+    pushfq
+    orq $0x100, (%rsp)
+    popfq
+    jmpq *g_steppedEntry(%rip)
+)");
+
+namespace {
+
+struct StepRecord {
+    uintptr_t entryStart = 0;
+    uintptr_t standInStart = 0; // the routine the entry calls, stepped through unchecked
+    uintptr_t standInEnd = 0;
+    uintptr_t callerReturn = 0;
+    uintptr_t callerRsp = 0;
+    uintptr_t continuation = 0;
+    std::vector<uintptr_t> offsets; // each stop inside the entry
+    std::vector<uintptr_t> wrong;   // the offsets from which the unwind did not reach the caller
+};
+
+StepRecord g_steps;
+
+LONG CALLBACK StepThroughTheEntry(EXCEPTION_POINTERS* info) {
+    if (info->ExceptionRecord->ExceptionCode != EXCEPTION_SINGLE_STEP) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    CONTEXT* context = info->ContextRecord;
+    const uintptr_t rip = context->Rip;
+    if (rip == g_steps.callerReturn || (g_steps.continuation != 0 && rip == g_steps.continuation)) {
+        context->EFlags &= ~0x100u; // out of the entry: done
+        return EXCEPTION_CONTINUE_EXECUTION;
+    }
+    // Every stop outside the called routine is an instruction of the entry (its ways out
+    // included).
+    if (rip < g_steps.standInStart || rip >= g_steps.standInEnd) {
+        if (rip == g_steps.entryStart) {
+            g_steps.callerReturn = *reinterpret_cast<const uintptr_t*>(context->Rsp);
+            g_steps.callerRsp = context->Rsp + 8;
+        }
+        CONTEXT unwound = *context;
+        DWORD64 imageBase = 0;
+        PRUNTIME_FUNCTION function = RtlLookupFunctionEntry(rip, &imageBase, nullptr);
+        void* handlerData = nullptr;
+        DWORD64 establisher = 0;
+        bool reached = false;
+        if (function != nullptr) {
+            RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, rip, function, &unwound, &handlerData,
+                             &establisher, nullptr);
+            reached = unwound.Rip == g_steps.callerReturn && unwound.Rsp == g_steps.callerRsp;
+        }
+        g_steps.offsets.push_back(rip - g_steps.entryStart);
+        if (!reached) {
+            g_steps.wrong.push_back(rip - g_steps.entryStart);
+        }
+    }
+    context->EFlags |= 0x100u; // on to the next instruction (through the called routine too)
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+} // namespace
+
+TEST(PedestrianEntry, EveryInstructionOfTheEntryUnwindsToTheGamesCaller) {
+    const uintptr_t entry = corvane::PedestrianStepDetourEntry();
+    DWORD64 imageBase = 0;
+    ASSERT_NE(nullptr, RtlLookupFunctionEntry(entry, &imageBase, nullptr)) << "the entry has unwind data";
+    DWORD64 standInBase = 0;
+    PRUNTIME_FUNCTION standIn = RtlLookupFunctionEntry(
+        reinterpret_cast<uintptr_t>(&corvane_prepare_pedestrian_step), &standInBase, nullptr);
+    ASSERT_NE(nullptr, standIn);
+    g_walkInStandIn = false;
+    g_steppedEntry = entry;
+    void* handler = AddVectoredExceptionHandler(1, &StepThroughTheEntry);
+    ASSERT_NE(nullptr, handler);
+    // Both ways out: back to the game with 0, and on into the continuation.
+    for (const uintptr_t continuation : {uintptr_t{0}, reinterpret_cast<uintptr_t>(&Continuation)}) {
+        SCOPED_TRACE(continuation == 0 ? "returning 0" : "continuing");
+        g_steps = StepRecord{};
+        g_steps.entryStart = entry;
+        g_steps.standInStart = standInBase + standIn->BeginAddress;
+        g_steps.standInEnd = standInBase + standIn->EndAddress;
+        g_steps.continuation = continuation;
+        g_continuation = continuation;
+        const uintptr_t result = corvane_test_call_entry_stepping(0x1000, 1.5f, 7, 11);
+        EXPECT_EQ(continuation == 0 ? 0u : 0x1000u + 21u + 55u + 750u, result);
+        // The prologue's 5, the body's 12 and one way out's 6 instructions, at least.
+        EXPECT_GE(g_steps.offsets.size(), 23u);
+        EXPECT_TRUE(g_steps.wrong.empty()) << g_steps.wrong.size() << " stops unwound wrongly, the first at +"
+                                           << (g_steps.wrong.empty() ? 0 : g_steps.wrong.front());
+    }
+    RemoveVectoredExceptionHandler(handler);
+    g_walkInStandIn = true;
     g_continuation = 0;
 }
