@@ -206,23 +206,28 @@ bool FinishDetour(const PreparedDetour& prepared, CodePatchResult result) noexce
 
 bool TakeBackDetour(const PreparedDetour& prepared) noexcept {
     // The jump is one instruction, so no thread can be stopped inside it.
-    if (WriteCodeBytes(prepared.site, prepared.replaced, prepared.length) != CodePatchResult::Written) {
-        return false;
-    }
-    // A thread may still be on its way through the handler: the trampoline stays, and without
-    // a call site to serve the handler passes every call through to the game unchanged.
+    const CodePatchResult result = WriteCodeBytes(prepared.site, prepared.replaced, prepared.length);
+    // Whether or not the old bytes went back, the handler serves no call site from here on: it
+    // passes every call through to the game unchanged, so a jump that could not be taken back
+    // changes nothing the game does. A thread may still be on its way through the handler, and
+    // a jump left in place leads there: the trampoline stays either way.
     PublishDetour(prepared.detour, prepared.trampoline, 0);
-    return true;
+    // Written with the protection left open is taken back all the same.
+    return result == CodePatchResult::Written || result == CodePatchResult::RestoreFailed;
 }
 
 bool InstallDetour(const DetourDescription& description) noexcept {
     uintptr_t site = 0;
     if (DetourTrampoline(description.detour) != 0 && description.length <= kMaxDetourLength &&
         ResolveGameAddress(description.siteRva, description.length, site)) {
-        // Already written (with the breakpoints of the validation): the site jumps to the handler.
+        // Already written (with the breakpoints of the validation): the site jumps to the handler,
+        // which serves its call site again if a take-back that could not be done had let it go.
         uint8_t patch[kMaxDetourLength];
         BuildDetourSitePatch(description, patch);
-        if (CodeBytesEqual(site, patch, description.length)) {
+        uintptr_t expectedReturn = 0;
+        if (CodeBytesEqual(site, patch, description.length) &&
+            (!description.checksCaller || ResolveGameAddress(description.returnRva, 1, expectedReturn))) {
+            PublishDetour(description.detour, DetourTrampoline(description.detour), expectedReturn);
             return true;
         }
     }

@@ -1,5 +1,6 @@
 #include "interception/gameplay_detours.h"
 
+#include "game/guarded_memory.h"
 #include "interception/game_detours.h"
 
 #include <algorithm>
@@ -44,9 +45,12 @@ void FinishSites(std::span<const CodePatchResult> results) noexcept {
     };
     const bool finalCamera = g_batched.finalCameraPrepared && FinishDetour(g_batched.finalCamera, result(0));
     const bool projection = g_batched.projectionPrepared && FinishDetour(g_batched.projection, result(1));
-    // The projection serves only a final camera: without one the game keeps its own.
-    if (projection && !finalCamera) {
-        (void)TakeBackDetour(g_batched.projection);
+    // The projection serves only a final camera: without one the game keeps its own. A jump
+    // that cannot be taken back stays, passing every call through, and the device creation, which
+    // tries the final camera again, finds it in place should that succeed.
+    if (projection && !finalCamera && !TakeBackDetour(g_batched.projection)) {
+        CameraLog("Common-frustum projection jump could not be taken back; it passes the game's projection "
+                  "through unchanged.");
     }
     g_batched = Batched{};
 }

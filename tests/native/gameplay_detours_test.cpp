@@ -105,6 +105,52 @@ TEST_F(GameplayDetoursTest, AProjectionWithoutAFinalCameraIsTakenBack) {
     EXPECT_EQ(1u, fake::Memory().liveAllocations.size());
 }
 
+// The take-back itself fails (its site cannot be opened again), or writes the old bytes but
+// cannot close the site: either way the handler serves no call site any more, so the game keeps
+// its own projection; a jump left in place is found in place when the final camera goes in
+// later, and serves its call site again.
+TEST_F(GameplayDetoursTest, AProjectionThatCannotBeTakenBackPassesTheGameThrough) {
+    struct Case {
+        const char* name;
+        int refusedProjectionCall; // 3: opening the site to take back, 4: closing it after
+        bool jumpStays;
+    };
+    for (const Case c : {Case{"the take-back cannot open the site", 3, true},
+                         Case{"the take-back cannot close the site", 4, false}}) {
+        SCOPED_TRACE(c.name);
+        ResetProcessState();
+        SetUp();
+        int projectionCalls = 0;
+        bool finalCameraRefused = true;
+        fake::Memory().failProtect = [&](const fake::ProtectCall& call, size_t) {
+            if (call.address == kFinalCameraSite) {
+                return finalCameraRefused;
+            }
+            return call.address == kProjectionSite && ++projectionCalls == c.refusedProjectionCall;
+        };
+        ASSERT_TRUE(IsExecutableValidated(&GameplayDetourCompanion()));
+        EXPECT_EQ(c.jumpStays ? JumpTo(kProjectionHandler)
+                              : std::vector<uint8_t>(kProjectionBytes, kProjectionBytes + 14),
+                  BytesAt(kProjectionSite, 14));
+        EXPECT_NE(0u, DetourTrampoline(GameDetour::Projection));
+        EXPECT_EQ(0u, DetourExpectedReturn(GameDetour::Projection)) << "the game's projection passes through";
+        EXPECT_EQ(c.jumpStays ? 1u : 0u,
+                  CountCameraMessages(
+                      "Common-frustum projection jump could not be taken back; it passes the game's "
+                      "projection through unchanged."));
+        if (c.jumpStays) {
+            finalCameraRefused = false;
+            DetourDescription finalCamera = DescribeDetour(GameDetour::FinalCamera);
+            finalCamera.handler = kFinalCameraHandler;
+            ASSERT_TRUE(InstallDetour(finalCamera));
+            DetourDescription projection = DescribeDetour(GameDetour::Projection);
+            projection.handler = kProjectionHandler;
+            ASSERT_TRUE(InstallDetour(projection));
+            EXPECT_EQ(kImageBase + 0x76E45, DetourExpectedReturn(GameDetour::Projection));
+        }
+    }
+}
+
 // Without a final camera to install, the breakpoints go in alone and the detours are left to
 // the device creation (which then tries the allocator fallback).
 TEST_F(GameplayDetoursTest, AFinalCameraSiteThatDiffersLeavesTheBreakpointsAlone) {
