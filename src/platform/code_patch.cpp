@@ -165,9 +165,13 @@ bool WriteWithThreadsStopped(Batch& batch, int rounds, int64_t deadlineNs) {
                 continue;
             }
             const CodeSite& site = batch.sites[i];
-            CodePatchResult result = WriteBytes(site.site, site.bytes, site.size)
-                                         ? CodePatchResult::Written
-                                         : CodePatchResult::WriteFailed;
+            CodePatchResult result = CodePatchResult::Written;
+            if (!WriteBytes(site.site, site.bytes, site.size)) {
+                // A copy across blocks that faulted part-way wrote the bytes before the fault:
+                // they go back, up to the same fault, so the site never holds a mix.
+                (void)WriteBytes(site.site, batch.original[i], site.size);
+                result = CodePatchResult::WriteFailed;
+            }
             const MoveOutcome moved =
                 result == CodePatchResult::Written ? MoveStoppedThreads(site) : MoveOutcome::AllMoved;
             if (moved != MoveOutcome::AllMoved) {

@@ -183,6 +183,24 @@ TEST_F(CodePatchTest, WhenThreadsCannotBeStoppedOrMovedNothingIsWritten) {
     }
 }
 
+// A patch across a page boundary whose second page faults on the write: the bytes before the
+// fault had been written; they are put back, so the site holds its old bytes, never a mix.
+TEST_F(CodePatchTest, AWriteThatFaultsPartWayPutsTheWrittenBytesBack) {
+    const uintptr_t site = kCode + 0xFF8; // 8 bytes on this page, 11 on the next
+    fake::Commit(kCode + 0x1000, 0x1000, kPageReadWrite);
+    for (uintptr_t i = 0; i < 0x20; ++i) {
+        fake::PokeValue<uint8_t>(kCode + 0x1000 + i, static_cast<uint8_t>(0x30 + i));
+    }
+    fake::SetProtection(kCode + 0x1000, 0x1000, kPageExecuteRead);
+    fake::SetWriteFault(kCode + 0x1000, true);
+    const std::vector<uint8_t> before = BytesAt(site, 8);
+    const std::vector<uint8_t> patch = Pattern(19, 0x70);
+    EXPECT_EQ(CodePatchResult::WriteFailed, WriteCodeBytes(site, patch.data(), patch.size()));
+    EXPECT_EQ(before, BytesAt(site, 8));
+    EXPECT_EQ(kPageExecuteRead, fake::ProtectionAt(site));
+    EXPECT_FALSE(fake::Memory().threadsStopped);
+}
+
 // Sites that change together: one stop of the threads for all of them, each thread inside
 // moved by its own site's moves, and a result per site.
 TEST_F(CodePatchTest, ABatchIsWrittenUnderOneStopWithAResultPerSite) {

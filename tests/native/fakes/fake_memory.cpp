@@ -244,6 +244,12 @@ bool MemoryGuardedRead(void* destination, uintptr_t source, size_t size) {
 bool MemoryGuardedWrite(uintptr_t destination, const void* source, size_t size) {
     const std::lock_guard<std::recursive_mutex> hold(AccessLock());
     if (!fake::Accessible(destination, size, true)) {
+        // As the system's copy does: the bytes before the first that faults are written.
+        size_t written = 0;
+        while (written < size && fake::Accessible(destination + written, 1, true)) {
+            ++written;
+        }
+        fake::Poke(destination, source, written);
         return false;
     }
     fake::Poke(destination, source, size);
