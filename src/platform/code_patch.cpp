@@ -145,16 +145,21 @@ MoveOutcome MoveStoppedThreads(const CodeSite& site) {
 }
 
 // Writes the pending sites with the threads stopped and decides each of them; false (with
-// nothing decided) when the threads could not be stopped at all.
+// nothing decided) when the threads could not be stopped in any round.
 bool WriteWithThreadsStopped(Batch& batch, int rounds, int64_t deadlineNs) {
+    bool everStopped = false;
     for (int round = 0; round < rounds; ++round) {
         if (deadlineNs != 0 && OsSteadyClockNs() > deadlineNs) {
             return true; // out of time: the sites still pending wait for a later frame
         }
         if (!MemorySuspendOtherThreads(deadlineNs)) {
-            // A stop that ran out of time is the frame's to give up, not a failure to stop.
-            return deadlineNs != 0 && OsSteadyClockNs() > deadlineNs;
+            // A thread that could not be stopped this time (one starting or ending as the list
+            // was walked) may be stopped the next; the rounds are tried again like the ones
+            // that found a thread inside.
+            std::this_thread::yield();
+            continue;
         }
+        everStopped = true;
         if (!StoppedThreadsAreClear(batch)) {
             MemoryResumeOtherThreads();
             std::this_thread::yield();
@@ -186,7 +191,9 @@ bool WriteWithThreadsStopped(Batch& batch, int rounds, int64_t deadlineNs) {
         MemoryResumeOtherThreads();
         return true;
     }
-    return true; // the sites still pending ran out of rounds
+    // The sites still pending ran out of rounds, or of time; never stopped at all, they are left
+    // to the writes that need no stop.
+    return everStopped || (deadlineNs != 0 && OsSteadyClockNs() > deadlineNs);
 }
 
 } // namespace

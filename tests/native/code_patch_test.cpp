@@ -183,6 +183,28 @@ TEST_F(CodePatchTest, WhenThreadsCannotBeStoppedOrMovedNothingIsWritten) {
     }
 }
 
+// Stops that fail now and then (a thread starting or ending as the list is walked) are tried
+// again: a patch with thread moves still goes in with the threads stopped, patiently at start-up
+// and within a frame's two rounds on the render thread.
+TEST_F(CodePatchTest, AFailedStopIsTriedAgain) {
+    const uintptr_t site = kCode + 0x30;
+    const ThreadMove moves[] = {{3, kTrampoline + 3}};
+    const std::vector<uint8_t> patch = Pattern(19, 0x40);
+    fake::Memory().threadIps = {site + 3};
+    fake::Memory().suspendFailuresLeft = 5;
+    EXPECT_EQ(CodePatchResult::Written, WriteCodeBytes(site, patch.data(), patch.size(), moves));
+    EXPECT_EQ(patch, BytesAt(site, 19));
+    EXPECT_EQ(kTrampoline + 3, fake::Memory().threadIps[0]);
+
+    const std::vector<uint8_t> frame = Pattern(19, 0x60);
+    fake::Memory().threadIps = {site + 3};
+    fake::Memory().suspendFailuresLeft = 1;
+    EXPECT_EQ(CodePatchResult::Written,
+              WriteCodeBytes(site, frame.data(), frame.size(), moves, CodeWriteWait::Frame));
+    EXPECT_EQ(frame, BytesAt(site, 19));
+    EXPECT_EQ(fake::Memory().suspendCount, fake::Memory().resumeCount);
+}
+
 // A patch across a page boundary whose second page faults on the write: the bytes before the
 // fault had been written; they are put back, so the site holds its old bytes, never a mix.
 TEST_F(CodePatchTest, AWriteThatFaultsPartWayPutsTheWrittenBytesBack) {

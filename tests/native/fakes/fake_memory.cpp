@@ -344,6 +344,10 @@ bool MemorySuspendOtherThreads(int64_t deadlineNs) {
     if (g_memory.suspendCostNs != 0) {
         fake::Os().steadyNs += g_memory.suspendCostNs;
     }
+    if (g_memory.suspendFailuresLeft > 0) {
+        --g_memory.suspendFailuresLeft;
+        return false;
+    }
     if (g_memory.suspendFails || g_memory.threadsStopped ||
         (deadlineNs != 0 && OsSteadyClockNs() > deadlineNs)) {
         return false;

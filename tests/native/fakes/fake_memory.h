@@ -63,6 +63,7 @@ struct FakeMemory {
     std::vector<uintptr_t> threadIps;
     bool threadsStopped = false;
     bool suspendFails = false;
+    int suspendFailuresLeft = 0;           // this many stops fail before they succeed again
     int64_t suspendCostNs = 0;             // how far each stop moves the fake steady clock
     std::vector<int64_t> suspendDeadlines; // the deadline each stop was given (0: none)
     bool moveFails = false;
