@@ -1,5 +1,6 @@
 // The page-protection classes the probes and the camera-state write go by, for every
-// protection value a page can report.
+// protection value a page can report; and the exceptions a guarded access recovers from.
+#include "platform/guarded_fault.h"
 #include "platform/memory_probe.h"
 
 #include <gtest/gtest.h>
@@ -37,6 +38,33 @@ TEST(ProtectionClasses, EveryProtectionValueFallsInItsClasses) {
         EXPECT_EQ(c.readable, IsReadableProtection(c.protect));
         EXPECT_EQ(c.writable, IsWritableProtection(c.protect));
         EXPECT_EQ(c.executable, IsExecutableProtection(c.protect));
+    }
+}
+
+} // namespace
+} // namespace corvane
+
+namespace corvane {
+namespace {
+
+// What a guarded access or call recovers from: faults, but neither an informational code nor a
+// stack overflow (whose used-up guard page recovering would not give back).
+TEST(GuardedFaultTest, FaultsAreTakenButNotInformationalCodesOrAStackOverflow) {
+    struct Case {
+        uint32_t code;
+        bool taken;
+    };
+    const Case cases[] = {
+        {0xC0000005, true},  // access violation
+        {0x80000001, true},  // guard page
+        {0xC0000094, true},  // integer division by zero
+        {0xE06D7363, true},  // a C++ exception thrown through the routine
+        {0xC00000FD, false}, // stack overflow
+        {0x40010006, false}, // debugger output
+        {0x406D1388, false}, // thread naming
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.taken, GuardTakesException(c.code)) << std::hex << c.code;
     }
 }
 

@@ -9,6 +9,7 @@
 // handlers run before any frame handler, so the call goes through a small assembly routine
 // whose frame carries a structured exception handler: the system consults it only after every
 // frame of the game routine has declined the exception, and it then unwinds to its own frame.
+#include "platform/guarded_fault.h"
 #include "platform/memory.h"
 
 #include <windows.h>
@@ -39,16 +40,11 @@ GuardFrame* CurrentGuard() {
     __builtin_longjmp(frame->jump, 1);
 }
 
-// Informational codes (debugger output, thread naming) are not faults and pass through.
-bool IsFaultCode(DWORD code) {
-    return (code & 0x80000000u) != 0;
-}
-
 LONG CALLBACK GuardHandler(EXCEPTION_POINTERS* info) noexcept {
     if (info == nullptr || info->ExceptionRecord == nullptr || info->ContextRecord == nullptr) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
-    if (g_guardSlot == TLS_OUT_OF_INDEXES || !IsFaultCode(info->ExceptionRecord->ExceptionCode)) {
+    if (g_guardSlot == TLS_OUT_OF_INDEXES || !GuardTakesException(info->ExceptionRecord->ExceptionCode)) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
     // TlsGetValue clears the thread's last error; the game's thread must not notice that
@@ -112,13 +108,7 @@ extern "C" EXCEPTION_DISPOSITION corvane_guarded_call_handler(EXCEPTION_RECORD* 
                                                               void* establisherFrame, CONTEXT* /*context*/,
                                                               DISPATCHER_CONTEXT* dispatch) noexcept {
     if (record == nullptr || dispatch == nullptr || (record->ExceptionFlags & EXCEPTION_UNWIND) != 0 ||
-        !corvane::IsFaultCode(record->ExceptionCode)) {
-        return ExceptionContinueSearch;
-    }
-    // A stack overflow has used up the thread's guard page, and unwinding does not put it back:
-    // caught here, the thread's next overflow would find no guard and end the process with no
-    // handler told. Left to the handlers outside, it ends the way it would without us.
-    if (record->ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
+        !corvane::GuardTakesException(record->ExceptionCode)) {
         return ExceptionContinueSearch;
     }
     RtlUnwindEx(establisherFrame, reinterpret_cast<void*>(&corvane_guarded_call_caught), record, nullptr,
