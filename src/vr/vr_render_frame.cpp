@@ -272,7 +272,10 @@ bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameReques
     if (request.hold && eyeTextures.eyeTextureValid[0] && eyeTextures.eyeTextureValid[1]) {
         return SubmitEyeTextures(requestedConvergence, false, false);
     }
-    const char* recentredBy = std::exchange(pendingRecentre, nullptr);
+    // Taken only once the frame has got as far as the screen: a frame that fails before leaves the
+    // recentre (its line and the screen's new place) to the next one, as the reset of the
+    // head-look reference it goes with has already happened.
+    const char* recentredBy = pendingRecentre;
 
     GameFrameSource frame;
     if (!AcquireGameFrame(swapChain, frame)) {
@@ -284,6 +287,7 @@ bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameReques
         return false;
     }
     StepCinema(request, recentredBy, frame);
+    pendingRecentre = nullptr;
     const PictureSource source{request.projection, std::min(eye, 1u)};
     pictureLaidIntoField = FitForEye(0, source).laidIntoField || FitForEye(1, source).laidIntoField;
     if (pictureLaidIntoField && !EnsureCinemaResources(frame)) {

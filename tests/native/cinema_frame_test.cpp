@@ -273,6 +273,30 @@ TEST_F(CinemaFrameTest, AScreenThatCannotBeMadeLeavesTheGamesPictureAndSaysSoOnc
     EXPECT_TRUE(VrPresenter::Instance().LastError().empty()) << "no VR failure for the screen's";
 }
 
+// A recentre whose frame fails after the poses were fetched is applied by the next frame that
+// gets through: its line is said and the screen is placed where the head looks then.
+TEST_F(CinemaFrameTest, ARecentreOutlivesAFrameThatFails) {
+    Frame();
+    Frame();
+    const float half = -10.0f * 3.14159265f / 360.0f;
+    fake::PlaceHeadset({0.0f, 1.6f, 0.0f}, Quaternion{0.0f, std::sin(half), 0.0f, std::cos(half)});
+    fake::Os().keysDown.insert(0x78);
+    fake::EyeTargets().acquireFails = true;
+    Frame();
+    EXPECT_TRUE(vr.submissions.empty());
+    fake::Os().keysDown.clear();
+    fake::EyeTargets().acquireFails = false;
+    Frame();
+    EXPECT_EQ(Said("Recentred by the recentre key: head-look reference taken again; cinema screen facing yaw "
+                   "-10.0 degrees"),
+              1u);
+    ASSERT_EQ(fake::EyeTargets().hands.size(), 2u);
+    EXPECT_NEAR(fake::EyeTargets().hands[0].cinemaConstants.centre[0],
+                3.0f * std::sin(10.0f * 3.14159265f / 180.0f), 1e-4f);
+    Frame();
+    EXPECT_EQ(Said("Recentred by"), 1u);
+}
+
 // The game takes the camera while the headset has no usable pose: nothing to place the screen by,
 // so it stays hidden and the log says why; a recentre then says it places the screen later.
 TEST_F(CinemaFrameTest, ATakeOverWithoutAHeadPoseKeepsTheScreenHiddenAndSaysSo) {
