@@ -25,6 +25,7 @@ struct PendingHudMap {
     const void* resource = nullptr;
     uint32_t subresource = 0;
     void* data = nullptr;
+    uint64_t generation = 0; // which map of the resource, process-wide
 };
 
 struct PendingCameraMap {
@@ -32,13 +33,17 @@ struct PendingCameraMap {
     uint32_t subresource = 0;
     void* data = nullptr;
     uint32_t kind = 0;
+    uint64_t generation = 0;
 };
 
 inline constexpr uint32_t kPendingHudMapSlots = 8;
 inline constexpr uint32_t kPendingCameraMapSlots = 32;
 
 // Write-discard maps of one thread awaiting their unmap. A slot whose resource is null is free.
-// Resources are not referenced: a slot lives from a map to the matching unmap on one thread.
+// Resources are not referenced: a slot lives from a map to the matching unmap on one thread. A
+// map unmapped on another thread leaves its slot behind; every unmap, on whichever thread, ends
+// the resource's current map process-wide, so such a slot is never taken for a later map of the
+// same address (a buffer made again where a released one was), whose memory it does not point to.
 struct PendingMaps {
     PendingHudMap hud[kPendingHudMapSlots];
     PendingCameraMap camera[kPendingCameraMapSlots];
@@ -48,9 +53,13 @@ struct PendingMaps {
     bool RecordHud(const void* resource, void* data) noexcept;
     bool RecordCamera(const void* resource, void* data, uint32_t kind) noexcept;
 
-    // Clears the matching slot and returns what it held; an empty record when none matches.
-    PendingHudMap TakeHud(const void* resource, uint32_t subresource) noexcept;
-    PendingCameraMap TakeCamera(const void* resource, uint32_t subresource) noexcept;
+    // The unmap of `resource`: clears its slots and returns what they held (empty records where
+    // none matches, or where the map had already ended), and ends its map process-wide.
+    struct Taken {
+        PendingHudMap hud;
+        PendingCameraMap camera;
+    };
+    Taken Take(const void* resource, uint32_t subresource) noexcept;
 };
 
 // The calling thread's tables (zero-initialised on first use by the thread).

@@ -164,12 +164,12 @@ HRESULT STDMETHODCALLTYPE OnMap(ID3D11DeviceContext* context, ID3D11Resource* re
 void STDMETHODCALLTYPE OnUnmap(ID3D11DeviceContext* context, ID3D11Resource* resource,
                                UINT subresource) noexcept {
     CallAtBoundary(g_unmapSite, [&] {
-        PendingMaps& pending = ThreadPendingMaps();
-        const PendingHudMap hud = pending.TakeHud(resource, subresource);
+        const PendingMaps::Taken taken = ThreadPendingMaps().Take(resource, subresource);
+        const PendingHudMap& hud = taken.hud;
         if (hud.data != nullptr) {
             CaptureHudProjection(resource, static_cast<const uint8_t*>(hud.data));
         }
-        const PendingCameraMap camera = pending.TakeCamera(resource, subresource);
+        const PendingCameraMap& camera = taken.camera;
         if (camera.data != nullptr && camera.kind == 1) {
             // Written straight into the mapped memory, so the GPU receives the per-eye values.
             static_cast<void>(RewriteCameraBuffer(static_cast<uint8_t*>(camera.data)));

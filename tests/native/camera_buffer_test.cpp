@@ -17,17 +17,17 @@ TEST(PendingMapTables, AMapWaitsForItsUnmapOnTheSameResourceAndSubresource) {
     char second = 0;
     ASSERT_TRUE(maps.RecordHud(&buffer, &first));
     ASSERT_TRUE(maps.RecordHud(&buffer, &second)) << "a second map before the unmap";
-    EXPECT_EQ(maps.TakeHud(&other, 0).data, nullptr);
-    EXPECT_EQ(maps.TakeHud(&buffer, 1).data, nullptr) << "another subresource";
-    const PendingHudMap taken = maps.TakeHud(&buffer, 0);
+    EXPECT_EQ(maps.Take(&other, 0).hud.data, nullptr);
+    EXPECT_EQ(maps.Take(&buffer, 1).hud.data, nullptr) << "another subresource";
+    const PendingHudMap taken = maps.Take(&buffer, 0).hud;
     EXPECT_EQ(taken.data, &second) << "the latest data pointer";
-    EXPECT_EQ(maps.TakeHud(&buffer, 0).data, nullptr) << "one slot only, cleared by the unmap";
+    EXPECT_EQ(maps.Take(&buffer, 0).hud.data, nullptr) << "one slot only, cleared by the unmap";
 
     ASSERT_TRUE(maps.RecordCamera(&buffer, &first, 1));
-    const PendingCameraMap camera = maps.TakeCamera(&buffer, 0);
+    const PendingCameraMap camera = maps.Take(&buffer, 0).camera;
     EXPECT_EQ(camera.data, &first);
     EXPECT_EQ(camera.kind, 1u);
-    EXPECT_EQ(maps.TakeHud(nullptr, 0).data, nullptr);
+    EXPECT_EQ(maps.Take(nullptr, 0).hud.data, nullptr);
 }
 
 // B mapped again while a slot before its own is free (A's, unmapped meanwhile): the new map must
@@ -45,7 +45,7 @@ TEST(PendingMapTables, AResourceMappedAgainKeepsItsSlotWhenAnEarlierOneIsFree) {
             return hud ? maps.RecordHud(resource, data) : maps.RecordCamera(resource, data, 1);
         };
         auto take = [&](const void* resource) {
-            return hud ? maps.TakeHud(resource, 0).data : maps.TakeCamera(resource, 0).data;
+            return hud ? maps.Take(resource, 0).hud.data : maps.Take(resource, 0).camera.data;
         };
         ASSERT_TRUE(record(&a, &dataA));
         ASSERT_TRUE(record(&b, &firstB));
@@ -76,7 +76,7 @@ TEST(PendingMapTables, AFullTableDropsTheNewMapAndEvictsNothing) {
             << "a resource already held is mapped again in its slot";
         for (uint32_t i = 0; i < c.slots; ++i) {
             const void* found =
-                c.hud ? maps.TakeHud(&resources[i], 0).data : maps.TakeCamera(&resources[i], 0).data;
+                c.hud ? maps.Take(&resources[i], 0).hud.data : maps.Take(&resources[i], 0).camera.data;
             EXPECT_EQ(found, &data) << "slot " << i << " survived";
         }
         // After the unmaps the table takes new maps again.
@@ -85,14 +85,30 @@ TEST(PendingMapTables, AFullTableDropsTheNewMapAndEvictsNothing) {
     }
 }
 
-TEST(PendingMapTables, AreThreadLocal) {
+// Each thread keeps its own maps, but an unmap ends the resource's map on every thread: a map
+// unmapped on another thread leaves its slot behind, which is never taken, not even for a later
+// unmap of a buffer made again at the same address and mapped elsewhere.
+TEST(PendingMapTables, AMapUnmappedOnAnotherThreadIsNeverTakenAgain) {
     int buffer = 0;
     char data = 0;
+    char reused = 0;
     ASSERT_TRUE(ThreadPendingMaps().RecordCamera(&buffer, &data, 1));
     const void* seenElsewhere = &data;
-    std::thread([&] { seenElsewhere = ThreadPendingMaps().TakeCamera(&buffer, 0).data; }).join();
-    EXPECT_EQ(seenElsewhere, nullptr);
-    EXPECT_EQ(ThreadPendingMaps().TakeCamera(&buffer, 0).data, &data);
+    std::thread([&] { seenElsewhere = ThreadPendingMaps().Take(&buffer, 0).camera.data; }).join();
+    EXPECT_EQ(seenElsewhere, nullptr) << "the other thread has no map of its own";
+    EXPECT_EQ(ThreadPendingMaps().Take(&buffer, 0).camera.data, nullptr) << "the map was unmapped elsewhere";
+
+    // Mapped here, unmapped there; the address mapped again there; unmapped here.
+    ASSERT_TRUE(ThreadPendingMaps().RecordHud(&buffer, &data));
+    std::thread([&] {
+        (void)ThreadPendingMaps().Take(&buffer, 0);
+        ASSERT_TRUE(ThreadPendingMaps().RecordHud(&buffer, &reused));
+    }).join();
+    EXPECT_EQ(ThreadPendingMaps().Take(&buffer, 0).hud.data, nullptr) << "never the first map's memory";
+
+    // On one thread, map and unmap pair up as before.
+    ASSERT_TRUE(ThreadPendingMaps().RecordCamera(&buffer, &reused, 1));
+    EXPECT_EQ(ThreadPendingMaps().Take(&buffer, 0).camera.data, &reused);
 }
 
 TEST(ObservationKeys, PackTheContextTypeSlotAndWidth) {
