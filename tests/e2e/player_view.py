@@ -163,18 +163,9 @@ def check_player_view(run, fail, check_game_ran_clean):
             if not fail.check(pose is not None and views.source.get((frame, eye)) == "submitted",
                               f"frame {frame} eye {eye}: no view with a submitted pose"):
                 continue
-            tx, ty = texel_size(eye)
             for name in ("far", "near", "side"):
-                seen = views.seen(frame, eye, name)
-                if not fail.check(seen is not None, f"frame {frame} eye {eye}: marker {name} not seen"):
-                    continue
-                world = parse_vector(lines[-1][f"marker_{name}"])
-                truth = direction_from(pose, eye, world_to_tracking(game_eye, game_target, world))
-                error = (seen[0] - truth[0], seen[1] - truth[1])
-                report.append(f"frame {frame} eye {eye} {name}: error {error[0]:+.4f} {error[1]:+.4f}")
-                fail.check(abs(error[0]) <= 1.5 * tx and abs(error[1]) <= 1.5 * ty,
-                           f"frame {frame} eye {eye}: marker {name} seen at {seen[0]:.4f} {seen[1]:.4f}, "
-                           f"truly at {truth[0]:.4f} {truth[1]:.4f}")
+                world = world_to_tracking(game_eye, game_target, parse_vector(lines[-1][f"marker_{name}"]))
+                seen = check_marker(views, fail, report, f"frame {frame}", frame, eye, name, world, EYE_X[eye])
                 if name == "far":
                     seen_far[eye] = seen
                 if name == "near":
@@ -216,6 +207,23 @@ def check_player_view(run, fail, check_game_ran_clean):
                 check_hands(views, fail, frame, eye, pose, report)
 
     print("player view measurements:\n  " + "\n  ".join(report))
+
+
+def check_marker(views, fail, report, label, frame, eye, name, world, eye_x):
+    """A marker seen in one eye's view where it lies from the picture's viewpoint, `eye_x` metres
+    along the submitted head pose's x axis, within one and a half texels; returns where it was
+    seen, or None."""
+    seen = views.seen(frame, eye, name)
+    if not fail.check(seen is not None, f"{label} eye {eye}: marker {name} not seen"):
+        return None
+    truth = direction_from(views.pose[(frame, eye)], eye, world, eye_x)
+    tx, ty = texel_size(eye)
+    error = (seen[0] - truth[0], seen[1] - truth[1])
+    report.append(f"{label} eye {eye} {name}: error {error[0]:+.4f} {error[1]:+.4f}")
+    fail.check(abs(error[0]) <= 1.5 * tx and abs(error[1]) <= 1.5 * ty,
+               f"{label} eye {eye}: marker {name} seen at {seen[0]:.4f} {seen[1]:.4f}, from the picture's "
+               f"viewpoint it is at {truth[0]:.4f} {truth[1]:.4f}")
+    return seen
 
 
 def check_hands(views, fail, frame, eye, pose, report):
@@ -299,28 +307,18 @@ def check_hitch_view(run, fail, check_game_ran_clean):
 
     def judge(frame, game_frame, viewpoint, label):
         """Both eyes: far and near where they are from the picture's viewpoint (metres along the
-        head's x axis); returns the far marker's directions."""
+        head's x axis, per eye)."""
         line = trace.get(game_frame)
         if not fail.check(line is not None and line["camera_state"] == "17", f"{label}: not in first person"):
             return
         game_eye, game_target = parse_vector(line["sent_eye"]), parse_vector(line["sent_target"])
         for eye in (0, 1):
-            pose = views.pose.get((frame, eye))
-            if not fail.check(pose is not None and views.source.get((frame, eye)) == "submitted",
+            if not fail.check(views.pose.get((frame, eye)) is not None and views.source.get((frame, eye)) == "submitted",
                               f"{label} eye {eye}: no view with a submitted pose"):
                 continue
-            tx, ty = texel_size(eye)
             for name in ("far", "near"):
-                seen = views.seen(frame, eye, name)
-                if not fail.check(seen is not None, f"{label} eye {eye}: marker {name} not seen"):
-                    continue
                 world = world_to_tracking(game_eye, game_target, parse_vector(line[f"marker_{name}"]))
-                truth = direction_from(pose, eye, world, viewpoint[eye])
-                error = (seen[0] - truth[0], seen[1] - truth[1])
-                report.append(f"{label} eye {eye} {name}: error {error[0]:+.4f} {error[1]:+.4f}")
-                fail.check(abs(error[0]) <= 1.5 * tx and abs(error[1]) <= 1.5 * ty,
-                           f"{label} eye {eye}: marker {name} seen at {seen[0]:.4f} {seen[1]:.4f}, "
-                           f"from the picture's viewpoint it is at {truth[0]:.4f} {truth[1]:.4f}")
+                check_marker(views, fail, report, label, frame, eye, name, world, viewpoint[eye])
 
     # As first person settles: the common frustum, rendered from the head's centre.
     fp = trace.get(FIRST_PERSON_FRAME - 1)
