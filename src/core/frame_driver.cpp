@@ -1,5 +1,6 @@
 #include "core/frame_driver.h"
 
+#include "core/cinema_keys.h"
 #include "core/live_tuning.h"
 #include "core/log.h"
 #include "core/settings.h"
@@ -135,8 +136,9 @@ void RunFrameSteps(IDXGISwapChain* swapChain) {
     stereo.stereoRendering = IsFirstPersonActive() && stereo.cameraBuildSupported;
     const bool overrideBefore = stereo.projectionHookSeenInPair;
     const StereoFrameFlags flags = stereo.TakeFrameFlags();
-    const bool submitted = presenter.RenderFrame(
-        swapChain, LiveFrameRequest(stereo, eye, flags, renderedInFirstPerson, overrideBefore));
+    const FrameRequest request = LiveFrameRequest(stereo, eye, flags, renderedInFirstPerson, overrideBefore);
+    RunCinemaKeys(request.cinema && settings.CinemaScreen);
+    const bool submitted = presenter.RenderFrame(swapChain, request);
     stereo.AdvanceAfterSubmit(eye, flags, submitted);
     ReportSubmissionStatus(submitted, presenter);
     InputSnapshot snapshot;
@@ -232,6 +234,7 @@ void ResetFrameDriver() {
     g_driver = FrameDriverState{};
     g_exceptionReported.store(false);
     ResetLiveTuningKeys();
+    ResetCinemaKeys();
 }
 
 } // namespace corvane

@@ -45,7 +45,28 @@ bool PlaceCinemaScreen(const HmdMatrix34_t& head, float distance, float width, f
     placement.halfWidth = 0.5f * width;
     placement.halfHeight = 0.5f * width / pictureAspect;
     placement.yawDegrees = std::atan2(-x, -z) * kRadiansToDegrees;
+    placement.origin[0] = head.m[0][3];
+    placement.origin[1] = head.m[1][3];
+    placement.origin[2] = head.m[2][3];
+    placement.distance = distance;
     placement.valid = true;
+    return true;
+}
+
+bool ResizeCinemaScreen(CinemaPlacement& placement, float distance, float width) {
+    if (!placement.valid || !std::isfinite(distance) || !std::isfinite(width) || distance <= 0.0f ||
+        width <= 0.0f || !(placement.halfWidth > 0.0f)) {
+        return false;
+    }
+    // The heading it faces, from its width axis (right = (-z, 0, x) for the heading (x, z)).
+    const float x = placement.right[2];
+    const float z = -placement.right[0];
+    const float aspect = placement.halfWidth / placement.halfHeight;
+    placement.centre[0] = placement.origin[0] + x * distance;
+    placement.centre[2] = placement.origin[2] + z * distance;
+    placement.distance = distance;
+    placement.halfWidth = 0.5f * width;
+    placement.halfHeight = 0.5f * width / aspect;
     return true;
 }
 

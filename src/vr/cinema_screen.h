@@ -22,6 +22,8 @@ struct CinemaPlacement {
     float halfWidth = 0.0f;
     float halfHeight = 0.0f;
     float yawDegrees = 0.0f; // the head's heading it faces, 0 along -z, positive to the left
+    float origin[3] = {};    // where the head was when it was placed
+    float distance = 0.0f;   // from the origin, along the heading
 };
 
 // Level and facing the head: `distance` along the head's heading (its pitch and roll ignored),
@@ -30,6 +32,11 @@ struct CinemaPlacement {
 // or size that is not positive and finite.
 [[nodiscard]] bool PlaceCinemaScreen(const HmdMatrix34_t& head, float distance, float width,
                                      float pictureAspect, CinemaPlacement& placement);
+
+// The same screen at another distance from where it was placed and another width, facing the
+// same way with the same aspect. False, with the placement unchanged, for an invalid placement or
+// a size that is not positive and finite.
+[[nodiscard]] bool ResizeCinemaScreen(CinemaPlacement& placement, float distance, float width);
 
 struct CinemaScreenState {
     bool wanted = false;      // the last frame wanted the screen

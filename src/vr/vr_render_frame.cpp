@@ -428,6 +428,12 @@ void VrPresenter::StepCinema(const FrameRequest& request, const char* recentredB
     inputs.width = settings.CinemaWidth;
     inputs.pictureAspect = static_cast<float>(frame.desc.width) / static_cast<float>(frame.desc.height);
     cinemaFrame = StepCinemaScreen(cinemaState, inputs);
+    // Moved or resized with the keys since it was placed: the same screen, at the new size.
+    CinemaPlacement& live = cinemaState.placement;
+    if (live.valid && (std::fabs(live.distance - inputs.distance) > kUnchanged ||
+                       std::fabs(2.0f * live.halfWidth - inputs.width) > kUnchanged)) {
+        (void)ResizeCinemaScreen(live, inputs.distance, inputs.width);
+    }
 
     const CinemaPlacement& placement = cinemaState.placement;
     if (recentredBy != nullptr && cinemaFrame.placed) {

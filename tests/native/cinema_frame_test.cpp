@@ -297,6 +297,59 @@ TEST_F(CinemaFrameTest, ARecentreOutlivesAFrameThatFails) {
     EXPECT_EQ(Said("Recentred by"), 1u);
 }
 
+// While the screen is up, Page Up / Page Down and Home / End move it and size it in 0.25 m steps,
+// each saved, and stop silently at the ends of the INI ranges (1 to 20 m away, 0.5 to 30 m wide).
+TEST_F(CinemaFrameTest, KeysPlaceTheScreenWhileItIsUpAndSaveIt) {
+    Frame();
+    Frame();
+    const auto press = [&](int key) {
+        fake::Os().keysDown.insert(key);
+        Frame();
+        fake::Os().keysDown.clear();
+        Frame();
+    };
+    // The head at (0.1, 1.6, 0.2) turned 30 degrees left: the screen's heading is (-0.5, -0.866).
+    press(0x21); // Page Up
+    EXPECT_EQ(Said("Page Up: cinema screen farther; distance 3.25 m (saved)"), 1u);
+    EXPECT_EQ(fake::GetIni(L"VR", L"CinemaDistance"), L"3.250000");
+    ASSERT_EQ(fake::EyeTargets().hands.size(), 2u);
+    EXPECT_NEAR(fake::EyeTargets().hands[0].cinemaConstants.centre[0], 0.1f - 0.5f * 3.25f, 1e-4f);
+    EXPECT_NEAR(fake::EyeTargets().hands[0].cinemaConstants.centre[2], 0.2f - 0.8660254f * 3.25f, 1e-4f);
+    press(0x22); // Page Down
+    press(0x22);
+    EXPECT_EQ(Said("Page Down: cinema screen nearer; distance 2.75 m (saved)"), 1u);
+    press(0x23); // End
+    EXPECT_EQ(Said("End: cinema screen smaller; width 3.75 m (saved)"), 1u);
+    EXPECT_EQ(fake::GetIni(L"VR", L"CinemaWidth"), L"3.750000");
+    EXPECT_FLOAT_EQ(fake::EyeTargets().hands[0].cinemaConstants.centre[3], 1.875f) << "half the width";
+    press(0x24); // Home
+    EXPECT_EQ(Said("Home: cinema screen larger; width 4.00 m (saved)"), 1u);
+
+    // At the near end: the last step stops at 1 m, further presses say nothing.
+    for (int i = 0; i < 10; ++i) {
+        press(0x22);
+    }
+    EXPECT_EQ(fake::GetIni(L"VR", L"CinemaDistance"), L"1.000000");
+    EXPECT_EQ(Said("Page Down: cinema screen nearer; distance 1.00 m (saved)"), 1u);
+    EXPECT_EQ(Said("Page Down"), 9u) << "two, then seven to 1 m";
+
+    // Another window has the focus: nothing. First person: nothing.
+    fake::Os().foregroundOurs = false;
+    press(0x21);
+    fake::Os().foregroundOurs = true;
+    GetStereoState().cameraBuildSupported = true;
+    GetGameBridge().FirstPersonActive.store(true);
+    for (int i = 0; i < 3; ++i) {
+        GetStereoState().projectionHookSeen = true;
+        Frame();
+    }
+    GetStereoState().projectionHookSeen = true;
+    fake::Os().keysDown.insert(0x21);
+    Frame();
+    EXPECT_EQ(Said("Page Up"), 1u);
+    EXPECT_EQ(fake::GetIni(L"VR", L"CinemaDistance"), L"1.000000");
+}
+
 // The game takes the camera while the headset has no usable pose: nothing to place the screen by,
 // so it stays hidden and the log says why; a recentre then says it places the screen later.
 TEST_F(CinemaFrameTest, ATakeOverWithoutAHeadPoseKeepsTheScreenHiddenAndSaysSo) {

@@ -90,6 +90,32 @@ TEST(CinemaScreenTest, StandsLevelInFrontOfTheHeadsHeading) {
     EXPECT_FALSE(placement.valid);
 }
 
+// Moved nearer or farther along the heading it was placed on, from where the head stood then,
+// and made larger or smaller with the same aspect; the head since then does not matter.
+TEST(CinemaScreenTest, IsResizedAlongItsOwnHeadingFromWhereItWasPlaced) {
+    CinemaPlacement placement;
+    ASSERT_TRUE(PlaceCinemaScreen(Head(0.0f, 1.5f, 1.0f, 90.0f), 3.0f, 4.0f, 16.0f / 9.0f, placement));
+    ASSERT_TRUE(ResizeCinemaScreen(placement, 5.0f, 8.0f));
+    EXPECT_NEAR(placement.centre[0], -5.0f, 1e-5f);
+    EXPECT_NEAR(placement.centre[1], 1.5f, 1e-5f);
+    EXPECT_NEAR(placement.centre[2], 1.0f, 1e-5f);
+    EXPECT_NEAR(placement.right[2], -1.0f, 1e-5f) << "facing the same way";
+    EXPECT_FLOAT_EQ(placement.halfWidth, 4.0f);
+    EXPECT_FLOAT_EQ(placement.halfHeight, 2.25f);
+    EXPECT_FLOAT_EQ(placement.distance, 5.0f);
+    ASSERT_TRUE(ResizeCinemaScreen(placement, 1.0f, 0.5f));
+    EXPECT_NEAR(placement.centre[0], -1.0f, 1e-5f);
+    EXPECT_FLOAT_EQ(placement.halfHeight, 0.140625f);
+
+    const CinemaPlacement before = placement;
+    EXPECT_FALSE(ResizeCinemaScreen(placement, 0.0f, 4.0f));
+    EXPECT_FALSE(ResizeCinemaScreen(placement, 3.0f, std::nanf("")));
+    EXPECT_FLOAT_EQ(placement.centre[0], before.centre[0]);
+    EXPECT_FLOAT_EQ(placement.halfWidth, before.halfWidth);
+    CinemaPlacement none;
+    EXPECT_FALSE(ResizeCinemaScreen(none, 3.0f, 4.0f));
+}
+
 // Frame by frame: on when wanted, fading in and out over eight frames, placed where the head
 // looks each time it is wanted anew or a recentre is asked for, never shown before it could be
 // placed.

@@ -1,0 +1,14 @@
+// Keys that place the cinema screen while it is up: Page Up / Page Down move it farther or
+// nearer, Home / End make it larger or smaller, each saved to the INI. Render thread only.
+#pragma once
+
+namespace corvane {
+
+// Reads the keys every frame (a key held down acts once); acts only while `screenUp` and the
+// game's window has the focus. At most one key a frame; true when a value changed.
+bool RunCinemaKeys(bool screenUp);
+
+// Forgets the remembered key states (a new session starts with every key up).
+void ResetCinemaKeys();
+
+} // namespace corvane
