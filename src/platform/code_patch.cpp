@@ -25,8 +25,8 @@ constexpr int kFrameStopRounds = 2;
 // frame that gave up for want of time doubles the next one's budget, up to the longest, so a
 // process whose threads cannot be stopped in the shortest one (many of them, where each takes
 // long to stop) still gets its write; a write that goes through starts again from the shortest.
-constexpr int64_t kFrameWriteBudgetNs = 4'000'000;
-constexpr int64_t kLongestFrameWriteBudgetNs = 32'000'000;
+constexpr int64_t kFrameWriteBudgetNs = 8'000'000;
+constexpr int64_t kLongestFrameWriteBudgetNs = 64'000'000;
 std::atomic<int64_t> g_frameBudgetNs{kFrameWriteBudgetNs};
 // The most threads moved out of one site (more are refused, as a thread with no move is).
 constexpr size_t kMaxStoppedThreadsMoved = 64;

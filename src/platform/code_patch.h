@@ -35,7 +35,8 @@ enum class CodeWriteWait {
     // Up to 200 rounds of stopping the threads, and behind any other patch: validation and
     // device creation, which run once. Running out of rounds is WriteFailed.
     Patient,
-    // Two rounds within 4 milliseconds, and never behind another patch: the render thread
+    // Two rounds within 8 milliseconds (more after frames that ran out of time; see
+    // code_patch.cpp), and never behind another patch: the render thread
     // inside Present, which fails the frame's write with Busy and tries again on a later frame.
     Frame,
 };

@@ -294,13 +294,13 @@ TEST_F(CodePatchTest, AFrameWriteGivesUpAfterTwoStopsAndLeavesEverySiteAsItWas) 
 }
 
 // The render thread's write is bounded in time, not only in rounds: every stop gets a deadline
-// 4 ms after the write began, and a stop that takes longer (each stop here moves the clock 3 ms)
+// 8 ms after the write began, and a stop that takes longer (each stop here moves the clock 5 ms)
 // leaves the write Busy with nothing written; a patient write gives its stops no deadline.
 TEST_F(CodePatchTest, AFrameWriteGivesUpWhenItsTimeIsSpent) {
     const std::vector<uint8_t> patch = Pattern(14, 0x20);
     const std::vector<uint8_t> before = BytesAt(kCode + 0x50, 14);
     fake::Memory().threadIps = {kCode + 0x55}; // the first stop finds a thread inside
-    fake::Memory().suspendCostNs = 3'000'000;
+    fake::Memory().suspendCostNs = 5'000'000;
     const int64_t start = fake::Os().steadyNs;
     EXPECT_EQ(CodePatchResult::Busy,
               WriteCodeBytes(kCode + 0x50, patch.data(), patch.size(), {}, CodeWriteWait::Frame));
@@ -308,25 +308,25 @@ TEST_F(CodePatchTest, AFrameWriteGivesUpWhenItsTimeIsSpent) {
     EXPECT_EQ(fake::Memory().suspendCount, fake::Memory().resumeCount);
     EXPECT_FALSE(fake::Memory().threadsStopped);
     ASSERT_EQ(2u, fake::Memory().suspendDeadlines.size()) << "the second stop was begun in time";
-    EXPECT_EQ(start + 4'000'000, fake::Memory().suspendDeadlines[0]);
-    EXPECT_EQ(start + 4'000'000, fake::Memory().suspendDeadlines[1]);
+    EXPECT_EQ(start + 8'000'000, fake::Memory().suspendDeadlines[0]);
+    EXPECT_EQ(start + 8'000'000, fake::Memory().suspendDeadlines[1]);
 
     fake::Memory().suspendDeadlines.clear();
     fake::Memory().threadIps = {kCode + 0x5E};
     EXPECT_EQ(CodePatchResult::Written, WriteCodeBytes(kCode + 0x50, patch.data(), patch.size()));
     EXPECT_EQ((std::vector<int64_t>{0}), fake::Memory().suspendDeadlines);
 
-    // A frame that gave up for want of time gives the next one twice as long (up to 32 ms); one
-    // that writes starts again from 4 ms.
+    // A frame that gave up for want of time gives the next one twice as long (up to 64 ms); one
+    // that writes starts again from 8 ms.
     const std::vector<uint8_t> again = Pattern(14, 0x60);
     fake::Memory().suspendDeadlines.clear();
     int64_t begun = fake::Os().steadyNs;
     EXPECT_EQ(CodePatchResult::Written,
               WriteCodeBytes(kCode + 0x50, again.data(), again.size(), {}, CodeWriteWait::Frame));
-    EXPECT_EQ((std::vector<int64_t>{begun + 8'000'000}), fake::Memory().suspendDeadlines);
-    for (const int64_t budget : {4'000'000, 8'000'000, 16'000'000, 32'000'000, 32'000'000}) {
+    EXPECT_EQ((std::vector<int64_t>{begun + 16'000'000}), fake::Memory().suspendDeadlines);
+    for (const int64_t budget : {8'000'000, 16'000'000, 32'000'000, 64'000'000, 64'000'000}) {
         fake::Memory().suspendDeadlines.clear();
-        fake::Memory().suspendCostNs = 40'000'000; // longer than any budget
+        fake::Memory().suspendCostNs = 100'000'000; // longer than any budget
         begun = fake::Os().steadyNs;
         EXPECT_EQ(CodePatchResult::Busy,
                   WriteCodeBytes(kCode + 0x50, patch.data(), patch.size(), {}, CodeWriteWait::Frame));
@@ -339,7 +339,7 @@ TEST_F(CodePatchTest, AFrameWriteGivesUpWhenItsTimeIsSpent) {
     begun = fake::Os().steadyNs;
     EXPECT_EQ(CodePatchResult::Written,
               WriteCodeBytes(kCode + 0x50, again.data(), again.size(), {}, CodeWriteWait::Frame));
-    EXPECT_EQ((std::vector<int64_t>{begun + 4'000'000}), fake::Memory().suspendDeadlines);
+    EXPECT_EQ((std::vector<int64_t>{begun + 8'000'000}), fake::Memory().suspendDeadlines);
 }
 
 // The render thread never waits for a patch written on another thread.
