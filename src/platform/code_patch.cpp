@@ -144,12 +144,37 @@ MoveOutcome MoveStoppedThreads(const CodeSite& site) {
     return MoveOutcome::AllMoved;
 }
 
+bool PastDeadline(int64_t deadlineNs) {
+    return deadlineNs != 0 && OsSteadyClockNs() > deadlineNs;
+}
+
+// Writes one site with the threads stopped and moves the threads inside it. Any way it fails, the
+// site's old bytes go back: a copy across blocks that faulted part-way had written the bytes
+// before the fault, and a thread that could not be moved runs the old bytes.
+CodePatchResult WriteSite(const Batch& batch, size_t i) {
+    const CodeSite& site = batch.sites[i];
+    CodePatchResult result = CodePatchResult::WriteFailed;
+    if (WriteBytes(site.site, site.bytes, site.size)) {
+        switch (MoveStoppedThreads(site)) {
+        case MoveOutcome::AllMoved:
+            return CodePatchResult::Written;
+        case MoveOutcome::NoneMoved:
+            break;
+        case MoveOutcome::SomeLeftMoved:
+            result = CodePatchResult::ThreadsLeftMoved;
+            break;
+        }
+    }
+    (void)WriteBytes(site.site, batch.original[i], site.size);
+    return result;
+}
+
 // Writes the pending sites with the threads stopped and decides each of them; false (with
 // nothing decided) when the threads could not be stopped in any round.
 bool WriteWithThreadsStopped(Batch& batch, int rounds, int64_t deadlineNs) {
     bool everStopped = false;
     for (int round = 0; round < rounds; ++round) {
-        if (deadlineNs != 0 && OsSteadyClockNs() > deadlineNs) {
+        if (PastDeadline(deadlineNs)) {
             return true; // out of time: the sites still pending wait for a later frame
         }
         if (!MemorySuspendOtherThreads(deadlineNs)) {
@@ -169,23 +194,7 @@ bool WriteWithThreadsStopped(Batch& batch, int rounds, int64_t deadlineNs) {
             if (!batch.pending[i]) {
                 continue;
             }
-            const CodeSite& site = batch.sites[i];
-            CodePatchResult result = CodePatchResult::Written;
-            if (!WriteBytes(site.site, site.bytes, site.size)) {
-                // A copy across blocks that faulted part-way wrote the bytes before the fault:
-                // they go back, up to the same fault, so the site never holds a mix.
-                (void)WriteBytes(site.site, batch.original[i], site.size);
-                result = CodePatchResult::WriteFailed;
-            }
-            const MoveOutcome moved =
-                result == CodePatchResult::Written ? MoveStoppedThreads(site) : MoveOutcome::AllMoved;
-            if (moved != MoveOutcome::AllMoved) {
-                // A thread that stays inside must find the old bytes it was running.
-                (void)WriteBytes(site.site, batch.original[i], site.size);
-                result = moved == MoveOutcome::NoneMoved ? CodePatchResult::WriteFailed
-                                                         : CodePatchResult::ThreadsLeftMoved;
-            }
-            batch.results[i] = result;
+            batch.results[i] = WriteSite(batch, i);
             batch.pending[i] = false;
         }
         MemoryResumeOtherThreads();
@@ -193,7 +202,7 @@ bool WriteWithThreadsStopped(Batch& batch, int rounds, int64_t deadlineNs) {
     }
     // The sites still pending ran out of rounds, or of time; never stopped at all, they are left
     // to the writes that need no stop.
-    return everStopped || (deadlineNs != 0 && OsSteadyClockNs() > deadlineNs);
+    return everStopped || PastDeadline(deadlineNs);
 }
 
 } // namespace
@@ -246,7 +255,7 @@ void WriteCodeSites(std::span<const CodeSite> sites, std::span<CodePatchResult> 
         }
     }
     if (frame) {
-        const bool outOfTime = OsSteadyClockNs() > deadlineNs &&
+        const bool outOfTime = PastDeadline(deadlineNs) &&
                                std::any_of(batch.pending, batch.pending + count, [](bool p) { return p; });
         g_frameBudgetNs.store(outOfTime ? std::min(2 * budgetNs, kLongestFrameWriteBudgetNs)
                                         : kFrameWriteBudgetNs);
