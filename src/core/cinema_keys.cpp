@@ -1,5 +1,6 @@
 #include "core/cinema_keys.h"
 
+#include "core/key_presses.h"
 #include "core/live_tuning.h"
 #include "core/log.h"
 #include "core/settings.h"
@@ -11,73 +12,58 @@
 namespace corvane {
 namespace {
 
-enum CinemaKey { kFarther, kNearer, kLarger, kSmaller, kCinemaKeyCount };
-
-constexpr int kVirtualKeys[kCinemaKeyCount] = {
-    0x21, // Page Up
-    0x22, // Page Down
-    0x24, // Home
-    0x23, // End
+struct CinemaKey {
+    const char* name;
+    const char* change; // what the press does to the screen, for the log
+    bool distance;      // CinemaDistance, else CinemaWidth
+    float step;         // metres
 };
-constexpr const char* kKeyNames[kCinemaKeyCount] = {"Page Up", "Page Down", "Home", "End"};
 
-constexpr float kStepMetres = 0.25f;
-// The ranges the INI keys are read with.
-constexpr float kNearest = 1.0f;
-constexpr float kFarthest = 20.0f;
-constexpr float kNarrowest = 0.5f;
-constexpr float kWidest = 30.0f;
+constexpr size_t kCinemaKeyCount = 4;
+constexpr int kVirtualKeys[kCinemaKeyCount] = {0x21, 0x22, 0x24, 0x23}; // Page Up, Page Down, Home, End
+constexpr CinemaKey kKeys[kCinemaKeyCount] = {
+    {"Page Up", "farther", true, 0.25f},
+    {"Page Down", "nearer", true, -0.25f},
+    {"Home", "larger", false, 0.25f},
+    {"End", "smaller", false, -0.25f},
+};
 constexpr float kUnchanged = 1e-6f;
 
-bool g_wasDown[kCinemaKeyCount] = {};
+KeyPresses<kCinemaKeyCount> g_presses;
 
 } // namespace
 
 bool RunCinemaKeys(bool screenUp) {
     bool pressed[kCinemaKeyCount] = {};
-    for (int key = 0; key < kCinemaKeyCount; ++key) {
-        const bool down = OsIsKeyDown(kVirtualKeys[key]);
-        pressed[key] = down && !g_wasDown[key];
-        g_wasDown[key] = down;
-    }
+    g_presses.Read(kVirtualKeys, pressed);
     if (!screenUp || !OsIsForegroundWindowOurs()) {
         return false;
     }
     Settings& settings = GetSettings();
-    for (int key = 0; key < kCinemaKeyCount; ++key) {
-        if (!pressed[key]) {
+    for (size_t i = 0; i < kCinemaKeyCount; ++i) {
+        if (!pressed[i]) {
             continue;
         }
-        const bool distance = key == kFarther || key == kNearer;
-        const float sign = key == kFarther || key == kLarger ? 1.0f : -1.0f;
-        const float current = distance ? settings.CinemaDistance : settings.CinemaWidth;
-        const float next = distance ? std::clamp(current + sign * kStepMetres, kNearest, kFarthest)
-                                    : std::clamp(current + sign * kStepMetres, kNarrowest, kWidest);
+        const CinemaKey& key = kKeys[i];
+        RelaxedAtomic<float>& value = key.distance ? settings.CinemaDistance : settings.CinemaWidth;
+        const float current = value;
+        const float next = key.distance ? std::clamp(current + key.step, kCinemaNearest, kCinemaFarthest)
+                                        : std::clamp(current + key.step, kCinemaNarrowest, kCinemaWidest);
         // At the end of its range a key changes nothing and says nothing.
         if (std::fabs(next - current) <= kUnchanged) {
             return false;
         }
-        if (distance) {
-            settings.CinemaDistance = next;
-        } else {
-            settings.CinemaWidth = next;
-        }
-        const bool saved = WriteIniFloat(distance ? L"CinemaDistance" : L"CinemaWidth", next);
-        LogMessage("%s: cinema screen %s; %s %.2f m%s", kKeyNames[key],
-                   key == kFarther  ? "farther"
-                   : key == kNearer ? "nearer"
-                   : key == kLarger ? "larger"
-                                    : "smaller",
-                   distance ? "distance" : "width", double{next}, SaveSuffix(saved));
+        value = next;
+        const bool saved = WriteIniFloat(key.distance ? L"CinemaDistance" : L"CinemaWidth", next);
+        LogMessage("%s: cinema screen %s; %s %.2f m%s", key.name, key.change,
+                   key.distance ? "distance" : "width", double{next}, SaveSuffix(saved));
         return true;
     }
     return false;
 }
 
 void ResetCinemaKeys() {
-    for (bool& down : g_wasDown) {
-        down = false;
-    }
+    g_presses.Reset();
 }
 
 } // namespace corvane

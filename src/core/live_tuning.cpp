@@ -1,5 +1,6 @@
 #include "core/live_tuning.h"
 
+#include "core/key_presses.h"
 #include "core/log.h"
 #include "core/settings.h"
 #include "platform/os.h"
@@ -30,7 +31,7 @@ constexpr float kOffsetStep = 0.01f;
 constexpr float kRollStep = 0.1f;
 constexpr float kScaleUnchanged = 0.0000001f;
 
-bool g_wasDown[kTuningKeyCount] = {};
+KeyPresses<kTuningKeyCount> g_presses;
 
 // Exactly one key of a pair: the one pressed decides the direction; both or none do nothing.
 int PairDirection(const bool pressed[], TuningKey negative, TuningKey positive) {
@@ -63,18 +64,12 @@ bool WriteRightFrameRollDegreesToIni(float value) {
 }
 
 void ResetLiveTuningKeys() {
-    for (bool& down : g_wasDown) {
-        down = false;
-    }
+    g_presses.Reset();
 }
 
 bool RunLiveTuning() {
     bool pressed[kTuningKeyCount] = {};
-    for (int key = 0; key < kTuningKeyCount; ++key) {
-        const bool down = OsIsKeyDown(kVirtualKeys[key]);
-        pressed[key] = down && !g_wasDown[key];
-        g_wasDown[key] = down;
-    }
+    g_presses.Read(kVirtualKeys, pressed);
     // Presses made for another application are consumed, not replayed on focus return.
     if (!OsIsForegroundWindowOurs()) {
         return false;

@@ -272,9 +272,10 @@ void LoadSettings() {
     s.HudVerticalOffset = ReadIniFloat(kVr, L"HudVerticalOffset", defaults.HudVerticalOffset, ini);
     s.HandScale = std::clamp(ReadIniFloat(kVr, L"HandScale", defaults.HandScale, ini), 0.5f, 2.0f);
     s.CinemaScreen = ReadIniBool(kVr, L"CinemaScreen", defaults.CinemaScreen, ini);
-    s.CinemaDistance =
-        std::clamp(ReadIniFloat(kVr, L"CinemaDistance", defaults.CinemaDistance, ini), 1.0f, 20.0f);
-    s.CinemaWidth = std::clamp(ReadIniFloat(kVr, L"CinemaWidth", defaults.CinemaWidth, ini), 0.5f, 30.0f);
+    s.CinemaDistance = std::clamp(ReadIniFloat(kVr, L"CinemaDistance", defaults.CinemaDistance, ini),
+                                  kCinemaNearest, kCinemaFarthest);
+    s.CinemaWidth = std::clamp(ReadIniFloat(kVr, L"CinemaWidth", defaults.CinemaWidth, ini), kCinemaNarrowest,
+                               kCinemaWidest);
     s.CinemaSurround =
         std::clamp(ReadIniFloat(kVr, L"CinemaSurround", defaults.CinemaSurround, ini), 0.0f, 1.0f);
 

@@ -11,6 +11,12 @@
 
 namespace corvane {
 
+// The ranges the cinema screen's distance and width are read in (and placed live in), metres.
+inline constexpr float kCinemaNearest = 1.0f;
+inline constexpr float kCinemaFarthest = 20.0f;
+inline constexpr float kCinemaNarrowest = 0.5f;
+inline constexpr float kCinemaWidest = 30.0f;
+
 struct Settings {
     RelaxedAtomic<bool> Enabled = true;
     RelaxedAtomic<bool> VisibleHands = false;
