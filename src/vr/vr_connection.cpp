@@ -261,7 +261,6 @@ void VrPresenter::RestoreInitialState() {
     cinemaFrame = CinemaFrame{};
     cinemaUnavailableSaid = false;
     cinemaWaitingSaid = false;
-    pictureLaidIntoField = false;
     fieldUnavailableSaid = false;
     releaseTargetsRequested.store(false);
     recentreRequested.store(false);

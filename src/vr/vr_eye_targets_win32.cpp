@@ -215,7 +215,7 @@ void VrPresenter::ReleaseEyeTargets() {
 
 void VrPresenter::BeginEyeCopies(const GameFrameSource& frame) {
     deferredContext->ClearState();
-    if ((pictureBeingCopied.cinema || pictureLaidIntoField) && cinemaResources != nullptr &&
+    if ((pictureBeingCopied.cinema || pictureBeingCopied.LaidIntoField()) && cinemaResources != nullptr &&
         cinemaResources->Complete()) {
         CopyCinemaPicture(deferredContext, *cinemaResources, frame.backbuffer, frame.desc.sampleCount,
                           frame.desc.format);
@@ -258,7 +258,7 @@ void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture
         FillHandScene(inputs.scene, frame.desc, eye);
         cinema = cinemaResources != nullptr && CinemaForEye(inputs.scene, eye, screen);
     }
-    const EyeFieldFit fit = FitForEye(eye, pictureBeingCopied.source);
+    const EyeFieldFit& fit = pictureBeingCopied.fit[eye == 0 ? 0 : 1];
     // A screen shown fully covers the picture: its surround replaces the copy.
     if (cinema && screen.up[3] >= 1.0f) {
         ClearForCinema(deferredContext, view, screen);

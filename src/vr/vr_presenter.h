@@ -128,10 +128,10 @@ struct VrPresenter {
     // Makes the eye, staging and depth targets and the hand pipeline match the backbuffer.
     [[nodiscard]] bool EnsureEyeTargets(ID3D11Device* device, const BackbufferDesc& desc);
     void ReleaseEyeTargets();
-    // Fills the eye (or staging) textures for this frame and completes staged pairs.
+    // Fills the eye (or staging) textures for this frame with the picture CutPicture described,
+    // and completes staged pairs.
     [[nodiscard]] bool UpdateEyeTextures(const GameFrameSource& frame, uint32_t eye, bool pairValid,
-                                         const PictureSource& source, const EyeRenderPose* pose,
-                                         bool& published);
+                                         const EyeRenderPose* pose, bool& published);
     // Starts this frame's command list on the deferred context from a cleared state, with the
     // copy of the game's frame the cinema screen shows when it shows.
     void BeginEyeCopies(const GameFrameSource& frame);
@@ -150,8 +150,9 @@ struct VrPresenter {
     // The texture bounds of one eye for a texture holding a picture from `source`, from the
     // optics, the picture parameters and convergence.
     VRTextureBounds_t ComputeEyeBounds(uint32_t eye, float convergence, const PictureSource& source) const;
-    // How one eye's texture holds a picture from `source`: copied and cut, or laid into its field.
-    EyeFieldFit FitForEye(uint32_t eye, const PictureSource& source) const;
+    // This frame's picture, from `source`, as each eye's texture holds it: its fit and its
+    // bounds, kept in pictureBeingCopied for the copies, the hands and the pairing.
+    void CutPicture(const PictureSource& source);
 
     // ---- Accessors (any thread) ----
 
@@ -254,18 +255,22 @@ struct VrPresenter {
     CinemaScreenState cinemaState;
     CinemaFrame cinemaFrame; // this frame's
     bool cinemaUnavailableSaid = false;
-    bool cinemaWaitingSaid = false;    // the last frame wanted the screen and could not place it
-    bool pictureLaidIntoField = false; // this frame's picture is laid into an eye's field
+    bool cinemaWaitingSaid = false; // the last frame wanted the screen and could not place it
     bool fieldUnavailableSaid = false;
     // The picture this frame copies into eye or staging textures, as the hands drawn over it
     // must know it: its render pose (the empty record when none), the tracking epoch it is
-    // submitted in, its projection and the convergence its bounds are cut with.
+    // submitted in, its projection, the convergence its bounds are cut with, and how each eye's
+    // texture holds it.
     struct PictureBeingCopied {
         EyeRenderPose pose;
         uint64_t currentEpoch = 0;
         PictureSource source;
         float appliedConvergence = 0.0f;
         bool cinema = false; // the cinema screen is drawn over it
+        EyeFieldFit fit[2];
+        VRTextureBounds_t bounds[2] = {kWholeTexture, kWholeTexture};
+        // Laid into an eye's field rather than copied, in either eye.
+        [[nodiscard]] bool LaidIntoField() const { return fit[0].laidIntoField || fit[1].laidIntoField; }
     } pictureBeingCopied;
     // What the last "Stereo bounds" line said.
     struct StereoBoundsLogMemory {

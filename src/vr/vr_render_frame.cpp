@@ -102,8 +102,13 @@ VRTextureBounds_t VrPresenter::ComputeEyeBounds(uint32_t eye, float convergence,
     return corvane::ComputeEyeBounds(EyeBoundsInputFor(eye, convergence, source));
 }
 
-EyeFieldFit VrPresenter::FitForEye(uint32_t eye, const PictureSource& source) const {
-    return FitPictureToEye(EyeBoundsInputFor(eye, 0.0f, source));
+void VrPresenter::CutPicture(const PictureSource& source) {
+    pictureBeingCopied.source = source;
+    for (uint32_t side = 0; side < 2; ++side) {
+        const EyeBoundsInput input = EyeBoundsInputFor(side, pictureBeingCopied.appliedConvergence, source);
+        pictureBeingCopied.fit[side] = FitPictureToEye(input);
+        pictureBeingCopied.bounds[side] = corvane::ComputeEyeBounds(input);
+    }
 }
 
 void VrPresenter::LogStereoBoundsOnChange(float requestedConvergence, float appliedConvergence,
@@ -164,8 +169,7 @@ void VrPresenter::FillHandScene(HandScene& scene, const BackbufferDesc& desc, ui
     // The texture is shown through the bounds it is submitted with, so hands drawn with the
     // eye's own projection into exactly those bounds appear where the controllers are, whatever
     // projection the game's picture around them has.
-    const VRTextureBounds_t shown =
-        ComputeEyeBounds(side, pictureBeingCopied.appliedConvergence, pictureBeingCopied.source);
+    const VRTextureBounds_t& shown = pictureBeingCopied.bounds[side];
     scene.areaUMin = shown.uMin;
     scene.areaUMax = shown.uMax;
     scene.areaVMin = shown.vMin;
@@ -176,10 +180,9 @@ void VrPresenter::FillHandScene(HandScene& scene, const BackbufferDesc& desc, ui
 }
 
 bool VrPresenter::UpdateEyeTextures(const GameFrameSource& frame, uint32_t eye, bool pairValid,
-                                    const PictureSource& source, const EyeRenderPose* pose, bool& published) {
+                                    const EyeRenderPose* pose, bool& published) {
     published = false;
     pictureBeingCopied.pose = pose != nullptr ? *pose : EyeRenderPose{};
-    pictureBeingCopied.source = source;
     {
         std::lock_guard<std::mutex> poseLock(headPoseMutex);
         pictureBeingCopied.currentEpoch = headPoseSample.valid ? headPoseSample.referenceEpoch : 0;
@@ -189,14 +192,13 @@ bool VrPresenter::UpdateEyeTextures(const GameFrameSource& frame, uint32_t eye, 
     EyeFrame eyeFrame;
     eyeFrame.eye = eye;
     eyeFrame.pairValid = pairValid;
-    eyeFrame.source = source;
+    eyeFrame.source = pictureBeingCopied.source;
     eyeFrame.stagedAer = settings.SpacewarpCompatibleAER;
     eyeFrame.maxPairIntervalMs = settings.AERMaxPairIntervalMs;
     eyeFrame.nowNs = OsSteadyClockNs();
     eyeFrame.currentEpoch = pictureBeingCopied.currentEpoch;
-    for (uint32_t side = 0; side < 2; ++side) {
-        eyeFrame.bounds[side] = ComputeEyeBounds(side, pictureBeingCopied.appliedConvergence, source);
-    }
+    eyeFrame.bounds[0] = pictureBeingCopied.bounds[0];
+    eyeFrame.bounds[1] = pictureBeingCopied.bounds[1];
 
     const EyeCopyPlan plan = PlanEyeCopies(eyeTextures, eyeFrame);
     if (plan.overAgeDrop && !std::exchange(onceLines.overAgeDrop, true)) {
@@ -288,9 +290,8 @@ bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameReques
     }
     StepCinema(request, recentredBy, frame);
     pendingRecentre = nullptr;
-    const PictureSource source{request.projection, std::min(eye, 1u)};
-    pictureLaidIntoField = FitForEye(0, source).laidIntoField || FitForEye(1, source).laidIntoField;
-    if (pictureLaidIntoField && !EnsureCinemaResources(frame)) {
+    CutPicture(PictureSource{request.projection, std::min(eye, 1u)});
+    if (pictureBeingCopied.LaidIntoField() && !EnsureCinemaResources(frame)) {
         // The eye that needs it shows dark for the frame (see CopyBackbufferInto).
         if (!std::exchange(fieldUnavailableSaid, true)) {
             LogMessage("Mono picture cannot be laid into the other eye's field: %s", lastErrorText.c_str());
@@ -318,7 +319,7 @@ bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameReques
     // While the screen is wanted both eyes take every frame: it never waits for a pair. Fading
     // out, the alternate-eye cycle goes on underneath, so that pairs form as they will after.
     const bool paired = pairValid && !(pictureBeingCopied.cinema && cinemaState.wanted);
-    if (!UpdateEyeTextures(frame, eye, paired, source, picturePose, published)) {
+    if (!UpdateEyeTextures(frame, eye, paired, picturePose, published)) {
         return false;
     }
 

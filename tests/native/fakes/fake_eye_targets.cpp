@@ -115,7 +115,7 @@ void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture
     hands.eye = eye;
     FillHandScene(hands.scene, frame.desc, eye);
     hands.cinema = CinemaForEye(hands.scene, eye, hands.cinemaConstants);
-    hands.fit = FitForEye(eye, pictureBeingCopied.source);
+    hands.fit = pictureBeingCopied.fit[eye == 0 ? 0 : 1];
     g_targets.hands.push_back(hands);
 }
 
