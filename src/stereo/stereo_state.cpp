@@ -89,8 +89,14 @@ void StereoState::ResetForFirstPersonChange() {
 }
 
 void StereoState::ResetForDisabled() {
-    stereoActive = false;
+    ResetOnSwapChainRelease();
     stereoRendering = false;
+}
+
+// First person outlives the swap chain: what the game renders for the new one is still a
+// first-person frame, not one for the cinema screen, so the rendering gate stays.
+void StereoState::ResetOnSwapChainRelease() {
+    stereoActive = false;
     eyeCameraApplied.store(false);
     projectionHookSeen.store(false);
     projectionHookSeenInPair = false;
@@ -99,14 +105,6 @@ void StereoState::ResetForDisabled() {
     settleFrames.store(0);
     currentEye = FirstEye();
     ResetPairPoseLock();
-}
-
-void StereoState::ResetOnSwapChainRelease() {
-    const bool rendering = stereoRendering;
-    ResetForDisabled();
-    // First person outlives the swap chain: what the game renders for the new one is still a
-    // first-person frame, not one for the cinema screen.
-    stereoRendering = rendering;
 }
 
 } // namespace corvane
