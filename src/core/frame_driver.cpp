@@ -9,6 +9,7 @@
 #include "game/guarded_memory.h"
 #include "game/native60.h"
 #include "input/gamepad_mapping.h"
+#include "input/snap_turn.h"
 #include "platform/os.h"
 #include "stereo/stereo_state.h"
 #include "vr/vr_presenter.h"
@@ -126,6 +127,7 @@ void RunFrameSteps(IDXGISwapChain* swapChain) {
 
     if (!settings.Enabled) {
         stereo.ResetForDisabled();
+        GetSnapTurn().Engage(0.0f);
         PublishNeutralInput();
         return;
     }
@@ -134,6 +136,8 @@ void RunFrameSteps(IDXGISwapChain* swapChain) {
     // set here holds for the frames the game renders next.
     const bool renderedInFirstPerson = stereo.stereoRendering;
     stereo.stereoRendering = IsFirstPersonActive() && stereo.cameraBuildSupported;
+    // Only the camera this program holds can hide a turn; elsewhere the stick turns as ever.
+    GetSnapTurn().Engage(stereo.stereoRendering ? static_cast<float>(settings.SnapTurnDegrees) : 0.0f);
     const bool overrideBefore = stereo.projectionHookSeenInPair;
     const StereoFrameFlags flags = stereo.TakeFrameFlags();
     const FrameRequest request = LiveFrameRequest(stereo, eye, flags, renderedInFirstPerson, overrideBefore);
@@ -220,6 +224,7 @@ void RunFrame(IDXGISwapChain* swapChain) noexcept {
         try {
             ClearGameplayCameraSeen();
             GetStereoState().ResetForDisabled();
+            GetSnapTurn().Engage(0.0f);
             PublishNeutralInput();
             if (!g_exceptionReported.exchange(true)) {
                 LogMessage("Unexpected exception in VR Present path; VR input disabled");
@@ -235,6 +240,7 @@ void ResetFrameDriver() {
     g_exceptionReported.store(false);
     ResetLiveTuningKeys();
     ResetCinemaKeys();
+    GetSnapTurn().Reset();
 }
 
 } // namespace corvane

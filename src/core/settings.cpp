@@ -298,6 +298,8 @@ void LoadSettings() {
         std::clamp(ReadIniFloat(kInput, L"HeadPitchScale", defaults.HeadPitchScale, ini), -2.0f, 2.0f);
     s.StickDeadzone =
         std::clamp(ReadIniFloat(kInput, L"StickDeadzone", defaults.StickDeadzone, ini), 0.0f, 0.9f);
+    const uint32_t snapTurn = ReadIniUnsigned(kInput, L"SnapTurnDegrees", defaults.SnapTurnDegrees, ini);
+    s.SnapTurnDegrees = snapTurn == 0 ? 0u : std::clamp(snapTurn, kSnapTurnSmallest, kSnapTurnLargest);
 
     LogMessage(
         "Configuration loaded (VR=%d, debug hands=%d, paired AER=%d, transition mono=%d, AER first eye=%s, "
@@ -305,7 +307,8 @@ void LoadSettings() {
         "default/resume=%d/%d, settle/retry=%u/%u frames, native body=%d, forward offset=%.3f, head "
         "scale=%.3f/%.3f, render guard scale=%.8f, frame scale=%.3f, left frame horizontal/vertical "
         "offset=%+.3f/%+.3f, right frame scale/offsets/roll=%.3f/%+.3f/%+.3f/%+.2f, HUD "
-        "scale/vertical=%.3f/%+.3f, cinema screen=%d distance/width/surround=%.2f/%.2f/%.2f)",
+        "scale/vertical=%.3f/%+.3f, cinema screen=%d distance/width/surround=%.2f/%.2f/%.2f, snap turn=%u "
+        "degrees)",
         int{s.Enabled}, int{s.VisibleHands}, int{s.SpacewarpCompatibleAER}, int{s.MonoOnTransitions},
         s.AERFirstEye == 1 ? "right" : "left", int{s.LockHeadPoseAcrossAERPair},
         unsigned{s.AERMaxPairIntervalMs}, int{s.MapMotionControllers}, int{s.MapHeadLook},
@@ -315,7 +318,8 @@ void LoadSettings() {
         double{s.FrameHorizontalOffset}, double{s.FrameVerticalOffset}, double{s.RightFrameScale},
         double{s.RightFrameHorizontalOffset}, double{s.RightFrameVerticalOffset},
         double{s.RightFrameRollDegrees}, double{s.HudScale}, double{s.HudVerticalOffset}, int{s.CinemaScreen},
-        double{s.CinemaDistance}, double{s.CinemaWidth}, double{s.CinemaSurround});
+        double{s.CinemaDistance}, double{s.CinemaWidth}, double{s.CinemaSurround},
+        unsigned{s.SnapTurnDegrees});
 }
 
 StartupStereoValues ReadStartupStereoValues() {

@@ -16,6 +16,8 @@ inline constexpr float kCinemaNearest = 1.0f;
 inline constexpr float kCinemaFarthest = 20.0f;
 inline constexpr float kCinemaNarrowest = 0.5f;
 inline constexpr float kCinemaWidest = 30.0f;
+inline constexpr uint32_t kSnapTurnSmallest = 15;
+inline constexpr uint32_t kSnapTurnLargest = 90;
 
 struct Settings {
     RelaxedAtomic<bool> Enabled = true;
@@ -47,6 +49,8 @@ struct Settings {
     RelaxedAtomic<float> HeadYawScale = 1.0f;
     RelaxedAtomic<float> HeadPitchScale = 1.0f;
     RelaxedAtomic<float> StickDeadzone = 0.18f;
+    // Degrees a flick of the turning stick turns the player in first person; 0 turns smoothly.
+    RelaxedAtomic<uint32_t> SnapTurnDegrees = 0;
     RelaxedAtomic<float> HandScale = 1.0f;
     // The flat screen the game's picture is shown on while the game owns the camera.
     RelaxedAtomic<bool> CinemaScreen = true;

@@ -3,6 +3,7 @@
 // Called by the game on any thread; nothing may throw out of here.
 #include "core/game_thread_boundary.h"
 #include "input/gamepad_mapping.h"
+#include "input/snap_turn.h"
 #include "input/system_xinput_win32.h"
 #include "input/xinput_exports_win32.h"
 
@@ -88,11 +89,15 @@ DWORD GetStateWithVr(DWORD userIndex, XINPUT_STATE* state, bool extendedQuery) {
     if (ReadLiveInput(userIndex, copy)) {
         GamepadState gamepad = result == kSuccess ? FromXInput(local.state) : GamepadState{};
         MergeIntoGamepad(copy, extendedQuery, gamepad);
+        gamepad.sThumbRX = GetSnapTurn().OnTurnStick(gamepad.sThumbRX);
         *state = ToXInput(gamepad);
         return kSuccess;
     }
     if (result == kSuccess) {
         *state = local.state;
+        if (userIndex == 0) {
+            state->Gamepad.sThumbRX = GetSnapTurn().OnTurnStick(state->Gamepad.sThumbRX);
+        }
     }
     return result;
 }

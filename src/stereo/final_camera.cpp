@@ -3,6 +3,7 @@
 #include "core/game_thread_boundary.h"
 #include "core/log.h"
 #include "game/first_person.h"
+#include "input/snap_turn.h"
 #include "interception/game_detours.h"
 #include "stereo/handler_reads.h"
 #include "stereo/head_look.h"
@@ -104,6 +105,13 @@ bool MakeCameraFrame(const Vector3& d, CameraFrame& frame) noexcept {
     return true;
 }
 
+// Turns the camera about its eye by `yaw` (towards R when positive), keeping its pitch.
+Vector3 TurnedDirection(const Vector3& d, float yaw) noexcept {
+    const float c = std::cos(yaw);
+    const float s = std::sin(yaw);
+    return {d.x * c - d.z * s, d.y, d.z * c + d.x * s};
+}
+
 // What the call hands to the game routine and reports afterwards.
 struct CameraPlan {
     Vector3 eye;
@@ -189,6 +197,22 @@ void ApplyEyeOffset(const CameraInputs& inputs, const Vector3& direction, Camera
     plan.eyeOffset = offset;
 }
 
+// While a snap turn is under way the game turns, but the view keeps the heading from before
+// the flick; it takes the new one in a single frame when the step is done.
+void HoldSnapTurn(const CameraInputs& inputs, CameraFrame& frame, CameraPlan& plan) {
+    const Vector3& d = frame.direction;
+    const bool pairStart = !inputs.stereoActive || inputs.eye == inputs.headLook.firstEye;
+    const SnapHold hold = GetSnapTurn().OnCameraHeading(std::atan2(d.x, -d.z), pairStart);
+    CameraFrame held;
+    if (!hold.holding || hold.yawCorrection == 0.0f ||
+        !MakeCameraFrame(TurnedDirection(d, hold.yawCorrection), held)) {
+        return;
+    }
+    frame = held;
+    plan.target = Add(plan.eye, held.direction);
+    plan.changed = true;
+}
+
 template <typename CallGame>
 void DisplaceAndCall(uintptr_t returnAddress, float* eye, float* target, CallGame& callGame) {
     const uintptr_t expectedReturn = DetourExpectedReturn(GameDetour::FinalCamera);
@@ -216,6 +240,9 @@ void DisplaceAndCall(uintptr_t returnAddress, float* eye, float* target, CallGam
     CameraPlan plan;
     plan.eye = sourceEye;
     plan.target = sourceTarget;
+    if (inputs.firstPerson) {
+        HoldSnapTurn(inputs, frame, plan);
+    }
     ApplyForwardOffset(inputs, frame, plan);
     const Vector3 direction = ApplyHeadLook(inputs, frame, plan);
     ApplyEyeOffset(inputs, direction, plan);

@@ -23,6 +23,7 @@ import zlib
 
 import cinema_view
 import player_view
+import snap_turn
 
 WINE = "/usr/lib/wine/wine64"
 
@@ -740,6 +741,12 @@ CASES = {
     "cinema_view": dict(frames=cinema_view.FRAMES, scenario=cinema_view.SCENARIO, timeline=cinema_view.TIMELINE,
                         ini=cinema_view.INI,
                         check=lambda run, fail: cinema_view.check_cinema(run, fail, check_game_ran_clean)),
+    "snap_turn": dict(frames=snap_turn.FRAMES, scenario=snap_turn.SCENARIO, timeline=snap_turn.TIMELINE,
+                      ini=snap_turn.INI_SNAP,
+                      check=lambda run, fail: snap_turn.check_snap_turn(run, fail, check_game_ran_clean)),
+    "smooth_turn": dict(frames=snap_turn.FRAMES, scenario=snap_turn.SCENARIO, timeline=snap_turn.TIMELINE,
+                        ini=snap_turn.INI_SMOOTH,
+                        check=lambda run, fail: snap_turn.check_smooth_turn(run, fail, check_game_ran_clean)),
     "capture_eyes": dict(frames=45, scenario=f"capture {CAPTURE_FRAME}\n", ini={"AERMaxPairIntervalMs": "0"},
                          args=["--dump", ",".join(str(f) for f in DUMPED_FRAMES), "--dump-folder", "dumps"],
                          check=check_capture),

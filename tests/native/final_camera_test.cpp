@@ -5,6 +5,7 @@
 #include "camera_test_support.h"
 #include "fake_game_image.h"
 #include "game/first_person.h"
+#include "input/snap_turn.h"
 #include "interception/game_detours.h"
 #include "stereo/head_look.h"
 #include "stereo/stereo_state.h"
@@ -403,6 +404,28 @@ TEST_F(FinalCameraTest, TheEyeOffsetFollowsTheTurnedDirection) {
     ExpectVector({0.0f, 1.0f, offset}, call.eye, 1e-5f);
     ExpectVector({10.0f, 1.0f, offset}, call.target, 1e-4f);
     EXPECT_TRUE(GetStereoState().eyeCameraApplied.load());
+}
+
+TEST_F(FinalCameraTest, ASnapTurnHoldsTheOldHeadingUnderTheHeadLook) {
+    FirstPerson(true);
+    GetSnapTurn().Engage(30.0f);
+    (void)GetSnapTurn().OnTurnStick(32767);
+    // The step starts from the game's heading along -z.
+    (void)Call(kGameEye, GameTarget(0.0f));
+    // The game has turned 10 degrees right (towards +x) and looks 20 degrees up; the view keeps
+    // the old heading and the game's pitch.
+    const float yaw = Radians(10.0f);
+    const float pitch = Radians(20.0f);
+    const Vector3 turned{10.0f * std::cos(pitch) * std::sin(yaw), 1.0f + 10.0f * std::sin(pitch),
+                         -10.0f * std::cos(pitch) * std::cos(yaw)};
+    ExpectVector(GameTarget(20.0f), Call(kGameEye, turned).target);
+    // The head turns the held view: 90 degrees right of -z is +x.
+    SetHeadSample(HeadTurn(90.0f, 0.0f));
+    ExpectVector({10.0f, 1.0f, 0.0f},
+                 Call(kGameEye, {10.0f * std::sin(yaw), 1.0f, -10.0f * std::cos(yaw)}).target);
+    // Outside first person the game's camera passes as it is.
+    FirstPerson(false);
+    EXPECT_TRUE(PassedThrough(Call(kGameEye, turned)));
 }
 
 TEST_F(FinalCameraTest, AFailedHeadPoseStillAllowsTheEyeOffset) {

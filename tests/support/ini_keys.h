@@ -45,6 +45,7 @@ inline constexpr IniKey kSettingsKeys[] = {
     {L"Input", L"HeadYawScale"},
     {L"Input", L"HeadPitchScale"},
     {L"Input", L"StickDeadzone"},
+    {L"Input", L"SnapTurnDegrees"},
 };
 
 inline constexpr IniKey kStartupKeys[] = {

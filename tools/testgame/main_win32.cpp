@@ -150,7 +150,8 @@ void WriteTraceLine(std::FILE* trace, const TraceInputs& in, size_t scratchSize)
         line, size,
         "frame=%d phase=%s sent_eye=%s sent_target=%s %s eye=%s target=%s camera_flags=%u %s sim_hz=%d "
         "delta=%.6f limiter=%u request=%u,%u,%u camera_state=%u camera_control=%u control_block=%u "
-        "composite_kind=%u player=0x%llx body=%.2f,0x%02x xinput=%lu stick=%.3f,%.3f ped_steps=%u alloc=%s "
+        "composite_kind=%u player=0x%llx body=%.2f,0x%02x xinput=%lu stick=%.3f,%.3f turn=%.3f ped_steps=%u "
+        "alloc=%s "
         "alloc_blocks=%llu cleanups=%u fp_record=%u,%u foreground=%d devices=%d present=0x%08lx "
         "ped_distance=%.4f buttons=0x%04x triggers=%u,%u%s\n",
         in.frame, PhaseName(out.phase), sentEye, sentTarget, sentProjection, eye, target,
@@ -162,13 +163,13 @@ void WriteTraceLine(std::FILE* trace, const TraceInputs& in, size_t scratchSize)
         static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(player_object)),
         actor != nullptr ? static_cast<double>(actor->bodyVisibility) : 0.0,
         actor != nullptr ? actor->renderFlags : 0, static_cast<unsigned long>(in.xinputResult),
-        static_cast<double>(in.stick.leftX), static_cast<double>(in.stick.leftY), out.pedestrianSteps,
-        out.allocatorHealthy ? "ok" : "bad", static_cast<unsigned long long>(out.allocatorBlocks),
-        static_cast<unsigned>(state17_cleanups), static_cast<unsigned>(first_person_record[0]),
-        static_cast<unsigned>(first_person_record[1]), in.foreground ? 1 : 0, in.devices,
-        static_cast<unsigned long>(in.present), static_cast<double>(out.pedestrianDistance),
-        static_cast<unsigned>(in.buttons), static_cast<unsigned>(in.leftTrigger),
-        static_cast<unsigned>(in.rightTrigger), markers);
+        static_cast<double>(in.stick.leftX), static_cast<double>(in.stick.leftY),
+        static_cast<double>(in.stick.rightX), out.pedestrianSteps, out.allocatorHealthy ? "ok" : "bad",
+        static_cast<unsigned long long>(out.allocatorBlocks), static_cast<unsigned>(state17_cleanups),
+        static_cast<unsigned>(first_person_record[0]), static_cast<unsigned>(first_person_record[1]),
+        in.foreground ? 1 : 0, in.devices, static_cast<unsigned long>(in.present),
+        static_cast<double>(out.pedestrianDistance), static_cast<unsigned>(in.buttons),
+        static_cast<unsigned>(in.leftTrigger), static_cast<unsigned>(in.rightTrigger), markers);
     std::fputs(line, trace);
 }
 
