@@ -19,6 +19,7 @@ struct CinemaKey {
     float step;         // metres
 };
 
+// In the order of CinemaChange.
 constexpr size_t kCinemaKeyCount = 4;
 constexpr int kVirtualKeys[kCinemaKeyCount] = {0x21, 0x22, 0x24, 0x23}; // Page Up, Page Down, Home, End
 constexpr CinemaKey kKeys[kCinemaKeyCount] = {
@@ -39,27 +40,34 @@ bool RunCinemaKeys(bool screenUp) {
     if (!screenUp || !OsIsForegroundWindowOurs()) {
         return false;
     }
-    Settings& settings = GetSettings();
     for (size_t i = 0; i < kCinemaKeyCount; ++i) {
-        if (!pressed[i]) {
-            continue;
+        if (pressed[i]) {
+            return ChangeCinemaScreen(static_cast<CinemaChange>(i), kKeys[i].name);
         }
-        const CinemaKey& key = kKeys[i];
-        RelaxedAtomic<float>& value = key.distance ? settings.CinemaDistance : settings.CinemaWidth;
-        const float current = value;
-        const float next = key.distance ? std::clamp(current + key.step, kCinemaNearest, kCinemaFarthest)
-                                        : std::clamp(current + key.step, kCinemaNarrowest, kCinemaWidest);
-        // At the end of its range a key changes nothing and says nothing.
-        if (std::fabs(next - current) <= kUnchanged) {
-            return false;
-        }
-        value = next;
-        const bool saved = WriteIniFloat(key.distance ? L"CinemaDistance" : L"CinemaWidth", next);
-        LogMessage("%s: cinema screen %s; %s %.2f m%s", key.name, key.change,
-                   key.distance ? "distance" : "width", double{next}, SaveSuffix(saved));
-        return true;
     }
     return false;
+}
+
+bool ChangeCinemaScreen(CinemaChange change, const char* by) {
+    const size_t index = static_cast<size_t>(change);
+    if (index >= kCinemaKeyCount) {
+        return false;
+    }
+    const CinemaKey& key = kKeys[index];
+    Settings& settings = GetSettings();
+    RelaxedAtomic<float>& value = key.distance ? settings.CinemaDistance : settings.CinemaWidth;
+    const float current = value;
+    const float next = key.distance ? std::clamp(current + key.step, kCinemaNearest, kCinemaFarthest)
+                                    : std::clamp(current + key.step, kCinemaNarrowest, kCinemaWidest);
+    // At the end of its range a step changes nothing and says nothing.
+    if (std::fabs(next - current) <= kUnchanged) {
+        return false;
+    }
+    value = next;
+    const bool saved = WriteIniFloat(key.distance ? L"CinemaDistance" : L"CinemaWidth", next);
+    LogMessage("%s: cinema screen %s; %s %.2f m%s", by, key.change, key.distance ? "distance" : "width",
+               double{next}, SaveSuffix(saved));
+    return true;
 }
 
 void ResetCinemaKeys() {

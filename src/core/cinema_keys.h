@@ -8,6 +8,11 @@ namespace corvane {
 // game's window has the focus. At most one key a frame; true when a value changed.
 bool RunCinemaKeys(bool screenUp);
 
+// One step of the same kind from elsewhere (a held controller or gamepad button), saved and
+// logged under `by`. The caller makes sure the screen is up. True when the value changed.
+enum class CinemaChange : unsigned char { Farther, Nearer, Larger, Smaller };
+bool ChangeCinemaScreen(CinemaChange change, const char* by);
+
 // Forgets the remembered key states (a new session starts with every key up).
 void ResetCinemaKeys();
 

@@ -9,6 +9,7 @@
 #include "game/guarded_memory.h"
 #include "game/native60.h"
 #include "input/gamepad_mapping.h"
+#include "input/hold_commands.h"
 #include "input/snap_turn.h"
 #include "platform/os.h"
 #include "stereo/stereo_state.h"
@@ -33,6 +34,7 @@ struct FrameDriverState {
     bool f9WasDown = false;
     std::string rememberedError;
     bool submissionAnnounced = false;
+    HoldCommands holds;
 };
 
 FrameDriverState g_driver;
@@ -73,6 +75,34 @@ void HandleRecentreKey(VrPresenter& presenter) {
     g_driver.f9WasDown = down;
     if (pressed && OsIsForegroundWindowOurs()) {
         presenter.RequestRecentre();
+    }
+}
+
+// Held controller or gamepad buttons: a long press centres the view, a push of the stick while
+// the screen is up places the screen.
+void RunHoldCommands(const InputSnapshot* controllers, bool screenUp, VrPresenter& presenter) {
+    const uint64_t now = OsTickCountMs();
+    const HoldCommand command =
+        g_driver.holds.Update(FindHold(controllers, ReadRealGamepad(now)), screenUp, now);
+    if (command.recentre) {
+        presenter.RequestRecentre(NamesOf(command.by).recentre);
+    }
+    const char* by = NamesOf(command.by).screen;
+    switch (command.screen) {
+    case ScreenStep::Farther:
+        (void)ChangeCinemaScreen(CinemaChange::Farther, by);
+        break;
+    case ScreenStep::Nearer:
+        (void)ChangeCinemaScreen(CinemaChange::Nearer, by);
+        break;
+    case ScreenStep::Larger:
+        (void)ChangeCinemaScreen(CinemaChange::Larger, by);
+        break;
+    case ScreenStep::Smaller:
+        (void)ChangeCinemaScreen(CinemaChange::Smaller, by);
+        break;
+    case ScreenStep::None:
+        break;
     }
 }
 
@@ -141,13 +171,15 @@ void RunFrameSteps(IDXGISwapChain* swapChain) {
     const bool overrideBefore = stereo.projectionHookSeenInPair;
     const StereoFrameFlags flags = stereo.TakeFrameFlags();
     const FrameRequest request = LiveFrameRequest(stereo, eye, flags, renderedInFirstPerson, overrideBefore);
-    RunCinemaKeys(request.cinema && settings.CinemaScreen);
+    const bool screenUp = request.cinema && settings.CinemaScreen;
+    RunCinemaKeys(screenUp);
     const bool submitted = presenter.RenderFrame(swapChain, request);
     stereo.AdvanceAfterSubmit(eye, flags, submitted);
     ReportSubmissionStatus(submitted, presenter);
     InputSnapshot snapshot;
     const bool haveInput = submitted && presenter.TakeInputSnapshot(snapshot);
     PublishFrameInput(submitted, haveInput ? &snapshot : nullptr);
+    RunHoldCommands(haveInput ? &snapshot : nullptr, screenUp, presenter);
 }
 
 } // namespace
@@ -241,6 +273,7 @@ void ResetFrameDriver() {
     ResetLiveTuningKeys();
     ResetCinemaKeys();
     GetSnapTurn().Reset();
+    ResetRealGamepadNote();
 }
 
 } // namespace corvane

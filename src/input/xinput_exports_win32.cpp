@@ -3,6 +3,7 @@
 // Called by the game on any thread; nothing may throw out of here.
 #include "core/game_thread_boundary.h"
 #include "input/gamepad_mapping.h"
+#include "input/hold_commands.h"
 #include "input/snap_turn.h"
 #include "input/system_xinput_win32.h"
 #include "input/xinput_exports_win32.h"
@@ -84,6 +85,10 @@ DWORD GetStateWithVr(DWORD userIndex, XINPUT_STATE* state, bool extendedQuery) {
 
     ExtendedState local{};
     const DWORD result = getState != nullptr ? getState(userIndex, &local.state) : kDeviceNotConnected;
+    if (result == kSuccess && userIndex == 0) {
+        NoteRealGamepad(local.state.Gamepad.wButtons, local.state.Gamepad.sThumbRX,
+                        local.state.Gamepad.sThumbRY, GetTickCount64());
+    }
 
     InputReadCopy copy;
     if (ReadLiveInput(userIndex, copy)) {

@@ -263,7 +263,7 @@ void VrPresenter::RestoreInitialState() {
     cinemaWaitingSaid = false;
     fieldUnavailableSaid = false;
     releaseTargetsRequested.store(false);
-    recentreRequested.store(false);
+    recentreRequestedBy.store(nullptr);
     lastErrorText.clear();
     std::scoped_lock poseLocks(headPoseMutex, renderPoseMutex);
     trackingEpoch.store(1);

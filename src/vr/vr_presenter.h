@@ -174,8 +174,9 @@ struct VrPresenter {
     // Starts a new tracking epoch: first person was entered or left.
     void ResetForTransition();
     // The player asked for the view to be centred again: the next frame takes a new head-look
-    // reference and places the cinema screen in front of the head. Any thread, never waits.
-    void RequestRecentre() noexcept;
+    // reference and places the cinema screen in front of the head. `by` (a string that lives as
+    // long as the program) names what asked, for the log. Any thread, never waits.
+    void RequestRecentre(const char* by = "the recentre key") noexcept;
     void ResetHeadTracking();
     void UpdateHeadRelativePose(Quaternion orientation, const Vector3& position);
 
@@ -185,7 +186,7 @@ struct VrPresenter {
 
     std::mutex presenterMutex;
     std::atomic<bool> releaseTargetsRequested{false};
-    std::atomic<bool> recentreRequested{false};
+    std::atomic<const char*> recentreRequestedBy{nullptr};
     std::mutex headPoseMutex;
     std::mutex renderPoseMutex;
     std::atomic<uint64_t> trackingEpoch{1};

@@ -386,10 +386,7 @@ bool VrPresenter::FetchPoses() {
     }
 
     // Centred again before the head sample, so the sample starts the new reference.
-    const char* recentredBy = nullptr;
-    if (recentreRequested.exchange(false)) {
-        recentredBy = "the recentre key";
-    }
+    const char* recentredBy = recentreRequestedBy.exchange(nullptr);
     if (RuntimeResetSeatedZero()) {
         recentredBy = "the runtime's seated-zero reset";
     }
@@ -482,8 +479,8 @@ bool VrPresenter::CinemaForEye(const HandScene& scene, uint32_t eye, CinemaEyeCo
                                   constants);
 }
 
-void VrPresenter::RequestRecentre() noexcept {
-    recentreRequested.store(true);
+void VrPresenter::RequestRecentre(const char* by) noexcept {
+    recentreRequestedBy.store(by != nullptr ? by : "the recentre key");
 }
 
 void VrPresenter::AfterPresent() {

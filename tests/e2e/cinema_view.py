@@ -7,6 +7,8 @@ lie from the eye, with the head turned and leaning.
 """
 
 import math
+import os
+import re
 
 from player_view import EYE_X, Views, direction_from, parse_vector
 
@@ -24,6 +26,10 @@ THIRD_PERSON_FRAME = 12  # before first person: the game's own third-person pict
 MENU_FRAME = 100  # the game takes the camera (the runtime's frame of the game's frame 99)
 PLACED_YAW = 20.0  # where the head looks then
 TURNED_FRAME, LEANING_FRAME, RECENTRE_FRAME, RECENTRED_FRAME = 110, 130, 140, 150
+# Then the right controller's joystick click is held and the stick pushed up, then left: one
+# step farther and one smaller.
+HOLD_FRAMES, FARTHER_FRAMES, SMALLER_FRAMES, PLACED_FRAME = (151, 156), (152, 153), (155, 156), 158
+PLACED_DISTANCE, PLACED_WIDTH = DISTANCE + 0.25, WIDTH - 0.25
 GAMEPLAY_FRAME = 208
 
 SCENARIO = (
@@ -38,27 +44,34 @@ SCENARIO = (
     # The runtime centres its seated space on the head: the same pose now reads as home.
     f"recentre {RECENTRE_FRAME} 0.1 0 -0.1 -10\n"
     "controllers none\n"
+    "controller 2 role right\n"
+    "controller 2 key 1 0.2 1.2 -0.35 0 0 0\n"
+    "controller 2 axis 0 joystick\n"
+    f"controller 2 pressed {HOLD_FRAMES[0]}..{HOLD_FRAMES[1]} 0x{1 << 35:x}\n"
+    f"controller 2 stick {FARTHER_FRAMES[0]}..{FARTHER_FRAMES[1]} 0 1\n"
+    f"controller 2 stick {SMALLER_FRAMES[0]}..{SMALLER_FRAMES[1]} -1 0\n"
     + "".join(f"capture {f}\n" for f in (THIRD_PERSON_FRAME, TURNED_FRAME, LEANING_FRAME, RECENTRED_FRAME,
-                                          GAMEPLAY_FRAME))
+                                          PLACED_FRAME, GAMEPLAY_FRAME))
 )
 TIMELINE = f"0 gameplay\n{MENU_FRAME - 1} menu\n160 gameplay\n"
 INI = {"AERMaxPairIntervalMs": "0", "FirstPersonRetryFrames": "10"}
 
 
-def screen_point(head_position, yaw_degrees, u, v):
+def screen_point(head_position, yaw_degrees, u, v, distance=DISTANCE, width=WIDTH):
     """Where the point (u right, v down) of the game's picture stands in the tracking space, for a
     screen placed from this head."""
     a = math.radians(yaw_degrees)
     forward = (-math.sin(a), 0.0, -math.cos(a))
     right = (-forward[2], 0.0, forward[0])
-    centre = [head_position[i] + forward[i] * DISTANCE for i in range(3)]
-    x, y = (2 * u - 1) * WIDTH / 2, (1 - 2 * v) * WIDTH / PICTURE_ASPECT / 2
+    centre = [head_position[i] + forward[i] * distance for i in range(3)]
+    x, y = (2 * u - 1) * width / 2, (1 - 2 * v) * width / PICTURE_ASPECT / 2
     return tuple(centre[i] + right[i] * x + (y if i == 1 else 0.0) for i in range(3))
 
 
-def screen_corners(head_position, yaw_degrees):
+def screen_corners(head_position, yaw_degrees, distance=DISTANCE, width=WIDTH):
     """The item's corners in the tracking space, for a screen placed from this head."""
-    return [screen_point(head_position, yaw_degrees, u, v) for u in (ITEM[0], ITEM[2]) for v in (ITEM[1], ITEM[3])]
+    return [screen_point(head_position, yaw_degrees, u, v, distance, width)
+            for u in (ITEM[0], ITEM[2]) for v in (ITEM[1], ITEM[3])]
 
 
 # The game's own projection: a vertical field of view of 10923/65536 of a turn, 16:9.
@@ -99,10 +112,13 @@ def check_cinema(run, fail, check_game_ran_clean):
 
     # Placed at yaw 20 from the head at home; after the runtime's reset, straight ahead of the
     # head that now reads as home, from the frame of the reset on.
-    placements = {TURNED_FRAME: ((0.0, 1.6, 0.0), PLACED_YAW), LEANING_FRAME: ((0.0, 1.6, 0.0), PLACED_YAW),
-                  RECENTRED_FRAME: ((0.0, 1.65, 0.0), 0.0)}
-    for frame, (head, yaw) in placements.items():
-        corners = screen_corners(head, yaw)
+    # The controller's steps move the screen along its own heading and widen it about its centre.
+    placements = {TURNED_FRAME: ((0.0, 1.6, 0.0), PLACED_YAW, DISTANCE, WIDTH),
+                  LEANING_FRAME: ((0.0, 1.6, 0.0), PLACED_YAW, DISTANCE, WIDTH),
+                  RECENTRED_FRAME: ((0.0, 1.65, 0.0), 0.0, DISTANCE, WIDTH),
+                  PLACED_FRAME: ((0.0, 1.65, 0.0), 0.0, PLACED_DISTANCE, PLACED_WIDTH)}
+    for frame, (head, yaw, distance, width) in placements.items():
+        corners = screen_corners(head, yaw, distance, width)
         seen_centre = []
         true_centre = []
         for eye in (0, 1):
@@ -127,13 +143,22 @@ def check_cinema(run, fail, check_game_ran_clean):
             true_centre.append(((expected[0] + expected[2]) / 2, (expected[1] + expected[3]) / 2))
         if len(seen_centre) == 2:
             dx, dy = seen_centre[0][0] - seen_centre[1][0], seen_centre[0][1] - seen_centre[1][1]
-            report.append(f"frame {frame} item disparity {dx:+.4f} {dy:+.4f} (IPD/distance {2 * EYE_X[1] / DISTANCE:.4f})")
+            report.append(f"frame {frame} item disparity {dx:+.4f} {dy:+.4f} (IPD/distance {2 * EYE_X[1] / distance:.4f})")
             # What the screen's distance from each eye makes of it (IPD / distance straight ahead).
             tx, ty = true_centre[0][0] - true_centre[1][0], true_centre[0][1] - true_centre[1][1]
             texel = (RAW[0][1] - RAW[0][0]) / 640
             fail.check(abs(dx - tx) <= texel and abs(dy - ty) <= texel,
                        f"frame {frame}: the screen's disparity {dx:+.4f} {dy:+.4f}, its distance makes it "
                        f"{tx:+.4f} {ty:+.4f}")
+
+    for change, value in (("farther; distance", PLACED_DISTANCE), ("smaller; width", PLACED_WIDTH)):
+        line = f"Right controller's joystick click: cinema screen {change} {value:.2f} m (saved)"
+        fail.check(texts.count(line) == 1, f"'{line}' logged {texts.count(line)} times, not once")
+    with open(os.path.join(run.folder, "CorvaneVR.ini"), encoding="utf-8", errors="replace") as f:
+        ini = f.read()
+    for key, value in (("CinemaDistance", PLACED_DISTANCE), ("CinemaWidth", PLACED_WIDTH)):
+        fail.check(re.search(rf"^{key}={value:.6f}\s*$", ini, re.M) is not None, f"{key}={value} not saved")
+    fail.check(sum(t.startswith("Recentred by") for t in texts) == 1, "a hold that placed the screen recentred")
 
     # Back in first-person stereo: the screen is gone. The menu is not drawn in play, so its absence
     # alone proves nothing; the far marker (100 units away) fuses in both eyes, as on no screen 3 m away.

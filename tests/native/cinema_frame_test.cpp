@@ -5,6 +5,7 @@
 #include "allocation_counter.h"
 #include "fakes/fake_eye_targets.h"
 #include "game/game_bridge.h"
+#include "input/hold_commands.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -348,6 +349,66 @@ TEST_F(CinemaFrameTest, KeysPlaceTheScreenWhileItIsUpAndSaveIt) {
     Frame();
     EXPECT_EQ(Said("Page Up"), 1u);
     EXPECT_EQ(fake::GetIni(L"VR", L"CinemaDistance"), L"1.000000");
+}
+
+// Held controller and gamepad buttons do what F9 and the screen keys do: a second's hold centres
+// the view, a push of the stick during the hold places the screen.
+TEST_F(CinemaFrameTest, AHeldButtonCentresTheViewOrPlacesTheScreen) {
+    fake::PlaceController(3, TrackedControllerRole_RightHand, true);
+    vr.devices[3].axisTypes[0] = k_eControllerAxis_Joystick;
+    VRControllerState_t& right = vr.devices[3].state;
+    const auto frames = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            fake::Os().tickMs += 100;
+            Frame();
+        }
+    };
+    frames(2);
+    const uint64_t epoch = VrPresenter::Instance().trackingEpoch.load();
+    // A short press of the joystick click: nothing.
+    right.ulButtonPressed = uint64_t{1} << 35;
+    frames(9);
+    right.ulButtonPressed = 0;
+    frames(3);
+    EXPECT_EQ(Said("Recentred by"), 0u);
+    // A long one: the view is centred again, once.
+    right.ulButtonPressed = uint64_t{1} << 35;
+    frames(25);
+    EXPECT_EQ(
+        Said("Recentred by a long press of the right controller's joystick click (button 35): head-look "
+             "reference taken again; cinema screen facing yaw 30.0 degrees"),
+        1u);
+    EXPECT_EQ(Said("Recentred by"), 1u);
+    EXPECT_GT(VrPresenter::Instance().trackingEpoch.load(), epoch);
+    right.ulButtonPressed = 0;
+    frames(2);
+
+    // Held with the stick pushed up, then right: farther and larger, saved, and no recentre.
+    right.ulButtonPressed = uint64_t{1} << 35;
+    frames(1);
+    right.rAxis[0] = {0.0f, 1.0f};
+    frames(1);
+    right.rAxis[0] = {0.0f, 0.0f};
+    frames(1);
+    right.rAxis[0] = {0.9f, 0.1f};
+    frames(20);
+    EXPECT_EQ(Said("Right controller's joystick click: cinema screen farther; distance 3.25 m (saved)"), 1u);
+    EXPECT_EQ(Said("Right controller's joystick click: cinema screen larger; width 4.25 m (saved)"), 1u);
+    EXPECT_EQ(fake::GetIni(L"VR", L"CinemaDistance"), L"3.250000");
+    EXPECT_EQ(fake::GetIni(L"VR", L"CinemaWidth"), L"4.250000");
+    EXPECT_FLOAT_EQ(fake::EyeTargets().hands[0].cinemaConstants.centre[3], 2.125f) << "half the new width";
+    EXPECT_EQ(Said("Recentred by"), 1u);
+    right.ulButtonPressed = 0;
+    right.rAxis[0] = {0.0f, 0.0f};
+    frames(2);
+
+    // The gamepad's two stick clicks, as the game polls the pad.
+    // Held for a second, then centred at the next frame.
+    for (int i = 0; i < 12; ++i) {
+        NoteRealGamepad(0x00C0, 0, 0, fake::Os().tickMs + 100);
+        frames(1);
+    }
+    EXPECT_EQ(Said("Recentred by a long press of the gamepad's stick clicks (L3 + R3)"), 1u);
 }
 
 // The game takes the camera while the headset has no usable pose: nothing to place the screen by,
