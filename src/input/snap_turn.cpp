@@ -65,9 +65,15 @@ int16_t SnapTurn::OnTurnStick(int16_t stickX) noexcept {
 SnapHold SnapTurn::OnCameraHeading(float heading, bool pairStart) noexcept {
     const float step = stepRadians_.load();
     const uint32_t engagement = engagement_.load();
-    if (!(step > 0.0f) || !std::isfinite(heading)) {
+    if (!(step > 0.0f) || !std::isfinite(heading) || cameraBusy_.test_and_set(std::memory_order_acquire)) {
         return {};
     }
+    const SnapHold hold = StepWithCamera(step, engagement, heading, pairStart);
+    cameraBusy_.clear(std::memory_order_release);
+    return hold;
+}
+
+SnapHold SnapTurn::StepWithCamera(float step, uint32_t engagement, float heading, bool pairStart) noexcept {
     if (engagement != engagementSeen_) {
         Restart(engagement);
     }

@@ -46,6 +46,8 @@ public:
     // The gameplay camera in first person: the game's heading (radians, growing towards the
     // camera's right). `pairStart` is false on a frame that must keep the heading of the frame
     // before it (the second eye of a pair), so a finished step shows from a pair's first eye.
+    // The game computes its camera on one thread; a call that overlaps another is handed the
+    // game's own heading rather than made to wait.
     SnapHold OnCameraHeading(float heading, bool pairStart) noexcept;
 
     // Everything back to the start (a new session; tests).
@@ -54,6 +56,7 @@ public:
 private:
     enum class Phase { Idle, Driving, Settled };
 
+    SnapHold StepWithCamera(float step, uint32_t engagement, float heading, bool pairStart) noexcept;
     void Restart(uint32_t engagement) noexcept;
     void PublishDrive(float drive) noexcept;
     float NextDrive(float turned) noexcept;
@@ -65,6 +68,8 @@ private:
     std::atomic<bool> armed_{true};
     // The stick value the game is to read, tagged with the engagement it was set under.
     std::atomic<uint64_t> drive_{0};
+
+    std::atomic_flag cameraBusy_ = ATOMIC_FLAG_INIT;
 
     // The camera thread's step.
     uint32_t engagementSeen_ = 0;

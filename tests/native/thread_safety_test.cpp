@@ -10,6 +10,7 @@
 #include "game/composite_detector.h"
 #include "game/first_person.h"
 #include "input/gamepad_mapping.h"
+#include "input/snap_turn.h"
 #include "stereo/stereo_state.h"
 #include "test_support.h"
 #include "vr/optics.h"
@@ -114,6 +115,11 @@ void SimulatedDetours(const std::atomic<bool>& stop, Findings& found) {
             stereo.opticalProjectionApplied.store(true);
             stereo.opticalLogMask.fetch_or(1u << eye);
         }
+        // The gameplay camera measuring and holding a snap turn.
+        const SnapHold hold = GetSnapTurn().OnCameraHeading(std::remainder(sink, 6.0f), eye == 1);
+        if (!std::isfinite(hold.yawCorrection)) {
+            ++found.nonFinite;
+        }
         ++found.detourCalls;
         std::this_thread::yield();
     }
@@ -131,6 +137,9 @@ void SimulatedXInputReader(const std::atomic<bool>& stop, Findings& found) {
         }
         GamepadState gamepad;
         MergeIntoGamepad(copy, true, gamepad);
+        // Flicked to and fro: the turning stick the game then reads.
+        gamepad.sThumbRX =
+            GetSnapTurn().OnTurnStick(found.inputReads.load() % 64 < 8 ? int16_t{32767} : int16_t{0});
         ++found.inputReads;
         std::this_thread::yield();
     }
@@ -184,6 +193,7 @@ protected:
         ASSERT_TRUE(IsExecutableValidated());
         ASSERT_TRUE(GetGameBridge().DetectorInstalled);
         fake::SetIni(L"VR", L"SpacewarpCompatibleAER", L"0");
+        fake::SetIni(L"Input", L"SnapTurnDegrees", L"30");
         fake::PlaceHeadset({0.0f, 1.6f, 0.0f}, Quaternion{});
         fake::PlaceController(1, TrackedControllerRole_LeftHand, true);
         fake::PlaceController(2, TrackedControllerRole_RightHand, true);

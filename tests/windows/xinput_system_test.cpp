@@ -4,6 +4,8 @@
 // library is loaded once per process, so each suite runs as a program of its own (see
 // CMakeLists.txt) and points the loader's system directory at its own folder first.
 #include "input/gamepad_mapping.h"
+#include "input/hold_commands.h"
+#include "input/snap_turn.h"
 #include "input/system_xinput_win32.h"
 #include "input/xinput_exports_win32.h"
 #include "platform/win32/os_win32.h"
@@ -131,7 +133,11 @@ protected:
         ResetPublishedInput();
         reset();
     }
-    void TearDown() override { ResetPublishedInput(); }
+    void TearDown() override {
+        ResetPublishedInput();
+        GetSnapTurn().Reset();
+        ResetRealGamepadNote();
+    }
 
     static int TotalCalls() {
         const XInputStandInRecord& r = *record();
@@ -285,6 +291,40 @@ TEST_F(StandInSystemLibrary, ThePacketNumberMovesOnlyWhenTheVrInputChanges) {
     ASSERT_EQ(kSuccess, XInputGetState(0, &state));
     EXPECT_EQ(0x2468E011u, state.dwPacketNumber);
     EXPECT_EQ(255, state.Gamepad.bRightTrigger);
+}
+
+// Snap turning takes the turning stick the game reads, from the real pad alone or merged with
+// VR input; the pad's buttons and right stick are noted for the held-button commands.
+TEST_F(StandInSystemLibrary, WithSnapTurningTheGameReadsTheStepsOnTheRightStick) {
+    XInputStandInPad pad = RealPad();
+    pad.state.Gamepad.sThumbRX = 30000; // a flick to the right
+    pad.state.Gamepad.wButtons = XINPUT_GAMEPAD_LEFT_THUMB | XINPUT_GAMEPAD_RIGHT_THUMB;
+    setPad(&pad);
+    for (const bool vrLive : {false, true}) {
+        SCOPED_TRACE(vrLive ? "merged with VR input" : "the real pad alone");
+        GetSnapTurn().Reset();
+        ResetPublishedInput();
+        if (vrLive) {
+            PublishInput(VrInput());
+        }
+        GetSnapTurn().Engage(30.0f);
+        XINPUT_STATE state{};
+        ASSERT_EQ(kSuccess, XInputGetState(0, &state));
+        EXPECT_EQ(0, state.Gamepad.sThumbRX) << "the flick itself does not turn the game";
+        EXPECT_EQ(7, state.Gamepad.sThumbRY);
+        // The camera starts the step; the next poll drives the game's turn.
+        (void)GetSnapTurn().OnCameraHeading(0.0f, true);
+        ASSERT_EQ(kSuccess, XInputGetStateEx(0, &state));
+        EXPECT_EQ(32767, state.Gamepad.sThumbRX);
+        GetSnapTurn().Engage(0.0f);
+        ASSERT_EQ(kSuccess, XInputGetState(0, &state));
+        EXPECT_EQ(30000, state.Gamepad.sThumbRX);
+    }
+    const GamepadNote note = ReadRealGamepad(GetTickCount64());
+    EXPECT_TRUE(note.fresh);
+    EXPECT_EQ(XINPUT_GAMEPAD_LEFT_THUMB | XINPUT_GAMEPAD_RIGHT_THUMB, note.buttons);
+    EXPECT_EQ(30000, note.rightX);
+    EXPECT_EQ(7, note.rightY);
 }
 
 TEST_F(StandInSystemLibrary, VrInputOlderThan500MsLeavesExactlyTheSystemAnswer) {
