@@ -162,8 +162,12 @@ def judge(folder, frames, schedule, exit_code):
     stats = read_kv_lines(os.path.join(folder, "stats.txt"), "frame=")
     teardowns = read_kv_lines(os.path.join(folder, "stats.txt"), "teardown")
     log = read_log(os.path.join(folder, "CorvaneVR.log"))
-    with open(os.path.join(folder, "vrsim.log"), encoding="utf-8", errors="replace") as f:
-        runtime = [line.rstrip("\n") for line in f]
+    runtime = []
+    path = os.path.join(folder, "vrsim.log")
+    checks.check(os.path.exists(path), "the runtime left no vrsim.log: the game never reached it")
+    if os.path.exists(path):
+        with open(path, encoding="utf-8", errors="replace") as f:
+            runtime = [line.rstrip("\n") for line in f]
 
     # Every frame presented, no crash.
     checks.check(exit_code == 0, f"the game exited with {exit_code} (0: every frame presented)")

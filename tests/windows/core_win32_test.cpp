@@ -158,6 +158,7 @@ const std::vector<KeyRow>& SettingsKeyRows() {
         {L"Input", L"FirstPersonDefault", "0", [](Settings& s) { s.FirstPersonDefault = false; }},
         {L"Input", L"AutoResumeFirstPerson", "0", [](Settings& s) { s.AutoResumeFirstPerson = false; }},
         {L"Input", L"FirstPersonStableFrames", "21", [](Settings& s) { s.FirstPersonStableFrames = 21; }},
+        {L"Input", L"SnapTurnDegrees", "45", [](Settings& s) { s.SnapTurnDegrees = 45; }},
         {L"Input", L"FirstPersonRetryFrames", "123", [](Settings& s) { s.FirstPersonRetryFrames = 123; }},
         {L"Input", L"ShowPlayerBody", "1", [](Settings& s) { s.ShowPlayerBody = true; }},
         {L"Input", L"FirstPersonForwardOffset", "0.3",
@@ -243,7 +244,7 @@ TEST_F(CoreWin32Test, ShippedIniHoldsExactlyTheKeysOfTheCode) {
     for (const KeyRow& row : SettingsKeyRows()) {
         documented.emplace(row.section, row.key);
     }
-    EXPECT_EQ(37u, documented.size());
+    EXPECT_EQ(38u, documented.size());
     EXPECT_EQ(documented, shipped);
 }
 
