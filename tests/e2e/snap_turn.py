@@ -4,12 +4,17 @@ camera routine receives (target - eye) is what the frame shows. The head stays s
 so head look adds no yaw of its own.
 
 The right controller flicks its stick right twice and left once during play, and once more in a
-cutscene; the left controller's stick walks forward all the while.
+cutscene; the left controller's stick walks forward all the while. Its joystick click is pressed
+for two frames early on, and held for over a second near the end (the game is held to a frame
+time of at least FRAME_MS, so the frames of the hold last that long on any machine).
 """
 
 import math
 
-FRAMES = 300
+FRAMES = 400
+FRAME_MS = 12
+SHORT_PRESS = (40, 41)
+LONG_PRESS = (280, 395)  # 116 frames: at least 1.39 s
 STEP_DEGREES = 30
 FLICKS = ((80, 1.0), (130, 1.0), (180, -1.0))  # first frame of each three-frame flick, direction
 CUTSCENE_FLICK = 240
@@ -21,6 +26,7 @@ SCENARIO = (
     + "controller 1 role left\ncontroller 2 role right\n"
     + "controller 1 stick 60..290 0 1\n"
     + "".join(f"controller 2 stick {f}..{f + 2} {d} 0\n" for f, d in FLICKS + ((CUTSCENE_FLICK, 1.0),))
+    + "".join(f"controller 2 pressed {a}..{b} 0x{1 << 35:x}\n" for a, b in (SHORT_PRESS, LONG_PRESS))
 )
 TIMELINE = "0 gameplay\n220 cutscene 2 2 1\n260 reopen 1\n262 gameplay\n"
 INI_SNAP = {"SnapTurnDegrees": str(STEP_DEGREES), "CinemaScreen": "0"}
@@ -107,6 +113,15 @@ def check_snap_turn(run, fail, check_game_ran_clean):
                "a cutscene camera was changed")
     fail.check(any(t.startswith("Configuration loaded (") and t.endswith(f"snap turn={STEP_DEGREES} degrees)")
                    for t in run.log_texts()), "the snap turn setting is not in the configuration line")
+    check_long_press(run, fail)
+
+
+def check_long_press(run, fail):
+    """The short press does nothing; the long one centres the view once, naming the button."""
+    recentres = [t for t in run.log_texts() if t.startswith("Recentred by")]
+    fail.check(len(recentres) == 1 and recentres[0].startswith(
+        "Recentred by a long press of the right controller's joystick click (button 35): head-look reference "
+        "taken again"), f"recentre lines {recentres}, expected one from the long press")
 
 
 def check_smooth_turn(run, fail, check_game_ran_clean):
@@ -125,3 +140,4 @@ def check_smooth_turn(run, fail, check_game_ran_clean):
                        f"frame {frame}: the view turned {change:.3f} degrees, expected {direction * 1.91:.2f}")
         after = by_frame.get(flick + 3)
         fail.check(after is not None and after["turn"] == 0.0, f"frame {flick + 3}: the turn did not stop")
+    check_long_press(run, fail)
