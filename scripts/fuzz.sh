@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-60}
 shift || true
-all_targets=(settings import_hook optical_projection hud_projection gamepad_mapping scenario)
+all_targets=(settings import_hook optical_projection hud_projection gamepad_mapping scenario runtime_manifest)
 [ $# -gt 0 ] && targets=("$@") || targets=("${all_targets[@]}")
 
 bash scripts/install-deps.sh

@@ -241,3 +241,10 @@ controllers all
 unknown words here
 controller 4 lost 1..2 extra
 """)
+
+# ---- runtime_manifest: the text of an OpenXR runtime manifest ----
+write("runtime_manifest", "plain", b'{"file_format_version": "1.0.0", "runtime": {"library_path": ".\\\\rt.dll", '
+      b'"name": "Stand-in"}}\n')
+write("runtime_manifest", "escapes_and_extras", b'\xef\xbb\xbf{"file_format_version":"1.0.0","x":[1,-2.5e3,true,null,'
+      b'{"a":[]}],"runtime":{"library_path":"C:/XR/\\u00e9\\ud83d\\ude00.dll","functions":{}}}')
+write("runtime_manifest", "near_misses", b'{"file_format_version":"1.0.0","runtime":{"library_path":"a\\u0000b"}}')
