@@ -7,7 +7,7 @@
 // unavailable, WaitGetPoses failing, eye-target creation failing every frame; and those of a
 // log line. Run under Wine; prints a table.
 #include "allocation_counter.h"
-#include "core/frame_driver.h"
+#include "program/frame_driver.h"
 #include "core/log.h"
 #include "core/settings.h"
 #include "hands/hand_batch.h"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Every test: formatting, the native unit tests (plain and under ASan/UBSan), the frame
+# Every test: formatting, the layering of src/, the native unit tests (plain and under ASan/UBSan), the frame
 # driver against game threads under ThreadSanitizer, one run of every fuzz target over its seed
 # corpus, and the Windows-side tests under Wine with a private X display. Fails when anything
 # fails.
@@ -11,6 +11,9 @@ jobs=$(nproc)
 
 echo "== formatting"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+echo "== layers"
+python3 scripts/check_layers.py
 
 echo "== native"
 cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_WERROR=ON >/dev/null

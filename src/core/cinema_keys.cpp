@@ -1,7 +1,6 @@
 #include "core/cinema_keys.h"
 
 #include "core/key_presses.h"
-#include "core/live_tuning.h"
 #include "core/log.h"
 #include "core/settings.h"
 #include "platform/os.h"

@@ -231,6 +231,10 @@ bool ReadIniBool(const wchar_t* section, const wchar_t* key, bool defaultValue, 
     return defaultValue;
 }
 
+const char* SaveSuffix(bool saved) {
+    return saved ? " (saved)" : " (live only; INI save failed)";
+}
+
 bool WriteIniFloat(const wchar_t* key, float value) {
     wchar_t text[kNumberTextCapacity] = {};
     if (!FormatFloatForIni(value, text)) {

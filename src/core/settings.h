@@ -106,4 +106,7 @@ bool ReadIniBool(const wchar_t* section, const wchar_t* key, bool defaultValue,
 // finite or the write failed.
 bool WriteIniFloat(const wchar_t* key, float value);
 
+// " (saved)" or " (live only; INI save failed)", for the log line of a value changed live.
+const char* SaveSuffix(bool saved);
+
 } // namespace corvane

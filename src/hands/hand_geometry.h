@@ -4,7 +4,7 @@
 #pragma once
 
 #include "hands/hand_matrix.h"
-#include "vr/tracking_state.h"
+#include "headset/tracking_state.h"
 
 #include <array>
 

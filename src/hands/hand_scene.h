@@ -6,7 +6,7 @@
 #include "hands/hand_geometry.h"
 #include "hands/hand_matrix.h"
 #include "vr/openvr_abi.h"
-#include "vr/tracking_state.h"
+#include "headset/tracking_state.h"
 
 #include <cstdint>
 #include <span>

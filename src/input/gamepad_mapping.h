@@ -3,7 +3,7 @@
 // the gamepad state the game polls. The two sides meet only in the published state.
 #pragma once
 
-#include "vr/tracking_state.h"
+#include "headset/tracking_state.h"
 
 #include <cstdint>
 

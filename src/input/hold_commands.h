@@ -10,7 +10,7 @@
 // - the gamepad: both stick clicks together (L3 + R3), with its right stick.
 #pragma once
 
-#include "vr/tracking_state.h"
+#include "headset/tracking_state.h"
 
 #include <cstdint>
 

@@ -2,19 +2,8 @@
 
 #include "core/game_thread_boundary.h"
 #include "core/log.h"
-#include "game/executable_validation.h"
-#include "game/guarded_memory.h"
-#include "interception/device_hooks_win32.h"
-#include "interception/game_detours.h"
-#include "interception/gameplay_detours.h"
 #include "interception/import_hook.h"
-#include "interception/swap_chain_hooks_win32.h"
 #include "platform/win32/com_ptr_win32.h"
-#include "stereo/camera_buffer.h"
-#include "stereo/final_camera.h"
-#include "stereo/optical_projection.h"
-#include "stereo/projection_override.h"
-#include "stereo/stereo_state.h"
 
 #include <windows.h>
 
@@ -45,42 +34,8 @@ struct DetourInstallation {
 };
 DetourInstallation g_detours;
 
-bool RewriteCameraBufferForCurrentEye(uint8_t* data) {
-    return ApplyOpticalProjection(data);
-}
-
-void SetDetourHandlers() {
-    SetDetourHandler(GameDetour::FinalCamera, reinterpret_cast<uintptr_t>(&OnFinalGameplayCamera));
-    SetDetourHandler(GameDetour::Projection, reinterpret_cast<uintptr_t>(&OnGameplayProjection));
-}
-
-DeviceCreationActions ProgramActions() {
-    DeviceCreationActions actions;
-    // The validation's breakpoints and the gameplay detours go in under one stop of the game's
-    // threads; the installations below then find the detours in place and only fill the gaps.
-    actions.isExecutableValidated = [] {
-        SetDetourHandlers();
-        return IsExecutableValidated(&GameplayDetourCompanion());
-    };
-    actions.installFinalCameraDetour = [] {
-        SetDetourHandlers();
-        return InstallFinalCameraDetour();
-    };
-    actions.installProjectionDetour = [] {
-        SetDetourHandlers();
-        return InstallProjectionDetour();
-    };
-    actions.installAllocatorFallback = [] { return InstallAllocatorFallback(); };
-    actions.hookDeviceContexts = [](ID3D11Device* device, ID3D11DeviceContext* immediateContext) {
-        // The camera buffers the hooked contexts see are narrowed to the eye being rendered.
-        SetCameraBufferRewrite(&RewriteCameraBufferForCurrentEye);
-        return HookDeviceContexts(device, immediateContext);
-    };
-    actions.hookSwapChain = [](IDXGISwapChain* swapChain) { return HookSwapChain(swapChain); };
-    return actions;
-}
-
-DeviceCreationActions g_actions = ProgramActions();
+// Empty until the program installs its own (a test installs recorders).
+DeviceCreationActions g_actions;
 
 bool Run(bool (*step)()) {
     return step != nullptr && step();
@@ -136,9 +91,7 @@ void SetUpAfterCreation(IDXGISwapChain* swapChain, ID3D11Device* device,
                         ID3D11DeviceContext* requestedContext) {
     bool contextsHooked = false;
     if (device != nullptr) {
-        SetCameraLogSink(&ForwardCameraMessage);
         const bool validated = Run(g_actions.isExecutableValidated);
-        GetStereoState().cameraBuildSupported = validated;
         if (validated) {
             InstallDetoursOnce();
         }

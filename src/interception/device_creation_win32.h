@@ -11,8 +11,8 @@
 
 namespace corvane {
 
-// What a successful creation sets up. The program's own components by default; tests
-// substitute recorders. A missing entry counts as a step that failed.
+// What a successful creation sets up: the program installs its own components at load,
+// tests install recorders. A missing entry counts as a step that failed.
 struct DeviceCreationActions {
     bool (*isExecutableValidated)() = nullptr;
     bool (*installFinalCameraDetour)() = nullptr;

@@ -1,11 +1,7 @@
 #include "interception/swap_chain_hooks_win32.h"
 
-#include "core/frame_driver.h"
 #include "core/game_thread_boundary.h"
 #include "interception/method_table_patch.h"
-#include "stereo/hud_projection_win32.h"
-#include "stereo/stereo_state.h"
-#include "vr/vr_presenter.h"
 
 #include <atomic>
 #include <mutex>
@@ -30,21 +26,8 @@ BoundarySite g_afterPresentSite{BoundaryReport::Silent, nullptr};
 // The swap chain is gone either way; the next one served starts from whatever is left.
 BoundarySite g_servedReleaseSite{BoundaryReport::Silent, nullptr};
 
-SwapChainHookActions ProgramActions() {
-    SwapChainHookActions actions;
-    actions.runFrame = &RunFrame;
-    actions.afterPresent = [] { VrPresenter::Instance().AfterPresent(); };
-    actions.clearThreadHudOverride = &ClearHudOverrideOnThisThread;
-    actions.resetOnServedRelease = [] {
-        GetStereoState().ResetOnSwapChainRelease();
-        ResetHudOverride();
-        VrPresenter::Instance().OnServedSwapChainReleased();
-    };
-    return actions;
-}
-
-// Set before any table is patched (tests swap it between their own presents).
-SwapChainHookActions g_actions = ProgramActions();
+// Empty until the program installs its own (tests swap in theirs between their own presents).
+SwapChainHookActions g_actions;
 
 void** MethodTable(IDXGISwapChain* swapChain) {
     return *reinterpret_cast<void***>(swapChain);

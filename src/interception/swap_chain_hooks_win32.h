@@ -8,8 +8,8 @@
 
 namespace corvane {
 
-// What the hooks do around the real calls. The program uses the frame driver, the presenter
-// and the stereo state; tests substitute recorders.
+// What the hooks do around the real calls: the program installs the frame driver, the
+// presenter and the stereo state's steps at load; tests install recorders.
 struct SwapChainHookActions {
     void (*runFrame)(IDXGISwapChain* swapChain) noexcept = nullptr;
     void (*afterPresent)() = nullptr;

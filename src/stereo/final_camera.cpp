@@ -10,7 +10,7 @@
 #include "stereo/once_flags.h"
 #include "stereo/stereo_state.h"
 #include "vr/pose_math.h"
-#include "vr/tracking_state.h"
+#include "headset/tracking_state.h"
 #include "vr/vr_presenter.h"
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 // Called by the final-camera handler on the game thread that computes the camera.
 #pragma once
 
-#include "vr/tracking_state.h"
+#include "headset/tracking_state.h"
 
 #include <cstdint>
 

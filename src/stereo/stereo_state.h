@@ -10,7 +10,7 @@
 
 #include "core/relaxed_atomic.h"
 #include "vr/eye_bounds.h"
-#include "vr/tracking_state.h"
+#include "headset/tracking_state.h"
 
 #include <atomic>
 #include <cstdint>

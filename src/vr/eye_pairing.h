@@ -5,7 +5,7 @@
 #pragma once
 
 #include "vr/eye_bounds.h"
-#include "vr/tracking_state.h"
+#include "headset/tracking_state.h"
 
 #include <cstdint>
 

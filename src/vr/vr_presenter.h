@@ -18,7 +18,7 @@
 #include "vr/openvr_abi.h"
 #include "vr/optics.h"
 #include "vr/pose_math.h"
-#include "vr/tracking_state.h"
+#include "headset/tracking_state.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "core/frame_driver.h"
+#include "program/frame_driver.h"
 
 #include "fake_game_image.h"
 #include "fakes/fake_platform.h"

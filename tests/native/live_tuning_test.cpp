@@ -1,6 +1,6 @@
-#include "core/live_tuning.h"
+#include "stereo/live_tuning.h"
 
-#include "core/frame_driver.h"
+#include "program/frame_driver.h"
 #include "fakes/fake_platform.h"
 #include "stereo/stereo_state.h"
 #include "test_support.h"

@@ -1,7 +1,7 @@
 // Puts every process-wide record the native tests touch back to its start-of-process state.
 #pragma once
 
-#include "core/frame_driver.h"
+#include "program/frame_driver.h"
 #include "core/log.h"
 #include "core/settings.h"
 #include "fakes/fake_openvr.h"

@@ -5,7 +5,7 @@
 // control-block stores. Built with ThreadSanitizer by the test script, where any data race
 // on shared state (a field read without its atomic, a lock taken on the wrong side or the
 // wrong mutex) fails the run; without it, the checks below still catch torn or mixed values.
-#include "core/frame_driver.h"
+#include "program/frame_driver.h"
 #include "fake_game_image.h"
 #include "game/composite_detector.h"
 #include "game/first_person.h"

@@ -1,6 +1,6 @@
 // Configuration and log through the real Windows profile and file functions. The INI and
 // the log live beside this program, as they live beside the DLL in the game.
-#include "core/live_tuning.h"
+#include "stereo/live_tuning.h"
 #include "core/log.h"
 #include "core/settings.h"
 #include "platform/win32/os_win32.h"

@@ -9,6 +9,7 @@
 #include "core/settings.h"
 #include "interception/device_hooks_win32.h"
 #include "interception/swap_chain_hooks_win32.h"
+#include "program/program_wiring_win32.h"
 #include "platform/win32/os_win32.h"
 #include "stereo/hud_projection_win32.h"
 #include "stereo/stereo_device_handlers_win32.h"
@@ -54,7 +55,7 @@ TEST(HudTeardown, TheGameLetsGoOfEverythingWithTheHudStillBound) {
     ReprojectTheHud();
     vr_test::GameSwapChain game;
     ASSERT_TRUE(game.Create(64, 64)) << game.failure;
-    RegisterDeviceHookHandlers(StereoDeviceHookHandlers());
+    InstallProgramWiring();
     ASSERT_TRUE(HookDeviceContexts(game.device.Get(), game.context.Get()));
     ASSERT_TRUE(HookSwapChain(game.SwapChain()));
     ASSERT_EQ(TrackedSwapChain(), game.SwapChain());

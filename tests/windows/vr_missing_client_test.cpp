@@ -1,6 +1,6 @@
 // The program without a usable openvr_api.dll: the connection fails with a clear text, is
 // retried on the 10-second throttle, and the game's frames go on.
-#include "core/frame_driver.h"
+#include "program/frame_driver.h"
 #include "core/log.h"
 #include "core/settings.h"
 #include "input/gamepad_mapping.h"

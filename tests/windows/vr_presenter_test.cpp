@@ -1,7 +1,7 @@
 // The presenter against the stand-in OpenVR runtime, through the real client library
 // loading and vtable slot calls: connection, optics, faults, throttling, tracking and the
 // road from controller buttons to XInputGetState.
-#include "core/frame_driver.h"
+#include "program/frame_driver.h"
 #include "input/gamepad_mapping.h"
 #include "stereo/stereo_state.h"
 #include "vr_runtime_fixture.h"

@@ -17,7 +17,4 @@ bool WriteRightFrameHorizontalOffsetToIni(float value);
 bool WriteRightFrameVerticalOffsetToIni(float value);
 bool WriteRightFrameRollDegreesToIni(float value);
 
-// " (saved)" or " (live only; INI save failed)".
-const char* SaveSuffix(bool saved);
-
 } // namespace corvane

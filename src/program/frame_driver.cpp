@@ -1,7 +1,7 @@
-#include "core/frame_driver.h"
+#include "program/frame_driver.h"
 
 #include "core/cinema_keys.h"
-#include "core/live_tuning.h"
+#include "stereo/live_tuning.h"
 #include "core/log.h"
 #include "core/settings.h"
 #include "game/executable_validation.h"

@@ -1,4 +1,4 @@
-#include "core/live_tuning.h"
+#include "stereo/live_tuning.h"
 
 #include "core/key_presses.h"
 #include "core/log.h"
@@ -42,10 +42,6 @@ int PairDirection(const bool pressed[], TuningKey negative, TuningKey positive) 
 }
 
 } // namespace
-
-const char* SaveSuffix(bool saved) {
-    return saved ? " (saved)" : " (live only; INI save failed)";
-}
 
 bool WriteConvergenceToIni(float value) {
     return WriteIniFloat(L"ConvergenceOffset", value);

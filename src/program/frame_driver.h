@@ -3,7 +3,7 @@
 // status and the controller input the XInput side reads.
 #pragma once
 
-#include "vr/tracking_state.h"
+#include "headset/tracking_state.h"
 
 struct IDXGISwapChain;
 
