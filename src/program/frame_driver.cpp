@@ -13,7 +13,7 @@
 #include "input/snap_turn.h"
 #include "platform/os.h"
 #include "stereo/stereo_state.h"
-#include "vr/vr_presenter.h"
+#include "headset/headset_presenter.h"
 
 #include <atomic>
 #include <string>
@@ -69,7 +69,7 @@ void HandleConvergenceKeys() {
 }
 
 // F9 centres the view again: a new head-look reference and the cinema screen in front of the head.
-void HandleRecentreKey(VrPresenter& presenter) {
+void HandleRecentreKey(HeadsetPresenter& presenter) {
     const bool down = OsIsKeyDown(kVirtualKeyF9);
     const bool pressed = down && !g_driver.f9WasDown;
     g_driver.f9WasDown = down;
@@ -80,7 +80,7 @@ void HandleRecentreKey(VrPresenter& presenter) {
 
 // Held controller or gamepad buttons: a long press centres the view, a push of the stick while
 // the screen is up places the screen.
-void RunHoldCommands(const InputSnapshot* controllers, bool screenUp, VrPresenter& presenter) {
+void RunHoldCommands(const InputSnapshot* controllers, bool screenUp, HeadsetPresenter& presenter) {
     const uint64_t now = OsTickCountMs();
     const HoldCommand command =
         g_driver.holds.Update(FindHold(controllers, ReadRealGamepad(now)), screenUp, now);
@@ -146,10 +146,10 @@ void RunFrameSteps(IDXGISwapChain* swapChain) {
     if (settings.Enabled) {
         RunLiveTuning();
         HandleConvergenceKeys();
-        HandleRecentreKey(VrPresenter::Instance());
+        HandleRecentreKey(ActiveHeadset());
     }
 
-    VrPresenter& presenter = VrPresenter::Instance();
+    HeadsetPresenter& presenter = ActiveHeadset();
     if (transitioned && settings.Enabled) {
         presenter.ResetForTransition();
         stereo.ResetForFirstPersonChange();
@@ -222,7 +222,7 @@ void StartupOnce() {
         settings.LockHeadPoseAcrossAERPair ? "on" : "off");
 }
 
-void ReportSubmissionStatus(bool submitted, VrPresenter& presenter) {
+void ReportSubmissionStatus(bool submitted, HeadsetPresenter& presenter) {
     if (!submitted) {
         if (presenter.CopyLastErrorIfChanged(g_driver.rememberedError)) {
             LogMessage("VR renderer unavailable: %s", g_driver.rememberedError.c_str());

@@ -9,7 +9,7 @@ struct IDXGISwapChain;
 
 namespace corvane {
 
-struct VrPresenter;
+class HeadsetPresenter;
 
 // Never lets an exception escape; the game's frame is presented whatever happens here.
 void RunFrame(IDXGISwapChain* swapChain) noexcept;
@@ -19,7 +19,7 @@ void StartupOnce();
 
 // Logs VR availability changes: the presenter's failure text once per change, and the
 // recovery line. Allocates only when the text changes.
-void ReportSubmissionStatus(bool submitted, VrPresenter& presenter);
+void ReportSubmissionStatus(bool submitted, HeadsetPresenter& presenter);
 
 // Publishes the mapped controllers when the frame was submitted and controller data
 // exist (snapshot not null) and mapping is on; the neutral input otherwise.

@@ -3,6 +3,7 @@
 #include "core/log.h"
 #include "game/executable_validation.h"
 #include "game/guarded_memory.h"
+#include "headset/headset_presenter.h"
 #include "interception/device_creation_win32.h"
 #include "interception/device_hooks_win32.h"
 #include "interception/game_detours.h"
@@ -16,7 +17,6 @@
 #include "stereo/projection_override.h"
 #include "stereo/stereo_device_handlers_win32.h"
 #include "stereo/stereo_state.h"
-#include "vr/vr_presenter.h"
 
 namespace corvane {
 namespace {
@@ -62,12 +62,12 @@ DeviceCreationActions DeviceCreationWiring() {
 SwapChainHookActions SwapChainWiring() {
     SwapChainHookActions actions;
     actions.runFrame = &RunFrame;
-    actions.afterPresent = [] { VrPresenter::Instance().AfterPresent(); };
+    actions.afterPresent = [] { ActiveHeadset().AfterPresent(); };
     actions.clearThreadHudOverride = &ClearHudOverrideOnThisThread;
     actions.resetOnServedRelease = [] {
         GetStereoState().ResetOnSwapChainRelease();
         ResetHudOverride();
-        VrPresenter::Instance().OnServedSwapChainReleased();
+        ActiveHeadset().OnServedSwapChainReleased();
     };
     return actions;
 }

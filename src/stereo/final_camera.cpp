@@ -11,7 +11,7 @@
 #include "stereo/stereo_state.h"
 #include "vr/pose_math.h"
 #include "headset/tracking_state.h"
-#include "vr/vr_presenter.h"
+#include "headset/headset_presenter.h"
 
 #include <algorithm>
 #include <atomic>
@@ -262,7 +262,7 @@ void DisplaceAndCall(uintptr_t returnAddress, float* eye, float* target, CallGam
 
     // After the game's routine returned: the pose and the flag describe what it rendered.
     if (plan.renderPose.valid) {
-        VrPresenter::Instance().SetEyeRenderPose(inputs.eye, plan.renderPose);
+        ActiveHeadset().SetEyeRenderPose(inputs.eye, plan.renderPose);
     }
     if (!plan.eyeOffsetApplied) {
         return;

@@ -4,7 +4,7 @@
 #include "stereo/once_flags.h"
 #include "stereo/stereo_state.h"
 #include "vr/pose_math.h"
-#include "vr/vr_presenter.h"
+#include "headset/headset_presenter.h"
 
 #include <algorithm>
 #include <atomic>
@@ -39,7 +39,7 @@ bool ApplyPairPoseLock(HeadPoseSample& sample, uint32_t eye, uint32_t firstEye) 
 
 bool ComputeHeadYawPitch(float& yaw, float& pitch, HeadPoseSample& sample, uint32_t eye, bool lockAllowed,
                          const HeadLookSettings& settings) {
-    if (!VrPresenter::Instance().GetHeadPoseSample(sample)) {
+    if (!ActiveHeadset().GetHeadPoseSample(sample)) {
         return false;
     }
     if (lockAllowed && settings.pairPoseLock && sample.valid &&

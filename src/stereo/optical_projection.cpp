@@ -7,7 +7,7 @@
 #include "stereo/once_flags.h"
 #include "stereo/projection_override.h"
 #include "stereo/stereo_state.h"
-#include "vr/vr_presenter.h"
+#include "headset/headset_presenter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -49,7 +49,7 @@ bool AllFinite(const Matrix4& matrix) noexcept {
 
 // The optics published now and the render tangents the projection override derives from them.
 bool OpticsNow(ProjectionInfo& info, float& tanXr, float& tanYr) noexcept {
-    if (!VrPresenter::Instance().GetProjectionInfo(info)) {
+    if (!ActiveHeadset().GetProjectionInfo(info)) {
         return false;
     }
     const float scale = std::clamp(ReadFovScale(), kMinFovScale, kMaxFovScale);

@@ -6,7 +6,7 @@
 #include "stereo/handler_reads.h"
 #include "stereo/once_flags.h"
 #include "stereo/stereo_state.h"
-#include "vr/vr_presenter.h"
+#include "headset/headset_presenter.h"
 
 #include <atomic>
 #include <cmath>
@@ -39,7 +39,7 @@ void ReplaceAndCall(uintptr_t returnAddress, uint32_t angle, float aspect, CallG
         return;
     }
     ProjectionInfo info;
-    if (!VrPresenter::Instance().GetProjectionInfo(info)) {
+    if (!ActiveHeadset().GetProjectionInfo(info)) {
         callGame(angle, aspect);
         return;
     }

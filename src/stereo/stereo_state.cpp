@@ -1,7 +1,7 @@
 #include "stereo/stereo_state.h"
 
 #include "core/settings.h"
-#include "vr/vr_presenter.h"
+#include "headset/headset_presenter.h"
 
 #include <cmath>
 
@@ -28,7 +28,7 @@ uint32_t FirstEye() {
 bool EyeOffsetUnits(uint32_t eye, float& out) {
     out = 0.0f;
     float meters = 0.0f;
-    if (!VrPresenter::Instance().GetEyeOffset(eye, meters)) {
+    if (!ActiveHeadset().GetEyeOffset(eye, meters)) {
         return false;
     }
     const float units = g_stereo.stereoUnitsPerMeter * meters;

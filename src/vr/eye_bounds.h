@@ -3,6 +3,7 @@
 // parameters and the convergence. Render thread (presenter), pure arithmetic.
 #pragma once
 
+#include "headset/frame_request.h"
 #include "vr/openvr_abi.h"
 
 #include <cstdint>
@@ -19,27 +20,6 @@ struct RawProjection {
     float right = 0.0f;
     float top = 0.0f;
     float bottom = 0.0f;
-};
-
-// Left scale, left horizontal, left vertical, right scale, right horizontal, right
-// vertical, right roll in degrees.
-struct PictureParams {
-    float leftScale = 0.65f;
-    float leftHorizontal = 0.0f;
-    float leftVertical = 0.0f;
-    float rightScale = 0.65f;
-    float rightHorizontal = 0.0f;
-    float rightVertical = 0.0f;
-    float rightRollDegrees = 0.0f;
-};
-
-// The projection an eye texture's picture was rendered with. The compositor spreads the
-// submitted bounds over the eye's own field, so the bounds must cut exactly that field out of
-// the picture's frustum, or every direction in the eye is shown displaced and magnified.
-enum class PictureProjection : uint8_t {
-    Game,   // the game's own: a flat picture spread over the field that holds both eyes
-    Common, // the symmetric frustum that holds both eyes (common tangents, guard band, FovScale)
-    Eye,    // the asymmetric frustum of one eye, `renderedEye`: the camera buffer was rewritten
 };
 
 struct PictureSource {

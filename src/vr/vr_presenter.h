@@ -12,6 +12,7 @@
 #pragma once
 
 #include "hands/hand_depth_slices.h"
+#include "headset/headset_presenter.h"
 #include "vr/cinema_screen.h"
 #include "vr/eye_bounds.h"
 #include "vr/eye_pairing.h"
@@ -62,24 +63,6 @@ struct GameFrameSource {
     BackbufferDesc desc;
 };
 
-struct ProjectionInfo {
-    float leftEyeRaw[4] = {};
-    float rightEyeRaw[4] = {};
-    float commonTanX = 0.0f;
-    float commonTanY = 0.0f;
-};
-
-// What the frame driver hands the presenter for one frame.
-struct FrameRequest {
-    uint32_t eye = 0; // the eye the game rendered: 0 left, 1 right
-    bool pairValid = false;
-    PictureProjection projection = PictureProjection::Game; // what the game's picture was rendered with
-    float requestedConvergence = -0.095f;
-    PictureParams picture; // the live values; RenderFrame sanitises them
-    bool cinema = false;   // the game owns the camera: its picture goes on the cinema screen
-    bool hold = false;     // the picture is not shown: the eye textures go out again as they are
-};
-
 inline constexpr int64_t kReconnectIntervalNs = 10'000'000'000;
 
 // "<operation> failed (HRESULT 0x<lowercase hex>)" for a Direct3D or DXGI failure.
@@ -87,12 +70,12 @@ std::string FormatHresultFailure(const char* operation, int32_t hresult);
 // The same text written into `text`, reusing its storage.
 void WriteHresultFailure(std::string& text, const char* operation, int32_t hresult);
 
-struct VrPresenter {
+struct VrPresenter final : HeadsetPresenter {
     static VrPresenter& Instance();
 
     VrPresenter() = default;
     // Releases the Direct3D objects still held (test programs make presenters of their own).
-    ~VrPresenter();
+    ~VrPresenter() override;
     VrPresenter(const VrPresenter&) = delete;
     VrPresenter& operator=(const VrPresenter&) = delete;
 
@@ -100,16 +83,16 @@ struct VrPresenter {
 
     // Connects when needed, waits for the frame's poses and updates head and controllers.
     // True only when both eyes were submitted in this call.
-    [[nodiscard]] bool RenderFrame(IDXGISwapChain* swapChain, const FrameRequest& request);
+    [[nodiscard]] bool RenderFrame(IDXGISwapChain* swapChain, const FrameRequest& request) override;
 
     // After the game's real Present: hands the submitted frame over to the compositor.
-    void AfterPresent();
+    void AfterPresent() override;
 
     // The served swap chain is gone (the game is tearing down or re-creating its device):
     // everything made on the game's device is released so nothing of ours keeps that device
     // alive. Any game thread. Never waits: while a frame holds presenterMutex, that frame
     // releases them as it lets the lock go.
-    void OnServedSwapChainReleased() noexcept;
+    void OnServedSwapChainReleased() noexcept override;
 
     // Caller holds presenterMutex. True when system and compositor are both set on return.
     [[nodiscard]] bool EnsureConnected();
@@ -158,25 +141,25 @@ struct VrPresenter {
 
     // These two take no lock and cannot throw: game threads call them while RenderFrame waits
     // for poses. Both answer false, with zeros, while no connection's optics are published.
-    [[nodiscard]] bool GetProjectionInfo(ProjectionInfo& out) noexcept;
-    [[nodiscard]] bool GetEyeOffset(uint32_t eye, float& out) noexcept;
+    [[nodiscard]] bool GetProjectionInfo(ProjectionInfo& out) noexcept override;
+    [[nodiscard]] bool GetEyeOffset(uint32_t eye, float& out) noexcept override;
     std::string LastError();
     // The render thread's change detection for the failure text, without a copy on every
     // failed frame: true, with the text copied into `remembered`, when the text is set and
     // differs from it.
-    [[nodiscard]] bool CopyLastErrorIfChanged(std::string& remembered);
-    [[nodiscard]] bool TakeInputSnapshot(InputSnapshot& out);
-    [[nodiscard]] bool GetHeadPoseSample(HeadPoseSample& out);
-    void SetEyeRenderPose(uint32_t eye, const EyeRenderPose& pose);
+    [[nodiscard]] bool CopyLastErrorIfChanged(std::string& remembered) override;
+    [[nodiscard]] bool TakeInputSnapshot(InputSnapshot& out) override;
+    [[nodiscard]] bool GetHeadPoseSample(HeadPoseSample& out) override;
+    void SetEyeRenderPose(uint32_t eye, const EyeRenderPose& pose) override;
     // Takes the eye's published render pose (at most once) when it belongs to the current
     // tracking epoch.
     [[nodiscard]] bool TakeEyeRenderPose(uint32_t eye, EyeRenderPose& out);
     // Starts a new tracking epoch: first person was entered or left.
-    void ResetForTransition();
+    void ResetForTransition() override;
     // The player asked for the view to be centred again: the next frame takes a new head-look
     // reference and places the cinema screen in front of the head. `by` (a string that lives as
     // long as the program) names what asked, for the log. Any thread, never waits.
-    void RequestRecentre(const char* by = "the recentre key") noexcept;
+    void RequestRecentre(const char* by = "the recentre key") noexcept override;
     void ResetHeadTracking();
     void UpdateHeadRelativePose(Quaternion orientation, const Vector3& position);
 

@@ -26,6 +26,7 @@ namespace corvane::testing_support {
 inline void ResetProcessState() {
     fake::ResetPlatform();
     ForgetLogFilePath();
+    InstallActiveHeadset(nullptr);
     VrPresenter::Instance().RestoreInitialState();
     fake::ResetOpenVr();
     GetSettings() = Settings{};
