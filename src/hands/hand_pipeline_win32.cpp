@@ -1,7 +1,7 @@
 #include "hands/hand_pipeline_win32.h"
 
+#include "core/hresult_text.h"
 #include "hands/hand_batch.h"
-#include "vr/vr_presenter.h"
 
 #include <d3dcompiler.h>
 

@@ -13,22 +13,6 @@
 
 namespace corvane {
 
-void WriteHresultFailure(std::string& text, const char* operation, int32_t hresult) {
-    char code[16];
-    std::snprintf(code, sizeof(code), "%" PRIx32, static_cast<uint32_t>(hresult));
-    // Built in place: a failure that repeats every frame reuses the text's storage.
-    text.assign(operation);
-    text.append(" failed (HRESULT 0x");
-    text.append(code);
-    text.append(")");
-}
-
-std::string FormatHresultFailure(const char* operation, int32_t hresult) {
-    std::string text;
-    WriteHresultFailure(text, operation, hresult);
-    return text;
-}
-
 VrPresenter& VrPresenter::Instance() {
     // Created on first use and never destroyed: the game's threads may still reach it while
     // the process exits.

@@ -11,6 +11,7 @@
 // that take it. The optics the camera code reads are published lock-free (publishedOptics).
 #pragma once
 
+#include "core/hresult_text.h"
 #include "hands/hand_depth_slices.h"
 #include "headset/headset_presenter.h"
 #include "vr/cinema_screen.h"
@@ -64,11 +65,6 @@ struct GameFrameSource {
 };
 
 inline constexpr int64_t kReconnectIntervalNs = 10'000'000'000;
-
-// "<operation> failed (HRESULT 0x<lowercase hex>)" for a Direct3D or DXGI failure.
-std::string FormatHresultFailure(const char* operation, int32_t hresult);
-// The same text written into `text`, reusing its storage.
-void WriteHresultFailure(std::string& text, const char* operation, int32_t hresult);
 
 struct VrPresenter final : HeadsetPresenter {
     static VrPresenter& Instance();
