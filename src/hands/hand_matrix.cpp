@@ -18,7 +18,7 @@ Matrix44 MatrixMultiply(const Matrix44& a, const Matrix44& b) {
     return product;
 }
 
-Matrix44 Matrix34To44(const HmdMatrix34_t& pose) {
+Matrix44 Matrix34To44(const PoseMatrix34& pose) {
     Matrix44 result;
     for (int row = 0; row < 3; ++row) {
         for (int column = 0; column < 4; ++column) {
@@ -28,7 +28,7 @@ Matrix44 Matrix34To44(const HmdMatrix34_t& pose) {
     return result;
 }
 
-Matrix44 Matrix44Copy(const HmdMatrix44_t& matrix) {
+Matrix44 Matrix44Copy(const Matrix4x4& matrix) {
     Matrix44 result;
     for (int row = 0; row < 4; ++row) {
         for (int column = 0; column < 4; ++column) {

@@ -2,7 +2,7 @@
 // convention (translation in the last column). Render thread, pure arithmetic.
 #pragma once
 
-#include "vr/openvr_abi.h"
+#include "headset/pose_matrices.h"
 
 namespace corvane {
 
@@ -11,9 +11,9 @@ struct Matrix44 {
 };
 
 Matrix44 MatrixMultiply(const Matrix44& a, const Matrix44& b);
-// An OpenVR pose with the row (0, 0, 0, 1) appended; an OpenVR 4x4 matrix as it is.
-Matrix44 Matrix34To44(const HmdMatrix34_t& pose);
-Matrix44 Matrix44Copy(const HmdMatrix44_t& matrix);
+// A pose with the row (0, 0, 0, 1) appended; a 4x4 matrix as it is.
+Matrix44 Matrix34To44(const PoseMatrix34& pose);
+Matrix44 Matrix44Copy(const Matrix4x4& matrix);
 
 Matrix44 Translation(float x, float y, float z);
 Matrix44 Scaling(float x, float y, float z);

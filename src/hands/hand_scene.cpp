@@ -36,8 +36,7 @@ bool EyeViewProjection(const HandScene& scene, int eye, Matrix44& viewProjection
     }
     const int side = eye == 0 ? 0 : 1;
     const Matrix44 headToTracking =
-        Matrix34To44(scene.hasSubmittedHeadPose ? scene.submittedHeadPose
-                                                : scene.renderPoses[0].mDeviceToAbsoluteTracking);
+        Matrix34To44(scene.hasSubmittedHeadPose ? scene.submittedHeadPose : scene.renderPoses[0]);
     const Matrix44 eyeToHead = Matrix34To44(scene.eyeToHead[side]);
     const Matrix44 projection = Matrix44Copy(scene.projection[side]);
     if (!IsFinite(headToTracking) || !IsFinite(eyeToHead) || !IsFinite(projection)) {
@@ -54,12 +53,11 @@ bool EyeViewProjection(const HandScene& scene, int eye, Matrix44& viewProjection
 
 bool PlaceHand(const HandScene& scene, const ControllerState& controller, HandParts& parts) {
     if (controller.connected == 0 || controller.poseValid == 0 || !HasHeadsetPose(scene) ||
-        controller.deviceIndex >= k_unMaxTrackedDeviceCount ||
         controller.deviceIndex >= scene.renderPoses.size()) {
         return false;
     }
-    const Matrix44 headset = Matrix34To44(scene.renderPoses[0].mDeviceToAbsoluteTracking);
-    const Matrix44 pose = Matrix34To44(scene.renderPoses[controller.deviceIndex].mDeviceToAbsoluteTracking);
+    const Matrix44 headset = Matrix34To44(scene.renderPoses[0]);
+    const Matrix44 pose = Matrix34To44(scene.renderPoses[controller.deviceIndex]);
     if (!IsFinite(headset) || !IsFinite(pose) || !std::isfinite(controller.trigger) ||
         !std::isfinite(controller.grip)) {
         return false;

@@ -5,7 +5,7 @@
 
 #include "hands/hand_geometry.h"
 #include "hands/hand_matrix.h"
-#include "vr/openvr_abi.h"
+#include "headset/pose_matrices.h"
 #include "headset/tracking_state.h"
 
 #include <cstdint>
@@ -18,19 +18,19 @@ inline constexpr float kHandFarZ = 30.0f;
 
 struct HandScene {
     bool headValid = false;
-    // The presenter's render poses of this frame, indexed by OpenVR device; [0] is the
-    // headset. Usually k_unMaxTrackedDeviceCount entries.
-    std::span<const TrackedDevicePose_t> renderPoses;
+    // The presenter's render poses of this frame, device to tracking space, indexed by tracked
+    // device; [0] is the headset.
+    std::span<const PoseMatrix34> renderPoses;
     ControllerState controllers[2]; // left record, then right record
     // The head pose the eye texture is submitted with, when it goes with one. Without it the
     // compositor takes the picture as seen from this frame's headset pose (renderPoses[0]),
     // and so do the hands.
     bool hasSubmittedHeadPose = false;
-    HmdMatrix34_t submittedHeadPose = {};
-    // Per eye (0 left, 1 right): IVRSystem::GetEyeToHeadTransform and
-    // IVRSystem::GetProjectionMatrix(eye, kHandNearZ, kHandFarZ).
-    HmdMatrix34_t eyeToHead[2] = {};
-    HmdMatrix44_t projection[2] = {};
+    PoseMatrix34 submittedHeadPose = {};
+    // Per eye (0 left, 1 right): the eye-to-head transform and the eye's projection for depths
+    // kHandNearZ to kHandFarZ.
+    PoseMatrix34 eyeToHead[2] = {};
+    Matrix4x4 projection[2] = {};
     // The eye texture and the part of it the hands are drawn into: the bounds it is submitted
     // with, which the compositor spreads over the eye's field.
     uint32_t textureWidth = 0;

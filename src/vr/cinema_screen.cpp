@@ -1,6 +1,6 @@
 #include "vr/cinema_screen.h"
 
-#include "hands/hand_matrix.h"
+#include "vr/openvr_matrices.h"
 #include "vr/pose_math.h"
 
 #include <cmath>

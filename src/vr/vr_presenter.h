@@ -18,6 +18,7 @@
 #include "vr/eye_bounds.h"
 #include "vr/eye_pairing.h"
 #include "vr/openvr_abi.h"
+#include "vr/openvr_matrices.h"
 #include "vr/optics.h"
 #include "vr/pose_math.h"
 #include "headset/tracking_state.h"
@@ -196,6 +197,8 @@ struct VrPresenter final : HeadsetPresenter {
         void* compositor = nullptr;
     } clientContext;
     TrackedDevicePose_t renderPoses[k_unMaxTrackedDeviceCount] = {};
+    // The same poses as the hands draw with, copied for each eye's hands.
+    PoseMatrix34 handPoses[k_unMaxTrackedDeviceCount] = {};
     int64_t reconnectNotBefore = 0;
     uint32_t renderTargetWidth = 0;
     uint32_t renderTargetHeight = 0;

@@ -156,14 +156,18 @@ void VrPresenter::FillHandScene(HandScene& scene, const BackbufferDesc& desc, ui
     const uint32_t side = eye == 0 ? 0 : 1;
     const EVREye openVrEye = side == 0 ? Eye_Left : Eye_Right;
     scene.headValid = head.valid != 0;
-    scene.renderPoses = std::span<const TrackedDevicePose_t>(renderPoses);
+    for (uint32_t index = 0; index < k_unMaxTrackedDeviceCount; ++index) {
+        handPoses[index] = ToPoseMatrix(renderPoses[index].mDeviceToAbsoluteTracking);
+    }
+    scene.renderPoses = std::span<const PoseMatrix34>(handPoses);
     scene.controllers[0] = controllers[0];
     scene.controllers[1] = controllers[1];
-    scene.hasSubmittedHeadPose =
-        SubmittedHeadPose(pictureBeingCopied.pose, pictureBeingCopied.currentEpoch, side,
-                          pictureParams.rightRollDegrees, scene.submittedHeadPose);
-    scene.eyeToHead[side] = OpenVrGetEyeToHeadTransform(system, openVrEye);
-    scene.projection[side] = OpenVrGetProjectionMatrix(system, openVrEye, kHandNearZ, kHandFarZ);
+    HmdMatrix34_t submittedHeadPose{};
+    scene.hasSubmittedHeadPose = SubmittedHeadPose(pictureBeingCopied.pose, pictureBeingCopied.currentEpoch,
+                                                   side, pictureParams.rightRollDegrees, submittedHeadPose);
+    scene.submittedHeadPose = ToPoseMatrix(submittedHeadPose);
+    scene.eyeToHead[side] = ToPoseMatrix(OpenVrGetEyeToHeadTransform(system, openVrEye));
+    scene.projection[side] = ToMatrix4x4(OpenVrGetProjectionMatrix(system, openVrEye, kHandNearZ, kHandFarZ));
     scene.textureWidth = desc.width;
     scene.textureHeight = desc.height;
     // The texture is shown through the bounds it is submitted with, so hands drawn with the
@@ -474,7 +478,8 @@ bool VrPresenter::CinemaForEye(const HandScene& scene, uint32_t eye, CinemaEyeCo
     // Seen from exactly the pose and optics the hands are drawn with, into the same part of the
     // texture (the scene's area): both stand where they are in the world.
     return pictureBeingCopied.cinema && scene.hasSubmittedHeadPose &&
-           MakeCinemaEyeConstants(scene.submittedHeadPose, scene.eyeToHead[side], scene.projection[side],
+           MakeCinemaEyeConstants(ToHmdMatrix34(scene.submittedHeadPose),
+                                  ToHmdMatrix34(scene.eyeToHead[side]), ToHmdMatrix44(scene.projection[side]),
                                   cinemaState.placement, cinemaFrame.opacity, GetSettings().CinemaSurround,
                                   constants);
 }

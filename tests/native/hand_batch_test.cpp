@@ -142,7 +142,7 @@ TEST(HandBatch, HandsReachingPastTheNearPlaneOrBehindTheEyeAreNotSqueezable) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         BatchFixture f;
-        f.poses[7].mDeviceToAbsoluteTracking.m[2][3] = c.z;
+        f.poses[7].m[2][3] = c.z;
         HandBatch batch;
         ASSERT_TRUE(BuildHandBatch(f.scene, 0, batch));
         EXPECT_EQ(c.expected, batch.betweenNearAndFar);
@@ -206,7 +206,7 @@ TEST(HandBatch, NothingIsBatchedWithoutAHandOrAView) {
     HandBatch batch;
     EXPECT_FALSE(BuildHandBatch(f.scene, 0, batch));
     BatchFixture g;
-    g.poses[0].mDeviceToAbsoluteTracking.m[1][3] = std::numeric_limits<float>::infinity();
+    g.poses[0].m[1][3] = std::numeric_limits<float>::infinity();
     EXPECT_FALSE(BuildHandBatch(g.scene, 0, batch));
 }
 

@@ -113,7 +113,7 @@ TEST(HandMatrixTest, RigidInverseUndoesThePose) {
             EXPECT_NEAR(row == column ? 1.0f : 0.0f, product.m[row][column], 1e-6f);
         }
     }
-    const HmdMatrix34_t pose34{{{1, 0, 0, 0}, {0, 1, 0, 1.6f}, {0, 0, 1, 0}}};
+    const PoseMatrix34 pose34{{{1, 0, 0, 0}, {0, 1, 0, 1.6f}, {0, 0, 1, 0}}};
     const Matrix44 full = Matrix34To44(pose34);
     EXPECT_FLOAT_EQ(1.6f, full.m[1][3]);
     EXPECT_FLOAT_EQ(1.0f, full.m[3][3]);

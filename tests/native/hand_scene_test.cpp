@@ -1,6 +1,7 @@
 #include "hands/hand_scene.h"
 
 #include "hand_scene_fixture.h"
+#include "vr/openvr_abi.h"
 
 #include <gtest/gtest.h>
 
@@ -43,7 +44,7 @@ TEST(HandSceneTest, ViewportCoversTheCroppedPartOfTheTexture) {
 TEST(HandSceneTest, ViewIsTheInverseOfTheEyePoseAndEachEyeUsesItsOwnOptics) {
     SceneFixture f;
     // Turn the headset a quarter to the left (about +y): its forward (-z) now points to -x.
-    f.poses[0].mDeviceToAbsoluteTracking = HmdMatrix34_t{{{0, 0, 1, 0}, {0, 1, 0, 1.6f}, {-1, 0, 0, 0}}};
+    f.poses[0] = PoseMatrix34{{{0, 0, 1, 0}, {0, 1, 0, 1.6f}, {-1, 0, 0, 0}}};
     f.scene.projection[1].m[0][0] = 2.0f; // tell the right eye's projection apart
 
     Matrix44 left;
@@ -68,13 +69,13 @@ TEST(HandSceneTest, ViewIsTheInverseOfTheEyePoseAndEachEyeUsesItsOwnOptics) {
 
 // The projection OpenVR documents for raw tangents left, right, top (down, negative) and bottom
 // (up, positive): depth 0 at near, 1 at far, looking down -z.
-HmdMatrix44_t ProjectionFromRaw(float l, float r, float t, float b) {
+Matrix4x4 ProjectionFromRaw(float l, float r, float t, float b) {
     const float n = kHandNearZ;
     const float f = kHandFarZ;
-    return HmdMatrix44_t{{{2.0f / (r - l), 0.0f, (r + l) / (r - l), 0.0f},
-                          {0.0f, 2.0f / (b - t), (b + t) / (b - t), 0.0f},
-                          {0.0f, 0.0f, -f / (f - n), -f * n / (f - n)},
-                          {0.0f, 0.0f, -1.0f, 0.0f}}};
+    return Matrix4x4{{{2.0f / (r - l), 0.0f, (r + l) / (r - l), 0.0f},
+                      {0.0f, 2.0f / (b - t), (b + t) / (b - t), 0.0f},
+                      {0.0f, 0.0f, -f / (f - n), -f * n / (f - n)},
+                      {0.0f, 0.0f, -1.0f, 0.0f}}};
 }
 
 // Where a point lands in the texture, in texels, through the scene's viewport.
@@ -147,7 +148,7 @@ TEST(HandSceneTest, TheViewIsTakenFromTheSubmittedHeadPoseWhenThereIsOne) {
     // Submitted with the head turned a quarter to the left and 10 cm to the right of where
     // the headset is now: a point straight ahead of that eye is at the centre of the view.
     f.scene.hasSubmittedHeadPose = true;
-    f.scene.submittedHeadPose = HmdMatrix34_t{{{0, 0, 1, 0.1f}, {0, 1, 0, 1.6f}, {-1, 0, 0, 0}}};
+    f.scene.submittedHeadPose = PoseMatrix34{{{0, 0, 1, 0.1f}, {0, 1, 0, 1.6f}, {-1, 0, 0, 0}}};
     Matrix44 viewProjection;
     ASSERT_TRUE(EyeViewProjection(f.scene, 0, viewProjection));
     float p[4];
@@ -176,7 +177,7 @@ TEST(HandSceneTest, NonFiniteOpticsOrHeadsetPoseGiveNoView) {
         void (*spoil)(SceneFixture&);
     };
     const Case cases[] = {
-        {"headset pose", [](SceneFixture& f) { f.poses[0].mDeviceToAbsoluteTracking.m[1][3] = kNaN; }},
+        {"headset pose", [](SceneFixture& f) { f.poses[0].m[1][3] = kNaN; }},
         {"eye to head", [](SceneFixture& f) { f.scene.eyeToHead[0].m[0][3] = kNaN; }},
         {"projection", [](SceneFixture& f) { f.scene.projection[0].m[3][2] = INFINITY; }},
         {"no render poses", [](SceneFixture& f) { f.scene.renderPoses = {}; }},
@@ -199,8 +200,8 @@ TEST(HandSceneTest, HandsArePlacedFromTheirOwnRenderPoseAndScaledAboutTheHead) {
     HandParts parts;
     ASSERT_TRUE(PlaceHand(f.scene, f.scene.controllers[0], parts));
 
-    const HmdMatrix34_t controller = Pose(-0.2f, 1.4f, -0.5f);
-    const HmdMatrix34_t headset = Pose(0.0f, 1.6f, 0.0f);
+    const PoseMatrix34 controller = Pose(-0.2f, 1.4f, -0.5f);
+    const PoseMatrix34 headset = Pose(0.0f, 1.6f, 0.0f);
     const Matrix44 hand = HandFrame(Matrix34To44(controller), Matrix34To44(headset), 2.0f, 1.0f);
     EXPECT_NEAR(-1.0f, hand.m[2][3], 1e-6f); // half a metre away is drawn a metre away
     const HandParts expected = BuildHandParts(hand, true, 0.6f, 0.3f);
@@ -226,10 +227,8 @@ TEST(HandSceneTest, ControllersThatCannotBeShownDrawNoHand) {
         {"no device", [](SceneFixture&, ControllerState& c) { c.deviceIndex = kNoTrackedDevice; }},
         {"index past the poses given",
          [](SceneFixture& f, ControllerState&) { f.scene.renderPoses = f.scene.renderPoses.first(5); }},
-        {"controller pose NaN",
-         [](SceneFixture& f, ControllerState&) { f.poses[7].mDeviceToAbsoluteTracking.m[0][0] = kNaN; }},
-        {"headset pose infinite",
-         [](SceneFixture& f, ControllerState&) { f.poses[0].mDeviceToAbsoluteTracking.m[2][3] = -INFINITY; }},
+        {"controller pose NaN", [](SceneFixture& f, ControllerState&) { f.poses[7].m[0][0] = kNaN; }},
+        {"headset pose infinite", [](SceneFixture& f, ControllerState&) { f.poses[0].m[2][3] = -INFINITY; }},
         {"trigger NaN", [](SceneFixture&, ControllerState& c) { c.trigger = kNaN; }},
         {"world scale NaN", [](SceneFixture& f, ControllerState&) { f.scene.worldScale = kNaN; }},
     };

@@ -220,7 +220,7 @@ TEST_F(VrSubmissionTest, HandsAreDrawnWhereAndFromWhereEachEyeIsShown) {
                        shown.bounds.vMax);
         ASSERT_EQ(shown.flags & Submit_TextureWithPose, static_cast<EVRSubmitFlags>(Submit_TextureWithPose));
         ASSERT_TRUE(hands.scene.hasSubmittedHeadPose);
-        ExpectSamePose(hands.scene.submittedHeadPose, shown.pose);
+        ExpectSamePose(ToHmdMatrix34(hands.scene.submittedHeadPose), shown.pose);
     }
     // The right pose is rolled: the hands did not simply take the unrolled render pose.
     EXPECT_GT(std::fabs(vr.submissions[1].pose.m[0][1]), 0.01f);

@@ -8,31 +8,31 @@
 
 namespace corvane::testing_support {
 
-inline HmdMatrix34_t Pose(float x, float y, float z) {
-    return HmdMatrix34_t{{{1, 0, 0, x}, {0, 1, 0, y}, {0, 0, 1, z}}};
+inline PoseMatrix34 Pose(float x, float y, float z) {
+    return PoseMatrix34{{{1, 0, 0, x}, {0, 1, 0, y}, {0, 0, 1, z}}};
 }
 
-inline HmdMatrix44_t Identity44() {
-    return HmdMatrix44_t{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}};
+inline Matrix4x4 Identity44() {
+    return Matrix4x4{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}};
 }
 
 // A symmetric perspective of 90 degrees both ways, depth 0 at the hands' near plane and 1 at far.
-inline HmdMatrix44_t Perspective() {
+inline Matrix4x4 Perspective() {
     const float n = kHandNearZ;
     const float f = kHandFarZ;
-    return HmdMatrix44_t{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, f / (n - f), n * f / (n - f)}, {0, 0, -1, 0}}};
+    return Matrix4x4{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, f / (n - f), n * f / (n - f)}, {0, 0, -1, 0}}};
 }
 
 // A headset at standing height, a left controller at device 3 and a right one at device 7,
 // both half a metre in front of it; identity projections so the view-projection is the view.
 struct SceneFixture {
-    std::vector<TrackedDevicePose_t> poses = std::vector<TrackedDevicePose_t>(k_unMaxTrackedDeviceCount);
+    std::vector<PoseMatrix34> poses = std::vector<PoseMatrix34>(64);
     HandScene scene;
 
     SceneFixture() {
-        poses[0].mDeviceToAbsoluteTracking = Pose(0.0f, 1.6f, 0.0f);
-        poses[3].mDeviceToAbsoluteTracking = Pose(-0.2f, 1.4f, -0.5f);
-        poses[7].mDeviceToAbsoluteTracking = Pose(0.2f, 1.4f, -0.5f);
+        poses[0] = Pose(0.0f, 1.6f, 0.0f);
+        poses[3] = Pose(-0.2f, 1.4f, -0.5f);
+        poses[7] = Pose(0.2f, 1.4f, -0.5f);
         scene.headValid = true;
         scene.visibleHands = true;
         scene.renderPoses = poses;

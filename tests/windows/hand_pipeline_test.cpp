@@ -462,9 +462,9 @@ class HandsInFrontTest : public HandDrawingTest {
 protected:
     void SetUp() override {
         HandDrawingTest::SetUp();
-        poses[kLeft].mDeviceToAbsoluteTracking = Pose(-0.12f, 1.55f, -0.35f);
+        poses[kLeft] = Pose(-0.12f, 1.55f, -0.35f);
         // Far enough to the right that its thumb reaches past the game picture's edge.
-        poses[kRight].mDeviceToAbsoluteTracking = Pose(0.33f, 1.55f, -0.35f);
+        poses[kRight] = Pose(0.33f, 1.55f, -0.35f);
         inputs = DrawInputs();
         HandScene& scene = inputs.scene;
         scene = fixture.scene;
@@ -483,7 +483,7 @@ protected:
     static constexpr int kRight = 7;
 
     testing_support::SceneFixture fixture;
-    std::vector<TrackedDevicePose_t>& poses = fixture.poses;
+    std::vector<PoseMatrix34>& poses = fixture.poses;
     HandDrawInputs inputs;
 };
 
@@ -548,8 +548,7 @@ TEST_F(HandsInFrontTest, EveryDrawingShowsItsHandsWholeWhateverEarlierDrawingsLe
     const auto place = [&](const Placement& p) {
         for (int i : {kLeft, kRight}) {
             const float side = i == kLeft ? -1.0f : 1.0f;
-            poses[i].mDeviceToAbsoluteTracking =
-                Pose(side * 0.16f * p.distance, 1.6f - 0.2f * p.distance, -p.distance);
+            poses[i] = Pose(side * 0.16f * p.distance, 1.6f - 0.2f * p.distance, -p.distance);
         }
     };
     const float clear[4] = {kClear.r / 255.0f, kClear.g / 255.0f, kClear.b / 255.0f, kClear.a / 255.0f};
@@ -597,7 +596,7 @@ TEST_F(HandsInFrontTest, EveryDrawingShowsItsHandsWholeWhateverEarlierDrawingsLe
 }
 
 TEST_F(HandsInFrontTest, NothingIsRecordedWhenHandsCannotOrMustNotBeDrawn) {
-    using Spoil = void (*)(HandDrawInputs&, std::vector<TrackedDevicePose_t>&, ID3D11RenderTargetView*&);
+    using Spoil = void (*)(HandDrawInputs&, std::vector<PoseMatrix34>&, ID3D11RenderTargetView*&);
     struct Case {
         const char* name;
         Spoil spoil;
@@ -607,15 +606,15 @@ TEST_F(HandsInFrontTest, NothingIsRecordedWhenHandsCannotOrMustNotBeDrawn) {
         {"no render target",
          [](HandDrawInputs&, auto&, ID3D11RenderTargetView*& target) { target = nullptr; }},
         {"head record invalid", [](HandDrawInputs& in, auto&, auto&) { in.scene.headValid = false; }},
-        {"headset pose not finite", [](HandDrawInputs&, std::vector<TrackedDevicePose_t>& p,
-                                       auto&) { p[0].mDeviceToAbsoluteTracking.m[0][3] = NAN; }},
+        {"headset pose not finite",
+         [](HandDrawInputs&, std::vector<PoseMatrix34>& p, auto&) { p[0].m[0][3] = NAN; }},
         {"no resources", [](HandDrawInputs& in, auto&, auto&) { in.resources = nullptr; }},
         {"no depth slices", [](HandDrawInputs& in, auto&, auto&) { in.depthSlices = nullptr; }},
     };
     for (const Case& c : cases) {
         // Depth at 0 hides anything drawn later, unless the hand drawing cleared it.
         ClearTargets(0.0f);
-        std::vector<TrackedDevicePose_t> spoiltPoses = poses;
+        std::vector<PoseMatrix34> spoiltPoses = poses;
         HandDrawInputs spoilt = inputs;
         spoilt.scene.renderPoses = spoiltPoses;
         ID3D11RenderTargetView* target = eyeView.Get();
