@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a command with a Wine prefix inside the build tree and a private X display.
 # Usage: scripts/with-wine.sh BUILD_DIR COMMAND [ARGS...]
-# The display and the Wine server are stopped when the command ends, whatever its result.
+# The display and the Wine server (kept running for the whole command) are stopped when the
+# command ends, whatever its result.
 set -euo pipefail
 
 build_dir=$(cd "$1" && pwd)
@@ -42,5 +43,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$wine" wineboot -i >/dev/null 2>&1
     /usr/lib/wine/wineserver -w
 fi
+
+# One server for the whole command, kept when its last program exits: a program started while
+# a server of its own was shutting down could fail to start at all. Wine's own background
+# programs start with it here, away from the command's output (a test runner waits for every
+# holder of its output to let go).
+/usr/lib/wine/wineserver -p
+"$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
 
 "$@"
