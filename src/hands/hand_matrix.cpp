@@ -18,6 +18,17 @@ Matrix44 MatrixMultiply(const Matrix44& a, const Matrix44& b) {
     return product;
 }
 
+bool IsFinite(const Matrix44& matrix) {
+    for (const auto& row : matrix.m) {
+        for (float value : row) {
+            if (!std::isfinite(value)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 Matrix44 Matrix34To44(const PoseMatrix34& pose) {
     Matrix44 result;
     for (int row = 0; row < 3; ++row) {

@@ -11,6 +11,8 @@ struct Matrix44 {
 };
 
 Matrix44 MatrixMultiply(const Matrix44& a, const Matrix44& b);
+// Every element finite.
+bool IsFinite(const Matrix44& matrix);
 // A pose with the row (0, 0, 0, 1) appended; a 4x4 matrix as it is.
 Matrix44 Matrix34To44(const PoseMatrix34& pose);
 Matrix44 Matrix44Copy(const Matrix4x4& matrix);

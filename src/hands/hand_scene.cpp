@@ -5,17 +5,6 @@
 namespace corvane {
 namespace {
 
-bool IsFinite(const Matrix44& matrix) {
-    for (const auto& row : matrix.m) {
-        for (float value : row) {
-            if (!std::isfinite(value)) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
 bool HasHeadsetPose(const HandScene& scene) {
     return !scene.renderPoses.empty();
 }

@@ -98,14 +98,9 @@ uint8_t TriggerByte(float trigger) {
     return static_cast<uint8_t>(std::lround(std::clamp(FiniteOrZero(trigger), 0.0f, 1.0f) * 255.0f));
 }
 
-int16_t StickValue(float value) {
-    const float v = std::clamp(FiniteOrZero(value), -1.0f, 1.0f);
-    return static_cast<int16_t>(std::lround(v < 0.0f ? v * 32768.0f : v * 32767.0f));
-}
-
 // The VR stick replaces the real one only when it is deflected further.
 void MergeStick(int16_t& current, float value) {
-    const int candidate = StickValue(value);
+    const int candidate = ThumbFromStick(value);
     if (std::abs(candidate) > std::abs(int{current})) {
         current = static_cast<int16_t>(candidate);
     }
@@ -120,6 +115,15 @@ uint32_t RotateRight(uint32_t value, unsigned bits) {
 }
 
 } // namespace
+
+int16_t ThumbFromStick(float value) {
+    const float v = std::clamp(FiniteOrZero(value), -1.0f, 1.0f);
+    return static_cast<int16_t>(std::lround(v < 0.0f ? v * 32768.0f : v * 32767.0f));
+}
+
+float StickFromThumb(int16_t value) {
+    return value < 0 ? static_cast<float>(value) / 32768.0f : static_cast<float>(value) / 32767.0f;
+}
 
 float ApplyDeadzone(float value, float deadzone) {
     const float magnitude = std::fabs(value);

@@ -59,6 +59,10 @@ struct GamepadState {
 inline constexpr uint16_t kGamepadGuideButton = 0x0400;
 
 float ApplyDeadzone(float value, float deadzone);
+// A stick value (-1 to 1, clamped; not finite reads as 0) as an XInput thumbstick holds it
+// (-32768 to 32767, rounded half away from zero), and a thumbstick's value as a stick value.
+int16_t ThumbFromStick(float value);
+float StickFromThumb(int16_t value);
 HandInput MapControllerToHand(const ControllerState& controller, float deadzone);
 
 void PublishInput(const InputState& state);

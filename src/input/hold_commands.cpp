@@ -1,5 +1,7 @@
 #include "input/hold_commands.h"
 
+#include "input/gamepad_mapping.h"
+
 #include <atomic>
 #include <cmath>
 
@@ -17,10 +19,6 @@ std::atomic<uint64_t> g_padNoteMs{0};
 
 bool Pressed(const ControllerState& controller, uint32_t button) noexcept {
     return controller.connected != 0 && (controller.buttonsPressed & (uint64_t{1} << button)) != 0;
-}
-
-float StickValue(int16_t value) noexcept {
-    return value < 0 ? value / 32768.0f : value / 32767.0f;
 }
 
 } // namespace
@@ -67,7 +65,7 @@ Hold FindHold(const InputSnapshot* controllers, const GamepadNote& pad) noexcept
     }
     const uint16_t both = kGamepadLeftThumb | kGamepadRightThumb;
     if (pad.fresh && (pad.buttons & both) == both) {
-        return {HoldSource::GamepadStickClicks, StickValue(pad.rightX), StickValue(pad.rightY)};
+        return {HoldSource::GamepadStickClicks, StickFromThumb(pad.rightX), StickFromThumb(pad.rightY)};
     }
     return {};
 }
@@ -111,9 +109,9 @@ HoldCommand HoldCommands::Update(const Hold& hold, bool screenUp, uint64_t nowMs
         stickArmed_ = false;
         used_ = true;
         if (std::fabs(y) >= std::fabs(x)) {
-            command.screen = y > 0.0f ? ScreenStep::Farther : ScreenStep::Nearer;
+            command.screen = y > 0.0f ? CinemaChange::Farther : CinemaChange::Nearer;
         } else {
-            command.screen = x > 0.0f ? ScreenStep::Larger : ScreenStep::Smaller;
+            command.screen = x > 0.0f ? CinemaChange::Larger : CinemaChange::Smaller;
         }
         return command;
     }

@@ -10,15 +10,17 @@
 // - the gamepad: both stick clicks together (L3 + R3), with its right stick.
 #pragma once
 
+#include "core/cinema_keys.h"
 #include "headset/tracking_state.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace corvane {
 
 inline constexpr uint64_t kRecentreHoldMs = 1000;
-inline constexpr uint32_t kFreeJoystickClickButton =
-    35; // Axis3: the joystick of controllers with a trackpad too
+// Axis3: the joystick of controllers with a trackpad too.
+inline constexpr uint32_t kFreeJoystickClickButton = 35;
 inline constexpr uint16_t kGamepadLeftThumb = 0x0040;
 inline constexpr uint16_t kGamepadRightThumb = 0x0080;
 // A gamepad poll older than this says nothing of what is held now.
@@ -64,11 +66,9 @@ struct HoldNames {
 };
 HoldNames NamesOf(HoldSource source) noexcept;
 
-enum class ScreenStep : uint8_t { None, Farther, Nearer, Larger, Smaller };
-
 struct HoldCommand {
     bool recentre = false;
-    ScreenStep screen = ScreenStep::None;
+    std::optional<CinemaChange> screen; // a step of the cinema screen
     HoldSource by = HoldSource::None;
 };
 

@@ -1,5 +1,7 @@
 #include "input/snap_turn.h"
 
+#include "input/gamepad_mapping.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -14,12 +16,6 @@ constexpr float kNoProgress = 1e-5f;
 
 uint64_t PackDrive(uint32_t engagement, float drive) noexcept {
     return (uint64_t{engagement} << 32) | std::bit_cast<uint32_t>(drive);
-}
-
-int16_t ToStick(float drive) noexcept {
-    const float clamped = std::clamp(drive, -1.0f, 1.0f);
-    const float scaled = clamped < 0.0f ? clamped * 32768.0f : clamped * 32767.0f;
-    return static_cast<int16_t>(std::lround(scaled));
 }
 
 } // namespace
@@ -46,7 +42,7 @@ int16_t SnapTurn::OnTurnStick(int16_t stickX) noexcept {
     if (!(stepRadians_.load() > 0.0f)) {
         return stickX;
     }
-    const float x = stickX < 0 ? stickX / 32768.0f : stickX / 32767.0f;
+    const float x = StickFromThumb(stickX);
     if (std::fabs(x) < kSnapRearm) {
         armed_.store(true);
     } else if (std::fabs(x) >= kSnapFlick && armed_.exchange(false)) {
@@ -59,7 +55,7 @@ int16_t SnapTurn::OnTurnStick(int16_t stickX) noexcept {
     if (static_cast<uint32_t>(drive >> 32) != engagement_.load()) {
         return 0;
     }
-    return ToStick(std::bit_cast<float>(static_cast<uint32_t>(drive)));
+    return ThumbFromStick(std::bit_cast<float>(static_cast<uint32_t>(drive)));
 }
 
 SnapHold SnapTurn::OnCameraHeading(float heading, bool pairStart) noexcept {

@@ -36,8 +36,8 @@ enum class CodeWriteWait {
     // device creation, which run once. Running out of rounds is WriteFailed.
     Patient,
     // Two rounds within 8 milliseconds (more after frames that ran out of time; see
-    // code_patch.cpp), and never behind another patch: the render thread
-    // inside Present, which fails the frame's write with Busy and tries again on a later frame.
+    // code_patch.cpp), and never behind another patch: the render thread inside Present, which
+    // fails the frame's write with Busy and tries again on a later frame.
     Frame,
 };
 

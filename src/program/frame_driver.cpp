@@ -1,19 +1,20 @@
 #include "program/frame_driver.h"
 
 #include "core/cinema_keys.h"
-#include "stereo/live_tuning.h"
+#include "core/key_presses.h"
 #include "core/log.h"
 #include "core/settings.h"
 #include "game/executable_validation.h"
 #include "game/first_person.h"
 #include "game/guarded_memory.h"
 #include "game/native60.h"
+#include "headset/headset_presenter.h"
 #include "input/gamepad_mapping.h"
 #include "input/hold_commands.h"
 #include "input/snap_turn.h"
 #include "platform/os.h"
+#include "stereo/live_tuning.h"
 #include "stereo/stereo_state.h"
-#include "headset/headset_presenter.h"
 
 #include <atomic>
 #include <string>
@@ -21,17 +22,14 @@
 namespace corvane {
 namespace {
 
-constexpr int kVirtualKeyF3 = 0x72;
-constexpr int kVirtualKeyF4 = 0x73;
-constexpr int kVirtualKeyF9 = 0x78; // recentre
+enum FrameKey { kF3, kF4, kF9, kFrameKeyCount };
+constexpr int kVirtualKeys[kFrameKeyCount] = {0x72, 0x73, 0x78}; // F3, F4, F9 (recentre)
 constexpr float kConvergenceStep = 0.005f;
 
 // Render-thread state, apart from the once-only exception flag.
 struct FrameDriverState {
     bool startupDone = false;
-    bool f3WasDown = false;
-    bool f4WasDown = false;
-    bool f9WasDown = false;
+    KeyPresses<kFrameKeyCount> keys;
     std::string rememberedError;
     bool submissionAnnounced = false;
     HoldCommands holds;
@@ -50,15 +48,9 @@ void RunStartupOnce() {
     g_driver.startupDone = true;
 }
 
-void HandleConvergenceKeys() {
-    const bool f3Down = OsIsKeyDown(kVirtualKeyF3);
-    const bool f4Down = OsIsKeyDown(kVirtualKeyF4);
-    const bool pressF3 = f3Down && !g_driver.f3WasDown;
-    const bool pressF4 = f4Down && !g_driver.f4WasDown;
-    g_driver.f3WasDown = f3Down;
-    g_driver.f4WasDown = f4Down;
-
-    if (pressF3 == pressF4 || !OsIsForegroundWindowOurs()) {
+void HandleConvergenceKeys(const bool (&pressed)[kFrameKeyCount]) {
+    const bool pressF3 = pressed[kF3];
+    if (pressF3 == pressed[kF4] || !OsIsForegroundWindowOurs()) {
         return;
     }
     StereoState& stereo = GetStereoState();
@@ -69,11 +61,8 @@ void HandleConvergenceKeys() {
 }
 
 // F9 centres the view again: a new head-look reference and the cinema screen in front of the head.
-void HandleRecentreKey(HeadsetPresenter& presenter) {
-    const bool down = OsIsKeyDown(kVirtualKeyF9);
-    const bool pressed = down && !g_driver.f9WasDown;
-    g_driver.f9WasDown = down;
-    if (pressed && OsIsForegroundWindowOurs()) {
+void HandleRecentreKey(const bool (&pressed)[kFrameKeyCount], HeadsetPresenter& presenter) {
+    if (pressed[kF9] && OsIsForegroundWindowOurs()) {
         presenter.RequestRecentre();
     }
 }
@@ -87,22 +76,8 @@ void RunHoldCommands(const InputSnapshot* controllers, bool screenUp, HeadsetPre
     if (command.recentre) {
         presenter.RequestRecentre(NamesOf(command.by).recentre);
     }
-    const char* by = NamesOf(command.by).screen;
-    switch (command.screen) {
-    case ScreenStep::Farther:
-        (void)ChangeCinemaScreen(CinemaChange::Farther, by);
-        break;
-    case ScreenStep::Nearer:
-        (void)ChangeCinemaScreen(CinemaChange::Nearer, by);
-        break;
-    case ScreenStep::Larger:
-        (void)ChangeCinemaScreen(CinemaChange::Larger, by);
-        break;
-    case ScreenStep::Smaller:
-        (void)ChangeCinemaScreen(CinemaChange::Smaller, by);
-        break;
-    case ScreenStep::None:
-        break;
+    if (command.screen.has_value()) {
+        (void)ChangeCinemaScreen(*command.screen, NamesOf(command.by).screen);
     }
 }
 
@@ -143,13 +118,15 @@ void RunFrameSteps(IDXGISwapChain* swapChain) {
     UpdateNative60();
 
     const Settings& settings = GetSettings();
+    HeadsetPresenter& presenter = ActiveHeadset();
     if (settings.Enabled) {
         RunLiveTuning();
-        HandleConvergenceKeys();
-        HandleRecentreKey(ActiveHeadset());
+        bool pressed[kFrameKeyCount] = {};
+        g_driver.keys.Read(kVirtualKeys, pressed);
+        HandleConvergenceKeys(pressed);
+        HandleRecentreKey(pressed, presenter);
     }
 
-    HeadsetPresenter& presenter = ActiveHeadset();
     if (transitioned && settings.Enabled) {
         presenter.ResetForTransition();
         stereo.ResetForFirstPersonChange();

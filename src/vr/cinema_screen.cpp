@@ -1,6 +1,6 @@
 #include "vr/cinema_screen.h"
 
-#include "vr/openvr_matrices.h"
+#include "hands/hand_matrix.h"
 #include "vr/pose_math.h"
 
 #include <cmath>
@@ -109,13 +109,15 @@ CinemaFrame StepCinemaScreen(CinemaScreenState& state, const CinemaInputs& input
     return frame;
 }
 
-bool MakeCinemaEyeConstants(const HmdMatrix34_t& head, const HmdMatrix34_t& eyeToHead,
-                            const HmdMatrix44_t& projection, const CinemaPlacement& placement, float opacity,
+bool MakeCinemaEyeConstants(const PoseMatrix34& head, const PoseMatrix34& eyeToHead,
+                            const Matrix4x4& projection, const CinemaPlacement& placement, float opacity,
                             float surround, CinemaEyeConstants& constants) {
-    if (!placement.valid || !IsFinite(head) || !IsFinite(eyeToHead)) {
+    const Matrix44 headToTracking = Matrix34To44(head);
+    const Matrix44 eyeToHeadMatrix = Matrix34To44(eyeToHead);
+    if (!placement.valid || !IsFinite(headToTracking) || !IsFinite(eyeToHeadMatrix)) {
         return false;
     }
-    const Matrix44 eye = MatrixMultiply(Matrix34To44(head), Matrix34To44(eyeToHead));
+    const Matrix44 eye = MatrixMultiply(headToTracking, eyeToHeadMatrix);
     const Matrix44 viewProjection = MatrixMultiply(Matrix44Copy(projection), RigidInverse(eye));
     for (int row = 0; row < 4; ++row) {
         for (int column = 0; column < 4; ++column) {

@@ -5,6 +5,7 @@
 // and what each eye sees of it; the drawing is Direct3D glue. Render thread, presenter lock.
 #pragma once
 
+#include "headset/pose_matrices.h"
 #include "vr/openvr_abi.h"
 
 #include <cstdint>
@@ -86,8 +87,8 @@ static_assert(sizeof(CinemaEyeConstants) == 128);
 
 // The constants for one eye from the head pose its texture is submitted with, its eye-to-head
 // transform and projection. False when any of them is unusable.
-[[nodiscard]] bool MakeCinemaEyeConstants(const HmdMatrix34_t& head, const HmdMatrix34_t& eyeToHead,
-                                          const HmdMatrix44_t& projection, const CinemaPlacement& placement,
+[[nodiscard]] bool MakeCinemaEyeConstants(const PoseMatrix34& head, const PoseMatrix34& eyeToHead,
+                                          const Matrix4x4& projection, const CinemaPlacement& placement,
                                           float opacity, float surround, CinemaEyeConstants& constants);
 
 // Where the point (u right, v down, 0 to 1) of the game's picture lands in the eye's normalised

@@ -1,7 +1,8 @@
 // The loader-runtime handshake of OpenXR, done by the program itself: the runtime library's
 // xrNegotiateLoaderRuntimeInterface is offered interface version 1 and API versions 1.0.0 to
 // 1.x, and its answer is checked before anything else of it is called. The two records are
-// declared here from the published loader specification (Debian's headers lack them).
+// declared here from the loader-runtime interface as Khronos publishes it (Debian's headers
+// lack them).
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,7 @@
 #include "vr/openxr_runtime_win32.h"
 
 #include <cstdio>
+#include <cwchar>
 #include <vector>
 
 namespace corvane {
@@ -64,23 +65,15 @@ std::optional<std::string> RegistryManifest() {
         DWORD read = bytes;
         if (RegQueryValueExW(key, L"ActiveRuntime", nullptr, &type, reinterpret_cast<BYTE*>(value.data()),
                              &read) == ERROR_SUCCESS) {
-            size_t length = 0;
-            while (length < read / sizeof(wchar_t) && value[length] != L'\0') {
-                ++length;
-            }
+            // `value` ends in a terminator whether or not the stored value had one.
             if (type == REG_EXPAND_SZ) {
-                const std::wstring raw(value.data(), length);
-                const DWORD expanded = ExpandEnvironmentStringsW(raw.c_str(), nullptr, 0);
+                const DWORD expanded = ExpandEnvironmentStringsW(value.data(), nullptr, 0);
                 std::vector<wchar_t> out(expanded + 1, L'\0');
-                if (expanded != 0 && ExpandEnvironmentStringsW(raw.c_str(), out.data(), expanded) != 0) {
-                    size_t outLength = 0;
-                    while (out[outLength] != L'\0') {
-                        ++outLength;
-                    }
-                    manifest = Utf8(out.data(), outLength);
+                if (expanded != 0 && ExpandEnvironmentStringsW(value.data(), out.data(), expanded) != 0) {
+                    manifest = Utf8(out.data(), std::wcslen(out.data()));
                 }
             } else {
-                manifest = Utf8(value.data(), length);
+                manifest = Utf8(value.data(), std::wcslen(value.data()));
             }
         }
     }

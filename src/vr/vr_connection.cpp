@@ -6,6 +6,7 @@
 #include "vr/vr_presenter.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -186,6 +187,7 @@ void VrPresenter::Disconnect(int64_t retryAt) {
     fetchAfterPresent = false;
     pendingRecentre = nullptr;
     std::memset(renderPoses, 0, sizeof(renderPoses));
+    std::fill(std::begin(handPoses), std::end(handPoses), PoseMatrix34{});
     controllers[0] = ControllerState{};
     controllers[1] = ControllerState{};
     head = HeadState{};

@@ -197,7 +197,7 @@ struct VrPresenter final : HeadsetPresenter {
         void* compositor = nullptr;
     } clientContext;
     TrackedDevicePose_t renderPoses[k_unMaxTrackedDeviceCount] = {};
-    // The same poses as the hands draw with, copied for each eye's hands.
+    // The same poses, as the hands draw with them; taken with them.
     PoseMatrix34 handPoses[k_unMaxTrackedDeviceCount] = {};
     int64_t reconnectNotBefore = 0;
     uint32_t renderTargetWidth = 0;

@@ -156,9 +156,6 @@ void VrPresenter::FillHandScene(HandScene& scene, const BackbufferDesc& desc, ui
     const uint32_t side = eye == 0 ? 0 : 1;
     const EVREye openVrEye = side == 0 ? Eye_Left : Eye_Right;
     scene.headValid = head.valid != 0;
-    for (uint32_t index = 0; index < k_unMaxTrackedDeviceCount; ++index) {
-        handPoses[index] = ToPoseMatrix(renderPoses[index].mDeviceToAbsoluteTracking);
-    }
     scene.renderPoses = std::span<const PoseMatrix34>(handPoses);
     scene.controllers[0] = controllers[0];
     scene.controllers[1] = controllers[1];
@@ -388,6 +385,9 @@ bool VrPresenter::FetchPoses() {
         Disconnect(OsSteadyClockNs() + kReconnectIntervalNs);
         return false;
     }
+    for (uint32_t index = 0; index < k_unMaxTrackedDeviceCount; ++index) {
+        handPoses[index] = ToPoseMatrix(renderPoses[index].mDeviceToAbsoluteTracking);
+    }
 
     // Centred again before the head sample, so the sample starts the new reference.
     const char* recentredBy = recentreRequestedBy.exchange(nullptr);
@@ -478,8 +478,7 @@ bool VrPresenter::CinemaForEye(const HandScene& scene, uint32_t eye, CinemaEyeCo
     // Seen from exactly the pose and optics the hands are drawn with, into the same part of the
     // texture (the scene's area): both stand where they are in the world.
     return pictureBeingCopied.cinema && scene.hasSubmittedHeadPose &&
-           MakeCinemaEyeConstants(ToHmdMatrix34(scene.submittedHeadPose),
-                                  ToHmdMatrix34(scene.eyeToHead[side]), ToHmdMatrix44(scene.projection[side]),
+           MakeCinemaEyeConstants(scene.submittedHeadPose, scene.eyeToHead[side], scene.projection[side],
                                   cinemaState.placement, cinemaFrame.opacity, GetSettings().CinemaSurround,
                                   constants);
 }

@@ -2,6 +2,8 @@
 // the game's picture each eye sees in each direction.
 #include "vr/cinema_screen.h"
 
+#include "vr/openvr_matrices.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -228,8 +230,9 @@ TEST(CinemaScreenTest, EachEyeSeesEachPointOfThePictureWhereItStands) {
         for (int eye = 0; eye < 2; ++eye) {
             const float offset = eye == 0 ? -0.0315f : 0.0315f;
             CinemaEyeConstants c;
-            ASSERT_TRUE(MakeCinemaEyeConstants(head, EyeOffset(offset), ProjectionFromRaw(raw[eye]),
-                                               placement, 0.5f, 0.1f, c));
+            ASSERT_TRUE(MakeCinemaEyeConstants(ToPoseMatrix(head), ToPoseMatrix(EyeOffset(offset)),
+                                               ToMatrix4x4(ProjectionFromRaw(raw[eye])), placement, 0.5f,
+                                               0.1f, c));
             EXPECT_FLOAT_EQ(c.up[3], 0.5f);
             EXPECT_FLOAT_EQ(c.surround[1], 0.1f);
             for (const PicturePoint& p : {PicturePoint{0.5f, 0.5f}, PicturePoint{0.1f, 0.2f},
@@ -259,15 +262,17 @@ TEST(CinemaScreenTest, EachEyeSeesEachPointOfThePictureWhereItStands) {
     CinemaEyeConstants c;
     float ndcX = 0.0f;
     float ndcY = 0.0f;
-    ASSERT_TRUE(MakeCinemaEyeConstants(Head(0.0f, 1.6f, 0.0f, 180.0f), EyeOffset(0.0f),
-                                       ProjectionFromRaw(raw[0]), placement, 1.0f, 0.1f, c));
+    const PoseMatrix34 noOffset = ToPoseMatrix(EyeOffset(0.0f));
+    const Matrix4x4 projection = ToMatrix4x4(ProjectionFromRaw(raw[0]));
+    ASSERT_TRUE(MakeCinemaEyeConstants(ToPoseMatrix(Head(0.0f, 1.6f, 0.0f, 180.0f)), noOffset, projection,
+                                       placement, 1.0f, 0.1f, c));
     EXPECT_FALSE(CinemaPointOnEye(c, 0.5f, 0.5f, ndcX, ndcY)) << "behind the head";
     HmdMatrix34_t broken = heads[0];
     broken.m[0][3] = std::nanf("");
     EXPECT_FALSE(
-        MakeCinemaEyeConstants(broken, EyeOffset(0.0f), ProjectionFromRaw(raw[0]), placement, 1.0f, 0.1f, c));
-    EXPECT_FALSE(MakeCinemaEyeConstants(heads[0], EyeOffset(0.0f), ProjectionFromRaw(raw[0]),
-                                        CinemaPlacement{}, 1.0f, 0.1f, c))
+        MakeCinemaEyeConstants(ToPoseMatrix(broken), noOffset, projection, placement, 1.0f, 0.1f, c));
+    EXPECT_FALSE(MakeCinemaEyeConstants(ToPoseMatrix(heads[0]), noOffset, projection, CinemaPlacement{}, 1.0f,
+                                        0.1f, c))
         << "a screen not placed";
 }
 

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace corvane {
 namespace {
@@ -17,6 +18,7 @@ ControllerState Controller(uint64_t pressed, float stickX = 0.0f, float stickY =
     return controller;
 }
 
+constexpr std::optional<CinemaChange> kNoStep;
 constexpr uint64_t kJoystickClick = uint64_t{1} << 35;
 constexpr uint64_t kStickPress = uint64_t{1} << 32;
 
@@ -105,25 +107,27 @@ TEST(HoldCommandsTest, WhileTheScreenIsUpEachPushOfTheStickIsOneStep) {
     struct Case {
         float x;
         float y;
-        ScreenStep expected;
+        std::optional<CinemaChange> expected;
     };
     const Case cases[] = {
-        {0.0f, 0.9f, ScreenStep::Farther}, {0.1f, -0.8f, ScreenStep::Nearer},
-        {0.75f, 0.2f, ScreenStep::Larger}, {-1.0f, 0.0f, ScreenStep::Smaller},
-        {0.6f, 0.6f, ScreenStep::None}, // not far enough either way
+        {0.0f, 0.9f, CinemaChange::Farther},
+        {0.1f, -0.8f, CinemaChange::Nearer},
+        {0.75f, 0.2f, CinemaChange::Larger},
+        {-1.0f, 0.0f, CinemaChange::Smaller},
+        {0.6f, 0.6f, kNoStep}, // not far enough either way
     };
     for (const Case& c : cases) {
         HoldCommands holds;
         const Hold centred{HoldSource::ControllerStickPresses, 0.0f, 0.0f};
         const Hold pushed{HoldSource::ControllerStickPresses, c.x, c.y};
-        EXPECT_EQ(ScreenStep::None, holds.Update(centred, true, 1000).screen);
+        EXPECT_EQ(kNoStep, holds.Update(centred, true, 1000).screen);
         EXPECT_EQ(c.expected, holds.Update(pushed, true, 1100).screen) << c.x << "," << c.y;
         // Held over: no more steps until the stick comes back.
-        EXPECT_EQ(ScreenStep::None, holds.Update(pushed, true, 1200).screen);
-        EXPECT_EQ(ScreenStep::None, holds.Update(centred, true, 1300).screen);
+        EXPECT_EQ(kNoStep, holds.Update(pushed, true, 1200).screen);
+        EXPECT_EQ(kNoStep, holds.Update(centred, true, 1300).screen);
         EXPECT_EQ(c.expected, holds.Update(pushed, true, 1400).screen);
         // A hold that placed the screen does not also centre the view.
-        EXPECT_EQ(c.expected == ScreenStep::None, holds.Update(centred, true, 2500).recentre);
+        EXPECT_EQ(c.expected == kNoStep, holds.Update(centred, true, 2500).recentre);
     }
 }
 
@@ -131,19 +135,18 @@ TEST(HoldCommandsTest, NoStepsWithoutTheScreenOrFromAStickPushedBeforeTheHold) {
     HoldCommands holds;
     const Hold pushed{HoldSource::GamepadStickClicks, 0.0f, 1.0f};
     // Pushed when the hold began: not a step, even with the screen up.
-    EXPECT_EQ(ScreenStep::None, holds.Update(pushed, true, 1000).screen);
-    EXPECT_EQ(ScreenStep::None, holds.Update(pushed, true, 1100).screen);
+    EXPECT_EQ(kNoStep, holds.Update(pushed, true, 1000).screen);
+    EXPECT_EQ(kNoStep, holds.Update(pushed, true, 1100).screen);
     // The screen is down: the stick is the game's; the hold still recentres.
     HoldCommands other;
-    EXPECT_EQ(ScreenStep::None,
-              other.Update({HoldSource::GamepadStickClicks, 0.0f, 0.0f}, false, 1000).screen);
-    EXPECT_EQ(ScreenStep::None, other.Update(pushed, false, 1100).screen);
+    EXPECT_EQ(kNoStep, other.Update({HoldSource::GamepadStickClicks, 0.0f, 0.0f}, false, 1000).screen);
+    EXPECT_EQ(kNoStep, other.Update(pushed, false, 1100).screen);
     EXPECT_TRUE(other.Update(pushed, false, 2000).recentre);
     // A stick that is not a number is centred.
     HoldCommands third;
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    EXPECT_EQ(ScreenStep::None, third.Update({HoldSource::GamepadStickClicks, nan, nan}, true, 1000).screen);
-    EXPECT_EQ(ScreenStep::Farther, third.Update(pushed, true, 1100).screen);
+    EXPECT_EQ(kNoStep, third.Update({HoldSource::GamepadStickClicks, nan, nan}, true, 1000).screen);
+    EXPECT_EQ(CinemaChange::Farther, third.Update(pushed, true, 1100).screen);
 }
 
 } // namespace

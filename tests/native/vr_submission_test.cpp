@@ -133,7 +133,7 @@ void ExpectSameArea(const HandScene& hands, float uMin, float vMin, float uMax, 
     EXPECT_FLOAT_EQ(hands.areaVMax, vMax);
 }
 
-void ExpectSamePose(const HmdMatrix34_t& a, const HmdMatrix34_t& b) {
+void ExpectSamePose(const PoseMatrix34& a, const PoseMatrix34& b) {
     for (int row = 0; row < 3; ++row) {
         for (int column = 0; column < 4; ++column) {
             EXPECT_FLOAT_EQ(a.m[row][column], b.m[row][column]) << row << "," << column;
@@ -220,7 +220,7 @@ TEST_F(VrSubmissionTest, HandsAreDrawnWhereAndFromWhereEachEyeIsShown) {
                        shown.bounds.vMax);
         ASSERT_EQ(shown.flags & Submit_TextureWithPose, static_cast<EVRSubmitFlags>(Submit_TextureWithPose));
         ASSERT_TRUE(hands.scene.hasSubmittedHeadPose);
-        ExpectSamePose(ToHmdMatrix34(hands.scene.submittedHeadPose), shown.pose);
+        ExpectSamePose(hands.scene.submittedHeadPose, ToPoseMatrix(shown.pose));
     }
     // The right pose is rolled: the hands did not simply take the unrolled render pose.
     EXPECT_GT(std::fabs(vr.submissions[1].pose.m[0][1]), 0.01f);

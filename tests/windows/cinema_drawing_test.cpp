@@ -4,6 +4,7 @@
 #include "d3d_test_device.h"
 #include "platform/win32/com_ptr_win32.h"
 #include "vr/cinema_drawing_win32.h"
+#include "vr/openvr_matrices.h"
 
 #include <gtest/gtest.h>
 
@@ -188,7 +189,8 @@ TEST_F(CinemaDrawingTest, OnlyTheFrontOfTheScreenIsSeen) {
     };
     for (const Case& c : cases) {
         CinemaEyeConstants constants{};
-        ASSERT_TRUE(MakeCinemaEyeConstants(c.head, eyeToHead, projection, placement, 1.0f, 0.2f, constants));
+        ASSERT_TRUE(MakeCinemaEyeConstants(ToPoseMatrix(c.head), ToPoseMatrix(eyeToHead),
+                                           ToMatrix4x4(projection), placement, 1.0f, 0.2f, constants));
         context->ClearRenderTargetView(eyeView.Get(), kGameFrame);
         Draw(constants);
         ExpectTexel(c.seen ? Texel{255, 102, 51, 255} : Texel{51, 51, 51, 255}, At(8, 8), c.label);

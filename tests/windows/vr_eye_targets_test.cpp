@@ -600,7 +600,7 @@ struct EyeOptics {
 // from the eye goes where that eye's shown rectangle puts it.
 TexelBox ExpectedHandBox(const HmdMatrix34_t& controllerPose, const EyeOptics& eye, float width,
                          float height) {
-    const Matrix44 hand = Matrix34To44(controllerPose);
+    const Matrix44 hand = Matrix34To44(ToPoseMatrix(controllerPose));
     const HandParts parts = BuildHandParts(hand, true, 0.0f, 0.0f);
     const float(&h)[3][4] = eye.headPose.m;
     // The eye sits eyeX along the head's own x axis.
