@@ -83,7 +83,6 @@ SnapHold SnapTurn::StepWithCamera(float step, uint32_t engagement, float heading
         startHeading_ = heading;
         stepTaken_ = step;
         lastTurned_ = 0.0f;
-        lastDrive_ = 0.0f;
         turnPerDrive_ = 0.0f;
         calls_ = 0;
         stalledCalls_ = 0;

@@ -11,6 +11,8 @@ time of at least FRAME_MS, so the frames of the hold last that long on any machi
 
 import math
 
+from player_view import parse_vector
+
 FRAMES = 400
 FRAME_MS = 12
 SHORT_PRESS = (40, 41)
@@ -33,10 +35,6 @@ INI_SNAP = {"SnapTurnDegrees": str(STEP_DEGREES), "CinemaScreen": "0"}
 INI_SMOOTH = {"SnapTurnDegrees": "0", "CinemaScreen": "0"}
 
 
-def vector(text):
-    return None if text == "none" else tuple(float(v) for v in text.split(","))
-
-
 def heading(eye, target):
     """Degrees, growing to the right of -z, as the game's yaw does."""
     return math.degrees(math.atan2(target[0] - eye[0], -(target[2] - eye[2])))
@@ -53,14 +51,10 @@ def gameplay_frames(run):
         if t["phase"] != "gameplay" or t["camera_state"] != "17" or t["eye"] == "none":
             continue
         frames.append(dict(frame=int(t["frame"]), turn=float(t["turn"]),
-                           sent=heading(vector(t["sent_eye"]), vector(t["sent_target"])),
-                           shown=heading(vector(t["eye"]), vector(t["target"])),
-                           position=vector(t["sent_eye"])))
+                           sent=heading(parse_vector(t["sent_eye"]), parse_vector(t["sent_target"])),
+                           shown=heading(parse_vector(t["eye"]), parse_vector(t["target"])),
+                           position=parse_vector(t["sent_eye"])))
     return frames
-
-
-def flick_frames():
-    return {f + i for f, _ in FLICKS for i in range(3)}
 
 
 def check_snap_turn(run, fail, check_game_ran_clean):
