@@ -8,7 +8,7 @@ packages=(
     mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
     wine64 xvfb libstb-dev
     clang libclang-rt-14-dev
-    python3
+    python3 libopenxr-dev
 )
 
 missing=()

@@ -25,6 +25,11 @@ const wchar_t* const kInput = L"Input";
 
 Settings g_settings;
 
+template <typename T> struct IniWord {
+    const wchar_t* text;
+    T value;
+};
+
 float AtLeast(float value, float floor) {
     return value < floor ? floor : value;
 }
@@ -120,14 +125,8 @@ bool ParseUnsigned(const wchar_t* text, uint32_t& value) {
     return true;
 }
 
-// The switch words players write, in any case, surrounded by any blanks.
-bool ParseSwitchWord(const wchar_t* text, bool& value) {
-    struct Word {
-        const wchar_t* text;
-        bool value;
-    };
-    static constexpr Word kWords[] = {{L"true", true}, {L"false", false}, {L"yes", true},
-                                      {L"no", false},  {L"on", true},     {L"off", false}};
+// One of `words`, in any case, surrounded by any blanks.
+template <typename T, size_t N> bool ParseWord(const wchar_t* text, const IniWord<T> (&words)[N], T& value) {
     const wchar_t* begin = text;
     while (IsBlank(*begin)) {
         ++begin;
@@ -136,7 +135,7 @@ bool ParseSwitchWord(const wchar_t* text, bool& value) {
     while (end > begin && IsBlank(end[-1])) {
         --end;
     }
-    for (const Word& word : kWords) {
+    for (const IniWord<T>& word : words) {
         const size_t length = std::wcslen(word.text);
         if (static_cast<size_t>(end - begin) != length) {
             continue;
@@ -151,6 +150,29 @@ bool ParseSwitchWord(const wchar_t* text, bool& value) {
         }
     }
     return false;
+}
+
+// The switch words players write.
+bool ParseSwitchWord(const wchar_t* text, bool& value) {
+    static constexpr IniWord<bool> kWords[] = {{L"true", true}, {L"false", false}, {L"yes", true},
+                                               {L"no", false},  {L"on", true},     {L"off", false}};
+    return ParseWord(text, kWords, value);
+}
+
+HeadsetRuntimeChoice ReadIniRuntime(const wchar_t* section, const wchar_t* key,
+                                    HeadsetRuntimeChoice defaultValue, const std::wstring& path) {
+    static constexpr IniWord<HeadsetRuntimeChoice> kWords[] = {{L"auto", HeadsetRuntimeChoice::Auto},
+                                                               {L"openvr", HeadsetRuntimeChoice::OpenVr},
+                                                               {L"openxr", HeadsetRuntimeChoice::OpenXr}};
+    const KeyText read(section, key, L"", path);
+    HeadsetRuntimeChoice value = defaultValue;
+    if (ParseWord(read.text, kWords, value)) {
+        return value;
+    }
+    if (!read.IsBlank()) {
+        ReportIgnoredValue(section, key, read, "auto, openvr or openxr", HeadsetRuntimeName(defaultValue));
+    }
+    return defaultValue;
 }
 
 // The text written back for a live value; false when no text reads back as exactly the value.
@@ -168,6 +190,18 @@ bool FormatFloatForIni(float value, wchar_t (&text)[kNumberTextCapacity]) {
 }
 
 } // namespace
+
+const char* HeadsetRuntimeName(HeadsetRuntimeChoice choice) {
+    switch (choice) {
+    case HeadsetRuntimeChoice::OpenVr:
+        return "openvr";
+    case HeadsetRuntimeChoice::OpenXr:
+        return "openxr";
+    case HeadsetRuntimeChoice::Auto:
+        break;
+    }
+    return "auto";
+}
 
 Settings& GetSettings() {
     return g_settings;
@@ -282,6 +316,7 @@ void LoadSettings() {
                                kCinemaWidest);
     s.CinemaSurround =
         std::clamp(ReadIniFloat(kVr, L"CinemaSurround", defaults.CinemaSurround, ini), 0.0f, 1.0f);
+    s.Runtime = ReadIniRuntime(kVr, L"Runtime", defaults.Runtime, ini);
 
     s.MapMotionControllers = ReadIniBool(kInput, L"MapMotionControllers", defaults.MapMotionControllers, ini);
     s.MapHeadLook = ReadIniBool(kInput, L"MapHeadLook", defaults.MapHeadLook, ini);
@@ -312,7 +347,7 @@ void LoadSettings() {
         "scale=%.3f/%.3f, render guard scale=%.8f, frame scale=%.3f, left frame horizontal/vertical "
         "offset=%+.3f/%+.3f, right frame scale/offsets/roll=%.3f/%+.3f/%+.3f/%+.2f, HUD "
         "scale/vertical=%.3f/%+.3f, cinema screen=%d distance/width/surround=%.2f/%.2f/%.2f, snap turn=%u "
-        "degrees)",
+        "degrees, runtime=%s)",
         int{s.Enabled}, int{s.VisibleHands}, int{s.SpacewarpCompatibleAER}, int{s.MonoOnTransitions},
         s.AERFirstEye == 1 ? "right" : "left", int{s.LockHeadPoseAcrossAERPair},
         unsigned{s.AERMaxPairIntervalMs}, int{s.MapMotionControllers}, int{s.MapHeadLook},
@@ -323,7 +358,7 @@ void LoadSettings() {
         double{s.RightFrameHorizontalOffset}, double{s.RightFrameVerticalOffset},
         double{s.RightFrameRollDegrees}, double{s.HudScale}, double{s.HudVerticalOffset}, int{s.CinemaScreen},
         double{s.CinemaDistance}, double{s.CinemaWidth}, double{s.CinemaSurround},
-        unsigned{s.SnapTurnDegrees});
+        unsigned{s.SnapTurnDegrees}, HeadsetRuntimeName(s.Runtime));
 }
 
 StartupStereoValues ReadStartupStereoValues() {

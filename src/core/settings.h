@@ -19,8 +19,15 @@ inline constexpr float kCinemaWidest = 30.0f;
 inline constexpr uint32_t kSnapTurnSmallest = 15;
 inline constexpr uint32_t kSnapTurnLargest = 90;
 
+// Which headset runtime serves the frames: OpenVR when its client library and runtime are there,
+// else OpenXR; or only the one named.
+enum class HeadsetRuntimeChoice : uint32_t { Auto, OpenVr, OpenXr };
+// The INI word: "auto", "openvr" or "openxr".
+const char* HeadsetRuntimeName(HeadsetRuntimeChoice choice);
+
 struct Settings {
     RelaxedAtomic<bool> Enabled = true;
+    RelaxedAtomic<HeadsetRuntimeChoice> Runtime = HeadsetRuntimeChoice::Auto;
     RelaxedAtomic<bool> VisibleHands = false;
     RelaxedAtomic<bool> SpacewarpCompatibleAER = true;
     RelaxedAtomic<bool> MonoOnTransitions = true;

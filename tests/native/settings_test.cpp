@@ -28,7 +28,7 @@ const char* const kDefaultsLine =
     "settle/retry=15/90 frames, native body=0, forward offset=0.200, head scale=1.000/1.000, render guard "
     "scale=1.00000000, frame scale=0.650, left frame horizontal/vertical offset=+0.000/+0.000, right frame "
     "scale/offsets/roll=0.650/+0.000/+0.000/+0.00, HUD scale/vertical=0.750/+0.000, cinema screen=1 "
-    "distance/width/surround=3.00/4.00/0.05, snap turn=0 degrees)";
+    "distance/width/surround=3.00/4.00/0.05, snap turn=0 degrees, runtime=auto)";
 
 TEST_F(SettingsTest, MissingFileGivesTableDefaultsAndTheExactLine) {
     LoadSettings();
@@ -96,6 +96,12 @@ TEST_F(SettingsTest, ValuesAreClampedAndBadTextFallsBack) {
         {L"VR", L"CinemaWidth", L"99", [](const Settings& s) { return s.CinemaWidth; }, 30.0f},
         {L"VR", L"CinemaSurround", L"2", [](const Settings& s) { return s.CinemaSurround; }, 1.0f},
         {L"VR", L"CinemaSurround", L"-0.5", [](const Settings& s) { return s.CinemaSurround; }, 0.0f},
+        {L"VR", L"Runtime", L" OpenXR ", [](const Settings& s) { return static_cast<int>(s.Runtime.load()); },
+         2},
+        {L"VR", L"Runtime", L"openvr", [](const Settings& s) { return static_cast<int>(s.Runtime.load()); },
+         1},
+        {L"VR", L"Runtime", L"steamvr", [](const Settings& s) { return static_cast<int>(s.Runtime.load()); },
+         0},
         {L"Input", L"SnapTurnDegrees", L"0", [](const Settings& s) { return s.SnapTurnDegrees; }, 0},
         {L"Input", L"SnapTurnDegrees", L"5", [](const Settings& s) { return s.SnapTurnDegrees; }, 15},
         {L"Input", L"SnapTurnDegrees", L"45", [](const Settings& s) { return s.SnapTurnDegrees; }, 45},

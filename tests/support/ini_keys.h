@@ -34,6 +34,7 @@ inline constexpr IniKey kSettingsKeys[] = {
     {L"VR", L"CinemaDistance"},
     {L"VR", L"CinemaWidth"},
     {L"VR", L"CinemaSurround"},
+    {L"VR", L"Runtime"},
     {L"Input", L"MapMotionControllers"},
     {L"Input", L"MapHeadLook"},
     {L"Input", L"FirstPersonDefault"},
