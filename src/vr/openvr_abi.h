@@ -88,7 +88,12 @@ static_assert(sizeof(VRTextureWithPose_t) == 64 &&
 
 using EVRInitError = int32_t;
 inline constexpr EVRInitError VRInitError_None = 0;
+inline constexpr EVRInitError VRInitError_Unknown = 1;
 inline constexpr EVRInitError VRInitError_Init_InterfaceNotFound = 105;
+
+using ETrackingResult = int32_t;
+inline constexpr ETrackingResult kTrackingResultRunningOk = 200;
+inline constexpr ETrackingResult kTrackingResultOutOfRange = 201;
 
 using EVRApplicationType = int32_t;
 inline constexpr EVRApplicationType VRApplication_Scene = 1;

@@ -1,18 +1,29 @@
 // The seam between the presenter and OpenVR: the client library's functions and the
 // interface methods the presenter calls, each taking the interface pointer first. Called on
 // the render thread with the presenter's lock held. The Windows build loads openvr_api.dll
-// and calls the vtable slots (openvr_port_win32.cpp); the native tests link a fake runtime.
+// and calls the vtable slots (openvr_port_win32.cpp), or serves the same calls over OpenXR
+// (openxr_bridge_win32.cpp); the native tests link a fake runtime.
 #pragma once
 
 #include "vr/openvr_abi.h"
 
 #include <string>
 
+struct IDXGISwapChain;
+
 namespace corvane {
 
-// Makes the client library's functions callable. False with a failure text when the library
-// or one of its functions is missing; a later call tries again.
+// Makes the client library's functions callable: openvr_api.dll's, or the OpenXR back end's in
+// their place, as the configured runtime choice and what is installed decide. False with a failure text when
+// the library or one of its functions is missing; a later call tries again.
 [[nodiscard]] bool OpenVrLoadClient(std::string& failure);
+
+// "OpenVR" or "OpenXR": which runtime the calls below reach, for the texts that name it.
+const char* HeadsetRuntimeLabel();
+
+// The game's swap chain of this frame, before a connection is attempted: an OpenXR session is
+// made on the game's own device. Nothing for OpenVR.
+void OpenVrNoteSwapChain(IDXGISwapChain* swapChain);
 
 // Client library functions. Only called after OpenVrLoadClient succeeded.
 bool OpenVrIsRuntimeInstalled();

@@ -7,6 +7,9 @@
 #include "vr/openvr_port.h"
 
 #include "core/log.h"
+#include "core/settings.h"
+#include "vr/openvr_client_functions.h"
+#include "vr/openxr_bridge_win32.h"
 
 #include <windows.h>
 
@@ -16,28 +19,29 @@ namespace {
 constexpr const wchar_t* kClientLibraryFile = L"openvr_api.dll";
 constexpr const char* kClientLibraryName = "openvr_api.dll";
 
-using IsRuntimeInstalledFn = bool (*)();
-using InitInternal2Fn = uint32_t (*)(EVRInitError*, EVRApplicationType, const char*);
-using IsInterfaceVersionValidFn = bool (*)(const char*);
-using GetGenericInterfaceFn = void* (*)(const char*, EVRInitError*);
-using GetInitTokenFn = uint32_t (*)();
-using ShutdownInternalFn = void (*)();
-using GetInitErrorAsEnglishDescriptionFn = const char* (*)(EVRInitError);
-
 struct ClientLibrary {
     HMODULE module = nullptr;
-    IsRuntimeInstalledFn isRuntimeInstalled = nullptr;
-    InitInternal2Fn initInternal2 = nullptr;
-    IsInterfaceVersionValidFn isInterfaceVersionValid = nullptr;
-    GetGenericInterfaceFn getGenericInterface = nullptr;
-    GetInitTokenFn getInitToken = nullptr;
-    ShutdownInternalFn shutdownInternal = nullptr;
-    GetInitErrorAsEnglishDescriptionFn getInitErrorAsEnglishDescription = nullptr;
+    OpenVrClientFunctions functions;
 };
 
 // Loaded once and kept for the life of the process; only the presenter, under its lock,
-// reaches it.
-ClientLibrary g_client;
+// reaches these.
+ClientLibrary g_openVr;
+// The functions the presenter's calls go to once a runtime was chosen, and that runtime's name.
+OpenVrClientFunctions g_client;
+const char* g_clientName = "OpenVR";
+
+// A line said once until a different one is to be said: the choice is made again on every
+// connection attempt, and a runtime that stays away must not fill the log.
+struct ChangeLine {
+    std::string last;
+    void Say(const std::string& line) {
+        if (line != last) {
+            LogMessage("%s", line.c_str());
+            last = line;
+        }
+    }
+} g_choiceSaid;
 
 HMODULE LoadClientModule() {
     // Beside the program first, so the copy shipped with it wins over any other on the path.
@@ -64,10 +68,8 @@ template <typename Fn> Fn Slot(void* object, size_t slot) {
     return reinterpret_cast<Fn>(vtable[slot]);
 }
 
-} // namespace
-
-bool OpenVrLoadClient(std::string& failure) {
-    if (g_client.module != nullptr) {
+bool LoadOpenVrClient(std::string& failure) {
+    if (g_openVr.module != nullptr) {
         return true;
     }
     ClientLibrary client;
@@ -76,22 +78,74 @@ bool OpenVrLoadClient(std::string& failure) {
         failure = std::string("OpenVR client library ") + kClientLibraryName + " could not be loaded";
         return false;
     }
+    OpenVrClientFunctions& f = client.functions;
     const bool resolved =
-        Resolve(client.module, "VR_IsRuntimeInstalled", client.isRuntimeInstalled, failure) &&
-        Resolve(client.module, "VR_InitInternal2", client.initInternal2, failure) &&
-        Resolve(client.module, "VR_IsInterfaceVersionValid", client.isInterfaceVersionValid, failure) &&
-        Resolve(client.module, "VR_GetGenericInterface", client.getGenericInterface, failure) &&
-        Resolve(client.module, "VR_GetInitToken", client.getInitToken, failure) &&
-        Resolve(client.module, "VR_ShutdownInternal", client.shutdownInternal, failure) &&
-        Resolve(client.module, "VR_GetVRInitErrorAsEnglishDescription",
-                client.getInitErrorAsEnglishDescription, failure);
+        Resolve(client.module, "VR_IsRuntimeInstalled", f.isRuntimeInstalled, failure) &&
+        Resolve(client.module, "VR_InitInternal2", f.initInternal2, failure) &&
+        Resolve(client.module, "VR_IsInterfaceVersionValid", f.isInterfaceVersionValid, failure) &&
+        Resolve(client.module, "VR_GetGenericInterface", f.getGenericInterface, failure) &&
+        Resolve(client.module, "VR_GetInitToken", f.getInitToken, failure) &&
+        Resolve(client.module, "VR_ShutdownInternal", f.shutdownInternal, failure) &&
+        Resolve(client.module, "VR_GetVRInitErrorAsEnglishDescription", f.getInitErrorAsEnglishDescription,
+                failure);
     if (!resolved) {
         // Let a later attempt find a complete library instead of this one.
         FreeLibrary(client.module);
         return false;
     }
-    g_client = client;
+    g_openVr = client;
     return true;
+}
+
+} // namespace
+
+bool OpenVrLoadClient(std::string& failure) {
+    if (g_client.isRuntimeInstalled != nullptr) {
+        return true;
+    }
+    const HeadsetRuntimeChoice choice = GetSettings().Runtime;
+    std::string openVrReason;
+    if (choice != HeadsetRuntimeChoice::OpenXr) {
+        if (LoadOpenVrClient(openVrReason)) {
+            if (choice == HeadsetRuntimeChoice::OpenVr || g_openVr.functions.isRuntimeInstalled()) {
+                g_client = g_openVr.functions;
+                g_clientName = "OpenVR";
+                return true;
+            }
+            openVrReason = "No OpenVR runtime is installed";
+        }
+        if (choice == HeadsetRuntimeChoice::OpenVr) {
+            failure = openVrReason;
+            return false;
+        }
+    }
+    std::string openXrReason;
+    std::string openXrName;
+    if (OpenXrBridgeLoad(g_client, openXrName, openXrReason)) {
+        g_clientName = "OpenXR";
+        if (choice == HeadsetRuntimeChoice::Auto) {
+            g_choiceSaid.Say("OpenVR not used: " + openVrReason);
+        }
+        g_choiceSaid.Say("Headset runtime: OpenXR (" + openXrName + ")");
+        return true;
+    }
+    if (choice == HeadsetRuntimeChoice::OpenXr) {
+        failure = "OpenXR not used: " + openXrReason;
+        return false;
+    }
+    // Neither: OpenVR's reason is the failure, as it was before there was a choice, and OpenXR's
+    // has a line of its own.
+    g_choiceSaid.Say("OpenXR not used: " + openXrReason);
+    failure = openVrReason;
+    return false;
+}
+
+const char* HeadsetRuntimeLabel() {
+    return g_clientName;
+}
+
+void OpenVrNoteSwapChain(IDXGISwapChain* swapChain) {
+    OpenXrBridgeNoteSwapChain(swapChain);
 }
 
 bool OpenVrIsRuntimeInstalled() {

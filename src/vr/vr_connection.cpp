@@ -67,12 +67,12 @@ bool VrPresenter::ReadOptics() {
         OpenVrGetProjectionRaw(system, eye == 0 ? Eye_Left : Eye_Right, &raw[kRawLeft], &raw[kRawRight],
                                &raw[kRawTop], &raw[kRawBottom]);
         if (!ValidateRawProjection(raw, u0[eye])) {
-            lastErrorText = "OpenVR supplied invalid raw eye projections";
+            lastErrorText = std::string(HeadsetRuntimeLabel()) + " supplied invalid raw eye projections";
             return false;
         }
     }
     if (!ComputeCommonTan(rawProjection[0], rawProjection[1], commonTan)) {
-        lastErrorText = "OpenVR supplied invalid common projection extents";
+        lastErrorText = std::string(HeadsetRuntimeLabel()) + " supplied invalid common projection extents";
         return false;
     }
     return true;
@@ -100,15 +100,15 @@ bool VrPresenter::EnsureConnected() {
     InitializeClient(error);
     if (error != VRInitError_None || system == nullptr) {
         const char* description = OpenVrGetInitErrorAsEnglishDescription(error);
-        lastErrorText = std::string("OpenVR initialization failed: ") +
-                        (description != nullptr ? description : "unknown error");
+        lastErrorText = std::string(HeadsetRuntimeLabel()) +
+                        " initialization failed: " + (description != nullptr ? description : "unknown error");
         system = nullptr;
         return false;
     }
 
     compositor = GetClientInterface(kCompositorInterfaceVersion, clientContext.compositor);
     if (compositor == nullptr) {
-        lastErrorText = "OpenVR compositor interface is unavailable";
+        lastErrorText = std::string(HeadsetRuntimeLabel()) + " compositor interface is unavailable";
         OpenVrShutdownInternal();
         system = nullptr;
         return false;
@@ -129,7 +129,7 @@ bool VrPresenter::EnsureConnected() {
     eyeToHeadX[0] = OpenVrGetEyeToHeadTransform(system, Eye_Left).m[0][3];
     eyeToHeadX[1] = OpenVrGetEyeToHeadTransform(system, Eye_Right).m[0][3];
     if (!EyeToHeadOffsetsValid(eyeToHeadX[0], eyeToHeadX[1])) {
-        lastErrorText = "OpenVR supplied invalid eye-to-head transforms";
+        lastErrorText = std::string(HeadsetRuntimeLabel()) + " supplied invalid eye-to-head transforms";
         OpenVrShutdownInternal();
         system = nullptr;
         compositor = nullptr;
@@ -146,12 +146,12 @@ bool VrPresenter::EnsureConnected() {
     const float* left = rawProjection[0];
     const float* right = rawProjection[1];
     LogMessage(
-        "OpenVR projection: target=%ux%u; left raw=(%.6f, %.6f, %.6f, %.6f) u0=%.6f; right raw=(%.6f, %.6f, "
+        "%s projection: target=%ux%u; left raw=(%.6f, %.6f, %.6f, %.6f) u0=%.6f; right raw=(%.6f, %.6f, "
         "%.6f, %.6f) u0=%.6f; common tan=(%.6f, %.6f)",
-        renderTargetWidth, renderTargetHeight, double{left[kRawLeft]}, double{left[kRawRight]},
-        double{left[kRawTop]}, double{left[kRawBottom]}, double{u0[0]}, double{right[kRawLeft]},
-        double{right[kRawRight]}, double{right[kRawTop]}, double{right[kRawBottom]}, double{u0[1]},
-        double{commonTan[0]}, double{commonTan[1]});
+        HeadsetRuntimeLabel(), renderTargetWidth, renderTargetHeight, double{left[kRawLeft]},
+        double{left[kRawRight]}, double{left[kRawTop]}, double{left[kRawBottom]}, double{u0[0]},
+        double{right[kRawLeft]}, double{right[kRawRight]}, double{right[kRawTop]}, double{right[kRawBottom]},
+        double{u0[1]}, double{commonTan[0]}, double{commonTan[1]});
 
     OpticsValues optics;
     std::copy_n(eyeToHeadX, 2, optics.eyeToHeadX);

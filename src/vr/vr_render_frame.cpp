@@ -256,6 +256,7 @@ bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameReques
     const bool pairValid = request.pairValid;
     const float requestedConvergence = request.requestedConvergence;
     submittedThisFrame = false;
+    OpenVrNoteSwapChain(swapChain);
     if (!EnsureConnected()) {
         return false;
     }
@@ -371,8 +372,8 @@ bool VrPresenter::SubmitEyeTextures(float requestedConvergence, bool paired, boo
         lastErrorText.clear();
         return true;
     }
-    lastErrorText = "OpenVR Submit failed (left " + std::to_string(leftResult) + ", right " +
-                    std::to_string(rightResult) + ")";
+    lastErrorText = std::string(HeadsetRuntimeLabel()) + " Submit failed (left " +
+                    std::to_string(leftResult) + ", right " + std::to_string(rightResult) + ")";
     Disconnect(OsSteadyClockNs() + kReconnectIntervalNs);
     return false;
 }
@@ -381,7 +382,8 @@ bool VrPresenter::FetchPoses() {
     const EVRCompositorError waitResult =
         OpenVrWaitGetPoses(compositor, renderPoses, k_unMaxTrackedDeviceCount, nullptr, 0);
     if (waitResult != VRCompositorError_None) {
-        lastErrorText = "OpenVR WaitGetPoses failed (" + std::to_string(waitResult) + ")";
+        lastErrorText =
+            std::string(HeadsetRuntimeLabel()) + " WaitGetPoses failed (" + std::to_string(waitResult) + ")";
         Disconnect(OsSteadyClockNs() + kReconnectIntervalNs);
         return false;
     }

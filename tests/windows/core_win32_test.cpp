@@ -153,6 +153,7 @@ const std::vector<KeyRow>& SettingsKeyRows() {
         {L"VR", L"CinemaDistance", "5.5", [](Settings& s) { s.CinemaDistance = 5.5f; }},
         {L"VR", L"CinemaWidth", "8.25", [](Settings& s) { s.CinemaWidth = 8.25f; }},
         {L"VR", L"CinemaSurround", "0.2", [](Settings& s) { s.CinemaSurround = 0.2f; }},
+        {L"VR", L"Runtime", "OpenXR", [](Settings& s) { s.Runtime = HeadsetRuntimeChoice::OpenXr; }},
         {L"Input", L"MapMotionControllers", "0", [](Settings& s) { s.MapMotionControllers = false; }},
         {L"Input", L"MapHeadLook", "0", [](Settings& s) { s.MapHeadLook = false; }},
         {L"Input", L"FirstPersonDefault", "0", [](Settings& s) { s.FirstPersonDefault = false; }},
@@ -244,7 +245,7 @@ TEST_F(CoreWin32Test, ShippedIniHoldsExactlyTheKeysOfTheCode) {
     for (const KeyRow& row : SettingsKeyRows()) {
         documented.emplace(row.section, row.key);
     }
-    EXPECT_EQ(38u, documented.size());
+    EXPECT_EQ(39u, documented.size());
     EXPECT_EQ(documented, shipped);
 }
 

@@ -94,6 +94,12 @@ bool OpenVrLoadClient(std::string& failure) {
     return true;
 }
 
+const char* HeadsetRuntimeLabel() {
+    return "OpenVR";
+}
+
+void OpenVrNoteSwapChain(IDXGISwapChain*) {}
+
 bool OpenVrIsRuntimeInstalled() {
     return g_vr.runtimeInstalled;
 }

@@ -1,0 +1,25 @@
+// The OpenXR back end: the active OpenXR runtime serving the calls the presenter makes of a
+// headset runtime. The client functions and the system and compositor objects it hands out
+// keep OpenVR's shape (the presenter's frame, eye textures, pairing, hands and cinema screen
+// stay one), and each call is answered from an OpenXR instance and session on the game's own
+// device: the compositor's wait is xrWaitFrame and xrBeginFrame, each eye's submission a copy
+// into that eye's swapchain with its own pose and field, the handoff xrEndFrame with one
+// projection layer. Render thread, under the presenter's lock, like the calls it serves.
+#pragma once
+
+#include "vr/openvr_client_functions.h"
+
+#include <string>
+
+struct IDXGISwapChain;
+
+namespace corvane {
+
+// Finds, loads and negotiates with the active OpenXR runtime; true with `client` set to the
+// back end's functions and `name` to the runtime's, false with `reason` for the log.
+[[nodiscard]] bool OpenXrBridgeLoad(OpenVrClientFunctions& client, std::string& name, std::string& reason);
+
+// The game's swap chain this frame: its device is the one the next session is made on.
+void OpenXrBridgeNoteSwapChain(IDXGISwapChain* swapChain);
+
+} // namespace corvane
