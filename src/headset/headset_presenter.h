@@ -30,6 +30,8 @@ public:
     [[nodiscard]] virtual bool TakeInputSnapshot(InputSnapshot& out) = 0;
     // First person was entered or left: a new tracking epoch.
     virtual void ResetForTransition() = 0;
+    // "OpenVR" or "OpenXR": the runtime the frames went to, for the log.
+    [[nodiscard]] virtual const char* RuntimeName() const = 0;
 
     // ---- Any thread, never waiting on a frame ----
 

@@ -207,7 +207,7 @@ void ReportSubmissionStatus(bool submitted, HeadsetPresenter& presenter) {
         return;
     }
     if (!g_driver.submissionAnnounced || !g_driver.rememberedError.empty()) {
-        LogMessage("OpenVR eye submission is active");
+        LogMessage("%s eye submission is active", presenter.RuntimeName());
         g_driver.submissionAnnounced = true;
         g_driver.rememberedError.clear();
     }

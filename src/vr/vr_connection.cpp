@@ -223,6 +223,10 @@ bool VrPresenter::GetEyeOffset(uint32_t eye, float& out) noexcept {
     return true;
 }
 
+const char* VrPresenter::RuntimeName() const {
+    return HeadsetRuntimeLabel();
+}
+
 std::string VrPresenter::LastError() {
     std::lock_guard<std::mutex> lock(presenterMutex);
     return lastErrorText;

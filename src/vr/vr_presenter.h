@@ -153,6 +153,7 @@ struct VrPresenter final : HeadsetPresenter {
     [[nodiscard]] bool TakeEyeRenderPose(uint32_t eye, EyeRenderPose& out);
     // Starts a new tracking epoch: first person was entered or left.
     void ResetForTransition() override;
+    [[nodiscard]] const char* RuntimeName() const override;
     // The player asked for the view to be centred again: the next frame takes a new head-look
     // reference and places the cinema screen in front of the head. `by` (a string that lives as
     // long as the program) names what asked, for the log. Any thread, never waits.

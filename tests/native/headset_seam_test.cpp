@@ -35,6 +35,7 @@ public:
         return false;
     }
     void ResetForTransition() override { calls.push_back("ResetForTransition"); }
+    const char* RuntimeName() const override { return "the recording headset"; }
     void OnServedSwapChainReleased() noexcept override {}
     void RequestRecentre(const char* by) noexcept override { recentredBy = by; }
     bool GetProjectionInfo(ProjectionInfo& out) noexcept override {
@@ -83,6 +84,12 @@ TEST_F(HeadsetSeamTest, AnInstalledPresenterGetsTheFramesAndTheCameraQuestions) 
     EXPECT_EQ(std::vector<std::string>({"RenderFrame", "TakeInputSnapshot"}), headset.calls);
     EXPECT_STREQ("the recentre key", headset.recentredBy);
     EXPECT_EQ(fake::OpenVr().initCalls, 0) << "OpenVR's presenter was not asked";
+    // The log names the runtime the installed presenter serves.
+    bool named = false;
+    for (const std::string& line : fake::LogLines()) {
+        named = named || testing_support::MessageOf(line) == "the recording headset eye submission is active";
+    }
+    EXPECT_TRUE(named);
 
     // The gameplay camera in first person turns with the installed presenter's head pose and
     // hands it the pose it rendered with.
