@@ -134,7 +134,10 @@ XrResult XRAPI_CALL WaitFrame(XrSession session, const XrFrameWaitInfo* info,
     object = &found->second;
     ++state.frame;
     ApplyScriptedFaults(state);
-    result = object->lost ? XR_ERROR_SESSION_LOST : Injected(state, function);
+    // A fault scripted for this very frame already applies to it.
+    result = state.instances.at(object->instance).lost ? XR_ERROR_INSTANCE_LOST
+             : object->lost                            ? XR_ERROR_SESSION_LOST
+                                                       : Injected(state, function);
     std::string out;
     if (result == XR_SUCCESS) {
         const XrTime time = TimeOfFrame(state.scenario, state.frame);
