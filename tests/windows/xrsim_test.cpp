@@ -285,6 +285,43 @@ protected:
         ASSERT_EQ(XR_SUCCESS, Release(swapchain));
     }
 
+    // An action set "play" with one action "act" of `type`, bound to `path` on the index
+    // controller, and the set handed back.
+    XrAction BoundAction(XrActionSet& set, XrActionType type, const char* path) {
+        const auto toPath = Fn<PFN_xrStringToPath>("xrStringToPath");
+        auto setInfo = Typed<XrActionSetCreateInfo>(XR_TYPE_ACTION_SET_CREATE_INFO);
+        std::strcpy(setInfo.actionSetName, "play");
+        std::strcpy(setInfo.localizedActionSetName, "Play");
+        EXPECT_EQ(XR_SUCCESS, Fn<PFN_xrCreateActionSet>("xrCreateActionSet")(instance, &setInfo, &set));
+        auto actionInfo = Typed<XrActionCreateInfo>(XR_TYPE_ACTION_CREATE_INFO);
+        std::strcpy(actionInfo.actionName, "act");
+        std::strcpy(actionInfo.localizedActionName, "Act");
+        actionInfo.actionType = type;
+        XrAction action = XR_NULL_HANDLE;
+        EXPECT_EQ(XR_SUCCESS, Fn<PFN_xrCreateAction>("xrCreateAction")(set, &actionInfo, &action));
+        XrPath binding = XR_NULL_PATH;
+        XrPath profile = XR_NULL_PATH;
+        EXPECT_EQ(XR_SUCCESS, toPath(instance, path, &binding));
+        EXPECT_EQ(XR_SUCCESS, toPath(instance, "/interaction_profiles/valve/index_controller", &profile));
+        const XrActionSuggestedBinding suggestion{action, binding};
+        auto suggested =
+            Typed<XrInteractionProfileSuggestedBinding>(XR_TYPE_INTERACTION_PROFILE_SUGGESTED_BINDING);
+        suggested.interactionProfile = profile;
+        suggested.countSuggestedBindings = 1;
+        suggested.suggestedBindings = &suggestion;
+        EXPECT_EQ(XR_SUCCESS, Fn<PFN_xrSuggestInteractionProfileBindings>(
+                                  "xrSuggestInteractionProfileBindings")(instance, &suggested));
+        return action;
+    }
+
+    void Attach(XrActionSet set) {
+        auto attach = Typed<XrSessionActionSetsAttachInfo>(XR_TYPE_SESSION_ACTION_SETS_ATTACH_INFO);
+        attach.countActionSets = 1;
+        attach.actionSets = &set;
+        EXPECT_EQ(XR_SUCCESS,
+                  Fn<PFN_xrAttachSessionActionSets>("xrAttachSessionActionSets")(session, &attach));
+    }
+
     std::vector<std::string> LogLines() const {
         std::vector<std::string> lines;
         const std::string text = ReadText(logPath);
@@ -686,34 +723,11 @@ TEST_F(XrSimTest, ThumbstickActionReadsTheScriptedValueWhileFocusedOnItsProfileO
     for (const Case& c : cases) {
         RunScenario(stick + c.scenario);
         ASSERT_EQ(XR_SUCCESS, CreateInstance());
-        const auto toPath = Fn<PFN_xrStringToPath>("xrStringToPath");
-        auto setInfo = Typed<XrActionSetCreateInfo>(XR_TYPE_ACTION_SET_CREATE_INFO);
-        std::strcpy(setInfo.actionSetName, "play");
-        std::strcpy(setInfo.localizedActionSetName, "Play");
         XrActionSet set = XR_NULL_HANDLE;
-        ASSERT_EQ(XR_SUCCESS, Fn<PFN_xrCreateActionSet>("xrCreateActionSet")(instance, &setInfo, &set));
-        auto actionInfo = Typed<XrActionCreateInfo>(XR_TYPE_ACTION_CREATE_INFO);
-        std::strcpy(actionInfo.actionName, "move");
-        std::strcpy(actionInfo.localizedActionName, "Move");
-        actionInfo.actionType = XR_ACTION_TYPE_VECTOR2F_INPUT;
-        XrAction move = XR_NULL_HANDLE;
-        ASSERT_EQ(XR_SUCCESS, Fn<PFN_xrCreateAction>("xrCreateAction")(set, &actionInfo, &move));
-        const XrActionSuggestedBinding binding{move,
-                                               Path(toPath, instance, "/user/hand/right/input/thumbstick")};
-        auto suggested =
-            Typed<XrInteractionProfileSuggestedBinding>(XR_TYPE_INTERACTION_PROFILE_SUGGESTED_BINDING);
-        suggested.interactionProfile = Path(toPath, instance, "/interaction_profiles/valve/index_controller");
-        suggested.countSuggestedBindings = 1;
-        suggested.suggestedBindings = &binding;
-        const auto suggest =
-            Fn<PFN_xrSuggestInteractionProfileBindings>("xrSuggestInteractionProfileBindings");
-        ASSERT_EQ(XR_SUCCESS, suggest(instance, &suggested));
+        const XrAction move =
+            BoundAction(set, XR_ACTION_TYPE_VECTOR2F_INPUT, "/user/hand/right/input/thumbstick");
         ASSERT_EQ(XR_SUCCESS, CreateSession(true, device.Get()));
-        auto attach = Typed<XrSessionActionSetsAttachInfo>(XR_TYPE_SESSION_ACTION_SETS_ATTACH_INFO);
-        attach.countActionSets = 1;
-        attach.actionSets = &set;
-        ASSERT_EQ(XR_SUCCESS,
-                  Fn<PFN_xrAttachSessionActionSets>("xrAttachSessionActionSets")(session, &attach));
+        Attach(set);
         PollAll();
         auto begin = Typed<XrSessionBeginInfo>(XR_TYPE_SESSION_BEGIN_INFO);
         begin.primaryViewConfigurationType = XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO;
