@@ -10,6 +10,8 @@ unpaced, run as interleaved rounds of
   no screen  the program without the cinema screen (CinemaScreen=0)
   hands, no screen  VisibleHands=1 and CinemaScreen=0: the hands' own cost over the copy
   direct AER the program with SpacewarpCompatibleAER=0 (staged AER is the default)
+  OpenXR ... hands off, hands on and no screen again with the stand-in OpenXR runtime in place
+             of the OpenVR one (Runtime=openxr): the second back end's cost over the same copy
 
 Each configuration's median frame time (frames after the warm-up, median over rounds) is printed
 as a ratio to the game alone; the goal is (program - copy only) <= 5 % of the game's frame. A
@@ -40,7 +42,7 @@ from e2e import write_ini  # noqa: E402  (the shipped INI with some keys changed
 SHIPPED_INI = os.path.join(SOURCE, "config", "CorvaneVR.ini")
 
 
-def prepare(work, name, build, dll, hands, phase, ini=None):
+def prepare(work, name, build, dll, hands, phase, ini=None, headset="openvr"):
     folder = os.path.join(work, name)
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
@@ -50,12 +52,19 @@ def prepare(work, name, build, dll, hands, phase, ini=None):
     if dll is not None:
         shutil.copy(dll, os.path.join(folder, "XINPUT1_3.dll"))
     if hands is not None:
-        shutil.copy(os.path.join(build, "tools", "vrsim", "openvr_api.dll"), folder)
+        if headset == "openxr":
+            shutil.copy(os.path.join(build, "tools", "xrsim", "xrsim.dll"), folder)
+            with open(os.path.join(folder, "xrsim.json"), "w") as f:
+                f.write('{"file_format_version": "1.0.0", "runtime": {"library_path": "xrsim.dll"}}\n')
+            ini = {"Runtime": "openxr", **(ini or {})}
+        else:
+            shutil.copy(os.path.join(build, "tools", "vrsim", "openvr_api.dll"), folder)
         # Software rendering at 1920 x 1080 takes longer than the 50 ms a pair may span by
         # default; without a limit every frame goes the stereo path it would on a real GPU.
         write_ini(SHIPPED_INI, os.path.join(folder, "CorvaneVR.ini"),
                   {"VisibleHands": "1" if hands else "0", "AERMaxPairIntervalMs": "0", **(ini or {})})
-        with open(os.path.join(folder, "vrsim_scenario.txt"), "w") as f:
+        scenario = "xrsim_scenario.txt" if headset == "openxr" else "vrsim_scenario.txt"
+        with open(os.path.join(folder, scenario), "w") as f:
             # A twentieth of a degree a frame: every frame's pose differs from its neighbours' by
             # well over the runtime's matching tolerance.
             f.write("pace off\nlog queries off\nhead key 0 0 1.6 0 0 0 0\nhead key 100000 0 1.6 0 5000 0 0\n")
@@ -76,8 +85,12 @@ def run_game(folder, frames):
                "--stats", "stats.txt", "--timeline", "timeline.txt"]
     env = dict(os.environ)
     env["WINEDEBUG"] = "-all"
-    env.pop("VRSIM_SCENARIO", None)
-    env.pop("VRSIM_LOG", None)
+    for variable in ("VRSIM_SCENARIO", "VRSIM_LOG", "XRSIM_SCENARIO", "XRSIM_LOG", "XR_RUNTIME_JSON"):
+        env.pop(variable, None)
+    manifest = os.path.join(folder, "xrsim.json")
+    if os.path.exists(manifest):
+        # The program honours the variable before the registry, so each run names its own runtime.
+        env["XR_RUNTIME_JSON"] = "Z:" + os.path.abspath(manifest).replace("/", "\\")
     result = subprocess.run(command, cwd=folder, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                             text=True, timeout=600)
     if result.returncode != 0:
@@ -134,6 +147,10 @@ def main():
                                      {"CinemaScreen": "0"})),
         ("direct AER", prepare(work, "direct_aer", build, program, False, args.phase,
                                {"SpacewarpCompatibleAER": "0"})),
+        ("OpenXR hands off", prepare(work, "xr_hands_off", build, program, False, args.phase, headset="openxr")),
+        ("OpenXR hands on", prepare(work, "xr_hands_on", build, program, True, args.phase, headset="openxr")),
+        ("OpenXR no screen", prepare(work, "xr_no_screen", build, program, False, args.phase, {"CinemaScreen": "0"},
+                                     headset="openxr")),
     ]
     pose_ages = {"hands off": [], "direct AER": []}
     medians = {name: [] for name, _ in configs}
@@ -152,11 +169,12 @@ def main():
     copy_only = statistics.median(medians["copy only"])
     print(f"\nframe cost at 1920 x 1080 in {args.phase}, {args.rounds} rounds of {args.frames} frames "
           f"(first {args.warmup} of each run left out)")
-    print(f"{'configuration':<16} {'median ms':>10} {'ratio to alone':>15}")
+    print(f"{'configuration':<18} {'median ms':>10} {'ratio to alone':>15}")
     for name, _ in configs:
         value = statistics.median(medians[name])
-        print(f"{name:<16} {value:>10.2f} {value / alone:>15.3f}")
-    for name in ("hands off", "hands on", "no screen", "hands, no screen", "direct AER"):
+        print(f"{name:<18} {value:>10.2f} {value / alone:>15.3f}")
+    for name in ("hands off", "hands on", "no screen", "hands, no screen", "direct AER", "OpenXR hands off",
+                 "OpenXR hands on", "OpenXR no screen"):
         extra = (statistics.median(medians[name]) - copy_only) / alone * 100.0
         print(f"{name}: program - copy only = {extra:+.1f} % of the game's frame (goal <= 5 %)")
 
@@ -173,17 +191,18 @@ def main():
             print(f"{label:<8} {eye_name:<6} {statistics.median(frames):>5.1f} / {percentile(frames, 0.99):<4} "
                   f"{statistics.median(ms):>7.2f} / {percentile(ms, 0.99):<7.2f} {len(ages):>12}")
 
-    counting = prepare(work, "counting", build, os.path.join(build, "bench", "counting", "XINPUT1_3.dll"), True,
-                       args.phase)
-    stats = run_game(counting, args.frames)
-    counts = [int(s["dll_allocations"]) for s in stats if s["dll_allocations"] != "none"]
-    if len(counts) != len(stats):
-        raise SystemExit("frame_cost: the counting build did not export its allocation count")
-    steady = counts[-1] - counts[args.warmup]
-    per_frame = steady / (len(counts) - 1 - args.warmup)
-    print(f"heap allocations of the program (hands on): {per_frame:.2f} per steady-state frame "
-          f"({steady} in frames {args.warmup + 1}..{len(counts) - 1}; {counts[args.warmup]} before, "
-          f"goal 0)")
+    counting_dll = os.path.join(build, "bench", "counting", "XINPUT1_3.dll")
+    for headset in ("openvr", "openxr"):
+        counting = prepare(work, f"counting_{headset}", build, counting_dll, True, args.phase, headset=headset)
+        stats = run_game(counting, args.frames)
+        counts = [int(s["dll_allocations"]) for s in stats if s["dll_allocations"] != "none"]
+        if len(counts) != len(stats):
+            raise SystemExit("frame_cost: the counting build did not export its allocation count")
+        steady = counts[-1] - counts[args.warmup]
+        per_frame = steady / (len(counts) - 1 - args.warmup)
+        print(f"heap allocations of the program ({'OpenXR' if headset == 'openxr' else 'OpenVR'}, hands on): "
+              f"{per_frame:.2f} per steady-state frame ({steady} in frames {args.warmup + 1}..{len(counts) - 1}; "
+              f"{counts[args.warmup]} before, goal 0)")
     return 0
 
 

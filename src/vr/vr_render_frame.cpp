@@ -32,6 +32,11 @@ bool SameAsLogged(float logged, float current) {
     return std::fabs(logged - current) <= kUnchanged;
 }
 
+// An angle for a one-decimal log text: a value a hair below zero reads "0.0", not "-0.0".
+double ShownDegrees(float degrees) {
+    return std::fabs(degrees) < 0.05f ? 0.0 : double{degrees};
+}
+
 RawProjection RawProjectionOf(const float (&raw)[4]) {
     return RawProjection{raw[0], raw[1], raw[2], raw[3]};
 }
@@ -442,7 +447,7 @@ void VrPresenter::StepCinema(const FrameRequest& request, const char* recentredB
     const CinemaPlacement& placement = cinemaState.placement;
     if (recentredBy != nullptr && cinemaFrame.placed) {
         LogMessage("Recentred by %s: head-look reference taken again; cinema screen facing yaw %.1f degrees",
-                   recentredBy, double{placement.yawDegrees});
+                   recentredBy, ShownDegrees(placement.yawDegrees));
     } else if (recentredBy != nullptr) {
         LogMessage(
             "Recentred by %s: head-look reference taken again; cinema screen placed once the head pose "
@@ -471,7 +476,7 @@ void VrPresenter::StepCinema(const FrameRequest& request, const char* recentredB
     if (cinemaFrame.firstShown) {
         LogMessage("Cinema screen shown: %.2f m wide, %.2f m away, facing yaw %.1f degrees, surround %.2f",
                    double{2.0f * placement.halfWidth}, double{settings.CinemaDistance},
-                   double{placement.yawDegrees}, double{settings.CinemaSurround});
+                   ShownDegrees(placement.yawDegrees), double{settings.CinemaSurround});
     }
 }
 

@@ -43,16 +43,27 @@ SCENARIO = (
     "head key 125 0.1 1.65 -0.1 -10 -8 0\n"
     # The runtime centres its seated space on the head: the same pose now reads as home.
     f"recentre {RECENTRE_FRAME} 0.1 0 -0.1 -10\n"
-    "controllers none\n"
-    "controller 2 role right\n"
-    "controller 2 key 1 0.2 1.2 -0.35 0 0 0\n"
-    "controller 2 axis 0 joystick\n"
-    f"controller 2 pressed {HOLD_FRAMES[0]}..{HOLD_FRAMES[1]} 0x{1 << 35:x}\n"
-    f"controller 2 stick {FARTHER_FRAMES[0]}..{FARTHER_FRAMES[1]} 0 1\n"
-    f"controller 2 stick {SMALLER_FRAMES[0]}..{SMALLER_FRAMES[1]} -1 0\n"
+    "{hands}"
     + "".join(f"capture {f}\n" for f in (THIRD_PERSON_FRAME, TURNED_FRAME, LEANING_FRAME, RECENTRED_FRAME,
                                           PLACED_FRAME, GAMEPLAY_FRAME))
 )
+# The hold as each stand-in runtime scripts it: the right controller's joystick click over OpenVR;
+# over OpenXR, where the stick's click of every profile is the stick press, both stick presses.
+SCENARIO, XR_SCENARIO = (
+    SCENARIO.replace("{hands}", "controllers none\n"
+                     "controller 2 role right\n"
+                     "controller 2 key 1 0.2 1.2 -0.35 0 0 0\n"
+                     "controller 2 axis 0 joystick\n"
+                     f"controller 2 pressed {HOLD_FRAMES[0]}..{HOLD_FRAMES[1]} 0x{1 << 35:x}\n"
+                     f"controller 2 stick {FARTHER_FRAMES[0]}..{FARTHER_FRAMES[1]} 0 1\n"
+                     f"controller 2 stick {SMALLER_FRAMES[0]}..{SMALLER_FRAMES[1]} -1 0\n"),
+    SCENARIO.replace("{hands}", "controller right key 1 0.2 1.2 -0.35 0 0 0\n"
+                     f"controller left input /input/thumbstick/click {HOLD_FRAMES[0]}..{HOLD_FRAMES[1]} 1\n"
+                     f"controller right input /input/thumbstick/click {HOLD_FRAMES[0]}..{HOLD_FRAMES[1]} 1\n"
+                     f"controller right input /input/thumbstick {FARTHER_FRAMES[0]}..{FARTHER_FRAMES[1]} 0 1\n"
+                     f"controller right input /input/thumbstick {SMALLER_FRAMES[0]}..{SMALLER_FRAMES[1]} -1 0\n"),
+)
+HOLD_NAMES = {"openvr": "Right controller's joystick click", "openxr": "Both controllers' stick presses"}
 TIMELINE = f"0 gameplay\n{MENU_FRAME - 1} menu\n160 gameplay\n"
 INI = {"AERMaxPairIntervalMs": "0", "FirstPersonRetryFrames": "10"}
 
@@ -124,7 +135,7 @@ def check_cinema(run, fail, check_game_ran_clean):
         for eye in (0, 1):
             pose = views.pose.get((frame, eye))
             found = views.found.get((frame, eye, "item"))
-            if not fail.check(pose is not None and views.source.get((frame, eye)) == "submitted",
+            if not fail.check(views.posed(frame, eye, "submitted"),
                               f"frame {frame} eye {eye}: the screen is not submitted with the head pose"):
                 continue
             if not fail.check(found and found[0] > 0, f"frame {frame} eye {eye}: the game's menu is not on the screen"):
@@ -152,7 +163,7 @@ def check_cinema(run, fail, check_game_ran_clean):
                        f"{tx:+.4f} {ty:+.4f}")
 
     for change, value in (("farther; distance", PLACED_DISTANCE), ("smaller; width", PLACED_WIDTH)):
-        line = f"Right controller's joystick click: cinema screen {change} {value:.2f} m (saved)"
+        line = f"{HOLD_NAMES[run.headset]}: cinema screen {change} {value:.2f} m (saved)"
         fail.check(texts.count(line) == 1, f"'{line}' logged {texts.count(line)} times, not once")
     with open(os.path.join(run.folder, "CorvaneVR.ini"), encoding="utf-8", errors="replace") as f:
         ini = f.read()

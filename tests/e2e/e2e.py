@@ -22,6 +22,7 @@ import time
 import zlib
 
 import cinema_view
+import openxr_runs
 import player_view
 import snap_turn
 
@@ -75,8 +76,11 @@ class Run:
                     if m:
                         stamp = datetime.datetime.strptime(m.group(1), "%Y-%m-%d %H:%M:%S.%f")
                         self.log.append((time.mktime(stamp.timetuple()) + stamp.microsecond / 1e6, m.group(2)))
+        # The stand-in runtime's call record: the OpenVR one's, or the OpenXR one's in a run that
+        # used it (its capture, find and view lines read the same).
         self.vrsim = []
-        path = os.path.join(folder, "vrsim.log")
+        self.headset = "openxr" if os.path.exists(os.path.join(folder, "xrsim.log")) else "openvr"
+        path = os.path.join(folder, "xrsim.log" if self.headset == "openxr" else "vrsim.log")
         self.vrsim_present = os.path.exists(path)
         if self.vrsim_present:
             with open(path, encoding="utf-8", errors="replace") as f:
@@ -747,6 +751,25 @@ CASES = {
     "smooth_turn": dict(frames=snap_turn.FRAMES, scenario=snap_turn.SCENARIO, timeline=snap_turn.TIMELINE,
                         ini=snap_turn.INI_SMOOTH, args=["--min-frame-ms", str(snap_turn.FRAME_MS)],
                         check=lambda run, fail: snap_turn.check_smooth_turn(run, fail, check_game_ran_clean)),
+    # The same views over OpenXR, and what only OpenXR has: the runtime chosen, its rules, its faults.
+    "xr_player_view": dict(headset="openxr", frames=player_view.FRAMES, scenario=player_view.XR_SCENARIO,
+                           timeline=player_view.TIMELINE, ini=player_view.INI,
+                           check=lambda run, fail: (player_view.check_player_view(run, fail, check_game_ran_clean),
+                                                    openxr_runs.check_rules_kept(run, fail))),
+    "xr_hitch_view": dict(headset="openxr", frames=player_view.HITCH_FRAMES, scenario=player_view.XR_HITCH_SCENARIO,
+                          timeline=player_view.HITCH_TIMELINE, ini=player_view.HITCH_INI,
+                          check=lambda run, fail: (player_view.check_hitch_view(run, fail, check_game_ran_clean),
+                                                   openxr_runs.check_rules_kept(run, fail))),
+    "xr_cinema_view": dict(headset="openxr", frames=cinema_view.FRAMES, scenario=cinema_view.XR_SCENARIO,
+                           timeline=cinema_view.TIMELINE, ini=cinema_view.INI,
+                           check=lambda run, fail: (cinema_view.check_cinema(run, fail, check_game_ran_clean),
+                                                    openxr_runs.check_rules_kept(run, fail))),
+    "xr_auto": dict(headset="openxr", frames=120, ini={"Runtime": "auto"},
+                    check=lambda run, fail: openxr_runs.check_auto_choice(run, fail, check_game_ran_clean, 120)),
+    "xr_runtime_faults": dict(headset="openxr", frames=FAULT_FRAMES, scenario=openxr_runs.FAULT_SCENARIO,
+                              args=["--min-frame-ms", str(FAULT_FRAME_MS)],
+                              check=lambda run, fail: openxr_runs.check_faults(run, fail, check_game_ran_clean,
+                                                                               FAULT_FRAMES)),
     "capture_eyes": dict(frames=45, scenario=f"capture {CAPTURE_FRAME}\n", ini={"AERMaxPairIntervalMs": "0"},
                          args=["--dump", ",".join(str(f) for f in DUMPED_FRAMES), "--dump-folder", "dumps"],
                          check=check_capture),
@@ -767,19 +790,44 @@ def write_ini(source, target, overrides):
         f.write(text)
 
 
+OPENXR_KEY = r"HKLM\SOFTWARE\Khronos\OpenXR\1"
+
+
+def register_openxr_runtime(manifest):
+    """Names the manifest as the active OpenXR runtime in the prefix, as a runtime's installer
+    does (None takes the value away again)."""
+    if manifest is None:
+        command = [WINE, "reg", "delete", OPENXR_KEY, "/v", "ActiveRuntime", "/f", "/reg:64"]
+    else:
+        windows_path = "Z:" + os.path.abspath(manifest).replace("/", "\\")
+        command = [WINE, "reg", "add", OPENXR_KEY, "/v", "ActiveRuntime", "/t", "REG_SZ", "/d", windows_path,
+                   "/f", "/reg:64"]
+    subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+
 def run_case(name, plan, args):
     folder = os.path.join(args.work, name)
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     shutil.copy(args.game, os.path.join(folder, "testgame.exe"))
     shutil.copy(args.dll, os.path.join(folder, "XINPUT1_3.dll"))
-    if plan.get("runtime", True):
+    headset = plan.get("headset", "openvr")
+    if plan.get("runtime", headset == "openvr"):
         shutil.copy(args.runtime, os.path.join(folder, "openvr_api.dll"))
-    write_ini(args.ini, os.path.join(folder, "CorvaneVR.ini"), plan.get("ini", {}))
+    ini = dict(plan.get("ini", {}))
+    manifest = None
+    if headset == "openxr":
+        shutil.copy(args.xr_runtime, os.path.join(folder, "xrsim.dll"))
+        manifest = os.path.join(folder, "xrsim.json")
+        with open(manifest, "w") as f:
+            f.write('{"file_format_version": "1.0.0", "runtime": {"library_path": "xrsim.dll", "name": "xrsim"}}\n')
+        ini.setdefault("Runtime", "openxr")
+    write_ini(args.ini, os.path.join(folder, "CorvaneVR.ini"), ini)
+    scenario_name = "xrsim_scenario.txt" if headset == "openxr" else "vrsim_scenario.txt"
     if "scenario_file" in plan:
-        shutil.copy(os.path.join(args.source, plan["scenario_file"]), os.path.join(folder, "vrsim_scenario.txt"))
+        shutil.copy(os.path.join(args.source, plan["scenario_file"]), os.path.join(folder, scenario_name))
     else:
-        with open(os.path.join(folder, "vrsim_scenario.txt"), "w") as f:
+        with open(os.path.join(folder, scenario_name), "w") as f:
             f.write("pace off\nlog queries off\n" + plan.get("scenario", ""))
     command = [WINE, "./testgame.exe", "--frames", str(plan["frames"]), "--trace", "trace.txt"]
     if "timeline" in plan:
@@ -790,16 +838,22 @@ def run_case(name, plan, args):
     os.makedirs(os.path.join(folder, "dumps"))
     env = dict(os.environ)
     env["WINEDEBUG"] = "-all,+debugstr"  # the DLL's debugger lines land in out.txt
-    env.pop("VRSIM_SCENARIO", None)
-    env.pop("VRSIM_LOG", None)
+    for variable in ("VRSIM_SCENARIO", "VRSIM_LOG", "XRSIM_SCENARIO", "XRSIM_LOG", "XR_RUNTIME_JSON"):
+        env.pop(variable, None)
+    if manifest:
+        register_openxr_runtime(manifest)
     started = time.time()
-    with open(os.path.join(folder, "out.txt"), "w") as out:
-        try:
-            exit_code = subprocess.run(command, cwd=folder, env=env, stdout=out, stderr=subprocess.STDOUT,
-                                       timeout=120).returncode
-        except subprocess.TimeoutExpired:
-            exit_code = -1
-    ended = time.time()
+    try:
+        with open(os.path.join(folder, "out.txt"), "w") as out:
+            try:
+                exit_code = subprocess.run(command, cwd=folder, env=env, stdout=out, stderr=subprocess.STDOUT,
+                                           timeout=120).returncode
+            except subprocess.TimeoutExpired:
+                exit_code = -1
+    finally:
+        ended = time.time()
+        if manifest:
+            register_openxr_runtime(None)
     with open(os.path.join(folder, "run.txt"), "w") as f:
         f.write(f"exit={exit_code}\nstarted={started}\nended={ended}\n")
     return folder
@@ -812,6 +866,7 @@ def main():
     parser.add_argument("--game")
     parser.add_argument("--dll")
     parser.add_argument("--runtime")
+    parser.add_argument("--xr-runtime")
     parser.add_argument("--ini")
     parser.add_argument("--source", default=os.path.dirname(os.path.abspath(__file__)))
     args = parser.parse_args()

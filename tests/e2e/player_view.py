@@ -52,10 +52,16 @@ SCENARIO = (
     + "head key 1 0 1.6 0 0 0 0\n"
     + "head key 80 0 1.6 0 0 0 0\n"
     + "head key 100 {} {} {} {} {} 0\n".format(*HEAD_TURN)
-    + "controllers none\n"
-    + "controller 1 role left\ncontroller 1 key 1 {} {} {} 0 0 0\n".format(*LEFT_HAND)
-    + "controller 2 role right\ncontroller 2 key 1 {} {} {} 0 0 0\n".format(*RIGHT_HAND)
+    + "{hands}"
     + "".join(f"capture {f}\n" for f in STILL_FRAMES + MOVING_FRAMES + TURNED_FRAMES + (CUTSCENE_FRAME, MENU_FRAME))
+)
+# The same hands as each stand-in runtime scripts them.
+SCENARIO, XR_SCENARIO = (
+    SCENARIO.replace("{hands}", "controllers none\n"
+                     + "controller 1 role left\ncontroller 1 key 1 {} {} {} 0 0 0\n".format(*LEFT_HAND)
+                     + "controller 2 role right\ncontroller 2 key 1 {} {} {} 0 0 0\n".format(*RIGHT_HAND)),
+    SCENARIO.replace("{hands}", "controller left key 1 {} {} {} 0 0 0\n".format(*LEFT_HAND)
+                     + "controller right key 1 {} {} {} 0 0 0\n".format(*RIGHT_HAND)),
 )
 
 TIMELINE = "0 gameplay\n150 cutscene 2 2 1\n180 reopen 1\n185 gameplay\n200 menu\n220 gameplay\n"
@@ -77,11 +83,17 @@ def texel_size(eye):
 
 
 class Views:
-    """What the runtime said of its captured frames: poses and found colours per frame and eye."""
+    """What the runtime said of its captured frames: poses and found colours per frame and eye.
+
+    The OpenVR stand-in composes each eye from the head pose the texture was submitted with (or the
+    frame's, "wait"); the OpenXR stand-in from the pose of the projection layer's view ("layer"),
+    which is the eye's own: the head pose is that pose moved back by the eye's offset, so that both
+    are judged from the head as the same checks know it. A layer's view always carries a pose, so it
+    stands for either kind."""
 
     def __init__(self, vrsim_lines):
-        self.pose = {}  # (frame, eye) -> 3x4 rows, or None
-        self.source = {}  # (frame, eye) -> submitted | wait | none
+        self.pose = {}  # (frame, eye) -> 3x4 rows of the head pose, or None
+        self.source = {}  # (frame, eye) -> submitted | wait | layer | none
         self.found = {}  # (frame, eye, name) -> (texels, x, y, box)
         view = re.compile(r"view frame=(\d+) eye=(\d) grid=.* pose_source=(\w+) pose=(none|[-\d. ]+?) file=")
         find = re.compile(r"find frame=(\d+) eye=(\d) name=(\w+) texels=(\d+)(?: tan=(\S+) (\S+) box=(.*))?$")
@@ -91,7 +103,11 @@ class Views:
                 key = (int(m.group(1)), int(m.group(2)))
                 self.source[key] = m.group(3)
                 values = [float(v) for v in m.group(4).split()] if m.group(4) != "none" else None
-                self.pose[key] = [values[0:4], values[4:8], values[8:12]] if values else None
+                rows = [values[0:4], values[4:8], values[8:12]] if values else None
+                if rows and m.group(3) == "layer":
+                    for i in range(3):
+                        rows[i][3] -= rows[i][0] * EYE_X[key[1]]
+                self.pose[key] = rows
                 continue
             m = find.match(line)
             if m:
@@ -99,6 +115,10 @@ class Views:
                 box = tuple(float(v) for v in m.group(7).split()) if texels else None
                 self.found[(int(m.group(1)), int(m.group(2)), m.group(3))] = (
                     texels, float(m.group(5)) if texels else None, float(m.group(6)) if texels else None, box)
+
+    def posed(self, frame, eye, source):
+        """Whether the eye's view of the frame was composed from a pose of this kind."""
+        return self.pose.get((frame, eye)) is not None and self.source.get((frame, eye)) in (source, "layer")
 
     def seen(self, frame, eye, name):
         found = self.found.get((frame, eye, name))
@@ -160,8 +180,7 @@ def check_player_view(run, fail, check_game_ran_clean):
         seen_near = [None, None]
         for eye in (0, 1):
             pose = views.pose.get((frame, eye))
-            if not fail.check(pose is not None and views.source.get((frame, eye)) == "submitted",
-                              f"frame {frame} eye {eye}: no view with a submitted pose"):
+            if not fail.check(views.posed(frame, eye, "submitted"), f"frame {frame} eye {eye}: no view with a submitted pose"):
                 continue
             for name in ("far", "near", "side"):
                 world = world_to_tracking(game_eye, game_target, parse_vector(lines[-1][f"marker_{name}"]))
@@ -202,8 +221,7 @@ def check_player_view(run, fail, check_game_ran_clean):
                        f"mono frame {frame}: {name} seen {dx:+.4f} {dy:+.4f} apart between the eyes")
         for eye in (0, 1):
             pose = views.pose.get((frame, eye))
-            if fail.check(pose is not None and views.source.get((frame, eye)) == "wait",
-                          f"mono frame {frame} eye {eye}: not composed from the frame's headset pose"):
+            if fail.check(views.posed(frame, eye, "wait"), f"mono frame {frame} eye {eye}: not composed from the frame's headset pose"):
                 check_hands(views, fail, frame, eye, pose, report)
 
     print("player view measurements:\n  " + "\n  ".join(report))
@@ -282,9 +300,11 @@ HITCH_SCENARIO = (
     + "view_grid 200\n"
     + "".join(f"find {name} {r} {g} {b} {tol}\n" for name, (r, g, b, tol) in COLOURS.items() if name in ("far", "near"))
     + "head key 1 0 1.6 0 0 0 0\n"
-    + "controllers none\n"
+    + "{hands}"
     + "".join(f"capture {f}\n" for f in (FIRST_PERSON_FRAME,) + HITCH_STEREO_FRAMES + (HITCH_FRAME,))
 )
+HITCH_SCENARIO, XR_HITCH_SCENARIO = (HITCH_SCENARIO.replace("{hands}", "controllers none\n"),
+                                     HITCH_SCENARIO.replace("{hands}", "controller left absent\ncontroller right absent\n"))
 
 
 def side_of(line):
@@ -313,8 +333,7 @@ def check_hitch_view(run, fail, check_game_ran_clean):
             return
         game_eye, game_target = parse_vector(line["sent_eye"]), parse_vector(line["sent_target"])
         for eye in (0, 1):
-            if not fail.check(views.pose.get((frame, eye)) is not None and views.source.get((frame, eye)) == "submitted",
-                              f"{label} eye {eye}: no view with a submitted pose"):
+            if not fail.check(views.posed(frame, eye, "submitted"), f"{label} eye {eye}: no view with a submitted pose"):
                 continue
             for name in ("far", "near"):
                 world = world_to_tracking(game_eye, game_target, parse_vector(line[f"marker_{name}"]))

@@ -1,0 +1,56 @@
+"""Runs against the stand-in OpenXR runtime: the runtime chosen as the setting and what is
+installed say, every rule of the API kept (the stand-in records each one broken), and the game
+going on when the runtime loses the session or goes away, back in VR after the 10-second retry."""
+
+RULE_BROKEN = "rule broken:"
+
+# The session is lost at the runtime's frame 20; after the reconnection the instance is lost at
+# frame 40 (the runtime's frames count on across connections), as a runtime that restarts.
+FAULT_SCENARIO = "session_loss 20\ninstance_loss 40\n"
+
+
+def check_rules_kept(run, fail):
+    """The stand-in OpenXR runtime was reached, shown frames, and saw no rule broken."""
+    if not fail.check(run.headset == "openxr" and run.vrsim_present, "the run left no xrsim.log"):
+        return
+    broken = [line for line in run.vrsim if line.startswith(RULE_BROKEN)]
+    fail.check(not broken, f"{len(broken)} OpenXR rules broken, first: {broken[:3]}")
+    shown = [line for line in run.vrsim if line.startswith("xrEndFrame") and "projection" in line]
+    fail.check(len(shown) > 10, f"only {len(shown)} frames ended with a projection layer")
+
+
+def check_auto_choice(run, fail, check_game_ran_clean, frames):
+    """Without openvr_api.dll, the automatic choice takes the OpenXR runtime the prefix names, and
+    says why OpenVR was not used."""
+    check_game_ran_clean(run, fail, frames)
+    texts = run.log_texts()
+    fail.check("OpenVR not used: OpenVR client library openvr_api.dll could not be loaded" in texts,
+               "no line says why OpenVR was not used")
+    fail.check("Headset runtime: OpenXR (xrsim)" in texts, "no line names the OpenXR runtime chosen")
+    fail.check(any(t.startswith("OpenXR projection: target=") for t in texts), "no OpenXR projection line")
+    fail.check("OpenXR eye submission is active" in texts, "no frames went to the OpenXR runtime")
+    check_rules_kept(run, fail)
+
+
+def check_faults(run, fail, check_game_ran_clean, frames):
+    """A lost session and a lost instance: each time the log says why, the game plays flat, and VR is
+    back ten seconds later on a new instance."""
+    check_game_ran_clean(run, fail, frames)
+    over = [i for i, (_, t) in enumerate(run.log) if t.startswith("OpenXR session over: ")]
+    active = [i for i, (_, t) in enumerate(run.log) if t == "OpenXR eye submission is active"]
+    fail.check(len(over) >= 2, f"{len(over)} 'OpenXR session over' lines, expected one per fault")
+    for failure in over[:2]:
+        failed_at = run.log[failure][0]
+        if not fail.check(run.ended > failed_at + 11.0,
+                          f"the game ended {run.ended - failed_at:.1f} s after a fault, before the retry could show"):
+            continue
+        resumed = [run.log[i][0] for i in active if i > failure]
+        if fail.check(resumed, f"VR did not resume after '{run.log[failure][1]}'"):
+            waited = resumed[0] - failed_at
+            fail.check(9.9 <= waited <= 11.0, f"VR resumed {waited:.2f} s after the fault, expected 10 s")
+    instances = [line for line in run.vrsim if line.startswith("xrCreateInstance") and "XR_SUCCESS" in line]
+    fail.check(len(instances) >= 3, f"{len(instances)} instances made, expected one per connection (3)")
+    tail = run.trace[-100:]
+    fail.check(all(t["proj_angle"] != t["sent_angle"] for t in tail),
+               "the game's last 100 frames are not rendered for the headset again")
+    check_rules_kept(run, fail)
