@@ -749,8 +749,10 @@ void DestroySwapchain(Bridge& b, EyeSwapchain& swapchain) {
 void Disconnect(Bridge& b) {
     Connection& c = b.c;
     if (c.session != XR_NULL_HANDLE) {
+        // A session may be destroyed in any state; only one the runtime is stopping is ended
+        // first (that happened as it said so).
         if (c.lost == nullptr) {
-            StopSession(b);
+            EndFrame(b);
         }
         for (int eye = 0; eye < 2; ++eye) {
             DestroySwapchain(b, c.swapchains[eye]);
@@ -1091,6 +1093,7 @@ EVRCompositorError Submit(void*, EVREye eye, const void* texture, const VRTextur
     }
     if (!EnsureSwapchain(b, static_cast<uint32_t>(eye), desc) ||
         !CopyIntoSwapchain(b, static_cast<uint32_t>(eye), source)) {
+        SayOnce(b, std::string("OpenXR eye picture not shown: ") + b.failure);
         return kRequestFailed;
     }
     const FovAngles fov = FovFromRaw(shown);

@@ -657,6 +657,8 @@ def check_runtime_missing(run, fail):
     check_game_ran_clean(run, fail, 60)
     fail.check("VR renderer unavailable: OpenVR client library openvr_api.dll could not be loaded" in run.log_texts(),
                "the log does not say openvr_api.dll could not be loaded")
+    fail.check("OpenXR not used: No OpenXR runtime is registered (no ActiveRuntime in the registry, no "
+               "XR_RUNTIME_JSON)" in run.log_texts(), "the log does not say why OpenXR was not used")
     check_summary(run, fail, "active", "active", "unavailable")
 
 
@@ -766,10 +768,19 @@ CASES = {
                                                     openxr_runs.check_rules_kept(run, fail))),
     "xr_auto": dict(headset="openxr", frames=120, ini={"Runtime": "auto"},
                     check=lambda run, fail: openxr_runs.check_auto_choice(run, fail, check_game_ran_clean, 120)),
-    "xr_runtime_faults": dict(headset="openxr", frames=FAULT_FRAMES, scenario=openxr_runs.FAULT_SCENARIO,
+    "xr_runtime_faults": dict(headset="openxr", frames=openxr_runs.FAULT_FRAMES, scenario=openxr_runs.FAULT_SCENARIO,
                               args=["--min-frame-ms", str(FAULT_FRAME_MS)],
                               check=lambda run, fail: openxr_runs.check_faults(run, fail, check_game_ran_clean,
-                                                                               FAULT_FRAMES)),
+                                                                               openxr_runs.FAULT_FRAMES)),
+    "xr_refused": dict(headset="openxr", frames=60, scenario="negotiation refuse\n",
+                       check=lambda run, fail: openxr_runs.check_unusable(
+                           run, fail, check_game_ran_clean, 60,
+                           "OpenXR not used: The OpenXR runtime " + "Z:" + run.folder.replace("/", "\\")
+                           + "\\xrsim.dll refused the loader negotiation (result -6)")),
+    "xr_no_d3d11": dict(headset="openxr", frames=60, scenario="extension_missing\n",
+                        check=lambda run, fail: openxr_runs.check_unusable(
+                            run, fail, check_game_ran_clean, 60,
+                            "OpenXR initialization failed: the runtime does not offer XR_KHR_D3D11_enable")),
     "capture_eyes": dict(frames=45, scenario=f"capture {CAPTURE_FRAME}\n", ini={"AERMaxPairIntervalMs": "0"},
                          args=["--dump", ",".join(str(f) for f in DUMPED_FRAMES), "--dump-folder", "dumps"],
                          check=check_capture),

@@ -5,8 +5,11 @@ going on when the runtime loses the session or goes away, back in VR after the 1
 RULE_BROKEN = "rule broken:"
 
 # The session is lost at the runtime's frame 20; after the reconnection the instance is lost at
-# frame 40 (the runtime's frames count on across connections), as a runtime that restarts.
-FAULT_SCENARIO = "session_loss 20\ninstance_loss 40\n"
+# frame 40 (the runtime's frames count on across connections), as a runtime that restarts; after
+# the next one a swapchain image cannot be acquired at frame 60.
+FAULT_SCENARIO = "session_loss 20\ninstance_loss 40\nfail xrAcquireSwapchainImage -2 60\n"
+FAULT_FRAMES = 3600  # at 12 ms a frame at least 43 s: three outages of 10 s each, with margin
+SWAPCHAIN_FAILURE = "OpenXR eye picture not shown: xrAcquireSwapchainImage failed with XR_ERROR_RUNTIME_FAILURE (-2)"
 
 
 def check_rules_kept(run, fail):
@@ -33,13 +36,17 @@ def check_auto_choice(run, fail, check_game_ran_clean, frames):
 
 
 def check_faults(run, fail, check_game_ran_clean, frames):
-    """A lost session and a lost instance: each time the log says why, the game plays flat, and VR is
-    back ten seconds later on a new instance."""
+    """A lost session, a lost instance and a failed swapchain call: each time the log says why, the
+    game plays flat, and VR is back ten seconds later on a new instance."""
     check_game_ran_clean(run, fail, frames)
-    over = [i for i, (_, t) in enumerate(run.log) if t.startswith("OpenXR session over: ")]
+    texts = run.log_texts()
+    over = [i for i, (_, t) in enumerate(run.log) if t.startswith("VR renderer unavailable: OpenXR ")]
     active = [i for i, (_, t) in enumerate(run.log) if t == "OpenXR eye submission is active"]
-    fail.check(len(over) >= 2, f"{len(over)} 'OpenXR session over' lines, expected one per fault")
-    for failure in over[:2]:
+    fail.check(len(over) == 3, f"{len(over)} outages in the log, expected one per fault (3)")
+    fail.check(sum(t.startswith("OpenXR session over: ") for t in texts) == 2,
+               "not one 'OpenXR session over' line for each of the lost session and instance")
+    fail.check(SWAPCHAIN_FAILURE in texts, f"no '{SWAPCHAIN_FAILURE}' line")
+    for failure in over:
         failed_at = run.log[failure][0]
         if not fail.check(run.ended > failed_at + 11.0,
                           f"the game ended {run.ended - failed_at:.1f} s after a fault, before the retry could show"):
@@ -49,8 +56,21 @@ def check_faults(run, fail, check_game_ran_clean, frames):
             waited = resumed[0] - failed_at
             fail.check(9.9 <= waited <= 11.0, f"VR resumed {waited:.2f} s after the fault, expected 10 s")
     instances = [line for line in run.vrsim if line.startswith("xrCreateInstance") and "XR_SUCCESS" in line]
-    fail.check(len(instances) >= 3, f"{len(instances)} instances made, expected one per connection (3)")
+    fail.check(len(instances) == 4, f"{len(instances)} instances made, expected one per connection (4)")
     tail = run.trace[-100:]
     fail.check(all(t["proj_angle"] != t["sent_angle"] for t in tail),
                "the game's last 100 frames are not rendered for the headset again")
     check_rules_kept(run, fail)
+
+
+def check_unusable(run, fail, check_game_ran_clean, frames, failure):
+    """A runtime that cannot serve the game: the log says why, the game plays on flat, and the
+    runtime was left as it was found (no instance or session left open)."""
+    check_game_ran_clean(run, fail, frames)
+    fail.check(f"VR renderer unavailable: {failure}" in run.log_texts(),
+               f"the log does not say 'VR renderer unavailable: {failure}'")
+    fail.check(all(t["eye"] == t["sent_eye"] for t in run.trace), "the game's camera was moved without a headset")
+    made = sum(line.startswith("xrCreateInstance") and "XR_SUCCESS" in line for line in run.vrsim)
+    destroyed = sum(line.startswith("xrDestroyInstance") and "XR_SUCCESS" in line for line in run.vrsim)
+    fail.check(made == destroyed, f"{made} instances made, {destroyed} destroyed")
+    fail.check(not [line for line in run.vrsim if line.startswith(RULE_BROKEN)], "an OpenXR rule was broken")
