@@ -57,7 +57,7 @@ bool WellFormedPath(const char* text) {
     return true;
 }
 
-// Hands out the queued events one per call, after queueing any recentre now due.
+// Queues the announcement of a recentre now due, once, for every live session of the instance.
 void QueueRecentre(RuntimeState& state, uint64_t instanceHandle, InstanceObject& instance) {
     const Recentre* due = RecentreToAnnounce(state.scenario, state.frame, instance.recentreAnnouncedThrough);
     if (due == nullptr) {
