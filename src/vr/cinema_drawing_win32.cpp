@@ -141,6 +141,22 @@ bool CreateStates(ID3D11Device* device, CinemaResources& resources, std::string&
                  "ID3D11Device::CreateBlendState", errorText)) {
         return false;
     }
+    // Both factors zero: whatever the shader gives, the texels under the screen become (0, 0, 0, 0),
+    // premultiplied transparent.
+    D3D11_BLEND_DESC hole{};
+    D3D11_RENDER_TARGET_BLEND_DESC& cut = hole.RenderTarget[0];
+    cut.BlendEnable = TRUE;
+    cut.SrcBlend = D3D11_BLEND_ZERO;
+    cut.DestBlend = D3D11_BLEND_ZERO;
+    cut.BlendOp = D3D11_BLEND_OP_ADD;
+    cut.SrcBlendAlpha = D3D11_BLEND_ZERO;
+    cut.DestBlendAlpha = D3D11_BLEND_ZERO;
+    cut.BlendOpAlpha = D3D11_BLEND_OP_ADD;
+    cut.RenderTargetWriteMask = D3D11_COLOR_WRITE_ENABLE_ALL;
+    if (!Created(device->CreateBlendState(&hole, resources.holeBlendState.Put()),
+                 "ID3D11Device::CreateBlendState (screen hole)", errorText)) {
+        return false;
+    }
     // The screen is seen through the hands' projection, whose far plane (30 m) a wide screen's
     // corners may lie beyond: it is never cut at a depth. It has one side, the one facing the head
     // it was placed for: seen from behind it would show the picture mirrored.
@@ -165,7 +181,7 @@ bool CreateStates(ID3D11Device* device, CinemaResources& resources, std::string&
 
 bool CinemaResources::Complete() const {
     return vertexShader && pixelShader && surroundVertexShader && surroundPixelShader && fieldVertexShader &&
-           fieldPixelShader && constantBuffer && sampler && blendState && rasterizerState &&
+           fieldPixelShader && constantBuffer && sampler && blendState && holeBlendState && rasterizerState &&
            depthStencilState && picture && pictureView;
 }
 
@@ -175,6 +191,7 @@ void CinemaResources::Release() {
     depthStencilState.Reset();
     rasterizerState.Reset();
     blendState.Reset();
+    holeBlendState.Reset();
     sampler.Reset();
     constantBuffer.Reset();
     fieldPixelShader.Reset();
@@ -325,6 +342,27 @@ void DrawCinemaForEye(ID3D11DeviceContext* context, const CinemaResources& resou
     BindPicture(context, resources);
     context->Draw(4, 0);
     // The hands drawn next bind their own states; what they do not set must not blend.
+    context->OMSetBlendState(nullptr, nullptr, 0xFFFFFFFFu);
+    UnbindPicture(context);
+}
+
+void CutScreenHole(ID3D11DeviceContext* context, const CinemaResources& resources,
+                   const CinemaEyeConstants& constants, ID3D11RenderTargetView* renderTarget,
+                   ID3D11DepthStencilView* depthView, const D3D11_VIEWPORT& viewport) noexcept {
+    if (renderTarget == nullptr || !resources.Complete() || !UploadConstants(context, resources, constants)) {
+        return;
+    }
+    context->OMSetRenderTargets(1, &renderTarget, depthView);
+    context->OMSetBlendState(resources.holeBlendState.Get(), nullptr, 0xFFFFFFFFu);
+    context->OMSetDepthStencilState(resources.depthStencilState.Get(), 0);
+    context->RSSetViewports(1, &viewport);
+    context->RSSetState(resources.rasterizerState.Get());
+    context->IASetInputLayout(nullptr);
+    context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLESTRIP);
+    context->VSSetShader(resources.vertexShader.Get(), nullptr, 0);
+    context->PSSetShader(resources.pixelShader.Get(), nullptr, 0);
+    BindPicture(context, resources);
+    context->Draw(4, 0);
     context->OMSetBlendState(nullptr, nullptr, 0xFFFFFFFFu);
     UnbindPicture(context);
 }

@@ -24,6 +24,7 @@ struct CinemaResources {
     ComPtr<ID3D11Buffer> constantBuffer;
     ComPtr<ID3D11SamplerState> sampler;
     ComPtr<ID3D11BlendState> blendState;
+    ComPtr<ID3D11BlendState> holeBlendState; // writes zero, colour and alpha
     ComPtr<ID3D11RasterizerState> rasterizerState;
     ComPtr<ID3D11DepthStencilState> depthStencilState;
     ComPtr<ID3D11Texture2D> picture; // the game's frame, as the screen shows it
@@ -51,6 +52,12 @@ void CopyCinemaPicture(ID3D11DeviceContext* context, const CinemaResources& reso
 void DrawCinemaForEye(ID3D11DeviceContext* context, const CinemaResources& resources,
                       const CinemaEyeConstants& constants, ID3D11RenderTargetView* renderTarget,
                       ID3D11DepthStencilView* depthView, const D3D11_VIEWPORT& viewport) noexcept;
+
+// Where the screen stands, makes the target transparent (colour and alpha 0), for a runtime that
+// composes the screen under it; otherwise as DrawCinemaForEye at full opacity.
+void CutScreenHole(ID3D11DeviceContext* context, const CinemaResources& resources,
+                   const CinemaEyeConstants& constants, ID3D11RenderTargetView* renderTarget,
+                   ID3D11DepthStencilView* depthView, const D3D11_VIEWPORT& viewport) noexcept;
 
 // Lays the picture into a whole `width` x `height` target so that the target spans `field` of it
 // (see EyeFieldFit): one direction per texel, dark where the picture has none.

@@ -10,6 +10,7 @@
 #include <string>
 
 struct IDXGISwapChain;
+struct ID3D11Texture2D;
 
 namespace corvane {
 
@@ -24,6 +25,23 @@ const char* HeadsetRuntimeLabel();
 // The game's swap chain of this frame, before a connection is attempted: an OpenXR session is
 // made on the game's own device. Nothing for OpenVR.
 void OpenVrNoteSwapChain(IDXGISwapChain* swapChain);
+
+// The cinema screen as a layer the runtime composes itself: the game's picture on a level
+// rectangle standing in the tracking space, facing the way `right` turns it (its normal is
+// right × up). The eye textures then hold the surround with a hole where the screen stands.
+struct ScreenLayer {
+    ID3D11Texture2D* picture = nullptr; // this frame's copy of the game's picture; null: no screen
+    float centre[3] = {};
+    float right[3] = {1.0f, 0.0f, 0.0f};
+    float halfWidth = 0.0f;
+    float halfHeight = 0.0f;
+};
+
+// Whether the runtime in use composes a screen layer (OpenXR's quad layer); OpenVR does not.
+bool HeadsetRuntimeOffersScreenLayer();
+// The screen to compose with this frame's eye textures, or null for none. Called before the
+// frame's eye submissions.
+void HeadsetRuntimeShowScreenLayer(const ScreenLayer* layer);
 
 // Client library functions. Only called after OpenVrLoadClient succeeded.
 bool OpenVrIsRuntimeInstalled();

@@ -148,6 +148,16 @@ void OpenVrNoteSwapChain(IDXGISwapChain* swapChain) {
     OpenXrBridgeNoteSwapChain(swapChain);
 }
 
+bool HeadsetRuntimeOffersScreenLayer() {
+    return g_client.isRuntimeInstalled != nullptr && OpenXrBridgeServes(g_client);
+}
+
+void HeadsetRuntimeShowScreenLayer(const ScreenLayer* layer) {
+    if (HeadsetRuntimeOffersScreenLayer()) {
+        OpenXrBridgeShowScreenLayer(layer);
+    }
+}
+
 bool OpenVrIsRuntimeInstalled() {
     return g_client.isRuntimeInstalled != nullptr && g_client.isRuntimeInstalled();
 }

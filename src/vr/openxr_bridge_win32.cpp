@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 namespace corvane {
@@ -121,6 +122,10 @@ struct Connection {
         Xr<XrCompositionLayerProjectionView>(XR_TYPE_COMPOSITION_LAYER_PROJECTION_VIEW),
         Xr<XrCompositionLayerProjectionView>(XR_TYPE_COMPOSITION_LAYER_PROJECTION_VIEW)};
     bool viewReady[2] = {false, false};
+    // The cinema screen: its swapchain, and its layer when this frame shows it.
+    EyeSwapchain screenSwapchain;
+    XrCompositionLayerQuad screen = Xr<XrCompositionLayerQuad>(XR_TYPE_COMPOSITION_LAYER_QUAD);
+    bool screenThisFrame = false;
     HandActionSet actions;
     HandActions hands[2];
     TrackedDevicePose_t poses[kDeviceCount] = {};
@@ -274,13 +279,20 @@ void EndFrame(Bridge& b) {
     layer.space = c.local;
     layer.viewCount = 2;
     layer.views = c.views;
-    const XrCompositionLayerBaseHeader* layers[] = {
-        reinterpret_cast<const XrCompositionLayerBaseHeader*>(&layer)};
+    // With the screen, the eye images lie over it and let it show through where they are
+    // transparent (premultiplied: the hole is colour and alpha 0).
+    const XrCompositionLayerBaseHeader* layers[2] = {};
+    uint32_t count = 0;
+    if (std::exchange(c.screenThisFrame, false)) {
+        layers[count++] = reinterpret_cast<const XrCompositionLayerBaseHeader*>(&c.screen);
+        layer.layerFlags = XR_COMPOSITION_LAYER_BLEND_TEXTURE_SOURCE_ALPHA_BIT;
+    }
+    layers[count++] = reinterpret_cast<const XrCompositionLayerBaseHeader*>(&layer);
     auto end = Xr<XrFrameEndInfo>(XR_TYPE_FRAME_END_INFO);
     end.displayTime = c.frame.predictedDisplayTime;
     end.environmentBlendMode = XR_ENVIRONMENT_BLEND_MODE_OPAQUE;
     const bool show = c.frame.shouldRender && c.viewReady[0] && c.viewReady[1];
-    end.layerCount = show ? 1 : 0;
+    end.layerCount = show ? count : 0;
     end.layers = show ? layers : nullptr;
     const XrResult result = b.xr.endFrame(c.session, &end);
     if (result == XR_ERROR_SESSION_LOST || result == XR_ERROR_INSTANCE_LOST) {
@@ -757,6 +769,7 @@ void Disconnect(Bridge& b) {
         for (int eye = 0; eye < 2; ++eye) {
             DestroySwapchain(b, c.swapchains[eye]);
         }
+        DestroySwapchain(b, c.screenSwapchain);
         // Spaces, actions and swapchains go with the session and the instance.
         (void)b.xr.destroySession(c.session);
     }
@@ -792,15 +805,14 @@ DXGI_FORMAT SwapchainFormatFor(DXGI_FORMAT format) {
     return DXGI_FORMAT_UNKNOWN;
 }
 
-bool EnsureSwapchain(Bridge& b, uint32_t eye, const D3D11_TEXTURE2D_DESC& source) {
+// Made again when the pictures copied in change size or format; false with the failure text.
+bool EnsureSwapchain(Bridge& b, EyeSwapchain& swapchain, const D3D11_TEXTURE2D_DESC& source) {
     Connection& c = b.c;
-    EyeSwapchain& swapchain = c.swapchains[eye];
     if (swapchain.handle != XR_NULL_HANDLE && swapchain.width == source.Width &&
         swapchain.height == source.Height && swapchain.sourceFormat == source.Format) {
         return true;
     }
     DestroySwapchain(b, swapchain);
-    c.viewReady[eye] = false;
     const DXGI_FORMAT format = SwapchainFormatFor(source.Format);
     if (format == DXGI_FORMAT_UNKNOWN ||
         std::find(c.formats.begin(), c.formats.end(), static_cast<int64_t>(format)) == c.formats.end()) {
@@ -849,10 +861,8 @@ bool EnsureSwapchain(Bridge& b, uint32_t eye, const D3D11_TEXTURE2D_DESC& source
     return true;
 }
 
-// Copies one eye's picture into its swapchain's next image. False with the failure text.
-bool CopyIntoSwapchain(Bridge& b, uint32_t eye, ID3D11Texture2D* source) {
-    Connection& c = b.c;
-    EyeSwapchain& swapchain = c.swapchains[eye];
+// Copies a picture into its swapchain's next image. False with the failure text.
+bool CopyIntoSwapchain(Bridge& b, EyeSwapchain& swapchain, ID3D11Texture2D* source) {
     uint32_t index = 0;
     auto acquire = Xr<XrSwapchainImageAcquireInfo>(XR_TYPE_SWAPCHAIN_IMAGE_ACQUIRE_INFO);
     XrResult result = b.xr.acquireSwapchainImage(swapchain.handle, &acquire, &index);
@@ -1091,8 +1101,12 @@ EVRCompositorError Submit(void*, EVREye eye, const void* texture, const VRTextur
     if (!posed) {
         return VRCompositorError_None; // no head to show it from: this eye keeps its last picture
     }
-    if (!EnsureSwapchain(b, static_cast<uint32_t>(eye), desc) ||
-        !CopyIntoSwapchain(b, static_cast<uint32_t>(eye), source)) {
+    EyeSwapchain& swapchain = c.swapchains[eye];
+    if (swapchain.handle == XR_NULL_HANDLE || swapchain.width != desc.Width ||
+        swapchain.height != desc.Height || swapchain.sourceFormat != desc.Format) {
+        c.viewReady[eye] = false; // its view named the swapchain about to go
+    }
+    if (!EnsureSwapchain(b, swapchain, desc) || !CopyIntoSwapchain(b, swapchain, source)) {
         SayOnce(b, std::string("OpenXR eye picture not shown: ") + b.failure);
         return kRequestFailed;
     }
@@ -1242,6 +1256,39 @@ bool OpenXrBridgeLoad(OpenVrClientFunctions& client, std::string& name, std::str
     client.shutdownInternal = &ClientShutdownInternal;
     client.getInitErrorAsEnglishDescription = &ClientGetInitErrorAsEnglishDescription;
     return true;
+}
+
+bool OpenXrBridgeServes(const OpenVrClientFunctions& client) {
+    return client.initInternal2 == &ClientInitInternal2;
+}
+
+void OpenXrBridgeShowScreenLayer(const ScreenLayer* layer) {
+    Bridge& b = B();
+    Connection& c = b.c;
+    c.screenThisFrame = false;
+    if (layer == nullptr || layer->picture == nullptr || !c.frameBegun || !c.frame.shouldRender) {
+        return;
+    }
+    D3D11_TEXTURE2D_DESC desc{};
+    layer->picture->GetDesc(&desc);
+    if (!EnsureSwapchain(b, c.screenSwapchain, desc) ||
+        !CopyIntoSwapchain(b, c.screenSwapchain, layer->picture)) {
+        // The eye images keep their hole: the screen's place stays dark for the frame.
+        SayOnce(b, std::string("OpenXR screen layer not shown: ") + b.failure);
+        return;
+    }
+    const Quaternion q = LevelOrientationFromRight(layer->right);
+    c.screen.layerFlags = 0; // opaque
+    c.screen.space = c.local;
+    c.screen.eyeVisibility = XR_EYE_VISIBILITY_BOTH;
+    c.screen.subImage.swapchain = c.screenSwapchain.handle;
+    c.screen.subImage.imageRect =
+        XrRect2Di{{0, 0}, {static_cast<int32_t>(desc.Width), static_cast<int32_t>(desc.Height)}};
+    c.screen.subImage.imageArrayIndex = 0;
+    c.screen.pose.orientation = XrQuaternionf{q.x, q.y, q.z, q.w};
+    c.screen.pose.position = XrVector3f{layer->centre[0], layer->centre[1], layer->centre[2]};
+    c.screen.size = XrExtent2Df{2.0f * layer->halfWidth, 2.0f * layer->halfHeight};
+    c.screenThisFrame = true;
 }
 
 void OpenXrBridgeNoteSwapChain(IDXGISwapChain* swapChain) {

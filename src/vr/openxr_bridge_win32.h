@@ -8,6 +8,7 @@
 #pragma once
 
 #include "vr/openvr_client_functions.h"
+#include "vr/openvr_port.h"
 
 #include <string>
 
@@ -21,5 +22,12 @@ namespace corvane {
 
 // The game's swap chain this frame: its device is the one the next session is made on.
 void OpenXrBridgeNoteSwapChain(IDXGISwapChain* swapChain);
+
+// Whether `client` holds the back end's functions.
+[[nodiscard]] bool OpenXrBridgeServes(const OpenVrClientFunctions& client);
+
+// The cinema screen for this frame's end: a quad layer under the projection layer, whose eye
+// images then let it show through where they are transparent. Null: no screen.
+void OpenXrBridgeShowScreenLayer(const ScreenLayer* layer);
 
 } // namespace corvane

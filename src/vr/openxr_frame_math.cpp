@@ -94,8 +94,8 @@ bool EyePoseFromHead(const HmdMatrix34_t& head, float eyeX, Quaternion& orientat
         return false;
     }
     // A rotation's columns are unit length; a zeroed or scaled matrix is no pose.
-    const float xLength = std::sqrt(head.m[0][0] * head.m[0][0] + head.m[1][0] * head.m[1][0] +
-                                    head.m[2][0] * head.m[2][0]);
+    const float xLength =
+        std::sqrt(head.m[0][0] * head.m[0][0] + head.m[1][0] * head.m[1][0] + head.m[2][0] * head.m[2][0]);
     if (std::fabs(xLength - 1.0f) > 1e-3f) {
         return false;
     }
@@ -107,6 +107,16 @@ bool EyePoseFromHead(const HmdMatrix34_t& head, float eyeX, Quaternion& orientat
     position = Vector3{head.m[0][3] + head.m[0][0] * eyeX, head.m[1][3] + head.m[1][0] * eyeX,
                        head.m[2][3] + head.m[2][0] * eyeX};
     return true;
+}
+
+Quaternion LevelOrientationFromRight(const float (&right)[3]) {
+    const float length = std::hypot(right[0], right[2]);
+    if (!std::isfinite(length) || length < 1e-6f) {
+        return Quaternion{};
+    }
+    // A turn by yaw about +y takes +x to (cos yaw, 0, -sin yaw).
+    const float yaw = std::atan2(-right[2], right[0]);
+    return Quaternion{0.0f, std::sin(0.5f * yaw), 0.0f, std::cos(0.5f * yaw)};
 }
 
 TrackedDevicePose_t DevicePoseFrom(bool valid, const Quaternion& orientation, const Vector3& position) {

@@ -47,6 +47,10 @@ struct PixelRect {
 [[nodiscard]] bool EyePoseFromHead(const HmdMatrix34_t& head, float eyeX, Quaternion& orientation,
                                    Vector3& position);
 
+// The orientation of a level rectangle whose x axis is `right` (horizontal) and whose y axis is up:
+// a turn about +y. Identity for a `right` with no horizontal length.
+Quaternion LevelOrientationFromRight(const float (&right)[3]);
+
 // A device pose in the presenter's record.
 TrackedDevicePose_t DevicePoseFrom(bool valid, const Quaternion& orientation, const Vector3& position);
 

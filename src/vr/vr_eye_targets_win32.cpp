@@ -177,6 +177,8 @@ bool VrPresenter::EnsureEyeTargets(ID3D11Device* gameDevice, const BackbufferDes
 }
 
 void VrPresenter::ReleaseEyeTargets() {
+    // The runtime is no longer handed the screen's picture, which goes with the targets.
+    screenLayer = ScreenLayer{};
     for (ID3D11RenderTargetView*& view : eyeTextureView) {
         ReleaseAndClear(view);
     }
@@ -287,12 +289,22 @@ void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture
         viewport.Height = area.height;
         viewport.MaxDepth = 1.0f;
         // The hands follow in the same target and depth pair.
-        DrawCinemaForEye(deferredContext, *cinemaResources, screen, view, handsShown ? depthView : nullptr,
-                         viewport);
+        if (pictureBeingCopied.screenAsLayer && screen.up[3] >= 1.0f) {
+            CutScreenHole(deferredContext, *cinemaResources, screen, view, handsShown ? depthView : nullptr,
+                          viewport);
+        } else {
+            DrawCinemaForEye(deferredContext, *cinemaResources, screen, view,
+                             handsShown ? depthView : nullptr, viewport);
+        }
     }
     if (handsShown) {
         DrawHandsForEye(inputs, eye == 0 ? 0 : 1, view);
     }
+}
+
+ID3D11Texture2D* VrPresenter::CinemaPicture() const {
+    return cinemaResources != nullptr && cinemaResources->Complete() ? cinemaResources->picture.Get()
+                                                                     : nullptr;
 }
 
 bool VrPresenter::ExecuteEyeCopies() {

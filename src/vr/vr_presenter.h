@@ -19,6 +19,7 @@
 #include "vr/eye_pairing.h"
 #include "vr/openvr_abi.h"
 #include "vr/openvr_matrices.h"
+#include "vr/openvr_port.h"
 #include "vr/optics.h"
 #include "vr/pose_math.h"
 #include "headset/tracking_state.h"
@@ -121,6 +122,9 @@ struct VrPresenter final : HeadsetPresenter {
     // What the hands drawn over this frame's picture in one eye's texture are placed by: the
     // poses, the eye's optics, the area of the texture and the head pose it is submitted with.
     void FillHandScene(HandScene& scene, const BackbufferDesc& desc, uint32_t eye);
+    // The texture holding this frame's copy of the game's picture for the screen (null while
+    // there is none).
+    [[nodiscard]] ID3D11Texture2D* CinemaPicture() const;
     // Runs the recorded commands on the game's immediate context, its state restored after.
     [[nodiscard]] bool ExecuteEyeCopies();
     // What one eye's texture shows of the cinema screen in this frame, seen as `scene` (filled by
@@ -238,6 +242,8 @@ struct VrPresenter final : HeadsetPresenter {
     PictureParams pictureParams;
     CinemaScreenState cinemaState;
     CinemaFrame cinemaFrame; // this frame's
+    // The screen the runtime composes with the eye textures as they stand (kept for held frames).
+    ScreenLayer screenLayer;
     bool cinemaUnavailableSaid = false;
     bool cinemaWaitingSaid = false; // the last frame wanted the screen and could not place it
     bool fieldUnavailableSaid = false;
@@ -251,6 +257,9 @@ struct VrPresenter final : HeadsetPresenter {
         PictureSource source;
         float appliedConvergence = 0.0f;
         bool cinema = false; // the cinema screen is drawn over it
+        // ... or left to the runtime, which composes it under the eye textures: they hold the
+        // surround with a hole where the screen stands.
+        bool screenAsLayer = false;
         EyeFieldFit fit[2];
         VRTextureBounds_t bounds[2] = {kWholeTexture, kWholeTexture};
         // Laid into an eye's field rather than copied, in either eye.

@@ -322,12 +322,25 @@ bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameReques
         }
     }
     pictureBeingCopied.cinema = cinemaFrame.visible && picturePose != nullptr;
+    // Fading, the screen is blended into the eye textures; opaque, a runtime that composes
+    // layers shows it, sampled once at the display's resolution.
+    pictureBeingCopied.screenAsLayer =
+        pictureBeingCopied.cinema && cinemaFrame.opacity >= 1.0f && HeadsetRuntimeOffersScreenLayer();
     bool published = false;
     // While the screen is wanted both eyes take every frame: it never waits for a pair. Fading
     // out, the alternate-eye cycle goes on underneath, so that pairs form as they will after.
     const bool paired = pairValid && !(pictureBeingCopied.cinema && cinemaState.wanted);
     if (!UpdateEyeTextures(frame, eye, paired, picturePose, published)) {
         return false;
+    }
+    screenLayer = ScreenLayer{};
+    if (pictureBeingCopied.screenAsLayer) {
+        const CinemaPlacement& placement = cinemaState.placement;
+        screenLayer.picture = CinemaPicture();
+        std::copy(std::begin(placement.centre), std::end(placement.centre), screenLayer.centre);
+        std::copy(std::begin(placement.right), std::end(placement.right), screenLayer.right);
+        screenLayer.halfWidth = placement.halfWidth;
+        screenLayer.halfHeight = placement.halfHeight;
     }
 
     return SubmitEyeTextures(requestedConvergence, paired, published);
@@ -368,6 +381,7 @@ bool VrPresenter::SubmitEyeTextures(float requestedConvergence, bool paired, boo
     const VRTextureBounds_t rightBounds = eyeTextures.eyeBounds[1];
     LogStereoBoundsOnChange(requestedConvergence, applied, leftBounds, rightBounds);
 
+    HeadsetRuntimeShowScreenLayer(screenLayer.picture != nullptr ? &screenLayer : nullptr);
     const EVRCompositorError leftResult =
         OpenVrSubmit(compositor, Eye_Left, &left.texture, &leftBounds, left.flags);
     const EVRCompositorError rightResult =

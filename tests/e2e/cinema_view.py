@@ -64,6 +64,17 @@ SCENARIO, XR_SCENARIO = (
                      f"controller right input /input/thumbstick {SMALLER_FRAMES[0]}..{SMALLER_FRAMES[1]} -1 0\n"),
 )
 HOLD_NAMES = {"openvr": "Right controller's joystick click", "openxr": "Both controllers' stick presses"}
+# Over OpenXR the opaque screen is a quad layer the runtime composes under the eye textures: what
+# is on it is found on the composed view, on a grid finer than the eye textures' texels.
+XR_SCENARIO = (XR_SCENARIO.replace("view_grid 200\n", "view_grid 400\n")
+               .replace("find item 204 179 51 6\n", "find item 204 179 51 6\nfind_view item 204 179 51 6\n")
+               .replace("find far 255 0 255 8\n", "find far 255 0 255 8\nfind_view far 255 0 255 8\n"))
+
+
+def on_screen(run, views):
+    """Where the screen's content is found: in the eye textures over OpenVR, in the composed view
+    over OpenXR."""
+    return views.found_view if run.headset == "openxr" else views.found
 TIMELINE = f"0 gameplay\n{MENU_FRAME - 1} menu\n160 gameplay\n"
 INI = {"AERMaxPairIntervalMs": "0", "FirstPersonRetryFrames": "10"}
 
@@ -134,7 +145,7 @@ def check_cinema(run, fail, check_game_ran_clean):
         true_centre = []
         for eye in (0, 1):
             pose = views.pose.get((frame, eye))
-            found = views.found.get((frame, eye, "item"))
+            found = on_screen(run, views).get((frame, eye, "item"))
             if not fail.check(views.posed(frame, eye, "submitted"),
                               f"frame {frame} eye {eye}: the screen is not submitted with the head pose"):
                 continue
@@ -216,7 +227,8 @@ def check_own_picture_on_screen(run, fail, views, report):
         point = screen_point((0.0, 1.6, 0.0), 0.0, u, v)
         for eye in (0, 1):
             pose = views.pose.get((THIRD_PERSON_FRAME, eye))
-            seen = views.seen(THIRD_PERSON_FRAME, eye, name)
+            found = on_screen(run, views).get((THIRD_PERSON_FRAME, eye, name))
+            seen = (found[1], found[2]) if found and found[0] > 0 else None
             if not fail.check(pose is not None and seen is not None,
                               f"frame {THIRD_PERSON_FRAME} eye {eye}: marker {name} not seen on the screen"):
                 continue

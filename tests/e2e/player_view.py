@@ -96,8 +96,17 @@ class Views:
         self.source = {}  # (frame, eye) -> submitted | wait | layer | none
         self.found = {}  # (frame, eye, name) -> (texels, x, y, box)
         view = re.compile(r"view frame=(\d+) eye=(\d) grid=.* pose_source=(\w+) pose=(none|[-\d. ]+?) file=")
+        self.found_view = {}  # the same, found on the composed view (all layers), where the runtime says
         find = re.compile(r"find frame=(\d+) eye=(\d) name=(\w+) texels=(\d+)(?: tan=(\S+) (\S+) box=(.*))?$")
+        find_view = re.compile(r"find_view frame=(\d+) eye=(\d) name=(\w+) pixels=(\d+)(?: tan=(\S+) (\S+) box=(.*))?$")
         for line in vrsim_lines:
+            m = find_view.match(line)
+            if m:
+                pixels = int(m.group(4))
+                box = tuple(float(v) for v in m.group(7).split()) if pixels else None
+                self.found_view[(int(m.group(1)), int(m.group(2)), m.group(3))] = (
+                    pixels, float(m.group(5)) if pixels else None, float(m.group(6)) if pixels else None, box)
+                continue
             m = view.match(line)
             if m:
                 key = (int(m.group(1)), int(m.group(2)))

@@ -121,6 +121,47 @@ TEST_F(CinemaFrameTest, WhileTheGameHasTheCameraBothEyesShowTheScreenFromThisFra
     EXPECT_NEAR(vr.submissions[0].pose.m[0][2], 0.0f, 1e-6f) << "but the pose is the new one";
 }
 
+TEST_F(CinemaFrameTest, ARuntimeThatComposesLayersGetsTheOpaqueScreenAndTheEyesAHole) {
+    vr.offersScreenLayer = true;
+    // Fading in (frames 1 to 7 of eight) the screen is blended into the eye textures: no layer.
+    for (int frame = 1; frame <= 8; ++frame) {
+        vr.screenLayers.clear();
+        Frame();
+        ASSERT_EQ(vr.screenLayers.size(), 1u) << frame;
+        const bool opaque = frame == 8;
+        EXPECT_EQ(vr.screenLayers[0].picture != nullptr, opaque) << frame;
+        for (const fake::RecordedHands& copy : fake::EyeTargets().hands) {
+            EXPECT_TRUE(copy.cinema) << frame;
+            EXPECT_EQ(copy.screenAsLayer, opaque) << frame;
+        }
+    }
+    // Opaque: the game's picture on the screen placed 3 m along the head's heading (30 degrees to
+    // the left), 4 m wide at the picture's 16:9, level, its right vector turned with the heading.
+    const ScreenLayer& layer = vr.screenLayers[0];
+    EXPECT_EQ(layer.picture, fake::kCinemaPicture);
+    EXPECT_NEAR(layer.centre[0], 0.1f - 1.5f, 1e-5f);
+    EXPECT_NEAR(layer.centre[1], 1.6f, 1e-5f);
+    EXPECT_NEAR(layer.centre[2], 0.2f - 2.598076f, 1e-5f);
+    EXPECT_NEAR(layer.right[0], 0.866025f, 1e-5f);
+    EXPECT_NEAR(layer.right[1], 0.0f, 1e-6f);
+    EXPECT_NEAR(layer.right[2], -0.5f, 1e-5f);
+    EXPECT_FLOAT_EQ(layer.halfWidth, 2.0f);
+    EXPECT_FLOAT_EQ(layer.halfHeight, 1.125f);
+
+    // Fading out as first person engages: blended again, no layer.
+    GetStereoState().cameraBuildSupported = true;
+    GetGameBridge().FirstPersonActive.store(true);
+    for (int i = 0; i < 3; ++i) {
+        GetStereoState().projectionHookSeen = i > 0;
+        vr.screenLayers.clear();
+        Frame();
+    }
+    ASSERT_EQ(vr.screenLayers.size(), 1u);
+    EXPECT_EQ(vr.screenLayers[0].picture, nullptr);
+    ASSERT_FALSE(fake::EyeTargets().hands.empty());
+    EXPECT_FALSE(fake::EyeTargets().hands[0].screenAsLayer);
+}
+
 TEST_F(CinemaFrameTest, FirstPersonStereoFadesTheScreenOutAndAllocatesNothingOnTheWay) {
     Frame(); // start-up and connection; the screen starts fading in
     for (int i = 0; i < 8; ++i) {

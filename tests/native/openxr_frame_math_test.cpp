@@ -142,6 +142,30 @@ TEST(OpenXrFrameMath, HandActionsBecomeTheControllerRecordTheMappingReads) {
     EXPECT_EQ(0u, ControllerStateFromActions(hand, 44).ulButtonPressed);
 }
 
+TEST(OpenXrFrameMath, AScreensOrientationTurnsItsXAxisOntoItsRightVector) {
+    struct Case {
+        float right[3];
+        float y; // the quaternion's y; x and z stay 0
+        float w;
+    };
+    const Case cases[] = {
+        {{1.0f, 0.0f, 0.0f}, 0.0f, 1.0f},
+        // Placed 90 degrees to the left (facing +x): its right is -z.
+        {{0.0f, 0.0f, -1.0f}, 0.707107f, 0.707107f},
+        {{0.0f, 0.0f, 1.0f}, -0.707107f, 0.707107f},
+        // 30 degrees to the left, not unit length.
+        {{1.732051f, 0.0f, -1.0f}, 0.258819f, 0.965926f},
+        {{0.0f, 1.0f, 0.0f}, 0.0f, 1.0f},
+    };
+    for (const Case& c : cases) {
+        const Quaternion q = LevelOrientationFromRight(c.right);
+        EXPECT_EQ(0.0f, q.x);
+        EXPECT_EQ(0.0f, q.z);
+        EXPECT_NEAR(c.y, q.y, 1e-5f) << c.right[0] << " " << c.right[2];
+        EXPECT_NEAR(c.w, q.w, 1e-5f) << c.right[0] << " " << c.right[2];
+    }
+}
+
 TEST(OpenXrFrameMath, DevicePosesAreValidOnlyWithAUsableOrientation) {
     const TrackedDevicePose_t valid =
         DevicePoseFrom(true, Quaternion{0.0f, 0.0f, 0.0f, 2.0f}, Vector3{1.0f, 2.0f, 3.0f});

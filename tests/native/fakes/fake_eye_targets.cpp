@@ -76,6 +76,7 @@ bool VrPresenter::EnsureEyeTargets(ID3D11Device* gameDevice, const BackbufferDes
 }
 
 void VrPresenter::ReleaseEyeTargets() {
+    screenLayer = ScreenLayer{};
     for (int eye = 0; eye < 2; ++eye) {
         eyeTexture[eye] = nullptr;
         eyeTextureView[eye] = nullptr;
@@ -115,8 +116,13 @@ void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture
     hands.eye = eye;
     FillHandScene(hands.scene, frame.desc, eye);
     hands.cinema = CinemaForEye(hands.scene, eye, hands.cinemaConstants);
+    hands.screenAsLayer = pictureBeingCopied.screenAsLayer;
     hands.fit = pictureBeingCopied.fit[eye == 0 ? 0 : 1];
     g_targets.hands.push_back(hands);
+}
+
+ID3D11Texture2D* VrPresenter::CinemaPicture() const {
+    return g_targets.cinemaFails ? nullptr : fake::kCinemaPicture;
 }
 
 bool VrPresenter::ExecuteEyeCopies() {

@@ -23,7 +23,12 @@ struct RecordedHands {
     CinemaEyeConstants cinemaConstants{};
     // Whether the picture was laid into the eye's field rather than copied.
     EyeFieldFit fit;
+    // The screen left to the runtime: the copy holds the surround with a hole for it.
+    bool screenAsLayer = false;
 };
+
+// The stand-in for the texture the screen's copy of the game's picture is made into.
+inline ID3D11Texture2D* const kCinemaPicture = reinterpret_cast<ID3D11Texture2D*>(uintptr_t{0xC1E0});
 
 struct FakeEyeTargets {
     BackbufferDesc backbuffer{1920, 1080, 1, 28};

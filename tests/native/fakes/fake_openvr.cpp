@@ -100,6 +100,17 @@ const char* HeadsetRuntimeLabel() {
 
 void OpenVrNoteSwapChain(IDXGISwapChain*) {}
 
+bool HeadsetRuntimeOffersScreenLayer() {
+    return g_vr.offersScreenLayer;
+}
+
+void HeadsetRuntimeShowScreenLayer(const ScreenLayer* layer) {
+    // Recorded only where a test asked for the layer: elsewhere frames count their allocations.
+    if (g_vr.offersScreenLayer) {
+        g_vr.screenLayers.push_back(layer != nullptr ? *layer : ScreenLayer{});
+    }
+}
+
 bool OpenVrIsRuntimeInstalled() {
     return g_vr.runtimeInstalled;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "vr/openvr_abi.h"
+#include "vr/openvr_port.h"
 #include "vr/pose_math.h"
 
 #include <functional>
@@ -42,6 +43,10 @@ struct FakeOpenVr {
     bool compositorAvailable = true;
     EVRInitError sdkVersionResult = VRInitError_None;
     bool describesErrors = true;
+    // A runtime that composes the cinema screen itself, and the screens it was handed, one per
+    // frame that submitted (an empty record for "no screen").
+    bool offersScreenLayer = false;
+    std::vector<ScreenLayer> screenLayers;
     uint32_t renderWidth = 1852;
     uint32_t renderHeight = 2056;
     float eyeToHeadX[2] = {-0.0315f, 0.0315f};
