@@ -1,8 +1,10 @@
 // The stand-in OpenXR runtime's behaviour without the DLL: the layer checks of xrEndFrame, quads
-// drawn over the player's view, and the scenario lines of its own. Expected values are worked out
+// drawn over the player's view, the layers composed in submission order, colour searches in the
+// composed view, and the scenario lines of its own. Expected values are worked out
 // by hand.
 #include "image_order.h"
 #include "layer_checks.h"
+#include "layer_composition.h"
 #include "quad_overlay.h"
 #include "xr_scenario.h"
 
@@ -253,14 +255,14 @@ TEST(XrSimQuadOverlay, SourceAlphaBlendsPremultipliedOrStraight) {
     const vrsim::RgbaImage image = Filled(1, 1, {100, 0, 0}, 128);
     const Pose eyes[2] = {{}, {}};
     struct Case {
-        QuadBlend blend;
+        LayerBlend blend;
         Rgb expected;
     };
     // Over blue 255 with alpha 128: the background keeps 127/255 of itself.
     const Case cases[] = {
-        {QuadBlend::Opaque, {100, 0, 0}},
-        {QuadBlend::Premultiplied, {100, 0, 127}},
-        {QuadBlend::Straight, {50, 0, 127}},
+        {LayerBlend::Opaque, {100, 0, 0}},
+        {LayerBlend::Premultiplied, {100, 0, 127}},
+        {LayerBlend::Straight, {50, 0, 127}},
     };
     for (const Case& c : cases) {
         vrsim::RgbaImage view = Filled(44, 20, kBackground);
@@ -269,6 +271,145 @@ TEST(XrSimQuadOverlay, SourceAlphaBlendsPremultipliedOrStraight) {
         DrawQuads(Grid(), eyes, {quad}, view);
         EXPECT_EQ(c.expected, At(view, 10, 10)) << static_cast<int>(c.blend);
     }
+}
+
+constexpr XrCompositionLayerFlags kSourceAlpha = XR_COMPOSITION_LAYER_BLEND_TEXTURE_SOURCE_ALPHA_BIT;
+constexpr XrCompositionLayerFlags kStraightAlpha =
+    kSourceAlpha | XR_COMPOSITION_LAYER_UNPREMULTIPLIED_ALPHA_BIT;
+
+TEST(XrSimLayerComposition, LayersStackInSubmissionOrderAndAProjectionBlendsByItsFlags) {
+    // The quad (200, 100, 0) covers tangents -0.25..0.25; the projection's one texel covers x -1..0.1
+    // of both eyes. Probes: x 0.05 y -0.05 (both layers), x 0.15 (the quad alone), x -0.75 y 0.75
+    // (the projection alone, over the outside colour 32 0 48).
+    const vrsim::RgbaImage screen = Filled(1, 1, {200, 100, 0});
+    struct Case {
+        const char* name;
+        bool projectionFirst;
+        XrCompositionLayerFlags flags;
+        Rgb texel;
+        uint8_t alpha;
+        Rgb both;
+        Rgb projectionAlone;
+    };
+    // Alpha 128 keeps 127/255 of what is below: premultiplied 40 + 200 * 127 / 255 = 139.6 -> 140,
+    // over the outside 40 + 32 * 127 / 255 = 55.9 -> 56; straight 40 * 128 / 255 + 99.6 = 119.7 -> 120.
+    const Case cases[] = {
+        {"a hole shows the quad", false, kSourceAlpha, {0, 0, 0}, 0, {200, 100, 0}, {32, 0, 48}},
+        {"opaque texels cover the quad", false, kSourceAlpha, {40, 60, 80}, 255, {40, 60, 80}, {40, 60, 80}},
+        {"half premultiplied", false, kSourceAlpha, {40, 60, 80}, 128, {140, 110, 80}, {56, 60, 104}},
+        {"half straight", false, kStraightAlpha, {40, 60, 80}, 128, {120, 80, 40}, {36, 30, 64}},
+        {"no blend flag replaces", false, 0, {40, 60, 80}, 0, {40, 60, 80}, {40, 60, 80}},
+        {"only the unpremultiplied flag replaces",
+         false,
+         XR_COMPOSITION_LAYER_UNPREMULTIPLIED_ALPHA_BIT,
+         {40, 60, 80},
+         0,
+         {40, 60, 80},
+         {40, 60, 80}},
+        {"a quad after the projection covers it",
+         true,
+         kSourceAlpha,
+         {40, 60, 80},
+         255,
+         {200, 100, 0},
+         {40, 60, 80}},
+    };
+    const Pose eyes[2] = {{}, {}};
+    for (const Case& c : cases) {
+        const vrsim::RgbaImage texel = Filled(1, 1, c.texel, c.alpha);
+        const vrsim::EyeSource eye{&texel, {0.0f, 0.0f, 1.0f, 1.0f}, {-1.0f, 0.1f, -1.0f, 1.0f}};
+        const ProjectionSource projection{{eye, eye}, BlendOf(c.flags)};
+        std::vector<LayerSource> layers = {QuadAhead(screen), projection};
+        if (c.projectionFirst) {
+            std::swap(layers[0], layers[1]);
+        }
+        const vrsim::RgbaImage view = ComposeLayers(Grid(), eyes, layers);
+        ASSERT_EQ(44u, view.width) << c.name;
+        ASSERT_EQ(20u, view.height) << c.name;
+        EXPECT_EQ(c.both, At(view, 10, 10)) << c.name;
+        EXPECT_EQ(c.both, At(view, 24 + 10, 10)) << c.name;
+        EXPECT_EQ((Rgb{200, 100, 0}), At(view, 11, 10)) << c.name;
+        EXPECT_EQ(c.projectionAlone, At(view, 2, 2)) << c.name;
+        EXPECT_EQ((Rgb{32, 0, 48}), At(view, 16, 2)) << c.name; // x 0.65: outside both layers
+        EXPECT_EQ((Rgb{0, 0, 0}), At(view, 21, 10)) << c.name;  // the gap between the halves
+    }
+}
+
+TEST(XrSimLayerComposition, FindInViewReportsEachEyesMatchingPixelsAsGridDirections) {
+    // Tangents x -1..1, y -0.75..0.75 at 2 per tangent: 4 x 3 pixels a half, the right one from
+    // column 8; pixel (i, j) spans x -1 + i / 2 .. -1 + (i + 1) / 2, y 0.75 - (j + 1) / 2 .. 0.75 - j / 2.
+    vrsim::ViewGrid grid;
+    grid.x0 = -1.0;
+    grid.x1 = 1.0;
+    grid.y0 = -0.75;
+    grid.y1 = 0.75;
+    grid.pixelsPerTangent = 2.0;
+    grid.columns = 4;
+    grid.rows = 3;
+    vrsim::RgbaImage view = Filled(12, 3, {32, 0, 48});
+    auto paint = [&view](uint32_t x, uint32_t y, Rgb colour) {
+        std::copy(colour.begin(), colour.end(), view.pixels.begin() + (size_t{y} * 12 + x) * 4);
+    };
+    paint(1, 0, {255, 0, 0});
+    paint(2, 0, {255, 0, 0});
+    paint(2, 1, {215, 40, 0}); // at the tolerance: a match
+    paint(0, 2, {255, 41, 0}); // one past it
+    paint(5, 1, {255, 0, 0});  // the gap belongs to no eye
+    paint(8 + 3, 2, {255, 0, 0});
+    const vrsim::ColourTarget red{255, 0, 0, 40};
+    struct Case {
+        int eye;
+        uint32_t pixels;
+        double centre[2];
+        double box[4];
+    };
+    // Left: columns 1, 2, 2 and rows 0, 0, 1: mean centre x -1 + (5/3 + 0.5) / 2 = 1/12,
+    // y 0.75 - (1/3 + 0.5) / 2 = 1/3. Right: pixel (3, 2) alone.
+    const Case cases[] = {
+        {0, 3, {0.0833333333, 0.3333333333}, {-0.5, -0.25, 0.5, 0.75}},
+        {1, 1, {0.75, -0.5}, {0.5, -0.75, 1.0, -0.25}},
+    };
+    for (const Case& c : cases) {
+        const ViewFound found = FindInView(grid, view, c.eye, red);
+        ASSERT_EQ(c.pixels, found.pixels) << c.eye;
+        EXPECT_NEAR(c.centre[0], found.centre.x, 1e-9) << c.eye;
+        EXPECT_NEAR(c.centre[1], found.centre.y, 1e-9) << c.eye;
+        EXPECT_NEAR(c.box[0], found.low.x, 1e-9) << c.eye;
+        EXPECT_NEAR(c.box[1], found.low.y, 1e-9) << c.eye;
+        EXPECT_NEAR(c.box[2], found.high.x, 1e-9) << c.eye;
+        EXPECT_NEAR(c.box[3], found.high.y, 1e-9) << c.eye;
+    }
+    EXPECT_EQ(0u, FindInView(grid, view, 1, {0, 0, 255, 40}).pixels);
+}
+
+TEST(XrSimScenario, FindViewLinesReadAsFindLinesDo) {
+    const ParsedScenario parsed = ParseScenario("find_view screen 10 20 30\n"
+                                                "find_view hands 1 2 3 4\n"
+                                                "find_view screen 40 50 60 7\n"
+                                                "find_view red 255 0\n"
+                                                "find_view red 256 0 0\n"
+                                                "find_view red 1 2 3 4 5\n"
+                                                "find marker 9 9 9\n");
+    const Scenario& s = parsed.scenario;
+    ASSERT_EQ(2u, s.viewFinders.size());
+    EXPECT_EQ("screen", s.viewFinders[0].name);
+    EXPECT_EQ((std::array<int, 4>{40, 50, 60, 7}),
+              (std::array<int, 4>{s.viewFinders[0].red, s.viewFinders[0].green, s.viewFinders[0].blue,
+                                  s.viewFinders[0].tolerance}));
+    EXPECT_EQ("hands", s.viewFinders[1].name);
+    EXPECT_EQ(4, s.viewFinders[1].tolerance);
+    ASSERT_EQ(1u, s.finders.size());
+    EXPECT_EQ("marker", s.finders[0].name);
+    EXPECT_EQ(40, s.finders[0].tolerance);
+    std::vector<std::string> problems;
+    for (const ScenarioProblem& problem : parsed.problems) {
+        problems.push_back(std::to_string(problem.line) + ": " + problem.message);
+    }
+    EXPECT_EQ((std::vector<std::string>{"4: missing blue", "5: red out of range", "6: unexpected '5'"}),
+              problems);
+    const Scenario defaults = ParseScenario("find_view dark 0 0 0\n").scenario;
+    ASSERT_EQ(1u, defaults.viewFinders.size());
+    EXPECT_EQ(40, defaults.viewFinders[0].tolerance);
 }
 
 TEST(XrSimScenario, ControllerAndFaultLinesAndTheirErrors) {

@@ -314,6 +314,16 @@ protected:
         return action;
     }
 
+    XrResult LocateViews(XrTime time, XrSpace space, XrView (&views)[2]) {
+        auto locate = Typed<XrViewLocateInfo>(XR_TYPE_VIEW_LOCATE_INFO);
+        locate.viewConfigurationType = XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO;
+        locate.displayTime = time;
+        locate.space = space;
+        auto viewState = Typed<XrViewState>(XR_TYPE_VIEW_STATE);
+        uint32_t count = 0;
+        return Fn<PFN_xrLocateViews>("xrLocateViews")(session, &locate, &viewState, 2, &count, views);
+    }
+
     void Attach(XrActionSet set) {
         auto attach = Typed<XrSessionActionSetsAttachInfo>(XR_TYPE_SESSION_ACTION_SETS_ATTACH_INFO);
         attach.countActionSets = 1;
@@ -804,6 +814,23 @@ constexpr uint32_t kGreen = 0xFF00FF00u;   // RGBA bytes 0 255 0 255
 constexpr uint32_t kMagenta = 0xFFFF00FFu; // 255 0 255 255
 constexpr uint32_t kRed = 0xFF0000FFu;     // 255 0 0 255
 
+// A captured picture beside the test as RGBA rows; empty when it cannot be read.
+std::vector<uint8_t> ReadPicture(const wchar_t* name, int& width, int& height) {
+    std::FILE* file = _wfopen(BesideThisProgram(name).c_str(), L"rb");
+    if (file == nullptr) {
+        return {};
+    }
+    int channels = 0;
+    stbi_uc* decoded = stbi_load_from_file(file, &width, &height, &channels, 4);
+    std::fclose(file);
+    if (decoded == nullptr) {
+        return {};
+    }
+    const std::vector<uint8_t> pixels(decoded, decoded + static_cast<size_t>(width) * height * 4);
+    stbi_image_free(decoded);
+    return pixels;
+}
+
 std::array<uint8_t, 3> PixelAt(const std::vector<uint8_t>& rgba, int width, int x, int y) {
     const size_t at = (static_cast<size_t>(y) * width + x) * 4;
     return {rgba[at], rgba[at + 1], rgba[at + 2]};
@@ -830,15 +857,8 @@ TEST_F(XrSimTest, CapturedFrameComposesTheViewsAndTheQuadOnTheTangentGrid) {
     XrFrameState frame;
     ASSERT_EQ(XR_SUCCESS, WaitFrame(frame));
     ASSERT_EQ(XR_SUCCESS, BeginFrame());
-    auto locate = Typed<XrViewLocateInfo>(XR_TYPE_VIEW_LOCATE_INFO);
-    locate.viewConfigurationType = XR_VIEW_CONFIGURATION_TYPE_PRIMARY_STEREO;
-    locate.displayTime = frame.predictedDisplayTime;
-    locate.space = local;
-    auto viewState = Typed<XrViewState>(XR_TYPE_VIEW_STATE);
     XrView views[2] = {Typed<XrView>(XR_TYPE_VIEW), Typed<XrView>(XR_TYPE_VIEW)};
-    uint32_t count = 0;
-    ASSERT_EQ(XR_SUCCESS,
-              Fn<PFN_xrLocateViews>("xrLocateViews")(session, &locate, &viewState, 2, &count, views));
+    ASSERT_EQ(XR_SUCCESS, LocateViews(frame.predictedDisplayTime, local, views));
     // The marker: texels 15..16 by 4..5 of the left eye, centre u 0.8, v 0.25.
     std::vector<uint32_t> left(400, kGreen);
     for (int row : {4, 5}) {
@@ -885,14 +905,8 @@ TEST_F(XrSimTest, CapturedFrameComposesTheViewsAndTheQuadOnTheTangentGrid) {
                "pose_source=layer pose=1.000000 0.000000 0.000000 0.031500 0.000000 1.000000 0.000000 "
                "1.600000 0.000000 0.000000 1.000000 0.000000 file=frame_000002_view.png"));
 
-    std::FILE* file = _wfopen(BesideThisProgram(L"xrsim_captures\\frame_000002_view.png").c_str(), L"rb");
-    ASSERT_NE(nullptr, file);
-    int width = 0, height = 0, channels = 0;
-    stbi_uc* decoded = stbi_load_from_file(file, &width, &height, &channels, 4);
-    std::fclose(file);
-    ASSERT_NE(nullptr, decoded);
-    const std::vector<uint8_t> pixels(decoded, decoded + static_cast<size_t>(width) * height * 4);
-    stbi_image_free(decoded);
+    int width = 0, height = 0;
+    const std::vector<uint8_t> pixels = ReadPicture(L"xrsim_captures\\frame_000002_view.png", width, height);
     ASSERT_EQ(44, width);
     ASSERT_EQ(20, height);
     using Rgb = std::array<uint8_t, 3>;
@@ -904,6 +918,91 @@ TEST_F(XrSimTest, CapturedFrameComposesTheViewsAndTheQuadOnTheTangentGrid) {
     EXPECT_EQ((Rgb{0, 255, 0}), PixelAt(pixels, width, 13, 9));
     EXPECT_EQ((Rgb{255, 0, 0}), PixelAt(pixels, width, 24 + 10, 9));
     EXPECT_EQ((Rgb{0, 0, 0}), PixelAt(pixels, width, 21, 9)); // the gap between the halves
+}
+
+constexpr uint32_t kSurround = 0xFF141414u; // 20 20 20 255
+constexpr uint32_t kHole = 0x00000000u;     // 0 0 0 0
+
+// The cinema screen's frame: the screen as a quad first, then a projection with source alpha whose
+// eyes hold a surround, a hole (texels 8..11 both ways, directions -0.2..0.2) and, in the left eye
+// only, a hand in the hole's column 11. Pixel i of the grid shows eye texel i, as above.
+TEST_F(XrSimTest, CapturedScreenShowsThroughTheBlendedProjectionsHole) {
+    RunScenario("projection left -1 1 -1 1\n"
+                "projection right -1 1 -1 1\n"
+                "view_grid 10\n"
+                "capture 2\n"
+                "capture_folder xrsim_captures\n"
+                "find_view screen 255 0 0 0\n"
+                "find_view hand 255 0 255 0\n");
+    StartRunning();
+    const XrSpace local = ReferenceSpace(XR_REFERENCE_SPACE_TYPE_LOCAL);
+    const XrSpace view = ReferenceSpace(XR_REFERENCE_SPACE_TYPE_VIEW);
+    const XrSwapchain chains[2] = {Swapchain(20, 20), Swapchain(20, 20)};
+    const XrSwapchain screenChain = Swapchain(4, 4);
+    EmptyFrame();
+    PollAll();
+
+    XrFrameState frame;
+    ASSERT_EQ(XR_SUCCESS, WaitFrame(frame));
+    ASSERT_EQ(XR_SUCCESS, BeginFrame());
+    XrView views[2] = {Typed<XrView>(XR_TYPE_VIEW), Typed<XrView>(XR_TYPE_VIEW)};
+    ASSERT_EQ(XR_SUCCESS, LocateViews(frame.predictedDisplayTime, local, views));
+    std::vector<uint32_t> eyes[2] = {std::vector<uint32_t>(400, kSurround),
+                                     std::vector<uint32_t>(400, kSurround)};
+    for (int row = 8; row <= 11; ++row) {
+        for (int column = 8; column <= 11; ++column) {
+            eyes[0][row * 20 + column] = eyes[1][row * 20 + column] = kHole;
+        }
+        eyes[0][row * 20 + 11] = kMagenta;
+    }
+    Render(chains[0], 20, eyes[0]);
+    Render(chains[1], 20, eyes[1]);
+    Render(screenChain, 4, std::vector<uint32_t>(16, kRed));
+
+    auto screen = Typed<XrCompositionLayerQuad>(XR_TYPE_COMPOSITION_LAYER_QUAD);
+    screen.space = view;
+    screen.eyeVisibility = XR_EYE_VISIBILITY_BOTH;
+    screen.subImage.swapchain = screenChain;
+    screen.subImage.imageRect = {{0, 0}, {4, 4}};
+    screen.pose = {{0, 0, 0, 1}, {0, 0, -1}};
+    screen.size = {0.6f, 0.6f};
+    Projection projection;
+    FillProjection(projection, local, views, chains, 20, 20);
+    projection.layer.layerFlags = XR_COMPOSITION_LAYER_BLEND_TEXTURE_SOURCE_ALPHA_BIT;
+    const std::vector<const XrCompositionLayerBaseHeader*> layers = {
+        reinterpret_cast<const XrCompositionLayerBaseHeader*>(&screen),
+        reinterpret_cast<const XrCompositionLayerBaseHeader*>(&projection.layer)};
+    ASSERT_EQ(XR_SUCCESS, EndFrame(frame.predictedDisplayTime, layers));
+    EXPECT_TRUE(RuleLines().empty());
+
+    EXPECT_TRUE(Logged(
+        "xrEndFrame frame=2 time=" + std::to_string(frame.predictedDisplayTime) +
+        " layers=quad(space=VIEW size=0.600000 0.600000),projection(space=LOCAL views=2) -> XR_SUCCESS"));
+    EXPECT_TRUE(
+        Logged("view frame=2 eye=0 grid=-1.000000 1.000000 -1.000000 1.000000 10.000000 size=20 20 column=0 "
+               "pose_source=layer pose=1.000000 0.000000 0.000000 -0.031500 0.000000 1.000000 0.000000 "
+               "1.600000 0.000000 0.000000 1.000000 0.000000 file=frame_000002_view.png"));
+    // The screen spans +-0.3 m 1 m ahead of the head: x -0.2685..0.3315 from the left eye, pixels
+    // 7..12 both ways, of which the surround covers 7 and 12 and the hand column 11: the screen
+    // shows in columns 8..10, rows 8..11, mean pixel (9, 9.5). From the right eye it spans
+    // -0.3315..0.2685, the hole exactly, mean pixel (9.5, 9.5).
+    EXPECT_TRUE(Logged("find_view frame=2 eye=0 name=screen pixels=12 tan=-0.050000 0.000000 "
+                       "box=-0.200000 -0.200000 0.100000 0.200000"));
+    EXPECT_TRUE(Logged("find_view frame=2 eye=1 name=screen pixels=16 tan=0.000000 0.000000 "
+                       "box=-0.200000 -0.200000 0.200000 0.200000"));
+    EXPECT_TRUE(Logged("find_view frame=2 eye=0 name=hand pixels=4 tan=0.150000 0.000000 "
+                       "box=0.100000 -0.200000 0.200000 0.200000"));
+    EXPECT_TRUE(Logged("find_view frame=2 eye=1 name=hand pixels=0"));
+
+    int width = 0, height = 0;
+    const std::vector<uint8_t> pixels = ReadPicture(L"xrsim_captures\\frame_000002_view.png", width, height);
+    ASSERT_EQ(44, width);
+    ASSERT_EQ(20, height);
+    using Rgb = std::array<uint8_t, 3>;
+    EXPECT_EQ((Rgb{255, 0, 0}), PixelAt(pixels, width, 9, 9));
+    EXPECT_EQ((Rgb{255, 0, 255}), PixelAt(pixels, width, 11, 9));
+    EXPECT_EQ((Rgb{20, 20, 20}), PixelAt(pixels, width, 7, 9)); // the surround over the screen
+    EXPECT_EQ((Rgb{255, 0, 0}), PixelAt(pixels, width, 24 + 11, 9));
 }
 
 } // namespace

@@ -77,26 +77,29 @@ Pose LayerSpace(const RuntimeState& state, XrSpace space, uint32_t frame) {
     return SpaceInLocal(state, state.spaces.at(Raw(space)), frame).pose;
 }
 
-// The first projection layer's views and every quad, for a layer list that passed the checks.
+// Every layer in submission order, for a layer list that passed the checks.
 FrameForCapture GatherCapture(const RuntimeState& state, const XrFrameEndInfo& info) {
     FrameForCapture frame;
     const uint32_t at = FrameOfTime(state.scenario, info.displayTime);
     for (uint32_t i = 0; i < info.layerCount; ++i) {
         const XrCompositionLayerBaseHeader* layer = info.layers[i];
-        if (layer->type == XR_TYPE_COMPOSITION_LAYER_PROJECTION && !frame.hasProjection) {
+        if (layer->type == XR_TYPE_COMPOSITION_LAYER_PROJECTION) {
             const auto& projection = *reinterpret_cast<const XrCompositionLayerProjection*>(layer);
             const Pose space = LayerSpace(state, projection.space, at);
+            CapturedProjection captured;
+            captured.flags = projection.layerFlags;
             for (int eye : {0, 1}) {
                 const XrCompositionLayerProjectionView& view = projection.views[eye];
-                frame.views[eye] = {ImageOf(state, view.subImage), view.fov,
-                                    Compose(space, FromXr(view.pose))};
+                captured.views[eye] = {ImageOf(state, view.subImage), view.fov,
+                                       Compose(space, FromXr(view.pose))};
             }
-            frame.hasProjection = true;
+            frame.layers.emplace_back(captured);
         } else if (layer->type == XR_TYPE_COMPOSITION_LAYER_QUAD) {
             const auto& quad = *reinterpret_cast<const XrCompositionLayerQuad*>(layer);
             const Pose space = LayerSpace(state, quad.space, at);
-            frame.quads.push_back({ImageOf(state, quad.subImage), Compose(space, FromXr(quad.pose)),
-                                   quad.size.width, quad.size.height, quad.layerFlags});
+            frame.layers.emplace_back(CapturedQuad{ImageOf(state, quad.subImage),
+                                                   Compose(space, FromXr(quad.pose)), quad.size.width,
+                                                   quad.size.height, quad.layerFlags});
         }
     }
     return frame;

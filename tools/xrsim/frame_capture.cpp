@@ -1,7 +1,7 @@
 // Frame capture: read back, write, search, compose.
 #include "frame_capture.h"
 
-#include "quad_overlay.h"
+#include "layer_composition.h"
 
 #include <capture_image.h>
 #include <eye_view.h>
@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <deque>
 #include <exception>
 
 namespace xrsim {
@@ -74,7 +75,40 @@ bool Read(RuntimeState& state, const char* eye, const CapturedImage& captured, v
     return true;
 }
 
-void WriteView(RuntimeState& state, const FrameForCapture& frame, const vrsim::EyeSource (&eyes)[2]) {
+void LogViewFinds(RuntimeState& state, const vrsim::ViewGrid& grid, const vrsim::RgbaImage& view) {
+    for (int eye : {0, 1}) {
+        for (const ColourFinder& finder : state.scenario.viewFinders) {
+            const ViewFound found =
+                FindInView(grid, view, eye, {finder.red, finder.green, finder.blue, finder.tolerance});
+            if (found.pixels == 0) {
+                state.log.Line("find_view frame=%u eye=%d name=%s pixels=0", state.frame, eye,
+                               finder.name.c_str());
+                continue;
+            }
+            state.log.Line(
+                "find_view frame=%u eye=%d name=%s pixels=%u tan=%.6f %.6f box=%.6f %.6f %.6f %.6f",
+                state.frame, eye, finder.name.c_str(), found.pixels, found.centre.x, found.centre.y,
+                found.low.x, found.low.y, found.high.x, found.high.y);
+        }
+    }
+}
+
+// Reads a projection layer after the first (whose images the capture has already read).
+bool ReadProjection(RuntimeState& state, const CapturedProjection& projection,
+                    std::deque<vrsim::RgbaImage>& images, ProjectionSource& source) {
+    for (int eye : {0, 1}) {
+        const CapturedView& view = projection.views[eye];
+        vrsim::RgbaImage& image = images.emplace_back();
+        if (!Read(state, eye == 0 ? "0" : "1", view.image, image)) {
+            return false;
+        }
+        source.eyes[eye] = {&image, BoundsOf(view.image), FieldOf(view.fov)};
+    }
+    return true;
+}
+
+void WriteView(RuntimeState& state, const FrameForCapture& frame, const CapturedProjection& first,
+               const vrsim::EyeSource (&eyes)[2]) {
     const Scenario& scenario = state.scenario;
     const vrsim::RawField fields[2] = {
         {scenario.rawProjection[0][0], scenario.rawProjection[0][1], scenario.rawProjection[0][2],
@@ -89,48 +123,61 @@ void WriteView(RuntimeState& state, const FrameForCapture& frame, const vrsim::E
                        state.frame);
         return;
     }
-    vrsim::RgbaImage view = vrsim::ComposeView(grid, eyes[0], eyes[1]);
 
-    std::vector<vrsim::RgbaImage> quadImages(frame.quads.size());
-    std::vector<QuadSource> quads;
-    for (size_t q = 0; q < frame.quads.size(); ++q) {
-        const CapturedQuad& quad = frame.quads[q];
+    // A deque keeps each image where it is while more are added, so the sources may point at them.
+    std::deque<vrsim::RgbaImage> images;
+    std::vector<LayerSource> layers;
+    for (const auto& layer : frame.layers) {
+        if (const auto* projection = std::get_if<CapturedProjection>(&layer)) {
+            ProjectionSource source{{eyes[0], eyes[1]}, BlendOf(projection->flags)};
+            if (projection != &first && !ReadProjection(state, *projection, images, source)) {
+                state.log.Line("view frame=%u eye=both -> error an eye was not read back", state.frame);
+                return;
+            }
+            layers.emplace_back(source);
+            continue;
+        }
+        const CapturedQuad& quad = std::get<CapturedQuad>(layer);
         const Pose& pose = quad.poseInLocal;
         state.log.Line("quad frame=%u pose=%s size=%.6f %.6f", state.frame, MatrixText(pose).c_str(),
                        quad.width, quad.height);
-        if (!Read(state, "quad", quad.image, quadImages[q])) {
+        vrsim::RgbaImage& image = images.emplace_back();
+        if (!Read(state, "quad", quad.image, image)) {
             continue;
         }
         const vrsim::TextureBounds b = BoundsOf(quad.image);
-        QuadBlend blend = QuadBlend::Opaque;
-        if ((quad.flags & XR_COMPOSITION_LAYER_BLEND_TEXTURE_SOURCE_ALPHA_BIT) != 0) {
-            blend = (quad.flags & XR_COMPOSITION_LAYER_UNPREMULTIPLIED_ALPHA_BIT) != 0
-                        ? QuadBlend::Straight
-                        : QuadBlend::Premultiplied;
-        }
-        quads.push_back(
-            {&quadImages[q], b.uMin, b.vMin, b.uMax, b.vMax, pose, quad.width, quad.height, blend});
+        layers.emplace_back(QuadSource{&image, b.uMin, b.vMin, b.uMax, b.vMax, pose, quad.width, quad.height,
+                                       BlendOf(quad.flags)});
     }
-    const Pose eyePoses[2] = {frame.views[0].poseInLocal, frame.views[1].poseInLocal};
-    DrawQuads(grid, eyePoses, quads, view);
+    // Quads are seen from the first projection's views, and later projections in its axes.
+    const Pose eyePoses[2] = {first.views[0].poseInLocal, first.views[1].poseInLocal};
+    const vrsim::RgbaImage view = ComposeLayers(grid, eyePoses, layers);
 
     const std::string name = FileName(state.frame, "view");
     const std::string error = SavePicture(state, name, view);
     if (!error.empty()) {
         state.log.Line("view frame=%u eye=both -> error %s", state.frame, error.c_str());
-        return;
+    } else {
+        for (int eye : {0, 1}) {
+            state.log.Line("view frame=%u eye=%d grid=%.6f %.6f %.6f %.6f %.6f size=%u %u column=%u "
+                           "pose_source=layer pose=%s file=%s",
+                           state.frame, eye, grid.x0, grid.x1, grid.y0, grid.y1, grid.pixelsPerTangent,
+                           grid.columns, grid.rows, eye == 0 ? 0u : grid.RightColumn(),
+                           MatrixText(eyePoses[eye]).c_str(), name.c_str());
+        }
     }
-    for (int eye : {0, 1}) {
-        state.log.Line("view frame=%u eye=%d grid=%.6f %.6f %.6f %.6f %.6f size=%u %u column=%u "
-                       "pose_source=layer pose=%s file=%s",
-                       state.frame, eye, grid.x0, grid.x1, grid.y0, grid.y1, grid.pixelsPerTangent,
-                       grid.columns, grid.rows, eye == 0 ? 0u : grid.RightColumn(),
-                       MatrixText(eyePoses[eye]).c_str(), name.c_str());
-    }
+    LogViewFinds(state, grid, view);
 }
 
 void Capture(RuntimeState& state, const FrameForCapture& frame) {
-    if (!frame.hasProjection) {
+    const CapturedProjection* first = nullptr;
+    for (const auto& layer : frame.layers) {
+        first = std::get_if<CapturedProjection>(&layer);
+        if (first != nullptr) {
+            break;
+        }
+    }
+    if (first == nullptr) {
         state.log.Line("view frame=%u eye=both -> error no projection layer in this frame", state.frame);
         return;
     }
@@ -138,7 +185,7 @@ void Capture(RuntimeState& state, const FrameForCapture& frame) {
     vrsim::EyeSource eyes[2];
     bool read[2] = {false, false};
     for (int eye : {0, 1}) {
-        const CapturedView& view = frame.views[eye];
+        const CapturedView& view = first->views[eye];
         const char* eyeText = eye == 0 ? "0" : "1";
         read[eye] = Read(state, eyeText, view.image, images[eye]);
         if (!read[eye]) {
@@ -158,7 +205,7 @@ void Capture(RuntimeState& state, const FrameForCapture& frame) {
         state.log.Line("view frame=%u eye=both -> error an eye was not read back", state.frame);
         return;
     }
-    WriteView(state, frame, eyes);
+    WriteView(state, frame, *first, eyes);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
-// Capture of a submitted frame: each projection view's image, the colour searches, and the
-// player's view with the quad layers over it, as PNG files and log lines in the same formats
-// as the stand-in OpenVR runtime's. Called by xrEndFrame with the runtime lock held, only on
+// Capture of a submitted frame: the first projection layer's view images, the colour searches, and
+// the player's view composed from every layer in submission order, as PNG files and log lines in
+// the same formats as the stand-in OpenVR runtime's. Called by xrEndFrame with the runtime lock held, only on
 // frames a `capture` line covers.
 #pragma once
 
@@ -9,6 +9,7 @@
 
 #include <openxr/openxr.h>
 
+#include <variant>
 #include <vector>
 
 namespace xrsim {
@@ -35,10 +36,13 @@ struct CapturedQuad {
     XrCompositionLayerFlags flags = 0;
 };
 
-struct FrameForCapture {
-    bool hasProjection = false;
+struct CapturedProjection {
     CapturedView views[2];
-    std::vector<CapturedQuad> quads;
+    XrCompositionLayerFlags flags = 0;
+};
+
+struct FrameForCapture {
+    std::vector<std::variant<CapturedProjection, CapturedQuad>> layers; // as submitted
 };
 
 // Writes the files and lines; every failure is a log line, never a change of the call's result.

@@ -22,19 +22,6 @@ uint32_t TexelAt(double coordinate, uint32_t size) {
     return std::min<uint32_t>(static_cast<uint32_t>(std::floor(clamped * size)), size - 1);
 }
 
-void Blend(const uint8_t* source, QuadBlend blend, uint8_t* target) {
-    if (blend == QuadBlend::Opaque) {
-        std::copy(source, source + 3, target);
-        return;
-    }
-    const double alpha = source[3] / 255.0;
-    for (int c = 0; c < 3; ++c) {
-        const double own = blend == QuadBlend::Straight ? source[c] * alpha : source[c];
-        target[c] =
-            static_cast<uint8_t>(std::lround(std::clamp(own + target[c] * (1.0 - alpha), 0.0, 255.0)));
-    }
-}
-
 void DrawEye(const vrsim::ViewGrid& grid, const Pose& eye, const QuadSource& quad, uint32_t firstColumn,
              vrsim::RgbaImage& view) {
     const Quat inverse{-quad.pose.orientation.x, -quad.pose.orientation.y, -quad.pose.orientation.z,
@@ -66,13 +53,26 @@ void DrawEye(const vrsim::ViewGrid& grid, const Pose& eye, const QuadSource& qua
             }
             const uint32_t column = TexelAt(quad.uMin + s * (quad.uMax - quad.uMin), image.width);
             const uint32_t row = TexelAt(quad.vMin + r * (quad.vMax - quad.vMin), image.height);
-            Blend(image.pixels.data() + (size_t{row} * image.width + column) * 4, quad.blend,
-                  view.pixels.data() + (size_t{j} * view.width + firstColumn + i) * 4);
+            BlendTexel(image.pixels.data() + (size_t{row} * image.width + column) * 4, quad.blend,
+                       view.pixels.data() + (size_t{j} * view.width + firstColumn + i) * 4);
         }
     }
 }
 
 } // namespace
+
+void BlendTexel(const uint8_t* source, LayerBlend blend, uint8_t* target) {
+    if (blend == LayerBlend::Opaque) {
+        std::copy(source, source + 3, target);
+        return;
+    }
+    const double alpha = source[3] / 255.0;
+    for (int c = 0; c < 3; ++c) {
+        const double own = blend == LayerBlend::Straight ? source[c] * alpha : source[c];
+        target[c] =
+            static_cast<uint8_t>(std::lround(std::clamp(own + target[c] * (1.0 - alpha), 0.0, 255.0)));
+    }
+}
 
 void DrawQuads(const vrsim::ViewGrid& grid, const Pose (&eyePoses)[2], const std::vector<QuadSource>& quads,
                vrsim::RgbaImage& view) {

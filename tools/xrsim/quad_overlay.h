@@ -12,7 +12,13 @@
 
 namespace xrsim {
 
-enum class QuadBlend { Opaque, Premultiplied, Straight };
+// How a layer's texel lands on what is below it: replacing it, or weighted by the texel's alpha
+// with its colour already multiplied by that alpha (premultiplied) or not (straight).
+enum class LayerBlend { Opaque, Premultiplied, Straight };
+
+// One texel (RGBA, 8 bits a channel) onto one pixel of the view (RGB): stored values as read,
+// alpha scaled to 0..1, rounded to nearest.
+void BlendTexel(const uint8_t* source, LayerBlend blend, uint8_t* target);
 
 struct QuadSource {
     const vrsim::RgbaImage* image = nullptr;
@@ -21,7 +27,7 @@ struct QuadSource {
     Pose pose;           // the quad's centre and axes in LOCAL; it faces +z
     double width = 0.0;  // metres along its x
     double height = 0.0; // metres along its y
-    QuadBlend blend = QuadBlend::Opaque;
+    LayerBlend blend = LayerBlend::Opaque;
 };
 
 // Draws the quads in order over both halves of `view` (laid out as vrsim::ComposeView lays it),

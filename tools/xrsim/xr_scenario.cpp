@@ -219,14 +219,14 @@ ColourFinder ReadFinder(Words& words) {
     return finder;
 }
 
-void AddFinder(Scenario& scenario, const ColourFinder& finder) {
-    for (ColourFinder& existing : scenario.finders) {
+void AddFinder(std::vector<ColourFinder>& finders, const ColourFinder& finder) {
+    for (ColourFinder& existing : finders) {
         if (existing.name == finder.name) {
             existing = finder;
             return;
         }
     }
-    scenario.finders.push_back(finder);
+    finders.push_back(finder);
 }
 
 void ApplyLine(Scenario& scenario, Words& words) {
@@ -310,7 +310,9 @@ void ApplyLine(Scenario& scenario, Words& words) {
         }
         scenario.viewPixelsPerTangent = value;
     } else if (keyword == "find") {
-        AddFinder(scenario, ReadFinder(words));
+        AddFinder(scenario.finders, ReadFinder(words));
+    } else if (keyword == "find_view") {
+        AddFinder(scenario.viewFinders, ReadFinder(words));
     } else {
         throw LineError("unknown setting '" + keyword + "'");
     }

@@ -65,7 +65,8 @@ struct InjectedFailure {
     FrameRange range;
 };
 
-// A `find` line: texels of a captured view within `tolerance` of this colour in every channel.
+// A `find` line: texels of a captured view within `tolerance` of this colour in every channel; a
+// `find_view` line: pixels of the composed player's view, likewise.
 struct ColourFinder {
     std::string name;
     uint8_t red = 0;
@@ -98,9 +99,10 @@ struct Scenario {
     bool logQueries = true;
 
     std::vector<FrameRange> captureFrames;
-    std::string captureFolder;         // UTF-8; empty: "captures" beside the log
-    float viewPixelsPerTangent = 0.0f; // 0: as tall as the recommended render height
-    std::vector<ColourFinder> finders; // in file order; a repeated name replaces the earlier line
+    std::string captureFolder;             // UTF-8; empty: "captures" beside the log
+    float viewPixelsPerTangent = 0.0f;     // 0: as tall as the recommended render height
+    std::vector<ColourFinder> finders;     // in file order; a repeated name replaces the earlier line
+    std::vector<ColourFinder> viewFinders; // `find_view` lines, kept the same way
 };
 
 // The scenario used without a file: the defaults above, the head at 1.6 m and both hands present.
