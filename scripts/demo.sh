@@ -3,7 +3,9 @@
 # it does without the game or a headset. The stand-in game (tools/testgame) runs under Wine with
 # the test variant of the DLL beside it as XINPUT1_3.dll and the stand-in OpenVR runtime
 # (tools/vrsim) as openvr_api.dll, through a scripted seated session: head turning and leaning,
-# walking with the stick, trigger, grip and a button, a cutscene and a menu.
+# walking with the stick, trigger, grip and a button, a cutscene and a menu. Then the same session
+# again over OpenXR: the stand-in OpenXR runtime (tools/xrsim) registered as the active runtime
+# of the Wine prefix, as a runtime's installer does, and Runtime=openxr.
 #
 # Everything is left in out/demo/ (replaced on every run):
 #   XINPUT1_3.dll, CorvaneVR.ini   the release files, what a player installs
@@ -15,6 +17,9 @@
 #                                  their bounds crops
 #   session/                       the settings, headset scenario and game timeline that ran
 #   summary.txt                    what engaged, as printed at the end
+#   openxr/                        the same session over OpenXR: CorvaneVR.log, xrsim.log,
+#                                  trace.txt, pictures/ (each eye's view, composed from the
+#                                  projection layer and, on the cinema screen, its quad layer)
 # Exits non-zero when the game fails or something that should engage did not.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -38,7 +43,7 @@ bash scripts/build.sh
 
 echo "== test build (accepts the stand-in game) in $build_dir"
 bash scripts/configure-windows-test-build.sh "$build_dir"
-cmake --build "$build_dir" -j "$(nproc)" --target xinput_proxy vrsim testgame
+cmake --build "$build_dir" -j "$(nproc)" --target xinput_proxy vrsim xrsim testgame
 
 echo "== seated session: $frames frames at ${width}x${height} under Wine"
 rm -rf "$run_dir" "$out"
@@ -80,6 +85,52 @@ for moment in "${moments[@]}"; do
             cp "$picture" "$out/pictures/${name}_${view}.png"
         else
             missing_pictures=$((missing_pictures + 1))
+        fi
+    done
+done
+
+echo "== the same session over OpenXR"
+xr_run=$build_dir/run_openxr
+xr_out=$out/openxr
+rm -rf "$xr_run"
+mkdir -p "$xr_run" "$xr_out/pictures"
+cp "$build_dir/tools/testgame/game/testgame.exe" "$build_dir/src/XINPUT1_3.dll" \
+    "$build_dir/tools/xrsim/xrsim.dll" "$build_dir/tools/xrsim/xrsim.json" "$xr_run/"
+sed 's/^Runtime=.*/Runtime=openxr/' "$run_dir/CorvaneVR.ini" >"$xr_run/CorvaneVR.ini"
+grep -qx 'Runtime=openxr' "$xr_run/CorvaneVR.ini"
+{
+    cat tools/xrsim/scenarios/demo_session.txt
+    echo
+    echo "view_grid 300"
+    for moment in "${moments[@]}"; do
+        echo "capture ${moment%%:*}"
+    done
+    echo "capture_folder pictures"
+} >"$xr_run/xrsim_scenario.txt"
+cp "$timeline" "$xr_run/timeline.txt"
+manifest="Z:$(cd "$xr_run" && pwd | tr / '\\')\\xrsim.json"
+xr_status=0
+(cd "$xr_run" && bash "$root/scripts/with-wine.sh" "$root/$build_dir" bash -c '
+    reg="/usr/lib/wine/wine64 reg"
+    $reg add "HKLM\SOFTWARE\Khronos\OpenXR\1" /v ActiveRuntime /t REG_SZ /d "$1" /f /reg:64 >/dev/null 2>&1
+    status=0
+    /usr/lib/wine/wine64 ./testgame.exe --frames "$2" --width "$3" --height "$4" --timeline timeline.txt \
+        --trace trace.txt || status=$?
+    $reg delete "HKLM\SOFTWARE\Khronos\OpenXR\1" /v ActiveRuntime /f /reg:64 >/dev/null 2>&1 || true
+    exit $status' demo "$manifest" "$frames" "$width" "$height") || xr_status=$?
+for file in CorvaneVR.log xrsim.log trace.txt CorvaneVR.ini xrsim_scenario.txt; do
+    [ -f "$xr_run/$file" ] && cp "$xr_run/$file" "$xr_out/"
+done
+xr_missing_pictures=0
+for moment in "${moments[@]}"; do
+    frame=$(printf '%06d' "${moment%%:*}")
+    name=${moment#*:}
+    for view in view left right; do
+        picture="$xr_run/pictures/frame_${frame}_${view}.png"
+        if [ -f "$picture" ]; then
+            cp "$picture" "$xr_out/pictures/${name}_${view}.png"
+        else
+            xr_missing_pictures=$((xr_missing_pictures + 1))
         fi
     done
 done
@@ -159,6 +210,36 @@ else
     failures=$((failures + 1))
 fi
 
+xr_log=$xr_out/CorvaneVR.log
+xr_runtime_log=$xr_out/xrsim.log
+xr_trace=$xr_out/trace.txt
+touch "$xr_log" "$xr_runtime_log" "$xr_trace"
+say "Over OpenXR (from $xr_log):"
+check "OpenXR runtime chosen" "Headset runtime: OpenXR (xrsim)" "$xr_log"
+check "session focused" "OpenXR session focused" "$xr_log"
+check "headset connected, eyes submitted" "OpenXR eye submission is active" "$xr_log"
+check "first person entered" "First person enabled automatically" "$xr_log"
+check "cutscene handed back to the game" "NATIVE COMPOSITE HANDOFF" "$xr_log"
+xr_entries=$(count "First person enabled automatically" "$xr_log")
+[ "$xr_entries" -ge 3 ] || failures=$((failures + 1))
+xr_frames=$(grep -c '^xrWaitFrame ' "$xr_runtime_log" || true)
+xr_shown=$(grep -c '^xrEndFrame .*projection(' "$xr_runtime_log" || true)
+xr_screen=$(grep -c '^xrEndFrame .*quad(' "$xr_runtime_log" || true)
+xr_rules=$(count "rule broken:" "$xr_runtime_log")
+xr_errors=$(count "scenario error" "$xr_runtime_log")
+xr_triggers=$(grep -c -E '^xrGetActionStateFloat .*action=trigger .*active=1 value=(1|0\.5)' "$xr_runtime_log" || true)
+xr_grips=$(grep -c -E '^xrGetActionStateFloat .*action=squeeze .*active=1 value=1' "$xr_runtime_log" || true)
+xr_buttons=$(grep -c -E '^xrGetActionStateBoolean .*action=primary .*active=1 value=1' "$xr_runtime_log" || true)
+say "  $xr_frames frames, $xr_shown ended with the eyes' projection layer, $xr_screen of them with the cinema screen as a quad layer"
+say "  OpenXR rules broken: $xr_rules, scenario errors: $xr_errors"
+say "  right controller's actions: trigger pulled on $xr_triggers reads, squeeze on $xr_grips, A pressed on $xr_buttons"
+[ "$xr_status" -eq 0 ] && [ "$xr_shown" -gt 0 ] && [ "$xr_screen" -gt 0 ] && [ "$xr_rules" -eq 0 ] &&
+    [ "$xr_errors" -eq 0 ] || failures=$((failures + 1))
+[ "$xr_triggers" -gt 0 ] && [ "$xr_grips" -gt 0 ] && [ "$xr_buttons" -gt 0 ] || failures=$((failures + 1))
+xr_played=$(grep -c '^frame=' "$xr_trace" || true)
+say "  the game: $xr_played frames; pictures ($xr_out/pictures): $(find "$xr_out/pictures" -name '*.png' | wc -l) files, $xr_missing_pictures missing"
+[ "$xr_played" -eq "$frames" ] && [ "$xr_missing_pictures" -eq 0 ] || failures=$((failures + 1))
+
 echo
 echo "demo folder: $out"
 echo "  release files:   $out/XINPUT1_3.dll, $out/CorvaneVR.ini"
@@ -167,8 +248,12 @@ echo "  runtime record:  $runtime_log"
 echo "  game trace:      $trace"
 echo "  headset view:    $out/pictures/first_person_view.png (and cutscene, third_person, after_cutscene, menu, after_menu)"
 echo "  eye textures:    $out/pictures/*_left.png, *_right.png, cropped to their bounds in *_headset.png"
+echo "  over OpenXR:     $xr_out/ (CorvaneVR.log, xrsim.log, trace.txt, pictures/*_view.png)"
 if [ "$game_status" -ne 0 ]; then
     echo "the stand-in game exited with $game_status" >&2
+fi
+if [ "$xr_status" -ne 0 ]; then
+    echo "the stand-in game exited with $xr_status over OpenXR" >&2
 fi
 if [ "$failures" -ne 0 ]; then
     echo "demo: $failures check(s) did not pass; see $summary" >&2
