@@ -43,6 +43,11 @@ bool HeadsetRuntimeOffersScreenLayer();
 // frame's eye submissions.
 void HeadsetRuntimeShowScreenLayer(const ScreenLayer* layer);
 
+// The game's device is going: everything the runtime made on it (an OpenXR session and its
+// swapchains) is let go now, and made again on the next device when frames resume. Nothing for
+// OpenVR, which holds nothing of the device beyond a frame.
+void HeadsetRuntimeReleaseDeviceObjects();
+
 // Client library functions. Only called after OpenVrLoadClient succeeded.
 bool OpenVrIsRuntimeInstalled();
 uint32_t OpenVrInitInternal2(EVRInitError* error, EVRApplicationType applicationType,

@@ -152,6 +152,12 @@ bool HeadsetRuntimeOffersScreenLayer() {
     return g_client.isRuntimeInstalled != nullptr && OpenXrBridgeServes(g_client);
 }
 
+void HeadsetRuntimeReleaseDeviceObjects() {
+    if (HeadsetRuntimeOffersScreenLayer()) {
+        OpenXrBridgeReleaseDeviceObjects();
+    }
+}
+
 void HeadsetRuntimeShowScreenLayer(const ScreenLayer* layer) {
     if (HeadsetRuntimeOffersScreenLayer()) {
         OpenXrBridgeShowScreenLayer(layer);

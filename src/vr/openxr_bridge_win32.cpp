@@ -139,6 +139,8 @@ struct Bridge {
     Connection c;
     uint32_t initToken = 0;
     uint32_t packet = 0;
+    // The session was let go with the game's device; the next frame wait makes it again.
+    bool remakePending = false;
     std::string failure;
     std::string said; // the last state line, said once per change
 };
@@ -240,6 +242,14 @@ void SayOnce(Bridge& b, const std::string& line) {
     }
 }
 
+// The first reason the connection is given up for is the one the log gives: what follows (a
+// stopping session going idle, then exiting) is its consequence.
+void Lose(Connection& c, const char* reason) {
+    if (c.lost == nullptr) {
+        c.lost = reason;
+    }
+}
+
 const char* StateName(XrSessionState state) {
     switch (state) {
     case XR_SESSION_STATE_IDLE:
@@ -296,10 +306,10 @@ void EndFrame(Bridge& b) {
     end.layers = show ? layers : nullptr;
     const XrResult result = b.xr.endFrame(c.session, &end);
     if (result == XR_ERROR_SESSION_LOST || result == XR_ERROR_INSTANCE_LOST) {
-        c.lost = "the runtime lost the session";
+        Lose(c, "the runtime lost the session");
     } else if (XR_FAILED(result)) {
         b.failure = Failed("xrEndFrame", result);
-        c.lost = "a frame could not be ended";
+        Lose(c, "a frame could not be ended");
     }
 }
 
@@ -310,7 +320,7 @@ void BeginSession(Bridge& b) {
     const XrResult result = b.xr.beginSession(c.session, &begin);
     if (XR_FAILED(result)) {
         b.failure = Failed("xrBeginSession", result);
-        c.lost = "the session could not begin";
+        Lose(c, "the session could not begin");
         return;
     }
     c.running = true;
@@ -337,13 +347,13 @@ void OnStateChanged(Bridge& b, XrSessionState state) {
         // The runtime wants the headset back: the session ends, and a new connection is tried
         // after the usual pause.
         StopSession(b);
-        c.lost = "the runtime stopped the session";
+        Lose(c, "the runtime stopped the session");
         break;
     case XR_SESSION_STATE_LOSS_PENDING:
-        c.lost = "the runtime is losing the session";
+        Lose(c, "the runtime is losing the session");
         break;
     case XR_SESSION_STATE_EXITING:
-        c.lost = "the runtime ended the session";
+        Lose(c, "the runtime ended the session");
         break;
     default:
         break;
@@ -357,7 +367,7 @@ void PumpEvents(Bridge& b) {
         const XrResult result = b.xr.pollEvent(c.instance, &event);
         if (result != XR_SUCCESS) {
             if (result == XR_ERROR_INSTANCE_LOST) {
-                c.lost = "the runtime lost the instance";
+                Lose(c, "the runtime lost the instance");
             }
             return;
         }
@@ -366,7 +376,7 @@ void PumpEvents(Bridge& b) {
             OnStateChanged(b, reinterpret_cast<const XrEventDataSessionStateChanged&>(event).state);
             break;
         case XR_TYPE_EVENT_DATA_INSTANCE_LOSS_PENDING:
-            c.lost = "the runtime is going away";
+            Lose(c, "the runtime is going away");
             break;
         case XR_TYPE_EVENT_DATA_REFERENCE_SPACE_CHANGE_PENDING:
             if (reinterpret_cast<const XrEventDataReferenceSpaceChangePending&>(event).referenceSpaceType ==
@@ -1030,6 +1040,24 @@ EVRCompositorError WaitGetPoses(void*, TrackedDevicePose_t* renderPoses, uint32_
     if (renderPoses != nullptr) {
         std::fill(renderPoses, renderPoses + renderCount, TrackedDevicePose_t{});
     }
+    if (std::exchange(b.remakePending, false) && c.instance == XR_NULL_HANDLE) {
+        bool remade = false;
+        try {
+            remade = Connect(b);
+        } catch (...) {
+            b.failure = "out of memory";
+        }
+        if (!remade) {
+            Disconnect(b);
+            SayOnce(b, "OpenXR session over: it could not be made again on the game's new device (" +
+                           b.failure + ")");
+            return kRequestFailed;
+        }
+        SayOnce(b, "OpenXR session made again on the game's new device");
+    }
+    if (c.instance == XR_NULL_HANDLE) {
+        return kRequestFailed;
+    }
     PumpEvents(b);
     if (c.lost == nullptr && c.running) {
         EndFrame(b); // a frame the presenter never handed off
@@ -1053,7 +1081,7 @@ EVRCompositorError WaitGetPoses(void*, TrackedDevicePose_t* renderPoses, uint32_
     }
     if (XR_FAILED(result)) {
         b.failure = Failed(c.frameBegun ? "xrBeginFrame" : "xrWaitFrame", result);
-        c.lost = "a frame could not begin";
+        Lose(c, "a frame could not begin");
         SayOnce(b, std::string("OpenXR session over: ") + c.lost + " (" + b.failure + ")");
         return kRequestFailed;
     }
@@ -1184,6 +1212,7 @@ bool ClientIsRuntimeInstalled() {
 uint32_t ClientInitInternal2(EVRInitError* error, EVRApplicationType, const char*) {
     Bridge& b = B();
     Disconnect(b);
+    b.remakePending = false;
     b.failure.clear();
     b.said.clear();
     bool connected = false;
@@ -1222,6 +1251,7 @@ uint32_t ClientGetInitToken() {
 
 void ClientShutdownInternal() {
     Disconnect(B());
+    B().remakePending = false;
 }
 
 const char* ClientGetInitErrorAsEnglishDescription(EVRInitError) {
@@ -1256,6 +1286,15 @@ bool OpenXrBridgeLoad(OpenVrClientFunctions& client, std::string& name, std::str
     client.shutdownInternal = &ClientShutdownInternal;
     client.getInitErrorAsEnglishDescription = &ClientGetInitErrorAsEnglishDescription;
     return true;
+}
+
+void OpenXrBridgeReleaseDeviceObjects() {
+    Bridge& b = B();
+    if (b.c.session == XR_NULL_HANDLE) {
+        return;
+    }
+    Disconnect(b);
+    b.remakePending = true;
 }
 
 bool OpenXrBridgeServes(const OpenVrClientFunctions& client) {

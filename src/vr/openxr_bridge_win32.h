@@ -26,6 +26,10 @@ void OpenXrBridgeNoteSwapChain(IDXGISwapChain* swapChain);
 // Whether `client` holds the back end's functions.
 [[nodiscard]] bool OpenXrBridgeServes(const OpenVrClientFunctions& client);
 
+// The game's device is going: the session and its swapchains, which hold it, are destroyed now,
+// and made again on the game's next device at the next frame wait.
+void OpenXrBridgeReleaseDeviceObjects();
+
 // The cinema screen for this frame's end: a quad layer under the projection layer, whose eye
 // images then let it show through where they are transparent. Null: no screen.
 void OpenXrBridgeShowScreenLayer(const ScreenLayer* layer);

@@ -540,6 +540,8 @@ void VrPresenter::ReleaseTargetsIfRequested() noexcept {
         }
         if (releaseTargetsRequested.exchange(false)) {
             ReleaseEyeTargets();
+            // What the runtime made on the game's device goes too (an OpenXR session holds it).
+            HeadsetRuntimeReleaseDeviceObjects();
         }
     }
 }

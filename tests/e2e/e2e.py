@@ -578,6 +578,12 @@ def check_projection_signature_variant(run, fail):
 RECREATE_FRAME = 50
 
 
+def read_teardowns(run):
+    """The game's record of each device it released: the references still held on each object."""
+    with open(os.path.join(run.folder, "stats.txt"), encoding="ascii") as f:
+        return [line.split() for line in f if line.startswith("teardown")]
+
+
 def check_recreate(run, fail):
     frames = 90
     check_game_ran_clean(run, fail, frames)
@@ -605,9 +611,7 @@ def check_recreate(run, fail):
     fail.check(all(submits[f][0][4] == 0 and submits[f][1][4] == 0 for f in late), "a submit failed after the recreation")
     # The old device's eye textures are released with its swap chain (their handles may be reused
     # for the new ones): nothing of the program may be left holding either device.
-    teardowns = []
-    with open(os.path.join(run.folder, "stats.txt"), encoding="ascii") as f:
-        teardowns = [line.split() for line in f if line.startswith("teardown")]
+    teardowns = read_teardowns(run)
     fail.check(len(teardowns) == 2, f"{len(teardowns)} teardowns recorded, expected 2")
     for words in teardowns:
         fail.check(words[2:] == ["swap_chain=0", "device=0", "context=0"],
@@ -772,6 +776,13 @@ CASES = {
                               args=["--min-frame-ms", str(FAULT_FRAME_MS)],
                               check=lambda run, fail: openxr_runs.check_faults(run, fail, check_game_ran_clean,
                                                                                openxr_runs.FAULT_FRAMES)),
+    "xr_exit_request": dict(headset="openxr", frames=90, scenario="exit_request 30\n",
+                            check=lambda run, fail: openxr_runs.check_exit_request(run, fail, check_game_ran_clean,
+                                                                                   90)),
+    "xr_recreate_device": dict(headset="openxr", frames=90, timeline=f"0 gameplay\n{RECREATE_FRAME} recreate-device\n",
+                               args=["--stats", "stats.txt"],
+                               check=lambda run, fail: openxr_runs.check_recreated_device(
+                                   run, fail, check_game_ran_clean, 90, RECREATE_FRAME, read_teardowns(run))),
     "xr_refused": dict(headset="openxr", frames=60, scenario="negotiation refuse\n",
                        check=lambda run, fail: openxr_runs.check_unusable(
                            run, fail, check_game_ran_clean, 60,

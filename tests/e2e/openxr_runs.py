@@ -2,6 +2,8 @@
 installed say, every rule of the API kept (the stand-in records each one broken), and the game
 going on when the runtime loses the session or goes away, back in VR after the 10-second retry."""
 
+import re
+
 RULE_BROKEN = "rule broken:"
 
 # The session is lost at the runtime's frame 20; after the reconnection the instance is lost at
@@ -74,3 +76,39 @@ def check_unusable(run, fail, check_game_ran_clean, frames, failure):
     destroyed = sum(line.startswith("xrDestroyInstance") and "XR_SUCCESS" in line for line in run.vrsim)
     fail.check(made == destroyed, f"{made} instances made, {destroyed} destroyed")
     fail.check(not [line for line in run.vrsim if line.startswith(RULE_BROKEN)], "an OpenXR rule was broken")
+
+
+def check_recreated_device(run, fail, check_game_ran_clean, frames, recreate_frame, teardowns):
+    """The game releases its device and makes a new one: the session and its swapchains, which hold
+    the device, go with it, nothing of the program is left holding either device, and the session
+    is made again on the new device at once (no 10-second pause)."""
+    check_game_ran_clean(run, fail, frames)
+    for words in teardowns:
+        fail.check(words[2:] == ["swap_chain=0", "device=0", "context=0"],
+                   f"references left after the game released its device: {' '.join(words)}")
+    fail.check(len(teardowns) == 2, f"{len(teardowns)} teardowns recorded, expected 2")
+    texts = run.log_texts()
+    fail.check("OpenXR session made again on the game's new device" in texts, "the session was not made again")
+    fail.check(not any(t.startswith("VR renderer unavailable") for t in texts), "VR went away with the device")
+    sessions = [line for line in run.vrsim if line.startswith("xrCreateSession") and "XR_SUCCESS" in line]
+    fail.check(len(sessions) == 2, f"{len(sessions)} sessions made, expected one per device (2)")
+    shown = [int(m.group(1)) for line in run.vrsim
+             for m in [re.match(r"xrEndFrame frame=(\d+) .*projection\(", line)] if m]
+    late = [f for f in shown if f > recreate_frame + 3]
+    fail.check(len(late) >= frames - recreate_frame - 8,
+               f"only {len(late)} frames ended with the eyes' layer after the recreation")
+    check_rules_kept(run, fail)
+
+
+def check_exit_request(run, fail, check_game_ran_clean, frames):
+    """The runtime asks for the headset back: the session is ended as OpenXR says (after the
+    stopping state, with no frame left open), the game plays on flat and the connection is tried
+    again later."""
+    check_game_ran_clean(run, fail, frames)
+    texts = run.log_texts()
+    fail.check("OpenXR session stopping" in texts, "the stopping state was not seen")
+    fail.check("OpenXR session over: the runtime stopped the session" in texts, "no line says the runtime stopped it")
+    ended = [line for line in run.vrsim if line.startswith("xrEndSession") and "XR_SUCCESS" in line]
+    fail.check(len(ended) == 1, f"{len(ended)} sessions ended, expected the stopped one")
+    fail.check(all(t["eye"] == t["sent_eye"] for t in run.trace[-20:]), "the game's camera is still moved after the stop")
+    check_rules_kept(run, fail)

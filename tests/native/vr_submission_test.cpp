@@ -361,6 +361,7 @@ TEST_F(VrSubmissionTest, ASwapChainReleasedDuringAFrameIsLetGoByThatFrame) {
     EXPECT_EQ(presenter->device, nullptr) << "the frame released them as it ended";
     EXPECT_FALSE(presenter->eyeTextures.eyeTextureValid[0]);
     EXPECT_EQ(fake::EyeTargets().targetCreations, 1);
+    EXPECT_EQ(vr.deviceObjectReleases, 1) << "the runtime lets go of what it made on the device";
 
     // Nothing is left asked for: the next frame makes its targets once and keeps them.
     ASSERT_TRUE(Frame(0, false));
@@ -368,6 +369,7 @@ TEST_F(VrSubmissionTest, ASwapChainReleasedDuringAFrameIsLetGoByThatFrame) {
     presenter->AfterPresent();
     EXPECT_NE(presenter->device, nullptr);
     EXPECT_EQ(fake::EyeTargets().targetCreations, 2);
+    EXPECT_EQ(vr.deviceObjectReleases, 1) << "making new targets is no release of the device";
 }
 
 // A frame's pictures go out before the runtime's wait for the next frame: the poses the game

@@ -10,8 +10,14 @@ per 1,000 frames, no line repeated frame after frame); after every release of th
 and swap chain nothing of the program still holds them; private bytes show no growth trend after
 the warm-up; VR resumes after every runtime fault and first person after every interruption.
 
+Over OpenXR (--headset openxr, --runtime the stand-in OpenXR runtime's DLL) the same schedule
+speaks the stand-in OpenXR runtime's language: frame waits and swapchain acquisitions fail, the
+session or the instance is lost now and then in place of refused inits and invalid optics, and
+the runtime must record no rule of OpenXR broken.
+
 Usage (inside scripts/with-wine.sh; scripts/soak.sh builds and runs it):
   soak.py --work DIR --game EXE --dll DLL --runtime DLL --ini INI [--frames N] [--seed S] [--frame-ms MS]
+          [--headset openvr|openxr]
 """
 
 import argparse
@@ -25,13 +31,18 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "e2e"))
-from e2e import Failures  # noqa: E402  (the end-to-end runner's check collector)
+from e2e import Failures, write_ini  # noqa: E402  (the end-to-end runner's check collector and INI writer)
 
 WINE = "/usr/lib/wine/wine64"
 RECONNECT_SECONDS = 10.0
 VR_LOST = "VR renderer unavailable: "
-VR_ACTIVE = "OpenVR eye submission is active"
+VR_ACTIVE = {"openvr": "OpenVR eye submission is active", "openxr": "OpenXR eye submission is active"}
+RULE_BROKEN = "rule broken:"
 FP_ENTERED = "Camera: First person enabled automatically after "
+
+
+# The OpenVR stand-in's controller devices, as the OpenXR stand-in names the hands.
+HAND = {1: "left", 2: "right"}
 
 
 # --- the schedule ---------------------------------------------------------------------------
@@ -40,8 +51,9 @@ FP_ENTERED = "Camera: First person enabled automatically after "
 class Schedule:
     """The game's timeline (game frames) and the runtime's scenario (runtime frames, init attempts)."""
 
-    def __init__(self, frames, seed, frame_ms):
+    def __init__(self, frames, seed, frame_ms, headset="openvr"):
         rng = random.Random(seed)
+        xr = headset == "openxr"
         self.timeline = ["0 gameplay"]
         self.gameplay_starts = [0]  # frames where gameplay (re)starts after an interruption
         self.events = {}
@@ -85,7 +97,13 @@ class Schedule:
         kills = []
         while fault < runtime_frames - outage:
             kind = rng.choice(["wait_error", "submit_error"])
-            if kind == "wait_error":
+            if xr:
+                # A frame that cannot begin, a swapchain image that cannot be had, or the runtime
+                # losing the session or its instance.
+                kind = rng.choice(["fail xrWaitFrame -2", "fail xrAcquireSwapchainImage -2", "session_loss",
+                                   "instance_loss"])
+                self.scenario.append(f"{kind} {fault}")
+            elif kind == "wait_error":
                 self.scenario.append(f"wait_error 108 {fault}")
             else:
                 eye = rng.choice(["left", "right", "both"])
@@ -96,6 +114,8 @@ class Schedule:
         # Init attempt 1 is the first connection; each outage adds one attempt, or more while
         # init is refused. Refuse a couple of the reconnections and give one invalid optics.
         attempts = list(range(2, len(kills) + 2))
+        if xr:
+            attempts = []  # the OpenXR stand-in counts frames only, and none pass while disconnected
         if len(attempts) >= 3:
             refused = rng.choice(attempts[:-2])
             self.scenario.append(f"init_error 108 {refused}..{refused + 1}")
@@ -111,7 +131,8 @@ class Schedule:
             if kind == "head lost":
                 self.scenario.append(f"head lost {frame}..{frame + length}")
             elif kind == "controller lost":
-                self.scenario.append(f"controller {rng.randint(1, 2)} lost {frame}..{frame + length}")
+                device = rng.randint(1, 2)
+                self.scenario.append(f"controller {HAND[device] if xr else device} lost {frame}..{frame + length}")
             else:
                 connected[rng.randint(1, 2)].append((frame, frame + length))
             frame += rng.randint(60, 250)
@@ -119,10 +140,10 @@ class Schedule:
             start = 1
             for first, last in gaps:
                 if first > start:
-                    self.scenario.append(f"controller {device} connected {start}..{first - 1}")
+                    self.scenario.append(f"controller {HAND[device] if xr else device} connected {start}..{first - 1}")
                 start = last + 1
             if gaps:
-                self.scenario.append(f"controller {device} connected {start}..")
+                self.scenario.append(f"controller {HAND[device] if xr else device} connected {start}..")
         # The head moves a little all the time, so poses keep changing.
         self.scenario += ["head key 1 0 1.6 0 0 0 0", f"head key {max(2, runtime_frames)} 0.2 1.6 -0.1 40 -5 0"]
 
@@ -156,15 +177,16 @@ def read_log(path):
     return lines
 
 
-def judge(folder, frames, schedule, exit_code):
+def judge(folder, frames, schedule, exit_code, headset="openvr"):
     checks = Failures()
+    xr = headset == "openxr"
     trace = read_kv_lines(os.path.join(folder, "trace.txt"), "frame=")
     stats = read_kv_lines(os.path.join(folder, "stats.txt"), "frame=")
     teardowns = read_kv_lines(os.path.join(folder, "stats.txt"), "teardown")
     log = read_log(os.path.join(folder, "CorvaneVR.log"))
     runtime = []
-    path = os.path.join(folder, "vrsim.log")
-    checks.check(os.path.exists(path), "the runtime left no vrsim.log: the game never reached it")
+    path = os.path.join(folder, "xrsim.log" if xr else "vrsim.log")
+    checks.check(os.path.exists(path), f"the runtime left no {os.path.basename(path)}: the game never reached it")
     if os.path.exists(path):
         with open(path, encoding="utf-8", errors="replace") as f:
             runtime = [line.rstrip("\n") for line in f]
@@ -219,7 +241,7 @@ def judge(folder, frames, schedule, exit_code):
     # VR resumes after every runtime fault that left room for the reconnection.
     end = times[-1] if times else 0
     lost = [(t, text) for t, text in log if text.startswith(VR_LOST)]
-    active = [t for t, text in log if text == VR_ACTIVE]
+    active = [t for t, text in log if text == VR_ACTIVE[headset]]
     recoveries = 0
     for t, text in lost:
         resumed = any(a > t for a in active)
@@ -245,13 +267,21 @@ def judge(folder, frames, schedule, exit_code):
     def count(kind, condition):
         injected[kind] = injected.get(kind, 0) + sum(1 for line in runtime if condition(line))
 
-    count("WaitGetPoses error", lambda l: l.startswith("compositor.WaitGetPoses") and not l.endswith("-> 0"))
-    count("Submit error", lambda l: l.startswith("compositor.Submit") and not l.endswith("-> 0"))
-    count("init refused", lambda l: l.startswith("VR_InitInternal2") and not l.endswith("error=0"))
-    count("invalid optics", lambda l: l.startswith("system.GetEyeToHeadTransform") and l.endswith("eye=0 -> x=nan"))
+    if xr:
+        count("frame wait failed", lambda l: l.startswith("xrWaitFrame") and "-> XR_ERROR_RUNTIME_FAILURE" in l)
+        count("swapchain image refused", lambda l: l.startswith("xrAcquireSwapchainImage") and "-> XR_ERROR" in l)
+        count("session lost", lambda l: l.startswith("scripted session_loss"))
+        count("instance lost", lambda l: l.startswith("scripted instance_loss"))
+        broken = [l for l in runtime if l.startswith(RULE_BROKEN)]
+        checks.check(not broken, f"{len(broken)} OpenXR rules broken, first: {broken[:3]}")
+    else:
+        count("WaitGetPoses error", lambda l: l.startswith("compositor.WaitGetPoses") and not l.endswith("-> 0"))
+        count("Submit error", lambda l: l.startswith("compositor.Submit") and not l.endswith("-> 0"))
+        count("init refused", lambda l: l.startswith("VR_InitInternal2") and not l.endswith("error=0"))
+        count("invalid optics", lambda l: l.startswith("system.GetEyeToHeadTransform") and l.endswith("eye=0 -> x=nan"))
     reached = max((int(m.group(1)) for l in runtime for m in [re.search(r" frame=(\d+)", l)] if m), default=0)
-    for kind, pattern in (("head lost", r"head lost"), ("controller lost", r"controller \d lost"),
-                          ("controller away", r"controller \d connected")):
+    for kind, pattern in (("head lost", r"head lost"), ("controller lost", r"controller \w+ lost"),
+                          ("controller away", r"controller \w+ connected")):
         starts_of_kind = []
         for line in schedule.scenario:
             m = re.match(rf"{pattern} (\d+)\.\.", line)
@@ -283,27 +313,39 @@ def main():
     parser.add_argument("--frames", type=int, default=20000)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--frame-ms", type=int, default=25)
+    parser.add_argument("--headset", choices=["openvr", "openxr"], default="openvr")
     args = parser.parse_args()
+    xr = args.headset == "openxr"
 
-    schedule = Schedule(args.frames, args.seed, args.frame_ms)
+    schedule = Schedule(args.frames, args.seed, args.frame_ms, args.headset)
     folder = os.path.abspath(args.work)
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     shutil.copy(args.game, os.path.join(folder, "testgame.exe"))
     shutil.copy(args.dll, os.path.join(folder, "XINPUT1_3.dll"))
-    shutil.copy(args.runtime, os.path.join(folder, "openvr_api.dll"))
-    shutil.copy(args.ini, os.path.join(folder, "CorvaneVR.ini"))
+    env = dict(os.environ)
+    for variable in ("VRSIM_SCENARIO", "VRSIM_LOG", "XRSIM_SCENARIO", "XRSIM_LOG", "XR_RUNTIME_JSON"):
+        env.pop(variable, None)
+    if xr:
+        shutil.copy(args.runtime, os.path.join(folder, "xrsim.dll"))
+        manifest = os.path.join(folder, "xrsim.json")
+        with open(manifest, "w") as f:
+            f.write('{"file_format_version": "1.0.0", "runtime": {"library_path": "xrsim.dll", "name": "xrsim"}}\n')
+        # Named through the variable the program honours before the registry: the soak's prefix
+        # may be shared with other runs.
+        env["XR_RUNTIME_JSON"] = "Z:" + manifest.replace("/", "\\")
+        write_ini(args.ini, os.path.join(folder, "CorvaneVR.ini"), {"Runtime": "openxr"})
+    else:
+        shutil.copy(args.runtime, os.path.join(folder, "openvr_api.dll"))
+        shutil.copy(args.ini, os.path.join(folder, "CorvaneVR.ini"))
     with open(os.path.join(folder, "timeline.txt"), "w") as f:
         f.write("\n".join(schedule.timeline) + "\n")
-    with open(os.path.join(folder, "vrsim_scenario.txt"), "w") as f:
+    with open(os.path.join(folder, "xrsim_scenario.txt" if xr else "vrsim_scenario.txt"), "w") as f:
         f.write("\n".join(schedule.scenario) + "\n")
 
     command = [WINE, "./testgame.exe", "--frames", str(args.frames), "--timeline", "timeline.txt", "--trace",
                "trace.txt", "--stats", "stats.txt", "--min-frame-ms", str(args.frame_ms)]
-    env = dict(os.environ)
     env["WINEDEBUG"] = "-all"
-    env.pop("VRSIM_SCENARIO", None)
-    env.pop("VRSIM_LOG", None)
     started = datetime.datetime.now()
     timeout = 120 + args.frames * args.frame_ms / 1000 * 3
     with open(os.path.join(folder, "out.txt"), "w") as out:
@@ -314,8 +356,8 @@ def main():
             exit_code = -1
     seconds = (datetime.datetime.now() - started).total_seconds()
 
-    checks, table = judge(folder, args.frames, schedule, exit_code)
-    print(f"soak: {args.frames} frames, seed {args.seed}, {args.frame_ms} ms frame cap, {seconds:.0f} s, folder {folder}")
+    checks, table = judge(folder, args.frames, schedule, exit_code, args.headset)
+    print(f"soak: {args.headset}, {args.frames} frames, seed {args.seed}, {args.frame_ms} ms frame cap, {seconds:.0f} s, folder {folder}")
     width = max(len(k) for k, _ in table)
     for key, value in table:
         print(f"  {key:<{width}}  {value}")

@@ -104,6 +104,10 @@ bool HeadsetRuntimeOffersScreenLayer() {
     return g_vr.offersScreenLayer;
 }
 
+void HeadsetRuntimeReleaseDeviceObjects() {
+    ++g_vr.deviceObjectReleases;
+}
+
 void HeadsetRuntimeShowScreenLayer(const ScreenLayer* layer) {
     // Recorded only where a test asked for the layer: elsewhere frames count their allocations.
     if (g_vr.offersScreenLayer) {
