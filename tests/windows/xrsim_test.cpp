@@ -246,10 +246,10 @@ protected:
         return space;
     }
 
-    XrSwapchain Swapchain(uint32_t width, uint32_t height) {
+    XrSwapchain Swapchain(uint32_t width, uint32_t height, int64_t format = DXGI_FORMAT_R8G8B8A8_UNORM) {
         auto info = Typed<XrSwapchainCreateInfo>(XR_TYPE_SWAPCHAIN_CREATE_INFO);
         info.usageFlags = XR_SWAPCHAIN_USAGE_COLOR_ATTACHMENT_BIT;
-        info.format = DXGI_FORMAT_R8G8B8A8_UNORM;
+        info.format = format;
         info.sampleCount = info.arraySize = info.mipCount = info.faceCount = 1;
         info.width = width;
         info.height = height;
@@ -598,6 +598,35 @@ void FillProjection(Projection& projection, XrSpace space, const XrView (&views)
     projection.layer.space = space;
     projection.layer.viewCount = 2;
     projection.layer.views = projection.views;
+}
+
+// As OpenXR has it for DXGI, images carry their family's typeless format: an application copies
+// its own pictures in whichever member of the family it has.
+TEST_F(XrSimTest, SwapchainImagesAreTypelessMembersOfTheAskedFormatsFamily) {
+    RunScenario("");
+    StartRunning();
+    struct Case {
+        int64_t asked;
+        DXGI_FORMAT made;
+    };
+    const Case cases[] = {{29, static_cast<DXGI_FORMAT>(27)}, {28, static_cast<DXGI_FORMAT>(27)},
+                          {91, static_cast<DXGI_FORMAT>(90)}, {87, static_cast<DXGI_FORMAT>(90)},
+                          {24, static_cast<DXGI_FORMAT>(23)}, {10, static_cast<DXGI_FORMAT>(9)}};
+    for (const Case& c : cases) {
+        const XrSwapchain swapchain = Swapchain(8, 4, c.asked);
+        XrSwapchainImageD3D11KHR images[3] = {
+            Typed<XrSwapchainImageD3D11KHR>(XR_TYPE_SWAPCHAIN_IMAGE_D3D11_KHR),
+            Typed<XrSwapchainImageD3D11KHR>(XR_TYPE_SWAPCHAIN_IMAGE_D3D11_KHR),
+            Typed<XrSwapchainImageD3D11KHR>(XR_TYPE_SWAPCHAIN_IMAGE_D3D11_KHR)};
+        uint32_t count = 0;
+        ASSERT_EQ(XR_SUCCESS,
+                  Fn<PFN_xrEnumerateSwapchainImages>("xrEnumerateSwapchainImages")(
+                      swapchain, 3, &count, reinterpret_cast<XrSwapchainImageBaseHeader*>(images)));
+        D3D11_TEXTURE2D_DESC desc{};
+        images[0].texture->GetDesc(&desc);
+        EXPECT_EQ(c.made, desc.Format) << "asked for " << c.asked;
+        EXPECT_EQ(XR_SUCCESS, Fn<PFN_xrDestroySwapchain>("xrDestroySwapchain")(swapchain));
+    }
 }
 
 TEST_F(XrSimTest, EndFrameRefusesALayerWhoseSwapchainWasNeverReleased) {

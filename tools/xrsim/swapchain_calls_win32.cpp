@@ -14,6 +14,24 @@
 namespace xrsim {
 namespace {
 
+DXGI_FORMAT TypelessFamilyOf(DXGI_FORMAT format) {
+    switch (format) {
+    case DXGI_FORMAT_R8G8B8A8_UNORM:
+    case DXGI_FORMAT_R8G8B8A8_UNORM_SRGB:
+        return DXGI_FORMAT_R8G8B8A8_TYPELESS;
+    case DXGI_FORMAT_B8G8R8A8_UNORM:
+    case DXGI_FORMAT_B8G8R8A8_UNORM_SRGB:
+        return DXGI_FORMAT_B8G8R8A8_TYPELESS;
+    case DXGI_FORMAT_R10G10B10A2_UNORM:
+        return DXGI_FORMAT_R10G10B10A2_TYPELESS;
+    case DXGI_FORMAT_R16G16B16A16_FLOAT:
+        return DXGI_FORMAT_R16G16B16A16_TYPELESS;
+    default:
+        break;
+    }
+    return format;
+}
+
 constexpr uint32_t kImagesPerSwapchain = 3;
 constexpr uint32_t kMaxSide = 8192;
 // Colour formats in order of preference: sRGB first, as a compositor wants them.
@@ -98,7 +116,9 @@ XrResult XRAPI_CALL CreateSwapchain(XrSession session, const XrSwapchainCreateIn
         desc.Height = info->height;
         desc.MipLevels = 1;
         desc.ArraySize = 1;
-        desc.Format = static_cast<DXGI_FORMAT>(info->format);
+        // As OpenXR has it for DXGI: the images carry their family's typeless format, and the
+        // format the application asked for is how the runtime reads them.
+        desc.Format = TypelessFamilyOf(static_cast<DXGI_FORMAT>(info->format));
         desc.SampleDesc.Count = 1;
         desc.Usage = D3D11_USAGE_DEFAULT;
         desc.BindFlags = D3D11_BIND_RENDER_TARGET | D3D11_BIND_SHADER_RESOURCE;
