@@ -43,6 +43,11 @@ bool HeadsetRuntimeOffersScreenLayer();
 // frame's eye submissions.
 void HeadsetRuntimeShowScreenLayer(const ScreenLayer* layer);
 
+// What each eye texture holds, as a version that changes whenever its picture does (a new
+// texture counts as well): a runtime that keeps its own copy of an eye's picture copies it again
+// only when it changed. Called before the frame's eye submissions.
+void HeadsetRuntimeNoteEyeContent(const uint64_t (&versions)[2]);
+
 // The game's device is going: everything the runtime made on it (an OpenXR session and its
 // swapchains) is let go now, and made again on the next device when frames resume. Nothing for
 // OpenVR, which holds nothing of the device beyond a frame.

@@ -152,6 +152,12 @@ bool HeadsetRuntimeOffersScreenLayer() {
     return g_client.isRuntimeInstalled != nullptr && OpenXrBridgeServes(g_client);
 }
 
+void HeadsetRuntimeNoteEyeContent(const uint64_t (&versions)[2]) {
+    if (HeadsetRuntimeOffersScreenLayer()) {
+        OpenXrBridgeNoteEyeContent(versions);
+    }
+}
+
 void HeadsetRuntimeReleaseDeviceObjects() {
     if (HeadsetRuntimeOffersScreenLayer()) {
         OpenXrBridgeReleaseDeviceObjects();

@@ -122,6 +122,13 @@ struct Connection {
         Xr<XrCompositionLayerProjectionView>(XR_TYPE_COMPOSITION_LAYER_PROJECTION_VIEW),
         Xr<XrCompositionLayerProjectionView>(XR_TYPE_COMPOSITION_LAYER_PROJECTION_VIEW)};
     bool viewReady[2] = {false, false};
+    // The picture each eye's swapchain last took: the texture, its content version and the
+    // swapchain it went into.
+    struct Copied {
+        ID3D11Texture2D* texture = nullptr;
+        uint64_t version = 0;
+        XrSwapchain swapchain = XR_NULL_HANDLE;
+    } copied[2];
     // The cinema screen: its swapchain, and its layer when this frame shows it.
     EyeSwapchain screenSwapchain;
     XrCompositionLayerQuad screen = Xr<XrCompositionLayerQuad>(XR_TYPE_COMPOSITION_LAYER_QUAD);
@@ -139,6 +146,7 @@ struct Bridge {
     Connection c;
     uint32_t initToken = 0;
     uint32_t packet = 0;
+    uint64_t eyeContent[2] = {}; // as the presenter noted them for this frame
     // The session was let go with the game's device; the next frame wait makes it again.
     bool remakePending = false;
     std::string failure;
@@ -1134,9 +1142,22 @@ EVRCompositorError Submit(void*, EVREye eye, const void* texture, const VRTextur
         swapchain.height != desc.Height || swapchain.sourceFormat != desc.Format) {
         c.viewReady[eye] = false; // its view named the swapchain about to go
     }
-    if (!EnsureSwapchain(b, swapchain, desc) || !CopyIntoSwapchain(b, swapchain, source)) {
+    if (!EnsureSwapchain(b, swapchain, desc)) {
         SayOnce(b, std::string("OpenXR eye picture not shown: ") + b.failure);
         return kRequestFailed;
+    }
+    // The swapchain's last released image is what the layer shows: an unchanged picture (the other
+    // eye of an alternate-eye pair, a held frame) is not copied again.
+    Connection::Copied& copied = c.copied[eye];
+    const bool unchanged = c.viewReady[eye] && copied.texture == source &&
+                           copied.version == b.eyeContent[eye] && copied.swapchain == swapchain.handle;
+    if (!unchanged) {
+        if (!CopyIntoSwapchain(b, swapchain, source)) {
+            SayOnce(b, std::string("OpenXR eye picture not shown: ") + b.failure);
+            c.copied[eye] = Connection::Copied{};
+            return kRequestFailed;
+        }
+        copied = Connection::Copied{source, b.eyeContent[eye], swapchain.handle};
     }
     const FovAngles fov = FovFromRaw(shown);
     view.pose.orientation = XrQuaternionf{orientation.x, orientation.y, orientation.z, orientation.w};
@@ -1286,6 +1307,11 @@ bool OpenXrBridgeLoad(OpenVrClientFunctions& client, std::string& name, std::str
     client.shutdownInternal = &ClientShutdownInternal;
     client.getInitErrorAsEnglishDescription = &ClientGetInitErrorAsEnglishDescription;
     return true;
+}
+
+void OpenXrBridgeNoteEyeContent(const uint64_t (&versions)[2]) {
+    B().eyeContent[0] = versions[0];
+    B().eyeContent[1] = versions[1];
 }
 
 void OpenXrBridgeReleaseDeviceObjects() {

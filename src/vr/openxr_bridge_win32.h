@@ -26,6 +26,10 @@ void OpenXrBridgeNoteSwapChain(IDXGISwapChain* swapChain);
 // Whether `client` holds the back end's functions.
 [[nodiscard]] bool OpenXrBridgeServes(const OpenVrClientFunctions& client);
 
+// What each eye texture holds this frame (see HeadsetRuntimeNoteEyeContent): an eye whose
+// picture is the one its swapchain last took is not copied again.
+void OpenXrBridgeNoteEyeContent(const uint64_t (&versions)[2]);
+
 // The game's device is going: the session and its swapchains, which hold it, are destroyed now,
 // and made again on the game's next device at the next frame wait.
 void OpenXrBridgeReleaseDeviceObjects();

@@ -242,6 +242,8 @@ struct VrPresenter final : HeadsetPresenter {
     PictureParams pictureParams;
     CinemaScreenState cinemaState;
     CinemaFrame cinemaFrame; // this frame's
+    // Bumped whenever an eye texture's picture changes: what the runtime is told it holds.
+    uint64_t eyeContentVersion[2] = {};
     // The screen the runtime composes with the eye textures as they stand (kept for held frames).
     ScreenLayer screenLayer;
     bool cinemaUnavailableSaid = false;

@@ -217,6 +217,9 @@ bool VrPresenter::UpdateEyeTextures(const GameFrameSource& frame, uint32_t eye, 
         const bool toEye = copy.destination == CopyDestination::EyeTexture;
         CopyBackbufferInto(frame, toEye ? eyeTexture[copy.eye] : stagingTexture[copy.eye],
                            toEye ? eyeTextureView[copy.eye] : stagingTextureView[copy.eye], copy.eye);
+        if (toEye) {
+            ++eyeContentVersion[copy.eye == 0 ? 0 : 1];
+        }
     }
     if (!ExecuteEyeCopies()) {
         return false;
@@ -229,6 +232,7 @@ bool VrPresenter::UpdateEyeTextures(const GameFrameSource& frame, uint32_t eye, 
         for (int i = 0; i < 2; ++i) {
             std::swap(eyeTexture[i], stagingTexture[i]);
             std::swap(eyeTextureView[i], stagingTextureView[i]);
+            ++eyeContentVersion[i];
         }
         published = true;
         break;
@@ -381,6 +385,7 @@ bool VrPresenter::SubmitEyeTextures(float requestedConvergence, bool paired, boo
     const VRTextureBounds_t rightBounds = eyeTextures.eyeBounds[1];
     LogStereoBoundsOnChange(requestedConvergence, applied, leftBounds, rightBounds);
 
+    HeadsetRuntimeNoteEyeContent(eyeContentVersion);
     HeadsetRuntimeShowScreenLayer(screenLayer.picture != nullptr ? &screenLayer : nullptr);
     const EVRCompositorError leftResult =
         OpenVrSubmit(compositor, Eye_Left, &left.texture, &leftBounds, left.flags);

@@ -396,6 +396,30 @@ TEST_F(VrSubmissionTest, PicturesAreSubmittedBeforeTheWaitForTheNextFramesPoses)
     EXPECT_EQ(4u, submissionsAtWait.size()); // nothing fetched while disconnected
 }
 
+// The runtime is told which eye's picture changed, so that one that keeps its own copies copies
+// only those: a mono frame writes both eye textures, a staged pair changes both as it is
+// published and neither while its first half waits, and a held frame changes nothing.
+TEST_F(VrSubmissionTest, TheRuntimeIsToldWhichEyesPictureChanged) {
+    ASSERT_TRUE(Frame(0, false)) << presenter->LastError();
+    const uint64_t mono[2] = {vr.eyeContent[0], vr.eyeContent[1]};
+    EXPECT_GT(mono[0], 0u);
+    EXPECT_GT(mono[1], 0u);
+
+    ASSERT_TRUE(Frame(1, true)); // the first half of a pair goes to staging
+    EXPECT_EQ(vr.eyeContent[0], mono[0]);
+    EXPECT_EQ(vr.eyeContent[1], mono[1]);
+    ASSERT_TRUE(Frame(0, true)); // the second half publishes the pair
+    EXPECT_EQ(vr.eyeContent[0], mono[0] + 1);
+    EXPECT_EQ(vr.eyeContent[1], mono[1] + 1);
+
+    int swapChain = 0;
+    FrameRequest held;
+    held.hold = true;
+    ASSERT_TRUE(presenter->RenderFrame(reinterpret_cast<IDXGISwapChain*>(&swapChain), held));
+    EXPECT_EQ(vr.eyeContent[0], mono[0] + 1);
+    EXPECT_EQ(vr.eyeContent[1], mono[1] + 1);
+}
+
 TEST_F(VrSubmissionTest, AFailedCommandListRecordsNoPictureAndSubmitsNothing) {
     fake::EyeTargets().executeFails = true;
     EXPECT_FALSE(Frame(0, true));

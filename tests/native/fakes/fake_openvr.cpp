@@ -104,6 +104,11 @@ bool HeadsetRuntimeOffersScreenLayer() {
     return g_vr.offersScreenLayer;
 }
 
+void HeadsetRuntimeNoteEyeContent(const uint64_t (&versions)[2]) {
+    g_vr.eyeContent[0] = versions[0];
+    g_vr.eyeContent[1] = versions[1];
+}
+
 void HeadsetRuntimeReleaseDeviceObjects() {
     ++g_vr.deviceObjectReleases;
 }

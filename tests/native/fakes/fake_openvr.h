@@ -47,6 +47,7 @@ struct FakeOpenVr {
     // frame that submitted (an empty record for "no screen").
     bool offersScreenLayer = false;
     std::vector<ScreenLayer> screenLayers;
+    uint64_t eyeContent[2] = {};  // the eye textures' content versions as last noted
     int deviceObjectReleases = 0; // times the runtime was told the game's device is going
     uint32_t renderWidth = 1852;
     uint32_t renderHeight = 2056;
