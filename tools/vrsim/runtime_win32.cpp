@@ -1,99 +1,14 @@
-// Runtime state ownership and the file locations: environment variables first, then files
-// beside this DLL.
+// Runtime state ownership and the files it reads at load and reset.
 #include "runtime.h"
 
-#include <windows.h>
+#include "standin/runtime_files.h"
 
-#include <cstdio>
 #include <string>
 
 namespace vrsim {
-namespace {
-
-std::wstring EnvironmentPath(const wchar_t* name) {
-    wchar_t buffer[MAX_PATH * 2] = {};
-    DWORD length = GetEnvironmentVariableW(name, buffer, static_cast<DWORD>(std::size(buffer)));
-    if (length == 0 || length >= std::size(buffer)) {
-        return {};
-    }
-    return std::wstring(buffer, length);
-}
-
-std::wstring BesideThisDll(const wchar_t* file) {
-    HMODULE self = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(&BesideThisDll), &self)) {
-        return file;
-    }
-    wchar_t path[MAX_PATH * 2] = {};
-    DWORD length = GetModuleFileNameW(self, path, static_cast<DWORD>(std::size(path)));
-    if (length == 0 || length >= std::size(path)) {
-        return file;
-    }
-    std::wstring directory(path, length);
-    return directory.substr(0, directory.find_last_of(L"\\/") + 1) + file;
-}
-
-bool ReadWholeFile(const std::wstring& path, std::string& text) {
-    std::FILE* file = _wfopen(path.c_str(), L"rb");
-    if (file == nullptr) {
-        return false;
-    }
-    char chunk[4096];
-    size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        text.append(chunk, got);
-    }
-    std::fclose(file);
-    return true;
-}
-
-std::string Narrow(const std::wstring& text) {
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                   nullptr, nullptr);
-    std::string out(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size,
-                            nullptr, nullptr);
-    }
-    return out;
-}
-
-std::wstring Widen(const std::string& text) {
-    int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0) {
-        MultiByteToWideChar(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size);
-    }
-    return out;
-}
-
-bool IsAbsolute(const std::wstring& path) {
-    return (!path.empty() && (path[0] == L'\\' || path[0] == L'/')) || (path.size() >= 2 && path[1] == L':');
-}
-
-// The capture folder with a trailing separator: as the scenario names it, relative ones from
-// the log's folder, "captures" beside the log when the scenario names none.
-std::wstring CaptureFolder(const std::string& named, const std::wstring& logPath) {
-    std::wstring folder = named.empty() ? L"captures" : Widen(named);
-    if (!IsAbsolute(folder)) {
-        size_t slash = logPath.find_last_of(L"\\/");
-        folder = (slash == std::wstring::npos ? std::wstring() : logPath.substr(0, slash + 1)) + folder;
-    }
-    if (folder.back() != L'\\' && folder.back() != L'/') {
-        folder += L'\\';
-    }
-    return folder;
-}
-
-} // namespace
 
 void ReloadRuntime(RuntimeState& state) {
-    std::wstring logPath = EnvironmentPath(L"VRSIM_LOG");
-    if (logPath.empty()) {
-        logPath = BesideThisDll(L"vrsim.log");
-    }
+    std::wstring logPath = standin::RuntimeFilePath(L"VRSIM_LOG", L"vrsim.log");
     state.log.Restart(logPath);
 
     state.frame = 0;
@@ -105,30 +20,12 @@ void ReloadRuntime(RuntimeState& state) {
     state.capture = {};
     state.poses.Clear();
 
-    std::wstring scenarioPath = EnvironmentPath(L"VRSIM_SCENARIO");
-    bool named = !scenarioPath.empty();
-    if (!named) {
-        scenarioPath = BesideThisDll(L"vrsim_scenario.txt");
-    }
-    std::string text;
-    if (!ReadWholeFile(scenarioPath, text)) {
-        state.scenario = DefaultScenario();
-        if (named) {
-            // Asked for a file that is not there: say so rather than run a silent default.
-            state.log.Line("scenario error line=0: cannot read %s", Narrow(scenarioPath).c_str());
-        }
-        state.log.Line("scenario default");
-        return;
-    }
-    ParsedScenario parsed = ParseScenario(text);
-    state.scenario = std::move(parsed.scenario);
-    state.log.Line("scenario file=%s", Narrow(scenarioPath).c_str());
-    for (const ScenarioProblem& problem : parsed.problems) {
-        state.log.Line("scenario error line=%d: %s", problem.line, problem.message.c_str());
-    }
+    // The default scenario captures nothing, so only a file's scenario names a capture folder.
+    state.scenario = standin::LoadScenario(state.log, L"VRSIM_SCENARIO", L"vrsim_scenario.txt", ParseScenario,
+                                           DefaultScenario);
     if (!state.scenario.captureFrames.empty()) {
-        state.capture.folder = CaptureFolder(state.scenario.captureFolder, logPath);
-        state.log.Line("capture folder=%s", Narrow(state.capture.folder).c_str());
+        state.capture.folder = standin::CaptureFolder(state.scenario.captureFolder, logPath);
+        state.log.Line("capture folder=%s", standin::Narrow(state.capture.folder).c_str());
     }
 }
 

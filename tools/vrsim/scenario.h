@@ -2,6 +2,10 @@
 // parsed under the runtime lock on whichever thread first calls into the DLL or resets it.
 #pragma once
 
+#include "standin/capture_lines.h"
+#include "standin/keyframes.h"
+#include "standin/scenario_lines.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -9,29 +13,14 @@
 
 namespace vrsim {
 
-inline constexpr uint32_t kLastFrame = 0xFFFFFFFFu;
-inline constexpr float kMaxViewPixelsPerTangent = 2048.0f;
-
-// Inclusive frame span; `last` is kLastFrame for "this frame and every later one".
-struct FrameRange {
-    uint32_t first = 0;
-    uint32_t last = kLastFrame;
-    [[nodiscard]] bool Contains(uint32_t frame) const { return frame >= first && frame <= last; }
-};
-
-struct PoseKey {
-    uint32_t frame = 0;
-    float position[3] = {0.0f, 0.0f, 0.0f};
-    float yawDegrees = 0.0f;
-    float pitchDegrees = 0.0f;
-    float rollDegrees = 0.0f;
-};
-
-struct PoseScript {
-    std::vector<PoseKey> keys; // sorted by frame, file order kept among equal frames
-    bool keysFromFile = false; // the first key line replaces the default key
-    std::vector<FrameRange> lost;
-};
+// The frame ranges, pose keys, recentres and colour finders read as the other stand-in reads them.
+using standin::ColourFinder;
+using standin::FrameRange;
+using standin::kLastFrame;
+using standin::kMaxViewPixelsPerTangent;
+using standin::PoseKey;
+using standin::PoseScript;
+using standin::Recentre;
 
 struct RangedCode {
     FrameRange range;
@@ -67,21 +56,6 @@ struct ScriptedController {
     std::vector<RangedAxisValue> axisValues;
 };
 
-// A `find` line: texels of a captured eye within `tolerance` of this colour in every channel.
-struct ColourFinder {
-    std::string name;
-    uint8_t red = 0;
-    uint8_t green = 0;
-    uint8_t blue = 0;
-    uint8_t tolerance = 40;
-};
-
-struct Recentre {
-    uint32_t frame = 0;
-    float position[3] = {0.0f, 0.0f, 0.0f};
-    float yawDegrees = 0.0f;
-};
-
 struct Scenario {
     uint32_t renderWidth = 2016;
     uint32_t renderHeight = 2240;
@@ -111,16 +85,13 @@ struct Scenario {
     std::vector<FrameRange> captureFrames; // frames whose accepted eye submissions are written to PNG
     std::string captureFolder;             // UTF-8; empty: "captures" beside the log
     float viewPixelsPerTangent = 0.0f;     // 0: as tall as the recommended render height
-    std::vector<ColourFinder> finders;     // in file order; a repeated name replaces the earlier line
+    std::vector<ColourFinder> finders;     // `find` lines: colours searched for in each captured eye
 };
 
 // The scenario used when there is no file: the defaults above plus the two standard controllers.
 [[nodiscard]] Scenario DefaultScenario();
 
-struct ScenarioProblem {
-    int line = 0;
-    std::string message;
-};
+using ScenarioProblem = standin::LineProblem;
 
 struct ParsedScenario {
     Scenario scenario;

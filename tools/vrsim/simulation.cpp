@@ -1,7 +1,6 @@
 // Scripted poses and inputs: keyframes interpolated linearly, ranges where the last line wins.
 #include "simulation.h"
 
-#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -39,51 +38,14 @@ Rotation AboutZ(float degrees) {
     return {{{c, -s, 0}, {s, c, 0}, {0, 0, 1}}};
 }
 
-bool InAny(const std::vector<FrameRange>& ranges, uint32_t frame) {
-    return std::any_of(ranges.begin(), ranges.end(),
-                       [frame](const FrameRange& r) { return r.Contains(frame); });
-}
-
-PoseKey Interpolate(const PoseScript& script, uint32_t frame) {
-    if (script.keys.empty()) {
-        return PoseKey{};
-    }
-    auto after = std::upper_bound(script.keys.begin(), script.keys.end(), frame,
-                                  [](uint32_t f, const PoseKey& k) { return f < k.frame; });
-    if (after == script.keys.begin()) {
-        return script.keys.front();
-    }
-    const PoseKey& from = *(after - 1);
-    if (after == script.keys.end()) {
-        return from;
-    }
-    const PoseKey& to = *after;
-    float t = static_cast<float>(frame - from.frame) / static_cast<float>(to.frame - from.frame);
-    auto mix = [t](float a, float b) { return a + (b - a) * t; };
-    PoseKey key;
-    key.frame = frame;
-    for (int i = 0; i < 3; ++i) {
-        key.position[i] = mix(from.position[i], to.position[i]);
-    }
-    key.yawDegrees = mix(from.yawDegrees, to.yawDegrees);
-    key.pitchDegrees = mix(from.pitchDegrees, to.pitchDegrees);
-    key.rollDegrees = mix(from.rollDegrees, to.rollDegrees);
-    return key;
-}
-
 // The scripted pose in the tracking space in effect at this frame (after any recentre).
 HmdMatrix34 PoseMatrix(const Scenario& scenario, const PoseScript& script, uint32_t frame) {
-    PoseKey key = Interpolate(script, frame);
+    PoseKey key = standin::Interpolate(script, frame);
     Rotation rotation =
         Multiply(Multiply(AboutY(key.yawDegrees), AboutX(key.pitchDegrees)), AboutZ(key.rollDegrees));
     float position[3] = {key.position[0], key.position[1], key.position[2]};
 
-    const Recentre* recentre = nullptr;
-    for (const Recentre& r : scenario.recentres) {
-        if (r.frame <= frame) {
-            recentre = &r;
-        }
-    }
+    const Recentre* recentre = standin::RecentreAt(scenario.recentres, frame);
     if (recentre != nullptr) {
         // New origin O = translate(p) * Ry(yaw); reported pose = inverse(O) * pose.
         Rotation undo = AboutY(-recentre->yawDegrees);
@@ -108,7 +70,7 @@ HmdMatrix34 PoseMatrix(const Scenario& scenario, const PoseScript& script, uint3
 TrackedDevicePose ScriptedPose(const Scenario& scenario, const PoseScript& script, uint32_t frame) {
     TrackedDevicePose pose{};
     pose.deviceIsConnected = true;
-    if (InAny(script.lost, frame)) {
+    if (standin::AnyContains(script.lost, frame)) {
         // Zero matrix: a client that ignores the valid flag gets a visibly broken pose.
         pose.trackingResult = kTrackingResultRunningOutOfRange;
         return pose;
@@ -131,7 +93,7 @@ const ScriptedController* FindController(const Scenario& scenario, uint32_t devi
 }
 
 bool IsControllerConnected(const ScriptedController& controller, uint32_t frame) {
-    return controller.alwaysConnected || InAny(controller.connected, frame);
+    return controller.alwaysConnected || standin::AnyContains(controller.connected, frame);
 }
 
 bool IsEverConnected(const ScriptedController& controller) {
@@ -191,7 +153,7 @@ ControllerState ControllerInput(const ScriptedController& controller, uint32_t f
             state.buttonTouched = mask.mask;
         }
     }
-    if (InAny(controller.grip, frame)) {
+    if (standin::AnyContains(controller.grip, frame)) {
         state.buttonPressed |= 1ull << kButtonGrip;
     }
     auto firstAxis = [&controller](auto matches) -> int {

@@ -1,7 +1,6 @@
 // Quaternion arithmetic and the scripted poses.
 #include "motion.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
@@ -18,33 +17,6 @@ Quat AboutAxis(double x, double y, double z, double degrees) {
     const double half = degrees * std::numbers::pi / 360.0;
     const double s = std::sin(half);
     return {x * s, y * s, z * s, std::cos(half)};
-}
-
-PoseKey Interpolate(const PoseScript& script, uint32_t frame) {
-    if (script.keys.empty()) {
-        return PoseKey{};
-    }
-    auto after = std::upper_bound(script.keys.begin(), script.keys.end(), frame,
-                                  [](uint32_t f, const PoseKey& k) { return f < k.frame; });
-    if (after == script.keys.begin()) {
-        return script.keys.front();
-    }
-    const PoseKey& from = *(after - 1);
-    if (after == script.keys.end()) {
-        return from;
-    }
-    const PoseKey& to = *after;
-    float t = static_cast<float>(frame - from.frame) / static_cast<float>(to.frame - from.frame);
-    auto mix = [t](float a, float b) { return a + (b - a) * t; };
-    PoseKey key;
-    key.frame = frame;
-    for (int i = 0; i < 3; ++i) {
-        key.position[i] = mix(from.position[i], to.position[i]);
-    }
-    key.yawDegrees = mix(from.yawDegrees, to.yawDegrees);
-    key.pitchDegrees = mix(from.pitchDegrees, to.pitchDegrees);
-    key.rollDegrees = mix(from.rollDegrees, to.rollDegrees);
-    return key;
 }
 
 } // namespace
@@ -96,19 +68,13 @@ std::string MatrixText(const Pose& pose) {
 }
 
 TrackedPose ScriptedPoseAt(const Scenario& scenario, const PoseScript& script, uint32_t frame) {
-    if (std::any_of(script.lost.begin(), script.lost.end(),
-                    [frame](const FrameRange& range) { return range.Contains(frame); })) {
+    if (standin::AnyContains(script.lost, frame)) {
         return {};
     }
-    const PoseKey key = Interpolate(script, frame);
+    const PoseKey key = standin::Interpolate(script, frame);
     Pose pose{FromYawPitchRoll(key.yawDegrees, key.pitchDegrees, key.rollDegrees),
               {key.position[0], key.position[1], key.position[2]}};
-    const Recentre* recentre = nullptr;
-    for (const Recentre& r : scenario.recentres) {
-        if (r.frame <= frame) {
-            recentre = &r;
-        }
-    }
+    const Recentre* recentre = standin::RecentreAt(scenario.recentres, frame);
     if (recentre != nullptr) {
         // The new origin O = translate(p) * Ry(yaw); poses are reported as inverse(O) * pose.
         const Pose origin{FromYawPitchRoll(recentre->yawDegrees, 0, 0),

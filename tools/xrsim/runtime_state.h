@@ -3,7 +3,7 @@
 // textures are kept as opaque COM pointers, touched only by the *_win32 files.
 #pragma once
 
-#include "call_log.h"
+#include "standin/call_log.h"
 #include "image_order.h"
 #include "motion.h"
 #include "xr_scenario.h"
@@ -93,7 +93,7 @@ struct ActionObject {
 
 struct RuntimeState {
     Scenario scenario;
-    CallLog log;
+    standin::CallLog log;
     std::wstring captureFolder; // ends with a separator
     uint32_t frame = 0;         // xrWaitFrame calls since load or reset
     uint64_t lastHandle = 0;    // grows across resets, so an old handle never names a new object

@@ -3,6 +3,10 @@
 // every reset.
 #pragma once
 
+#include "standin/capture_lines.h"
+#include "standin/keyframes.h"
+#include "standin/scenario_lines.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -10,37 +14,17 @@
 
 namespace xrsim {
 
-inline constexpr uint32_t kLastFrame = 0xFFFFFFFFu;
-inline constexpr float kMaxViewPixelsPerTangent = 2048.0f;
 inline constexpr int kLeftHand = 0;
 inline constexpr int kRightHand = 1;
 
-// Inclusive frame span; `last` is kLastFrame for "this frame and every later one".
-struct FrameRange {
-    uint32_t first = 0;
-    uint32_t last = kLastFrame;
-    [[nodiscard]] bool Contains(uint32_t frame) const { return frame >= first && frame <= last; }
-};
-
-struct PoseKey {
-    uint32_t frame = 0;
-    float position[3] = {0.0f, 0.0f, 0.0f};
-    float yawDegrees = 0.0f;
-    float pitchDegrees = 0.0f;
-    float rollDegrees = 0.0f;
-};
-
-struct PoseScript {
-    std::vector<PoseKey> keys; // sorted by frame, file order kept among equal frames
-    bool keysFromFile = false; // the first key line replaces the default key
-    std::vector<FrameRange> lost;
-};
-
-struct Recentre {
-    uint32_t frame = 0;
-    float position[3] = {0.0f, 0.0f, 0.0f};
-    float yawDegrees = 0.0f;
-};
+// The frame ranges, pose keys, recentres and colour finders read as the other stand-in reads them.
+using standin::ColourFinder;
+using standin::FrameRange;
+using standin::kLastFrame;
+using standin::kMaxViewPixelsPerTangent;
+using standin::PoseKey;
+using standin::PoseScript;
+using standin::Recentre;
 
 // One scripted input component value; `y` is used by two-axis components only.
 struct ScriptedInput {
@@ -63,16 +47,6 @@ struct InjectedFailure {
     std::string function;
     int32_t code = 0;
     FrameRange range;
-};
-
-// A `find` line: texels of a captured view within `tolerance` of this colour in every channel; a
-// `find_view` line: pixels of the composed player's view, likewise.
-struct ColourFinder {
-    std::string name;
-    uint8_t red = 0;
-    uint8_t green = 0;
-    uint8_t blue = 0;
-    uint8_t tolerance = 40;
 };
 
 struct Scenario {
@@ -101,17 +75,14 @@ struct Scenario {
     std::vector<FrameRange> captureFrames;
     std::string captureFolder;             // UTF-8; empty: "captures" beside the log
     float viewPixelsPerTangent = 0.0f;     // 0: as tall as the recommended render height
-    std::vector<ColourFinder> finders;     // in file order; a repeated name replaces the earlier line
-    std::vector<ColourFinder> viewFinders; // `find_view` lines, kept the same way
+    std::vector<ColourFinder> finders;     // `find` lines: colours searched for in each captured view
+    std::vector<ColourFinder> viewFinders; // `find_view` lines: in the composed player's view
 };
 
 // The scenario used without a file: the defaults above, the head at 1.6 m and both hands present.
 [[nodiscard]] Scenario DefaultScenario();
 
-struct ScenarioProblem {
-    int line = 0;
-    std::string message;
-};
+using ScenarioProblem = standin::LineProblem;
 
 struct ParsedScenario {
     Scenario scenario;

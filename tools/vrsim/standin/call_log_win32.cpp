@@ -3,7 +3,7 @@
 
 #include <cstdarg>
 
-namespace vrsim {
+namespace standin {
 
 void CallLog::Restart(const std::wstring& path) {
     Close();
@@ -29,4 +29,4 @@ void CallLog::Line(const char* format, ...) {
     std::fflush(file_);
 }
 
-} // namespace vrsim
+} // namespace standin

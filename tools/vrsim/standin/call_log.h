@@ -1,11 +1,11 @@
-// The call log tests read: one line per call, flushed at once. Owned by the runtime state and
-// written under the runtime lock from whichever thread calls into the DLL.
+// The call log tests read: one line per call, flushed at once. Owned by a stand-in runtime's
+// state and written under its lock from whichever thread calls into the DLL.
 #pragma once
 
 #include <cstdio>
 #include <string>
 
-namespace xrsim {
+namespace standin {
 
 class CallLog {
 public:
@@ -25,4 +25,4 @@ private:
     std::FILE* file_ = nullptr;
 };
 
-} // namespace xrsim
+} // namespace standin
