@@ -28,13 +28,17 @@ void OpenVrNoteSwapChain(IDXGISwapChain* swapChain);
 
 // The cinema screen as a layer the runtime composes itself: the game's picture on a level
 // rectangle standing in the tracking space, facing the way `right` turns it (its normal is
-// right × up). The eye textures then hold the surround with a hole where the screen stands.
+// right × up). The eye textures then hold the surround, with a hole where the screen stands when
+// something is drawn in front of it.
 struct ScreenLayer {
     ID3D11Texture2D* picture = nullptr; // this frame's copy of the game's picture; null: no screen
     float centre[3] = {};
     float right[3] = {1.0f, 0.0f, 0.0f};
     float halfWidth = 0.0f;
     float halfHeight = 0.0f;
+    // The eye textures hold a transparent hole where the screen stands (hands are drawn over it):
+    // the screen goes under them. Otherwise they hold only the surround and it goes over them.
+    bool underEyes = false;
 };
 
 // Whether the runtime in use composes a screen layer (OpenXR's quad layer); OpenVR does not.

@@ -133,6 +133,7 @@ struct Connection {
     EyeSwapchain screenSwapchain;
     XrCompositionLayerQuad screen = Xr<XrCompositionLayerQuad>(XR_TYPE_COMPOSITION_LAYER_QUAD);
     bool screenThisFrame = false;
+    bool screenUnderEyes = false;
     HandActionSet actions;
     HandActions hands[2];
     TrackedDevicePose_t poses[kDeviceCount] = {};
@@ -299,13 +300,18 @@ void EndFrame(Bridge& b) {
     layer.views = c.views;
     // With the screen, the eye images lie over it and let it show through where they are
     // transparent (premultiplied: the hole is colour and alpha 0).
+    // Without a hole the screen simply goes over the eye images, which are opaque.
     const XrCompositionLayerBaseHeader* layers[2] = {};
     uint32_t count = 0;
-    if (std::exchange(c.screenThisFrame, false)) {
+    const bool screen = std::exchange(c.screenThisFrame, false);
+    if (screen && c.screenUnderEyes) {
         layers[count++] = reinterpret_cast<const XrCompositionLayerBaseHeader*>(&c.screen);
         layer.layerFlags = XR_COMPOSITION_LAYER_BLEND_TEXTURE_SOURCE_ALPHA_BIT;
     }
     layers[count++] = reinterpret_cast<const XrCompositionLayerBaseHeader*>(&layer);
+    if (screen && !c.screenUnderEyes) {
+        layers[count++] = reinterpret_cast<const XrCompositionLayerBaseHeader*>(&c.screen);
+    }
     auto end = Xr<XrFrameEndInfo>(XR_TYPE_FRAME_END_INFO);
     end.displayTime = c.frame.predictedDisplayTime;
     end.environmentBlendMode = XR_ENVIRONMENT_BLEND_MODE_OPAQUE;
@@ -1353,6 +1359,7 @@ void OpenXrBridgeShowScreenLayer(const ScreenLayer* layer) {
     c.screen.pose.orientation = XrQuaternionf{q.x, q.y, q.z, q.w};
     c.screen.pose.position = XrVector3f{layer->centre[0], layer->centre[1], layer->centre[2]};
     c.screen.size = XrExtent2Df{2.0f * layer->halfWidth, 2.0f * layer->halfHeight};
+    c.screenUnderEyes = layer->underEyes;
     c.screenThisFrame = true;
 }
 

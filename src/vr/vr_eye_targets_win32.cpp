@@ -290,8 +290,12 @@ void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture
         viewport.MaxDepth = 1.0f;
         // The hands follow in the same target and depth pair.
         if (pictureBeingCopied.screenAsLayer && screen.up[3] >= 1.0f) {
-            CutScreenHole(deferredContext, *cinemaResources, screen, view, handsShown ? depthView : nullptr,
-                          viewport);
+            // The runtime composes the screen: over the surround, or under it through a hole
+            // when the hands are drawn in front of it.
+            if (pictureBeingCopied.screenUnderEyes) {
+                CutScreenHole(deferredContext, *cinemaResources, screen, view,
+                              handsShown ? depthView : nullptr, viewport);
+            }
         } else {
             DrawCinemaForEye(deferredContext, *cinemaResources, screen, view,
                              handsShown ? depthView : nullptr, viewport);

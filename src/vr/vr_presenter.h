@@ -262,6 +262,8 @@ struct VrPresenter final : HeadsetPresenter {
         // ... or left to the runtime, which composes it under the eye textures: they hold the
         // surround with a hole where the screen stands.
         bool screenAsLayer = false;
+        // ... under the eye textures, through a hole, as the hands are drawn in front of it.
+        bool screenUnderEyes = false;
         EyeFieldFit fit[2];
         VRTextureBounds_t bounds[2] = {kWholeTexture, kWholeTexture};
         // Laid into an eye's field rather than copied, in either eye.

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace corvane {
@@ -330,6 +331,8 @@ bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameReques
     // layers shows it, sampled once at the display's resolution.
     pictureBeingCopied.screenAsLayer =
         pictureBeingCopied.cinema && cinemaFrame.opacity >= 1.0f && HeadsetRuntimeOffersScreenLayer();
+    pictureBeingCopied.screenUnderEyes =
+        pictureBeingCopied.screenAsLayer && GetSettings().VisibleHands && head.valid != 0;
     bool published = false;
     // While the screen is wanted both eyes take every frame: it never waits for a pair. Fading
     // out, the alternate-eye cycle goes on underneath, so that pairs form as they will after.
@@ -345,6 +348,7 @@ bool VrPresenter::RenderFrameLocked(IDXGISwapChain* swapChain, const FrameReques
         std::copy(std::begin(placement.right), std::end(placement.right), screenLayer.right);
         screenLayer.halfWidth = placement.halfWidth;
         screenLayer.halfHeight = placement.halfHeight;
+        screenLayer.underEyes = pictureBeingCopied.screenUnderEyes;
     }
 
     return SubmitEyeTextures(requestedConvergence, paired, published);
@@ -362,7 +366,11 @@ bool VrPresenter::SubmitEyeTextures(float requestedConvergence, bool paired, boo
                                                pictureParams.rightRollDegrees);
     if ((left.flags & right.flags & Submit_TextureWithPose) != 0 &&
         !std::exchange(onceLines.poseSubmission, true)) {
-        LogMessage("Per-eye render-pose submission active for SteamVR reprojection");
+        // Over OpenXR every projection view carries its eye's pose; the line names whose
+        // reprojection uses them.
+        const bool openVr = std::string_view(HeadsetRuntimeLabel()) == "OpenVR";
+        LogMessage("Per-eye render-pose submission active for %s reprojection",
+                   openVr ? "SteamVR" : "OpenXR");
     }
     if (paired && !GetSettings().SpacewarpCompatibleAER) {
         left.flags |= Submit_FrameDiscontinuty;

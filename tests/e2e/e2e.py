@@ -770,6 +770,12 @@ CASES = {
                            timeline=cinema_view.TIMELINE, ini=cinema_view.INI,
                            check=lambda run, fail: (cinema_view.check_cinema(run, fail, check_game_ran_clean),
                                                     openxr_runs.check_rules_kept(run, fail))),
+    # With the hands drawn the screen goes under the eye images, seen through a hole in them.
+    "xr_cinema_hands": dict(headset="openxr", frames=cinema_view.FRAMES, scenario=cinema_view.XR_SCENARIO,
+                            timeline=cinema_view.TIMELINE, ini={**cinema_view.INI, "VisibleHands": "1"},
+                            check=lambda run, fail: (cinema_view.check_cinema(run, fail, check_game_ran_clean),
+                                                     openxr_runs.check_screen_under_eyes(run, fail),
+                                                     openxr_runs.check_rules_kept(run, fail))),
     "xr_auto": dict(headset="openxr", frames=120, ini={"Runtime": "auto"},
                     check=lambda run, fail: openxr_runs.check_auto_choice(run, fail, check_game_ran_clean, 120)),
     "xr_runtime_faults": dict(headset="openxr", frames=openxr_runs.FAULT_FRAMES, scenario=openxr_runs.FAULT_SCENARIO,

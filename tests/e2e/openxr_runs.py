@@ -34,6 +34,8 @@ def check_auto_choice(run, fail, check_game_ran_clean, frames):
     fail.check("Headset runtime: OpenXR (xrsim)" in texts, "no line names the OpenXR runtime chosen")
     fail.check(any(t.startswith("OpenXR projection: target=") for t in texts), "no OpenXR projection line")
     fail.check("OpenXR eye submission is active" in texts, "no frames went to the OpenXR runtime")
+    fail.check("Per-eye render-pose submission active for OpenXR reprojection" in texts,
+               "the render-pose line does not name OpenXR")
     check_rules_kept(run, fail)
 
 
@@ -112,3 +114,11 @@ def check_exit_request(run, fail, check_game_ran_clean, frames):
     fail.check(len(ended) == 1, f"{len(ended)} sessions ended, expected the stopped one")
     fail.check(all(t["eye"] == t["sent_eye"] for t in run.trace[-20:]), "the game's camera is still moved after the stop")
     check_rules_kept(run, fail)
+
+
+def check_screen_under_eyes(run, fail):
+    """The screen's quad went under the eye images, which were blended over it, on every frame that
+    showed it; the case then finds the screen's content through their holes."""
+    ends = [line for line in run.vrsim if line.startswith("xrEndFrame") and "quad(" in line]
+    fail.check(len(ends) > 20, f"only {len(ends)} frames showed the screen as a quad layer")
+    fail.check(all("layers=quad(" in line for line in ends), "a frame put the screen over the eye images")

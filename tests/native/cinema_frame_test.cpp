@@ -133,6 +133,7 @@ TEST_F(CinemaFrameTest, ARuntimeThatComposesLayersGetsTheOpaqueScreenAndTheEyesA
         for (const fake::RecordedHands& copy : fake::EyeTargets().hands) {
             EXPECT_TRUE(copy.cinema) << frame;
             EXPECT_EQ(copy.screenAsLayer, opaque) << frame;
+            EXPECT_FALSE(copy.screenUnderEyes) << "no hands in front of it: no hole";
         }
     }
     // Opaque: the game's picture on the screen placed 3 m along the head's heading (30 degrees to
@@ -147,6 +148,18 @@ TEST_F(CinemaFrameTest, ARuntimeThatComposesLayersGetsTheOpaqueScreenAndTheEyesA
     EXPECT_NEAR(layer.right[2], -0.5f, 1e-5f);
     EXPECT_FLOAT_EQ(layer.halfWidth, 2.0f);
     EXPECT_FLOAT_EQ(layer.halfHeight, 1.125f);
+    EXPECT_FALSE(layer.underEyes);
+
+    // With the hands drawn, the screen goes under the eye textures, through a hole in each.
+    fake::SetIni(L"VR", L"VisibleHands", L"1");
+    LoadSettings();
+    vr.screenLayers.clear();
+    Frame();
+    ASSERT_EQ(vr.screenLayers.size(), 1u);
+    EXPECT_TRUE(vr.screenLayers[0].underEyes);
+    for (const fake::RecordedHands& copy : fake::EyeTargets().hands) {
+        EXPECT_TRUE(copy.screenUnderEyes);
+    }
 
     // Fading out as first person engages: blended again, no layer.
     GetStereoState().cameraBuildSupported = true;

@@ -117,6 +117,7 @@ void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture
     FillHandScene(hands.scene, frame.desc, eye);
     hands.cinema = CinemaForEye(hands.scene, eye, hands.cinemaConstants);
     hands.screenAsLayer = pictureBeingCopied.screenAsLayer;
+    hands.screenUnderEyes = pictureBeingCopied.screenUnderEyes;
     hands.fit = pictureBeingCopied.fit[eye == 0 ? 0 : 1];
     g_targets.hands.push_back(hands);
 }

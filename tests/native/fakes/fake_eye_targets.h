@@ -25,6 +25,7 @@ struct RecordedHands {
     EyeFieldFit fit;
     // The screen left to the runtime: the copy holds the surround with a hole for it.
     bool screenAsLayer = false;
+    bool screenUnderEyes = false; // ... with a hole in the copy for it, under the hands
 };
 
 // The stand-in for the texture the screen's copy of the game's picture is made into.
