@@ -179,6 +179,7 @@ bool VrPresenter::EnsureEyeTargets(ID3D11Device* gameDevice, const BackbufferDes
 void VrPresenter::ReleaseEyeTargets() {
     // The runtime is no longer handed the screen's picture, which goes with the targets.
     screenLayer = ScreenLayer{};
+    surroundOnly[0] = surroundOnly[1] = std::numeric_limits<float>::quiet_NaN();
     for (ID3D11RenderTargetView*& view : eyeTextureView) {
         ReleaseAndClear(view);
     }
@@ -261,6 +262,8 @@ void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture
         cinema = cinemaResources != nullptr && CinemaForEye(inputs.scene, eye, screen);
     }
     const EyeFieldFit& fit = pictureBeingCopied.fit[eye == 0 ? 0 : 1];
+    copiedSurroundOnly = cinema && screen.up[3] >= 1.0f && pictureBeingCopied.screenAsLayer &&
+                         !pictureBeingCopied.screenUnderEyes;
     // A screen shown fully covers the picture: its surround replaces the copy.
     if (cinema && screen.up[3] >= 1.0f) {
         ClearForCinema(deferredContext, view, screen);

@@ -244,6 +244,12 @@ struct VrPresenter final : HeadsetPresenter {
     CinemaFrame cinemaFrame; // this frame's
     // Bumped whenever an eye texture's picture changes: what the runtime is told it holds.
     uint64_t eyeContentVersion[2] = {};
+    // Set by CopyBackbufferInto: the texture it filled holds the screen's surround alone (the
+    // runtime composes the screen over it), the same texels while the surround stays.
+    bool copiedSurroundOnly = false;
+    // The surround each eye texture holds alone, or NaN while it holds a picture.
+    float surroundOnly[2] = {std::numeric_limits<float>::quiet_NaN(),
+                             std::numeric_limits<float>::quiet_NaN()};
     // The screen the runtime composes with the eye textures as they stand (kept for held frames).
     ScreenLayer screenLayer;
     bool cinemaUnavailableSaid = false;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -219,7 +220,14 @@ bool VrPresenter::UpdateEyeTextures(const GameFrameSource& frame, uint32_t eye, 
         CopyBackbufferInto(frame, toEye ? eyeTexture[copy.eye] : stagingTexture[copy.eye],
                            toEye ? eyeTextureView[copy.eye] : stagingTextureView[copy.eye], copy.eye);
         if (toEye) {
-            ++eyeContentVersion[copy.eye == 0 ? 0 : 1];
+            // An eye holding the same surround alone as before is unchanged for the runtime.
+            const uint32_t side = copy.eye == 0 ? 0 : 1;
+            const float surround = copiedSurroundOnly ? GetSettings().CinemaSurround.load()
+                                                      : std::numeric_limits<float>::quiet_NaN();
+            if (!(surround == surroundOnly[side])) {
+                ++eyeContentVersion[side];
+            }
+            surroundOnly[side] = surround;
         }
     }
     if (!ExecuteEyeCopies()) {
@@ -234,6 +242,7 @@ bool VrPresenter::UpdateEyeTextures(const GameFrameSource& frame, uint32_t eye, 
             std::swap(eyeTexture[i], stagingTexture[i]);
             std::swap(eyeTextureView[i], stagingTextureView[i]);
             ++eyeContentVersion[i];
+            surroundOnly[i] = std::numeric_limits<float>::quiet_NaN();
         }
         published = true;
         break;

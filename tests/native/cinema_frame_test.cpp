@@ -149,6 +149,11 @@ TEST_F(CinemaFrameTest, ARuntimeThatComposesLayersGetsTheOpaqueScreenAndTheEyesA
     EXPECT_FLOAT_EQ(layer.halfWidth, 2.0f);
     EXPECT_FLOAT_EQ(layer.halfHeight, 1.125f);
     EXPECT_FALSE(layer.underEyes);
+    // The eye textures hold the surround alone: unchanged for the runtime from frame to frame.
+    const uint64_t surround[2] = {vr.eyeContent[0], vr.eyeContent[1]};
+    Frame();
+    EXPECT_EQ(vr.eyeContent[0], surround[0]);
+    EXPECT_EQ(vr.eyeContent[1], surround[1]);
 
     // With the hands drawn, the screen goes under the eye textures, through a hole in each.
     fake::SetIni(L"VR", L"VisibleHands", L"1");
@@ -157,6 +162,8 @@ TEST_F(CinemaFrameTest, ARuntimeThatComposesLayersGetsTheOpaqueScreenAndTheEyesA
     Frame();
     ASSERT_EQ(vr.screenLayers.size(), 1u);
     EXPECT_TRUE(vr.screenLayers[0].underEyes);
+    EXPECT_EQ(vr.eyeContent[0], surround[0] + 1) << "the hands make each eye's picture its own again";
+    EXPECT_EQ(vr.eyeContent[1], surround[1] + 1);
     for (const fake::RecordedHands& copy : fake::EyeTargets().hands) {
         EXPECT_TRUE(copy.screenUnderEyes);
     }

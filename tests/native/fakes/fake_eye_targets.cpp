@@ -1,5 +1,7 @@
 #include "fakes/fake_eye_targets.h"
 
+#include <limits>
+
 namespace corvane {
 namespace fake {
 namespace {
@@ -77,6 +79,7 @@ bool VrPresenter::EnsureEyeTargets(ID3D11Device* gameDevice, const BackbufferDes
 
 void VrPresenter::ReleaseEyeTargets() {
     screenLayer = ScreenLayer{};
+    surroundOnly[0] = surroundOnly[1] = std::numeric_limits<float>::quiet_NaN();
     for (int eye = 0; eye < 2; ++eye) {
         eyeTexture[eye] = nullptr;
         eyeTextureView[eye] = nullptr;
@@ -118,6 +121,8 @@ void VrPresenter::CopyBackbufferInto(const GameFrameSource& frame, ID3D11Texture
     hands.cinema = CinemaForEye(hands.scene, eye, hands.cinemaConstants);
     hands.screenAsLayer = pictureBeingCopied.screenAsLayer;
     hands.screenUnderEyes = pictureBeingCopied.screenUnderEyes;
+    copiedSurroundOnly = hands.cinema && hands.cinemaConstants.up[3] >= 1.0f &&
+                         pictureBeingCopied.screenAsLayer && !pictureBeingCopied.screenUnderEyes;
     hands.fit = pictureBeingCopied.fit[eye == 0 ? 0 : 1];
     g_targets.hands.push_back(hands);
 }
