@@ -148,24 +148,33 @@ void OpenVrNoteSwapChain(IDXGISwapChain* swapChain) {
     OpenXrBridgeNoteSwapChain(swapChain);
 }
 
-bool HeadsetRuntimeOffersScreenLayer() {
+namespace {
+
+// The calls only the OpenXR back end has a use for go to it while it serves the presenter.
+bool ServedByOpenXr() {
     return g_client.isRuntimeInstalled != nullptr && OpenXrBridgeServes(g_client);
 }
 
+} // namespace
+
+bool HeadsetRuntimeOffersScreenLayer() {
+    return ServedByOpenXr();
+}
+
 void HeadsetRuntimeNoteEyeContent(const uint64_t (&versions)[2]) {
-    if (HeadsetRuntimeOffersScreenLayer()) {
+    if (ServedByOpenXr()) {
         OpenXrBridgeNoteEyeContent(versions);
     }
 }
 
 void HeadsetRuntimeReleaseDeviceObjects() {
-    if (HeadsetRuntimeOffersScreenLayer()) {
+    if (ServedByOpenXr()) {
         OpenXrBridgeReleaseDeviceObjects();
     }
 }
 
 void HeadsetRuntimeShowScreenLayer(const ScreenLayer* layer) {
-    if (HeadsetRuntimeOffersScreenLayer()) {
+    if (ServedByOpenXr()) {
         OpenXrBridgeShowScreenLayer(layer);
     }
 }
