@@ -122,12 +122,11 @@ struct Connection {
         Xr<XrCompositionLayerProjectionView>(XR_TYPE_COMPOSITION_LAYER_PROJECTION_VIEW),
         Xr<XrCompositionLayerProjectionView>(XR_TYPE_COMPOSITION_LAYER_PROJECTION_VIEW)};
     bool viewReady[2] = {false, false};
-    // The picture each eye's swapchain last took: the texture, its content version and the
-    // swapchain it went into.
+    // The picture each eye's swapchain last took: the texture and its content version (forgotten
+    // when the swapchain is made again).
     struct Copied {
         ID3D11Texture2D* texture = nullptr;
         uint64_t version = 0;
-        XrSwapchain swapchain = XR_NULL_HANDLE;
     } copied[2];
     // The cinema screen: its swapchain, and its layer when this frame shows it.
     EyeSwapchain screenSwapchain;
@@ -830,12 +829,15 @@ DXGI_FORMAT SwapchainFormatFor(DXGI_FORMAT format) {
 }
 
 // Made again when the pictures copied in change size or format; false with the failure text.
-bool EnsureSwapchain(Bridge& b, EyeSwapchain& swapchain, const D3D11_TEXTURE2D_DESC& source) {
+// `remade` says the swapchain it held is gone (a runtime may hand the new one the same handle).
+bool EnsureSwapchain(Bridge& b, EyeSwapchain& swapchain, const D3D11_TEXTURE2D_DESC& source, bool& remade) {
     Connection& c = b.c;
+    remade = false;
     if (swapchain.handle != XR_NULL_HANDLE && swapchain.width == source.Width &&
         swapchain.height == source.Height && swapchain.sourceFormat == source.Format) {
         return true;
     }
+    remade = true;
     DestroySwapchain(b, swapchain);
     const DXGI_FORMAT format = SwapchainFormatFor(source.Format);
     if (format == DXGI_FORMAT_UNKNOWN ||
@@ -1144,26 +1146,29 @@ EVRCompositorError Submit(void*, EVREye eye, const void* texture, const VRTextur
         return VRCompositorError_None; // no head to show it from: this eye keeps its last picture
     }
     EyeSwapchain& swapchain = c.swapchains[eye];
-    if (swapchain.handle == XR_NULL_HANDLE || swapchain.width != desc.Width ||
-        swapchain.height != desc.Height || swapchain.sourceFormat != desc.Format) {
-        c.viewReady[eye] = false; // its view named the swapchain about to go
+    bool remade = false;
+    const bool ensured = EnsureSwapchain(b, swapchain, desc, remade);
+    if (remade) {
+        // Its view and its last picture named the swapchain that went.
+        c.viewReady[eye] = false;
+        c.copied[eye] = Connection::Copied{};
     }
-    if (!EnsureSwapchain(b, swapchain, desc)) {
+    if (!ensured) {
         SayOnce(b, std::string("OpenXR eye picture not shown: ") + b.failure);
         return kRequestFailed;
     }
     // The swapchain's last released image is what the layer shows: an unchanged picture (the other
     // eye of an alternate-eye pair, a held frame) is not copied again.
     Connection::Copied& copied = c.copied[eye];
-    const bool unchanged = c.viewReady[eye] && copied.texture == source &&
-                           copied.version == b.eyeContent[eye] && copied.swapchain == swapchain.handle;
+    const bool unchanged =
+        c.viewReady[eye] && copied.texture == source && copied.version == b.eyeContent[eye];
     if (!unchanged) {
         if (!CopyIntoSwapchain(b, swapchain, source)) {
             SayOnce(b, std::string("OpenXR eye picture not shown: ") + b.failure);
             c.copied[eye] = Connection::Copied{};
             return kRequestFailed;
         }
-        copied = Connection::Copied{source, b.eyeContent[eye], swapchain.handle};
+        copied = Connection::Copied{source, b.eyeContent[eye]};
     }
     const FovAngles fov = FovFromRaw(shown);
     view.pose.orientation = XrQuaternionf{orientation.x, orientation.y, orientation.z, orientation.w};
@@ -1342,7 +1347,8 @@ void OpenXrBridgeShowScreenLayer(const ScreenLayer* layer) {
     }
     D3D11_TEXTURE2D_DESC desc{};
     layer->picture->GetDesc(&desc);
-    if (!EnsureSwapchain(b, c.screenSwapchain, desc) ||
+    bool remade = false;
+    if (!EnsureSwapchain(b, c.screenSwapchain, desc, remade) ||
         !CopyIntoSwapchain(b, c.screenSwapchain, layer->picture)) {
         // The eye images keep their hole: the screen's place stays dark for the frame.
         SayOnce(b, std::string("OpenXR screen layer not shown: ") + b.failure);
