@@ -24,6 +24,7 @@ import zlib
 import cinema_view
 import openxr_runs
 import player_view
+import reconnection
 import snap_turn
 
 WINE = "/usr/lib/wine/wine64"
@@ -629,15 +630,7 @@ def check_runtime_faults(run, fail):
     for failure, attempt in ((wait_fail, 2), (submit_fail, 3)):
         if failure < 0:
             continue
-        failed_at = run.log[failure][0]
-        if not fail.check(run.ended > failed_at + 11.0,
-                          f"the game ended {run.ended - failed_at:.1f} s after a failure, before the 10-second "
-                          f"retry could show: raise FAULT_FRAMES or FAULT_FRAME_MS"):
-            continue
-        resumed = [run.log[i][0] for i in active if i > failure]
-        if fail.check(resumed, f"VR did not resume after the failure at log line {failure}"):
-            waited = resumed[0] - failed_at
-            fail.check(9.9 <= waited <= 11.0, f"VR resumed {waited:.2f} s after the failure, expected 10 s")
+        reconnection.check_resumed_after_retry(run, fail, failure, active)
         fail.check(any(f"attempt={attempt} -> token={attempt} error=0" in line for line in inits),
                    f"no successful init attempt {attempt}")
     # From the game's side: during an outage it plays flat with its own camera and projection,
